@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QDialog>
+
+namespace vantrel {
+
+// The About box: icon, version text and an OK button.
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+}  // namespace vantrel

@@ -1,0 +1,26 @@
+// Dialog units -> pixels, from the dialog font's metrics: x in quarters of the
+// average character width, y in eighths of the character height.
+#pragma once
+
+#include "resources/ControlTable.h"
+
+#include <QFont>
+#include <QRect>
+
+namespace vantrel {
+
+QFont DialogFont();
+
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font);
+    int X(int units) const;
+    int Y(int units) const;
+    QRect Rect(const Control& c) const;
+
+private:
+    int baseX_;
+    int baseY_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,38 @@
+#include "app/Messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace vantrel {
+
+unsigned char UiLanguage = 0;
+
+namespace {
+
+void ShowMessageBox(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+MessageFunction& Current() {
+    static MessageFunction function = ShowMessageBox;
+    return function;
+}
+
+}  // namespace
+
+MessageFunction SetMessageFunction(MessageFunction function) {
+    std::swap(Current(), function);
+    return function;
+}
+
+void AfxMessageBox(const QString& text) {
+    if (Current()) Current()(text);
+}
+
+QString Tr(Text text) { return QString::fromUtf8(TextIn(text, UiLanguage)); }
+
+void ShowMessage(Text message) { AfxMessageBox(Tr(message)); }
+
+}  // namespace vantrel

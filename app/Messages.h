@@ -1,0 +1,26 @@
+// Every modal message of the program goes through AfxMessageBox: an OK-only box
+// captioned with the program's name. Tests replace the function so that no
+// test ever blocks on a real box.
+#pragma once
+
+#include "app/Texts.h"
+
+#include <QString>
+#include <functional>
+
+namespace vantrel {
+
+using MessageFunction = std::function<void(const QString& text)>;
+
+// Installs the function that shows a message; returns the one it replaces.
+MessageFunction SetMessageFunction(MessageFunction function);
+
+void AfxMessageBox(const QString& text);
+
+// The text in the current interface language.
+QString Tr(Text text);
+
+// One of the two messages, in the current interface language.
+void ShowMessage(Text message);
+
+}  // namespace vantrel

@@ -1,0 +1,375 @@
+#include "app/PanelDlg.h"
+
+#include "app/AboutDlg.h"
+#include "app/DialogUnits.h"
+#include "app/FieldEdit.h"
+#include "app/Messages.h"
+#include "app/PanelTables.h"
+#include "commands/CommandFrames.h"
+#include "content/CharTest.h"
+#include "content/LineMessage.h"
+#include "resources/ControlTable.h"
+#include "serial/PortTables.h"
+#include "serial/SerialLink.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <cstring>
+
+namespace vantrel {
+
+namespace {
+
+std::u16string_view Utf16(const QString& s) {
+    return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
+}
+
+}  // namespace
+
+CPanelDlg::CPanelDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8(PanelCaption));
+    // Caption, window menu, minimise box; no maximise box, no sizing.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(DialogFont());
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/vantrel-32.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/icons/vantrel-16.png"), QSize(16, 16));
+    setWindowIcon(icon);
+    BuildControls();
+    SetWriteFailureReporter([] { ShowMessage(Text::PortClosedMessage); });
+    OnInitDialog();
+}
+
+CPanelDlg::~CPanelDlg() {
+    // An orderly end for a running cycle: stop the worker and wait for it.
+    AutoRun = 0;
+    autoSender_.StopAndJoin();
+    SetWriteFailureReporter(nullptr);
+}
+
+void CPanelDlg::BuildControls() {
+    const DialogUnits du(font());
+    setFixedSize(du.X(PanelWidth), du.Y(PanelHeight));
+    QWidget* previousTabStop = nullptr;
+    for (const Control& c : PanelControls) {
+        const QString label = QString::fromUtf8(c.label.English());
+        QWidget* w = nullptr;
+        switch (c.kind) {
+        case Kind::Edit: {
+            auto* edit = new FieldEdit(this);
+            (c.id == 1000 ? Line1Edit : Line2Edit) = edit;
+            w = edit;
+            break;
+        }
+        case Kind::Label: {
+            auto* text = new QLabel(label, this);
+            text->setTextFormat(Qt::PlainText);
+            w = text;
+            break;
+        }
+        case Kind::List: {
+            auto* list = new QComboBox(this);
+            list->setEditable(false);
+            list->setMaxVisibleItems(8);
+            if (c.id == 1001) {
+                for (const char* name : PortNames) list->addItem(QString::fromUtf8(name));
+                PortList = list;
+                connect(list, &QComboBox::activated, this, [this] { OnPortSelChange(); });
+            } else {
+                for (int rate : BaudRates) list->addItem(QString::number(rate));
+                BaudList = list;
+                connect(list, &QComboBox::activated, this, [this] { OnBaudSelChange(); });
+            }
+            w = list;
+            break;
+        }
+        case Kind::Button: {
+            auto* button = new QPushButton(label, this);
+            button->setAutoDefault(false);  // Enter with no button focused is the panel's OK
+            w = button;
+            break;
+        }
+        case Kind::Group: w = new QGroupBox(label, this); break;
+        case Kind::Check: {
+            auto* box = new QCheckBox(label, this);
+            const int id = c.id;
+            connect(box, &QCheckBox::clicked, this, [this, id] { OnOptionBox(id); });
+            w = box;
+            break;
+        }
+        }
+        w->setObjectName(QString::number(c.id));
+        // A list's rectangle includes its dropped-down part; the closed box keeps its own height.
+        const QRect r = du.Rect(c);
+        w->setGeometry(c.kind == Kind::List ? QRect(r.topLeft(), QSize(r.width(), w->sizeHint().height())) : r);
+        controls_[c.id] = w;
+        if (w->focusPolicy() != Qt::NoFocus) {
+            if (previousTabStop) setTabOrder(previousTabStop, w);
+            previousTabStop = w;
+        }
+    }
+    const std::pair<int, void (CPanelDlg::*)()> buttons[] = {
+        {1003, &CPanelDlg::OnOpenCloseCom}, {1005, &CPanelDlg::OnClean},      {1006, &CPanelDlg::OnSend},
+        {1007, &CPanelDlg::OnAutoSend},     {1060, &CPanelDlg::OnReset},      {1061, &CPanelDlg::OnDemo},
+        {1062, &CPanelDlg::OnClearDemo},    {1067, &CPanelDlg::OnSendCommand}, {1087, &CPanelDlg::OnFullLight},
+        {1095, &CPanelDlg::OnCharTest},     {1114, &CPanelDlg::OnSampleText}, {1115, &CPanelDlg::OnLanguage},
+    };
+    for (const auto& [id, handler] : buttons)
+        connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this, handler);
+}
+
+QWidget* CPanelDlg::GetDlgItem(int id) const {
+    const auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+void CPanelDlg::DoDataExchange(bool saveAndValidate) {
+    if (saveAndValidate) {
+        PortIndex = PortList->currentIndex();
+        BaudIndex = BaudList->currentIndex();
+        Line1Text = Line1Edit->text();
+        Line2Text = Line2Edit->text();
+    } else {
+        PortList->setCurrentIndex(PortIndex);
+        BaudList->setCurrentIndex(BaudIndex);
+        Line1Edit->setText(Line1Text);
+        Line2Edit->setText(Line2Text);
+    }
+}
+
+void CPanelDlg::OnInitDialog() {
+    DoDataExchange(false);
+    SampleTextIndex = 0;
+    UiLanguage = 0;
+    CharTestPage = 0;
+    PortOpen = 0;
+    PortList->setCurrentIndex(DefaultPortIndex);
+    PortIndex = DefaultPortIndex;
+    BaudList->setCurrentIndex(DefaultBaudIndex);
+    BaudValue = BaudValueForIndex(DefaultBaudIndex);
+    // 45-pixel line font; SimSun where it exists, else a face that shows GB2312 text.
+    LineFont = QFont();
+    LineFont.setFamilies({QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei"),
+                          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Sans Serif")});
+    LineFont.setPixelSize(45);
+    LineFont.setWeight(QFont::Normal);
+    SetLineFontOnFields();
+    Line1Edit->setText(QString::fromUtf8(SampleTexts[0].line1));
+    Line2Edit->setText(QString::fromUtf8(SampleTexts[0].line2));
+    std::strcpy(PortName, PortNameForIndex(DefaultPortIndex));
+    EnablePortDependentControls(false);
+    Line1Edit->setFocus();
+}
+
+void CPanelDlg::SetDlgItemText(int id, const QString& text) {
+    QWidget* w = GetDlgItem(id);
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
+    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
+    else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(text);
+    else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
+}
+
+void CPanelDlg::SetLabel(int id, Text text) { SetDlgItemText(id, Tr(text)); }
+
+void CPanelDlg::EnableControls(const int* ids, std::size_t count, bool enable) {
+    for (std::size_t i = 0; i < count; ++i) GetDlgItem(ids[i])->setEnabled(enable);
+}
+
+void CPanelDlg::EnablePortDependentControls(bool enable) {
+    EnableControls(PortDependentControls.data(), PortDependentControls.size(), enable);
+}
+
+void CPanelDlg::SetLineFontOnFields() {
+    Line1Edit->setFont(LineFont);
+    Line2Edit->setFont(LineFont);
+}
+
+// ---- Port state ----
+
+void CPanelDlg::OnOpenCloseCom() {
+    if (PortOpen == 0) {
+        OpenPort(BaudValue);
+        PortOpen = 1;
+        SetLabel(1003, Text::CloseCom);
+        EnablePortDependentControls(true);
+        for (const OptionFrame& f : OptionFrameTable) static_cast<QCheckBox*>(GetDlgItem(f.boxId))->setChecked(false);
+        if (!PortHandleValid()) {
+            PortOpen = 0;
+            CharTestPage = 0;
+            ShowMessage(Text::OpenFailedMessage);
+            SetLabel(1003, Text::OpenCom);
+            SetLabel(1095, CharTestLabel(0));
+            EnablePortDependentControls(false);
+        }
+        return;
+    }
+    // Stop the worker before the port goes, so none of its bytes can follow the close.
+    autoSender_.Stop();
+    ClosePort();
+    AutoIdle = 1;
+    CharTestPage = 0;
+    SetLabel(1003, Text::OpenCom);
+    SetLabel(1007, Text::AutoSend);
+    SetLabel(1095, CharTestLabel(0));
+    EnablePortDependentControls(false);
+    PortOpen = 0;
+    AutoRun = 0;
+}
+
+void CPanelDlg::ListChanged() {
+    if (AutoIdle == 0) {
+        AutoRun = 0;
+        autoSender_.Stop();
+        AutoIdle = 1;
+        SetLabel(1007, Text::AutoSend);
+    }
+    ReapplyAndClose();
+    PortOpen = 0;
+    SetLabel(1003, Text::OpenCom);
+    EnablePortDependentControls(false);
+}
+
+void CPanelDlg::OnPortSelChange() {
+    PortIndex = PortList->currentIndex();
+    std::strcpy(PortName, PortNameForIndex(PortIndex));
+    ListChanged();
+}
+
+void CPanelDlg::OnBaudSelChange() {
+    BaudIndex = BaudList->currentIndex();
+    BaudValue = BaudValueForIndex(BaudIndex);
+    ListChanged();
+}
+
+// ---- Two lines and samples ----
+
+void CPanelDlg::OnSend() {
+    DoDataExchange(true);
+    SendTwoLines(Utf16(Line1Text), Utf16(Line2Text), CodePageFromLocale());
+}
+
+void CPanelDlg::ShowSampleText(int row) {
+    SampleTextIndex = static_cast<unsigned char>(row);
+    SetLabel(1114, SampleTexts[row].label);
+    Line1Edit->setText(QString::fromUtf8(SampleTexts[row].line1));
+    Line2Edit->setText(QString::fromUtf8(SampleTexts[row].line2));
+}
+
+void CPanelDlg::OnSampleText() {
+    SetLineFontOnFields();
+    ShowSampleText((SampleTextIndex + 1) % static_cast<int>(SampleTexts.size()));
+}
+
+// ---- Command frames ----
+
+void CPanelDlg::OnClean() { SendCleanFrame(); }
+void CPanelDlg::OnReset() { SendResetFrame(); }
+void CPanelDlg::OnDemo() { SendDemoFrame(); }
+void CPanelDlg::OnClearDemo() { SendClearDemoFrame(); }
+void CPanelDlg::OnFullLight() { SendFullLightFrame(); }
+
+void CPanelDlg::OnOptionBox(int boxId) {
+    const auto* box = qobject_cast<QCheckBox*>(GetDlgItem(boxId));
+    const std::span<const int> group = GroupOf(boxId);
+    if (!box || group.empty()) return;
+    const bool checked = box->checkState() == Qt::Checked;
+    if (!checked && box->checkState() != Qt::Unchecked) return;
+    for (int id : group)
+        if (id != boxId) GetDlgItem(id)->setEnabled(!checked);
+}
+
+void CPanelDlg::OnSendCommand() {
+    for (const OptionFrame& f : OptionFrameTable)
+        if (static_cast<QCheckBox*>(GetDlgItem(f.boxId))->checkState() == Qt::Checked) SendOptionFrame(f);
+}
+
+// ---- Auto-send cycle and test pages ----
+
+void CPanelDlg::StopCycle() {
+    AutoRun = 0;
+    autoSender_.Stop();  // never waits: the worker ends by itself
+    EnableControls(SendingControls.data(), SendingControls.size(), true);
+    SetLabel(1007, Text::AutoSend);
+}
+
+void CPanelDlg::OnAutoSend() {
+    if (PortOpen == 0) {
+        ShowMessage(Text::PortClosedMessage);
+        return;
+    }
+    if (AutoIdle == 1) {
+        AutoRun = 1;
+        EnableControls(SendingControls.data(), SendingControls.size(), false);
+        SetLabel(1007, Text::StopAuto);
+        if (!autoSender_.Start()) {
+            StopCycle();  // no worker: back to idle
+            return;
+        }
+    } else {
+        StopCycle();
+    }
+    AutoIdle = AutoIdle == 1 ? 0 : 1;
+}
+
+void CPanelDlg::OnCharTest() {
+    SendCharTestPage();
+    SetLabel(1095, CharTestLabel(CharTestPage));
+}
+
+// ---- Language ----
+
+void CPanelDlg::OnLanguage() {
+    SetLineFontOnFields();
+    Line1Edit->setText(QString::fromUtf8(SampleTexts[0].line1));
+    Line2Edit->setText(QString::fromUtf8(SampleTexts[0].line2));
+    UiLanguage = UiLanguage == 0 ? 1 : 0;
+    CharTestPage = 0;
+    SampleTextIndex = 0;
+    for (const LabelRow& row : LabelTable) {
+        const bool set = (row.state == LabelState::PortOpen && PortOpen == 1) ||
+                         (row.state == LabelState::CycleRunning && AutoIdle == 0);
+        SetLabel(row.controlId, set ? row.whenSet : row.text);
+    }
+}
+
+// ---- Window ----
+
+void CPanelDlg::OnSysCommand(int commandId) {
+    if ((commandId & 0xFFF0) == AboutCommandId) {
+        CAboutDlg about(this);
+        about.exec();
+    }
+}
+
+void CPanelDlg::OnOK() {
+    DoDataExchange(true);
+    accept();
+}
+
+void CPanelDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+        else OnOK();
+        return;
+    }
+    QDialog::keyPressEvent(event);  // Escape: Cancel
+}
+
+void CPanelDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The window menu's entry, where the window manager owns the real window menu.
+    QMenu menu(this);
+    menu.addSeparator();
+    QAction* about = menu.addAction(QString::fromUtf8(MenuAboutString));
+    about->setData(AboutCommandId);
+    if (QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toInt());
+}
+
+}  // namespace vantrel

@@ -1,0 +1,86 @@
+// The main panel: every control of the program, built from the control table,
+// with one handler per notification.
+#pragma once
+
+#include "app/Texts.h"
+#include "content/AutoSend.h"
+
+#include <QDialog>
+#include <QFont>
+#include <QString>
+#include <unordered_map>
+
+class QComboBox;
+class QLineEdit;
+
+namespace vantrel {
+
+class CPanelDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CPanelDlg(QWidget* parent = nullptr);
+    ~CPanelDlg() override;
+
+    // A control by its id (-1 is the "Port:" caption); nullptr for an unknown id.
+    QWidget* GetDlgItem(int id) const;
+
+    // Members exchanged with the controls, and the panel's flags.
+    int PortIndex = -1;
+    int BaudIndex = -1;
+    QString Line1Text;
+    int AutoIdle = 1;
+    int PortOpen = 0;
+    int BaudValue = 0;
+    QString Line2Text;
+    QFont LineFont;
+
+    // Handlers.
+    void OnInitDialog();
+    void OnOpenCloseCom();
+    void OnPortSelChange();
+    void OnBaudSelChange();
+    void OnSend();
+    void OnSampleText();
+    void OnClean();
+    void OnReset();
+    void OnDemo();
+    void OnClearDemo();
+    void OnFullLight();
+    void OnOptionBox(int boxId);
+    void OnSendCommand();
+    void OnAutoSend();
+    void OnCharTest();
+    void OnLanguage();
+    void OnSysCommand(int commandId);
+    void OnOK();
+
+    // true: controls -> members; false: members -> controls.
+    void DoDataExchange(bool saveAndValidate);
+
+    // The worker threads of the auto-send cycle.
+    AutoSender& AutoSenderForTest() { return autoSender_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void BuildControls();
+    void SetDlgItemText(int id, const QString& text);
+    void SetLabel(int id, Text text);
+    void EnableControls(const int* ids, std::size_t count, bool enable);
+    void EnablePortDependentControls(bool enable);
+    void SetLineFontOnFields();
+    void ShowSampleText(int row);
+    void StopCycle();
+    void ListChanged();
+
+    QComboBox* PortList = nullptr;
+    QComboBox* BaudList = nullptr;
+    QLineEdit* Line1Edit = nullptr;
+    QLineEdit* Line2Edit = nullptr;
+    std::unordered_map<int, QWidget*> controls_;
+    AutoSender autoSender_;
+};
+
+}  // namespace vantrel

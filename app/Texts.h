@@ -1,0 +1,115 @@
+// Every text that the panel shows in both languages, and the labels that the
+// language button sets. Nothing else spells a bilingual label or message.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+namespace vantrel {
+
+enum class Text {
+    OpenCom, CloseCom, Send, FullLight, AutoSend, StopSend, StopAuto,
+    CharTest80, CharTest90, CharTestA0, CharTestB0, CharTestC0, CharTestD0, CharTestE0, CharTestF0,
+    String1, String2, String3,
+    ToOtherLanguage, SendCommand, Clean, Reset, Demo, ClearDemo,
+    PortCaption, BaudCaption, CommandStyle, SetBaudRate, SelectInternational, SetLanguage,
+    PortClosedMessage, OpenFailedMessage,
+    Count
+};
+
+struct Bilingual {
+    Text id;
+    const char* english;
+    const char* chinese;
+};
+
+// UTF-8, in the order of the enum (checked below).
+inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Texts{{
+    {Text::OpenCom, "Open COM", "打开串口"},
+    {Text::CloseCom, "Close COM", "关闭串口"},
+    {Text::Send, "Send", "发送数据"},
+    {Text::FullLight, "Full Light", "全屏点亮"},
+    {Text::AutoSend, "Auto Send", "自动发送"},
+    {Text::StopSend, "Stop Send", "停止发送"},   // a running cycle, relabelled by the language switch
+    {Text::StopAuto, "Stop Auto", "停止发送"},   // a running cycle, labelled when it starts
+    {Text::CharTest80, "LanguageTest80H", "语言测试80H"},
+    {Text::CharTest90, "LanguageTest90H", "语言测试90H"},
+    {Text::CharTestA0, "LanguageTestA0H", "语言测试A0H"},
+    {Text::CharTestB0, "LanguageTestB0H", "语言测试B0H"},
+    {Text::CharTestC0, "LanguageTestC0H", "语言测试C0H"},
+    {Text::CharTestD0, "LanguageTestD0H", "语言测试D0H"},
+    {Text::CharTestE0, "LanguageTestE0H", "语言测试E0H"},
+    {Text::CharTestF0, "LanguageTestF0H", "语言测试F0H"},
+    {Text::String1, "String 1", "字符串1"},
+    {Text::String2, "String 2", "字符串2"},
+    {Text::String3, "String 3", "字符串3"},
+    {Text::ToOtherLanguage, "To Chinese", "To English"},
+    {Text::SendCommand, "Send Command", "发送指令"},
+    {Text::Clean, "Clean", "清屏"},
+    {Text::Reset, "Reset", "复位"},
+    {Text::Demo, "Demo", "演示"},
+    {Text::ClearDemo, "ClearDemo", "取消演示"},
+    {Text::PortCaption, "Port:", "串口:"},
+    {Text::BaudCaption, "Baudrate:", "  波特率:"},
+    {Text::CommandStyle, "Command Style", "指令格式"},
+    {Text::SetBaudRate, "Set BaudRate", "设置波特率"},
+    {Text::SelectInternational, "Select International Fonts", "选择国际拓展字符"},
+    {Text::SetLanguage, "Set Language Fonts", "选择语言"},
+    {Text::PortClosedMessage, "Operation valid only when the port is open!", "只有串口打开时才有效！"},
+    {Text::OpenFailedMessage, "The port is already open!", "串口打开失败!"},
+}};
+
+constexpr bool TextsInEnumOrder() {
+    for (std::size_t i = 0; i < Texts.size(); ++i)
+        if (static_cast<std::size_t>(Texts[i].id) != i) return false;
+    return true;
+}
+static_assert(TextsInEnumOrder());
+
+// 0 English, 1 Chinese. Interface thread only.
+extern unsigned char UiLanguage;
+
+constexpr const char* TextIn(Text t, int language) {
+    const Bilingual& row = Texts[static_cast<std::size_t>(t)];
+    return language == 1 ? row.chinese : row.english;
+}
+
+// The test-page button's label for page 0..7.
+constexpr Text CharTestLabel(int page) {
+    return static_cast<Text>(static_cast<int>(Text::CharTest80) + (page & 7));
+}
+
+// The labels that the language switch sets, in the order it sets them. Two rows
+// depend on state: `whenSet` replaces `text` while the row's flag is set
+// (the port button while the port is open, the auto-send toggle while a cycle runs).
+enum class LabelState { None, PortOpen, CycleRunning };
+
+struct LabelRow {
+    int controlId;
+    Text text;
+    LabelState state = LabelState::None;
+    Text whenSet = Text::Count;
+};
+
+inline constexpr std::array<LabelRow, 18> LabelTable{{
+    {1003, Text::OpenCom, LabelState::PortOpen, Text::CloseCom},
+    {1006, Text::Send},
+    {1087, Text::FullLight},
+    {1007, Text::AutoSend, LabelState::CycleRunning, Text::StopSend},
+    {1095, Text::CharTest80},
+    {1114, Text::String1},
+    {1115, Text::ToOtherLanguage},
+    {1067, Text::SendCommand},
+    {1005, Text::Clean},
+    {1060, Text::Reset},
+    {1061, Text::Demo},
+    {1062, Text::ClearDemo},
+    {-1, Text::PortCaption},
+    {1116, Text::BaudCaption},
+    {1117, Text::CommandStyle},
+    {1118, Text::SetBaudRate},
+    {1119, Text::SelectInternational},
+    {1120, Text::SetLanguage},
+}};
+
+}  // namespace vantrel

@@ -1,0 +1,3 @@
+#include "app/PanelApp.h"
+
+int main(int argc, char** argv) { return vantrel::CPanelApp().InitInstance(argc, argv); }

@@ -1,0 +1,22 @@
+// Typed text -> bytes in the panel's 8-bit code page: Windows-1252, or GBK
+// (code page 936) when the locale's language is Chinese. One byte is one
+// display position; a character the code page lacks becomes '?'.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace vantrel {
+
+enum class PanelCodePage { Windows1252, Gbk };
+
+// From LC_ALL, else LC_CTYPE, else LANG: "zh..." means GBK.
+PanelCodePage CodePageFromLocale();
+
+// Encodes UTF-16 text into at most `capacity` bytes and returns how many were
+// written. A double-byte character that would cross `capacity` is cut after its
+// first byte. Interface thread only; no heap use after the first call per code page.
+std::size_t EncodeText(std::u16string_view text, PanelCodePage codePage, std::uint8_t* out, std::size_t capacity);
+
+}  // namespace vantrel

@@ -1,0 +1,148 @@
+// The panel's resources: the dialog templates, the window-menu string, and the
+// items of the two lists. The control table lists the 76 controls of the panel
+// in template order, which is also the Tab order; rectangles are dialog units.
+#pragma once
+
+#include "app/Texts.h"
+
+#include <array>
+#include <cstddef>
+
+namespace vantrel {
+
+enum class Kind { Edit, Label, List, Button, Group, Check };
+
+// A template label is either fixed text (the same in both languages) or a
+// bilingual text shown in English until the language is switched.
+struct TemplateLabel {
+    const char* fixed = nullptr;
+    Text text = Text::Count;
+    constexpr TemplateLabel(std::nullptr_t) {}
+    constexpr TemplateLabel(const char* s) : fixed(s) {}
+    constexpr TemplateLabel(Text t) : text(t) {}
+    constexpr const char* English() const { return fixed ? fixed : text == Text::Count ? "" : TextIn(text, 0); }
+};
+
+struct Control {
+    int id;
+    Kind kind;
+    TemplateLabel label;
+    int x, y, width, height;
+};
+
+inline constexpr const char* PanelCaption = "Vantrel V2.0";
+inline constexpr int PanelWidth = 426;
+inline constexpr int PanelHeight = 356;
+inline constexpr const char* MenuAboutString = "&About Vantrel...";  // string 101
+inline constexpr int AboutCommandId = 16;
+
+inline constexpr int DialogFontPoints = 8;
+
+inline constexpr std::array<Control, 76> PanelControls{{
+    {1000, Kind::Edit, nullptr, 89, 39, 313, 35},
+    {-1, Kind::Label, Text::PortCaption, 17, 17, 21, 8},
+    {1001, Kind::List, nullptr, 39, 14, 34, 61},
+    {1116, Kind::Label, Text::BaudCaption, 84, 17, 36, 8},
+    {1002, Kind::List, nullptr, 120, 14, 36, 65},
+    {1003, Kind::Button, Text::OpenCom, 23, 43, 50, 14},
+    {1005, Kind::Button, Text::Clean, 89, 114, 50, 14},
+    {1006, Kind::Button, Text::Send, 23, 67, 50, 14},
+    {1007, Kind::Button, Text::AutoSend, 23, 115, 50, 14},
+    {1117, Kind::Group, Text::CommandStyle, 13, 135, 71, 214},
+    {1118, Kind::Group, Text::SetBaudRate, 83, 135, 73, 214},
+    {1119, Kind::Group, Text::SelectInternational, 155, 135, 129, 214},
+    {1120, Kind::Group, Text::SetLanguage, 283, 135, 131, 214},
+    {1060, Kind::Button, Text::Reset, 150, 114, 50, 14},
+    {1004, Kind::Edit, nullptr, 89, 73, 313, 35},
+    {1061, Kind::Button, Text::Demo, 211, 114, 50, 14},
+    {1062, Kind::Button, Text::ClearDemo, 272, 114, 50, 14},
+    {1010, Kind::Check, "DSP800", 24, 156, 40, 10},
+    {1067, Kind::Button, Text::SendCommand, 343, 114, 58, 14},
+    {1011, Kind::Check, "ESCPOS", 24, 175, 40, 10},
+    {1012, Kind::Check, "ADM787", 24, 194, 40, 10},
+    {1064, Kind::Check, "PD6000", 24, 308, 40, 10},
+    {1071, Kind::Check, "AEDEX", 24, 213, 36, 10},
+    {1072, Kind::Check, "4800", 95, 232, 32, 10},
+    {1015, Kind::Check, "UTC_S", 24, 232, 36, 10},
+    {1016, Kind::Check, "UTC_E", 24, 251, 36, 10},
+    {1025, Kind::Check, "CD5220", 24, 271, 40, 10},
+    {1076, Kind::Check, "19200", 95, 271, 36, 10},
+    {1065, Kind::Check, "ICD2002", 24, 327, 44, 10},
+    {1063, Kind::Check, "NCR", 24, 289, 28, 10},
+    {1069, Kind::Check, "300", 95, 156, 28, 10},
+    {1070, Kind::Check, "600", 95, 175, 28, 10},
+    {1073, Kind::Check, "1200", 95, 194, 32, 10},
+    {1074, Kind::Check, "2400", 95, 213, 32, 10},
+    {1075, Kind::Check, "9600", 95, 251, 32, 10},
+    {1077, Kind::Check, "38400", 95, 289, 36, 10},
+    {1026, Kind::Check, "USA", 172, 156, 28, 10},
+    {1079, Kind::Check, "France", 172, 175, 40, 10},
+    {1028, Kind::Check, "Germany", 172, 194, 44, 10},
+    {1029, Kind::Check, "U.K", 172, 213, 28, 10},
+    {1082, Kind::Check, "Denmark1", 172, 232, 48, 10},
+    {1083, Kind::Check, "Sweden", 172, 251, 40, 10},
+    {1084, Kind::Check, "Italy", 172, 271, 36, 10},
+    {1085, Kind::Check, "Spain1 ", 172, 289, 40, 10},
+    {1033, Kind::Check, "Japan", 229, 156, 36, 10},
+    {1088, Kind::Check, "Norway", 229, 175, 40, 10},
+    {1089, Kind::Check, "Denmark2", 228, 194, 48, 10},
+    {1090, Kind::Check, "Spain2", 229, 213, 40, 10},
+    {1091, Kind::Check, "LatinAm", 229, 232, 44, 10},
+    {1092, Kind::Check, "KOREA ", 229, 251, 36, 10},
+    {1093, Kind::Check, "SlovCro", 229, 271, 44, 10},
+    {1094, Kind::Check, "China", 229, 289, 36, 10},
+    {1042, Kind::Check, "PC437", 306, 156, 36, 10},
+    {1097, Kind::Check, "JIS", 306, 175, 28, 10},
+    {1098, Kind::Check, "PC850", 306, 194, 36, 10},
+    {1099, Kind::Check, "PC860", 306, 213, 36, 10},
+    {1100, Kind::Check, "PC863", 306, 232, 36, 10},
+    {1101, Kind::Check, "PC865", 306, 251, 36, 10},
+    {1102, Kind::Check, "PC737", 306, 271, 36, 10},
+    {1103, Kind::Check, "W1250", 306, 289, 36, 10},
+    {1104, Kind::Check, "W1251", 306, 308, 36, 10},
+    {1049, Kind::Check, "W1252", 357, 156, 36, 10},
+    {1106, Kind::Check, "PC866", 357, 175, 36, 10},
+    {1107, Kind::Check, "PC852", 357, 194, 36, 10},
+    {1108, Kind::Check, "PC858", 357, 213, 36, 10},
+    {1109, Kind::Check, "PC775", 357, 232, 36, 10},
+    {1110, Kind::Check, "W1253", 357, 251, 36, 10},
+    {1111, Kind::Check, "W1254", 357, 271, 36, 10},
+    {1112, Kind::Check, "PC864", 357, 289, 36, 10},
+    {1113, Kind::Check, "Farsi", 357, 308, 36, 10},
+    {1087, Kind::Button, Text::FullLight, 23, 91, 50, 14},
+    {1095, Kind::Button, Text::CharTest80, 306, 13, 67, 14},
+    {1096, Kind::Check, "W1257", 306, 325, 36, 10},
+    {1105, Kind::Check, "W1255", 357, 325, 36, 10},
+    {1114, Kind::Button, Text::String1, 236, 14, 57, 13},
+    {1115, Kind::Button, "TO Chinese", 168, 13, 55, 14},
+}};
+
+// The About box (template 100).
+inline constexpr const char* AboutCaption = "About Vantrel";
+inline constexpr int AboutWidth = 235;
+inline constexpr int AboutHeight = 55;
+inline constexpr Control AboutIcon{-1, Kind::Label, nullptr, 11, 17, 21, 20};
+inline constexpr Control AboutText{-1, Kind::Label, "Vantrel Version 1.0", 40, 10, 119, 8};
+inline constexpr Control AboutOk{1, Kind::Button, "OK", 178, 7, 50, 14};
+
+constexpr const Control* FindControl(int id) {
+    for (const Control& c : PanelControls)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+constexpr const char* TemplateLabelOf(int id) {
+    const Control* c = FindControl(id);
+    return c ? c->label.English() : nullptr;
+}
+
+constexpr std::size_t CountKind(Kind kind) {
+    std::size_t n = 0;
+    for (const Control& c : PanelControls) n += c.kind == kind;
+    return n;
+}
+static_assert(CountKind(Kind::Check) == 54);
+static_assert(CountKind(Kind::Button) == 12);
+static_assert(CountKind(Kind::Group) == 4);
+
+}  // namespace vantrel

@@ -1,0 +1,31 @@
+// The port and line-speed choices of the panel's two lists, by list index.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+namespace vantrel {
+
+inline constexpr std::array<const char*, 9> PortNames{
+    "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"};
+
+inline constexpr std::array<int, 8> BaudRates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
+
+inline constexpr int DefaultPortIndex = 0;  // "COM1"
+inline constexpr int DefaultBaudIndex = 5;  // 9600
+
+// A list with no selection (index -1) or any other out-of-table index
+// falls back to the defaults.
+constexpr const char* PortNameForIndex(int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < PortNames.size() ? PortNames[index]
+                                                                             : PortNames[DefaultPortIndex];
+}
+
+constexpr int BaudValueForIndex(int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < BaudRates.size() ? BaudRates[index]
+                                                                             : BaudRates[DefaultBaudIndex];
+}
+
+static_assert(BaudRates[DefaultBaudIndex] == 9600);
+
+}  // namespace vantrel

@@ -1,0 +1,218 @@
+#include "serial/SerialLink.h"
+
+#include "serial/LineSettings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vantrel {
+
+char PortName[5] = "COM1";
+std::array<std::uint8_t, TxBufferSize> TxBuffer{};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Guards every field below and every use of the descriptor.
+std::mutex LinkMutex;
+int PortHandle = InvalidHandle;
+int OpenBaud = 9600;
+termios AppliedSettings{};
+OpenFailure LastFailure = OpenFailure::None;
+FailureReporter Reporter;
+
+OpenFailure Classify(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return OpenFailure::NoDevice;
+    case EBUSY:
+    case EWOULDBLOCK: return OpenFailure::Busy;
+    case EACCES:
+    case EPERM: return OpenFailure::AccessDenied;
+    default: return OpenFailure::Other;
+    }
+}
+
+const char* Describe(OpenFailure failure, int err) {
+    switch (failure) {
+    case OpenFailure::NoDevice: return "no such device";
+    case OpenFailure::Busy: return "device busy: another program holds it";
+    case OpenFailure::AccessDenied:
+        return "permission denied: add your user to the dialout group (sudo adduser $USER dialout) and log in again";
+    case OpenFailure::NotATerminal: return "not a serial device";
+    default: return std::strerror(err);
+    }
+}
+
+void ReleaseLocked() {
+    if (PortHandle == InvalidHandle) return;
+    ioctl(PortHandle, TIOCNXCL);
+    ::close(PortHandle);  // also drops the flock
+    PortHandle = InvalidHandle;
+}
+
+int RemainingMs(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Writes all n bytes and waits until the driver's output queue is empty, within
+// the write bound. Past the bound whatever is still queued is discarded, so no
+// part of a failed frame reaches the line later. Called with LinkMutex held.
+bool WriteLocked(const std::uint8_t* data, std::size_t n) {
+    const int fd = PortHandle;
+    if (fd == InvalidHandle) return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(WriteBoundMs(n, OpenBaud));
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, data + done, n - done);
+        if (w > 0) {
+            done += static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno != EAGAIN) return false;  // EIO/ENXIO/EBADF: the device is gone
+        const int wait = RemainingMs(deadline);
+        if (wait == 0) {
+            tcflush(fd, TCOFLUSH);
+            return false;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, wait) < 0 && errno != EINTR) return false;
+    }
+    // Return when the bytes have left, as a synchronous serial write does.
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) < 0 || queued <= 0) return true;
+        const int wait = RemainingMs(deadline);
+        if (wait == 0) {
+            tcflush(fd, TCOFLUSH);
+            return false;
+        }
+        // The time the queued bytes need on the line, at least 1 ms per look.
+        const long need_us = std::max(1000L, 10L * 1000000L * queued / std::max(OpenBaud, 1));
+        std::this_thread::sleep_for(std::chrono::microseconds(std::min<long>(need_us, wait * 1000L)));
+    }
+}
+
+}  // namespace
+
+std::string DevicePathFor(const char* portName) {
+    const std::string name(portName);
+    if (const char* mapped = std::getenv(("VANTREL_" + name).c_str()); mapped && *mapped) return mapped;
+    const int n = name.size() == 4 && name[3] >= '1' && name[3] <= '9' ? name[3] - '0' : 1;
+    return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+int WriteBoundMs(std::size_t n, int baud) {
+    const long threeTimesOnLineMs = 3L * static_cast<long>(n) * 10L * 1000L / std::max(baud, 1);
+    return static_cast<int>(std::max(1000L, threeTimesOnLineMs));
+}
+
+void OpenPort(int baudValue) {
+    const std::string path = DevicePathFor(PortName);
+    std::lock_guard lock(LinkMutex);
+    ReleaseLocked();  // the panel never opens twice; this only keeps one port at a time
+    LastFailure = OpenFailure::None;
+    int err = 0;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+        LastFailure = Classify(err);
+    } else if (!isatty(fd)) {
+        // A mistyped VANTREL_COMn naming a plain file must never receive display frames.
+        LastFailure = OpenFailure::NotATerminal;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Exclusive use. flock holds against root too, which TIOCEXCL does not;
+        // TIOCEXCL keeps out programs that don't use flock.
+        err = errno;
+        LastFailure = Classify(err);
+    } else if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+        err = errno;
+        LastFailure = Classify(err);
+    }
+    if (LastFailure != OpenFailure::None) {
+        if (fd >= 0) ::close(fd);
+        std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, path.c_str(), Describe(LastFailure, err));
+        return;
+    }
+    PortHandle = fd;
+    OpenBaud = baudValue;
+    // Read, change exactly what is allowed, apply. As on the original hardware
+    // panel, a refused setting is not reported: the port counts as open.
+    termios read{};
+    tcgetattr(fd, &read);
+    AppliedSettings = ConfigureLine(read, baudValue);
+    tcsetattr(fd, TCSANOW, &AppliedSettings);
+}
+
+void ClosePort() {
+    std::lock_guard lock(LinkMutex);
+    ReleaseLocked();
+}
+
+void ReapplyAndClose() {
+    std::lock_guard lock(LinkMutex);
+    if (PortHandle == InvalidHandle) return;  // never opened, failed or closed: touch nothing
+    tcsetattr(PortHandle, TCSANOW, &AppliedSettings);
+    // Closed whatever the re-apply answered: a panel that shows the port closed
+    // must not keep the device held.
+    ReleaseLocked();
+}
+
+bool PortHandleValid() {
+    std::lock_guard lock(LinkMutex);
+    return PortHandle != InvalidHandle;
+}
+
+OpenFailure LastOpenFailure() {
+    std::lock_guard lock(LinkMutex);
+    return LastFailure;
+}
+
+termios LineSettings() {
+    std::lock_guard lock(LinkMutex);
+    return AppliedSettings;
+}
+
+bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>* stop) {
+    std::lock_guard lock(LinkMutex);
+    if (stop && stop->load()) return false;
+    return WriteLocked(data, n);
+}
+
+bool WriteFrame(std::size_t n) {
+    return WriteBytes(TxBuffer.data(), std::min(n, TxBuffer.size()));
+}
+
+bool SendFrame(std::size_t n) {
+    if (WriteFrame(n)) return true;
+    FailureReporter report;
+    {
+        std::lock_guard lock(LinkMutex);
+        report = Reporter;
+    }
+    if (report) report();
+    return false;
+}
+
+FailureReporter SetWriteFailureReporter(FailureReporter reporter) {
+    std::lock_guard lock(LinkMutex);
+    std::swap(Reporter, reporter);
+    return reporter;
+}
+
+}  // namespace vantrel

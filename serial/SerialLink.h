@@ -1,0 +1,64 @@
+// The serial link: the one port, its settings, the transmit buffer and the
+// two write steps. Knows nothing of widgets; a failed reported write goes to
+// the reporter that the panel installs.
+//
+// Thread rules: every write, open and close goes through one link mutex.
+// `TxBuffer` belongs to the interface thread; the auto-send worker writes
+// from a buffer of its own through WriteBytes.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <termios.h>
+
+namespace vantrel {
+
+inline constexpr int InvalidHandle = -1;
+inline constexpr std::size_t TxBufferSize = 1024;
+
+// The port that the next OpenPort opens ("COM1".."COM9": 4 characters and a zero).
+extern char PortName[5];
+// Every frame of the interface thread is assembled here from offset 0.
+extern std::array<std::uint8_t, TxBufferSize> TxBuffer;
+
+// Why the last OpenPort failed; None after a successful open.
+enum class OpenFailure { None, NoDevice, Busy, AccessDenied, NotATerminal, Other };
+
+// The device behind a port name: $VANTREL_COMn if set, else /dev/ttyS<n-1>.
+std::string DevicePathFor(const char* portName);
+
+// Opens `PortName` exclusively and configures it at `baudValue`. No result:
+// test PortHandleValid(). A failure prints its reason on standard error.
+void OpenPort(int baudValue);
+// Closes the port; afterwards the handle is invalid.
+void ClosePort();
+// Re-applies the settings of the last open to an open port, then closes it.
+// With no open port it touches nothing.
+void ReapplyAndClose();
+
+bool PortHandleValid();
+OpenFailure LastOpenFailure();
+// The settings applied at the last open (what ReapplyAndClose applies again).
+termios LineSettings();
+
+// Writes the first n bytes of `TxBuffer`; true when all of them left the driver
+// within the write bound.
+bool WriteFrame(std::size_t n);
+// WriteFrame, and on failure the reporter (the port-closed message).
+bool SendFrame(std::size_t n);
+// The write step itself, for any buffer. A non-null `stop` is checked under the
+// link mutex just before writing: once it is set, nothing is written.
+bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>* stop = nullptr);
+
+// The bound of one write: max(1 s, 3 x the bytes' time on the line, 10 bits a byte).
+int WriteBoundMs(std::size_t n, int baud);
+
+using FailureReporter = std::function<void()>;
+// Installs the reporter of SendFrame; returns the one it replaces.
+FailureReporter SetWriteFailureReporter(FailureReporter reporter);
+
+}  // namespace vantrel

@@ -1,0 +1,55 @@
+// A real panel, offscreen, with COM1 on a pseudo-terminal and every message
+// recorded instead of shown.
+#pragma once
+
+#include "Pty.h"
+#include "app/Messages.h"
+#include "app/PanelDlg.h"
+#include "serial/SerialLink.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QStringList>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousMessages = vantrel::SetMessageFunction([this](const QString& text) { messages << text; });
+        panel = std::make_unique<vantrel::CPanelDlg>();
+        panel->show();
+    }
+    void TearDown() override {
+        panel.reset();
+        vantrel::ClosePort();
+        vantrel::SetMessageFunction(previousMessages);
+    }
+
+    QWidget* Item(int id) const { return panel->GetDlgItem(id); }
+    QAbstractButton* Button(int id) const { return qobject_cast<QAbstractButton*>(Item(id)); }
+    QCheckBox* Box(int id) const { return qobject_cast<QCheckBox*>(Item(id)); }
+    QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(Item(id)); }
+    QComboBox* List(int id) const { return qobject_cast<QComboBox*>(Item(id)); }
+    QString Label(int id) const { return Button(id)->text(); }
+
+    void Click(int id) { QTest::mouseClick(Item(id), Qt::LeftButton); }
+    // A user's choice in a list: selection change, then the notification.
+    void Choose(int listId, int index) {
+        List(listId)->setCurrentIndex(index);
+        emit List(listId)->activated(index);
+    }
+    void Open() {
+        Click(1003);
+        ASSERT_EQ(panel->PortOpen, 1);
+    }
+
+    Pty pty;
+    PortMapping mapping{1, pty.Path()};
+    QStringList messages;
+    vantrel::MessageFunction previousMessages;
+    std::unique_ptr<vantrel::CPanelDlg> panel;
+};

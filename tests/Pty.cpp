@@ -1,0 +1,85 @@
+#include "Pty.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <unistd.h>
+
+Bytes Hex(const char* hex) {
+    Bytes out;
+    unsigned value = 0;
+    int n = 0;
+    while (std::sscanf(hex, " %2x%n", &value, &n) == 1) {
+        out.push_back(static_cast<std::uint8_t>(value));
+        hex += n;
+    }
+    return out;
+}
+
+std::string ToHex(const Bytes& bytes) {
+    std::string s;
+    char buf[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, s.empty() ? "%02X" : " %02X", b);
+        s += buf;
+    }
+    return s;
+}
+
+Pty::Pty() {
+    char name[256];
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    path_ = name;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+}
+
+Pty::~Pty() {
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+}
+
+Bytes Pty::Read(std::size_t n, std::chrono::milliseconds timeout) {
+    Bytes out;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (out.size() < n && master_ >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        std::uint8_t buf[4096];
+        const ssize_t r = read(master_, buf, std::min(sizeof buf, n - out.size()));
+        if (r > 0) out.insert(out.end(), buf, buf + r);
+        else if (r < 0 && errno != EAGAIN && errno != EINTR) break;
+    }
+    return out;
+}
+
+Bytes Pty::ReadUntilQuiet(std::chrono::milliseconds quiet) {
+    Bytes out;
+    while (master_ >= 0) {
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(quiet.count())) <= 0) break;
+        std::uint8_t buf[4096];
+        const ssize_t r = read(master_, buf, sizeof buf);
+        if (r > 0) out.insert(out.end(), buf, buf + r);
+        else if (r < 0 && errno != EAGAIN && errno != EINTR) break;
+    }
+    return out;
+}
+
+void Pty::CloseMaster() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+}
+
+PortMapping::PortMapping(int n, const std::string& path) : name_("VANTREL_COM" + std::to_string(n)) {
+    setenv(name_.c_str(), path.c_str(), 1);
+}
+
+PortMapping::~PortMapping() { unsetenv(name_.c_str()); }

@@ -1,0 +1,229 @@
+#include "Pty.h"
+#include "serial/SerialLink.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Link : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::strcpy(PortName, "COM1");
+        reports = 0;
+        previous = SetWriteFailureReporter([this] { ++reports; });
+    }
+    void TearDown() override {
+        ClosePort();
+        SetWriteFailureReporter(previous);
+    }
+    bool Write(const Bytes& bytes) {
+        std::copy(bytes.begin(), bytes.end(), TxBuffer.begin());
+        return WriteFrame(bytes.size());
+    }
+    Pty pty;
+    PortMapping mapping{1, pty.Path()};
+    int reports = 0;
+    FailureReporter previous;
+};
+
+termios SlaveSettings(const Pty& pty) {
+    termios t{};
+    tcgetattr(pty.Slave(), &t);
+    return t;
+}
+
+// Holds a device from another process: the child opens and flocks it and
+// waits until the parent writes a byte to `release`.
+struct OtherProcessHolding {
+    pid_t pid = -1;
+    int release = -1;
+    explicit OtherProcessHolding(const std::string& path) {
+        int ready[2], done[2];
+        EXPECT_EQ(pipe(ready), 0);
+        EXPECT_EQ(pipe(done), 0);
+        pid = fork();
+        if (pid == 0) {
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+            const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+            (void)!write(ready[1], &ok, 1);
+            char c;
+            (void)!read(done[0], &c, 1);
+            _exit(0);
+        }
+        char ok = 0;
+        EXPECT_EQ(read(ready[0], &ok, 1), 1);
+        EXPECT_EQ(ok, 'y');
+        close(ready[0]);
+        close(ready[1]);
+        close(done[0]);
+        release = done[1];
+    }
+    ~OtherProcessHolding() {
+        (void)!write(release, "x", 1);
+        close(release);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
+}  // namespace
+
+TEST_F(Link, FreshOpenConfiguresNineSixHundredEightNOneRawNoEcho) {
+    OpenPort(9600);
+    ASSERT_TRUE(PortHandleValid());
+    const termios t = SlaveSettings(pty);
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(cfgetispeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(t.c_cflag & (CSTOPB | PARENB), 0u);
+    EXPECT_EQ(t.c_iflag & INPCK, 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG), 0u);
+    EXPECT_EQ(LastOpenFailure(), OpenFailure::None);
+}
+
+TEST_F(Link, NamedPortAndRateAreHonoured) {
+    Pty other;
+    PortMapping com9(9, other.Path());
+    std::strcpy(PortName, "COM9");
+    OpenPort(19200);
+    ASSERT_TRUE(PortHandleValid());
+    const termios atCom9 = SlaveSettings(other), atCom1 = SlaveSettings(pty);
+    EXPECT_EQ(cfgetospeed(&atCom9), B19200);
+    EXPECT_NE(cfgetospeed(&atCom1), B19200) << "COM1's device was not touched";
+    // Bytes go to COM9's device, with no output translation (LF stays LF).
+    ASSERT_TRUE(Write(Hex("0A 41 0D")));
+    EXPECT_EQ(other.Read(3), Hex("0A 41 0D"));
+    EXPECT_TRUE(pty.ReadUntilQuiet(50ms).empty());
+}
+
+TEST_F(Link, UnmappedNamesFallBackToTheSerialDevices) {
+    unsetenv("VANTREL_COM3");
+    EXPECT_EQ(DevicePathFor("COM3"), "/dev/ttyS2");
+    EXPECT_EQ(DevicePathFor("COM1"), pty.Path());
+}
+
+TEST_F(Link, DeviceHeldByAnotherProcessFailsAndSaysBusy) {
+    OtherProcessHolding holder(pty.Path());
+    testing::internal::CaptureStderr();
+    OpenPort(9600);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(PortHandleValid());
+    EXPECT_EQ(LastOpenFailure(), OpenFailure::Busy);
+    EXPECT_NE(err.find("busy"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "one line on standard error";
+    EXPECT_FALSE(Write(Hex("0C")));
+}
+
+TEST_F(Link, MissingDeviceAndPlainFileFailWithTheirReasons) {
+    PortMapping missing(2, "/nonexistent/ttyVANTREL");
+    std::strcpy(PortName, "COM2");
+    testing::internal::CaptureStderr();
+    OpenPort(9600);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(PortHandleValid());
+    EXPECT_EQ(LastOpenFailure(), OpenFailure::NoDevice);
+    EXPECT_NE(err.find("no such device"), std::string::npos) << err;
+
+    char file[] = "/tmp/vantrel-plainXXXXXX";
+    const int fd = mkstemp(file);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    PortMapping plain(2, file);
+    testing::internal::CaptureStderr();
+    OpenPort(9600);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(PortHandleValid());
+    EXPECT_EQ(LastOpenFailure(), OpenFailure::NotATerminal);
+    EXPECT_FALSE(Write(Hex("0C 0C")));
+    struct stat st {};
+    stat(file, &st);
+    EXPECT_EQ(st.st_size, 0) << "no frame was written into the file";
+    unlink(file);
+}
+
+TEST_F(Link, ReapplyAndCloseReleasesTheDeviceAndTouchesNothingWhenClosed) {
+    ReapplyAndClose();  // never opened: nothing to do
+    OpenPort(9600);
+    ASSERT_TRUE(PortHandleValid());
+    ReapplyAndClose();
+    EXPECT_FALSE(PortHandleValid());
+    // Another program can take the device now.
+    const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    close(fd);
+    ReapplyAndClose();  // already closed: nothing happens
+    EXPECT_FALSE(PortHandleValid());
+}
+
+TEST_F(Link, WritesAfterCloseFailEvenWhenTheNumberNowNamesAnotherFile) {
+    OpenPort(9600);
+    ASSERT_TRUE(PortHandleValid());
+    ClosePort();
+    char file[] = "/tmp/vantrel-reuseXXXXXX";
+    const int fd = mkstemp(file);  // most likely takes the number the port had
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(Write(Hex("0C 41 42")));
+    EXPECT_FALSE(SendFrame(3));
+    EXPECT_EQ(reports, 1);
+    ReapplyAndClose();
+    EXPECT_NE(fcntl(fd, F_GETFD), -1) << "the file's descriptor is still open";
+    struct stat st {};
+    fstat(fd, &st);
+    EXPECT_EQ(st.st_size, 0);
+    close(fd);
+    unlink(file);
+}
+
+TEST_F(Link, SendFrameReportsOnlyFailures) {
+    OpenPort(9600);
+    ASSERT_TRUE(Write(Hex("1B 40")));
+    EXPECT_TRUE(SendFrame(2));
+    EXPECT_EQ(reports, 0);
+    EXPECT_EQ(pty.Read(4), Hex("1B 40 1B 40"));
+    ClosePort();
+    EXPECT_FALSE(SendFrame(2));
+    EXPECT_EQ(reports, 1);
+}
+
+TEST_F(Link, UnpluggedAdapterMakesWritesFailAtOnce) {
+    OpenPort(9600);
+    ASSERT_TRUE(PortHandleValid());
+    pty.CloseMaster();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Write(Bytes(40, 0xB2)));
+    EXPECT_FALSE(Write(Hex("0C")));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+}
+
+TEST_F(Link, LineThatStopsTakingBytesFailsWithinTheBound) {
+    OpenPort(38400);
+    ASSERT_TRUE(PortHandleValid());
+    // Nobody reads the master: the line fills up and a write blocks.
+    const Bytes frame(40, 'x');
+    int written = 0;
+    std::chrono::steady_clock::duration failedAfter{};
+    for (int i = 0; i < 10000; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!Write(frame)) {
+            failedAfter = std::chrono::steady_clock::now() - start;
+            break;
+        }
+        ++written;
+    }
+    ASSERT_LT(written, 10000) << "the line never filled";
+    EXPECT_GE(failedAfter, 900ms);
+    EXPECT_LT(failedAfter, 3s);
+    EXPECT_EQ(WriteBoundMs(40, 38400), 1000);
+    EXPECT_EQ(WriteBoundMs(40, 300), 4000);  // 3 x 1.33 s on the line
+}
