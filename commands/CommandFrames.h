@@ -61,8 +61,8 @@ inline constexpr std::array<OptionFrame, 54> OptionFrameTable{{
 
 constexpr bool EveryOptionIsACheckBox() {
     for (const OptionFrame& f : OptionFrameTable) {
-        const Control* c = FindControl(f.boxId);
-        if (!c || c->kind != Kind::Check || !f.label) return false;
+        const int i = ControlIndex(f.boxId);
+        if (i < 0 || PanelControls[static_cast<std::size_t>(i)].kind != Kind::Check) return false;
     }
     return true;
 }

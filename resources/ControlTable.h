@@ -125,15 +125,16 @@ inline constexpr Control AboutIcon{-1, Kind::Label, nullptr, 11, 17, 21, 20};
 inline constexpr Control AboutText{-1, Kind::Label, "Vantrel Version 1.0", 40, 10, 119, 8};
 inline constexpr Control AboutOk{1, Kind::Button, "OK", 178, 7, 50, 14};
 
-constexpr const Control* FindControl(int id) {
-    for (const Control& c : PanelControls)
-        if (c.id == id) return &c;
-    return nullptr;
+// The control's place in the table; -1 for an unknown id.
+constexpr int ControlIndex(int id) {
+    for (std::size_t i = 0; i < PanelControls.size(); ++i)
+        if (PanelControls[i].id == id) return static_cast<int>(i);
+    return -1;
 }
 
 constexpr const char* TemplateLabelOf(int id) {
-    const Control* c = FindControl(id);
-    return c ? c->label.English() : nullptr;
+    const int i = ControlIndex(id);
+    return i < 0 ? "" : PanelControls[static_cast<std::size_t>(i)].label.English();
 }
 
 constexpr std::size_t CountKind(Kind kind) {

@@ -79,7 +79,70 @@ void Pty::CloseMaster() {
 }
 
 PortMapping::PortMapping(int n, const std::string& path) : name_("VANTREL_COM" + std::to_string(n)) {
+    if (const char* old = std::getenv(name_.c_str())) {
+        hadPrevious_ = true;
+        previous_ = old;
+    }
     setenv(name_.c_str(), path.c_str(), 1);
 }
 
-PortMapping::~PortMapping() { unsetenv(name_.c_str()); }
+PortMapping::~PortMapping() {
+    if (hadPrevious_) setenv(name_.c_str(), previous_.c_str(), 1);
+    else unsetenv(name_.c_str());
+}
+
+LineRecorder::LineRecorder(int master) : master_(master) {
+    if (pipe(stopPipe_) != 0) throw std::runtime_error("pipe failed");
+    thread_ = std::thread([this] {
+        for (;;) {
+            pollfd p[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+            if (poll(p, 2, -1) < 0) continue;
+            if (p[1].revents) return;
+            std::uint8_t buf[4096];
+            const ssize_t r = read(master_, buf, sizeof buf);
+            const auto now = Clock::now();
+            if (r > 0) {
+                std::lock_guard lock(mutex_);
+                bytes_.insert(bytes_.end(), buf, buf + r);
+                chunks_.push_back({now, bytes_.size()});
+            } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // The master is gone or hung up: wait for the stop signal only.
+                pollfd s{stopPipe_[0], POLLIN, 0};
+                poll(&s, 1, -1);
+                return;
+            }
+        }
+    });
+}
+
+LineRecorder::~LineRecorder() {
+    (void)!write(stopPipe_[1], "x", 1);
+    thread_.join();
+    close(stopPipe_[0]);
+    close(stopPipe_[1]);
+}
+
+Bytes LineRecorder::All() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+}
+
+LineRecorder::Clock::time_point LineRecorder::TimeOfByte(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    for (const Chunk& c : chunks_)
+        if (index < c.end) return c.at;
+    return Clock::time_point::max();
+}
+
+bool LineRecorder::WaitFor(std::size_t n, std::chrono::milliseconds timeout) const {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        {
+            std::lock_guard lock(mutex_);
+            if (bytes_.size() >= n) return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::lock_guard lock(mutex_);
+    return bytes_.size() >= n;
+}

@@ -36,7 +36,8 @@ private:
     std::string path_;
 };
 
-// Points VANTREL_COMn at a path for the life of the object.
+// Points VANTREL_COMn at a path for the life of the object, then restores
+// the mapping it replaced.
 class PortMapping {
 public:
     PortMapping(int n, const std::string& path);
@@ -44,4 +45,36 @@ public:
 
 private:
     std::string name_;
+    bool hadPrevious_ = false;
+    std::string previous_;
+};
+
+#include <mutex>
+#include <thread>
+
+// Reads a master on a thread of its own and keeps every chunk with the time it
+// arrived.
+class LineRecorder {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit LineRecorder(int master);
+    ~LineRecorder();
+
+    Bytes All() const;
+    // The arrival time of byte `index` of everything received.
+    Clock::time_point TimeOfByte(std::size_t index) const;
+    // Waits until at least n bytes have arrived; false on timeout.
+    bool WaitFor(std::size_t n, std::chrono::milliseconds timeout) const;
+
+private:
+    struct Chunk {
+        Clock::time_point at;
+        std::size_t end;  // offset after the chunk's last byte
+    };
+    int master_;
+    int stopPipe_[2];
+    mutable std::mutex mutex_;
+    Bytes bytes_;
+    std::vector<Chunk> chunks_;
+    std::thread thread_;
 };
