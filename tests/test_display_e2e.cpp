@@ -1,0 +1,63 @@
+// The panel driving the virtual display over its pseudo-terminal.
+#include "PanelFixture.h"
+#include "tools/display/VirtualDisplay.h"
+
+using namespace vantrel;
+using namespace vantrel::display;
+using namespace std::chrono_literals;
+
+namespace {
+
+class EndToEnd : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        Open();
+    }
+    VirtualDisplay device;
+    PortMapping toDisplay{1, device.SlavePath()};
+    DisplayModel& Screen() {
+        device.Pump(60ms);
+        return device.Model();
+    }
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, SendShowsTheFirstSample) {
+    Click(1006);
+    EXPECT_EQ(Screen().Line(0), "     THANK YOU      ");
+    EXPECT_EQ(Screen().Line(1), "  HAVE A NICE DAY   ");
+}
+
+TEST_F(EndToEnd, FullLightFillsEveryCellWithTheDarkShade) {
+    Click(1087);
+    std::string shade;
+    for (int i = 0; i < 20; ++i) shade += "▓";
+    EXPECT_EQ(Screen().Line(0), shade);
+    EXPECT_EQ(Screen().Line(1), shade);
+}
+
+TEST_F(EndToEnd, DisplaySpeedChangeNeedsTheMatchingPortSpeed) {
+    Click(1076);  // the display's own "19200"
+    Click(1067);
+    EXPECT_EQ(Screen().OwnBaud(), 19200);
+    Click(1006);  // the port still runs at 9600
+    EXPECT_TRUE(Screen().SpeedMismatch());
+    EXPECT_EQ(Screen().Line(0).find("THANK"), std::string::npos);
+    EXPECT_NE(Screen().Status().find("display expects 19200"), std::string::npos);
+    Choose(1002, 6);  // reopen at 19200
+    Open();
+    Click(1006);
+    EXPECT_FALSE(Screen().SpeedMismatch());
+    EXPECT_EQ(Screen().Line(0), "     THANK YOU      ");
+}
+
+TEST_F(EndToEnd, ThePanelClosingThePortLeavesTheLineUp) {
+    Click(1003);
+    Open();
+    Click(1005);
+    Click(1114);
+    Click(1006);
+    EXPECT_EQ(Screen().Line(0), "Customer Display!   ");
+}

@@ -1,0 +1,159 @@
+#include "tools/display/DisplayModel.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+
+using namespace vantrel::display;
+
+namespace {
+
+void Feed(DisplayModel& m, const std::string& bytes, int baud = 9600) {
+    m.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), baud);
+}
+
+std::string Frame(char group, char argument) { return std::string{'\x02', '\x05', group, argument, '\x03'}; }
+
+}  // namespace
+
+TEST(DisplayModel, ClearThenFortyBytesFillTheScreenExactly) {
+    DisplayModel m;
+    Feed(m, "garbage\x0C" "     THANK YOU        HAVE A NICE DAY   ");
+    EXPECT_EQ(m.Line(0), "     THANK YOU      ");
+    EXPECT_EQ(m.Line(1), "  HAVE A NICE DAY   ");
+    EXPECT_EQ(m.CursorRow(), 0) << "the end of line 2 goes back home";
+    EXPECT_EQ(m.CursorColumn(), 0);
+    Feed(m, "XY");  // overwrite mode: the next bytes land at the home position
+    EXPECT_EQ(m.Line(0), "XY   THANK YOU      ");
+}
+
+TEST(DisplayModel, CursorControls) {
+    DisplayModel m;
+    Feed(m, "ABC\x08Z");  // BS
+    EXPECT_EQ(m.Line(0).substr(0, 3), "ABZ");
+    Feed(m, "\x09Q");  // HT skips a position
+    EXPECT_EQ(m.Line(0).substr(0, 5), "ABZ Q");
+    Feed(m, "\x0DR");  // CR
+    EXPECT_EQ(m.Line(0).substr(0, 5), "RBZ Q");
+    Feed(m, "\x0A" "S");  // LF: the other line, same column
+    EXPECT_EQ(m.Line(1).substr(0, 2), " S");
+    Feed(m, "\x0BT");  // home
+    EXPECT_EQ(m.Line(0).substr(0, 2), "TB");
+}
+
+TEST(DisplayModel, EscAtInitialisesButKeepsTheStoredSpeedAndEmulation) {
+    DisplayModel m;
+    Feed(m, Frame('C', '7') + Frame('B', '7') + Frame('S', '2') + Frame('F', '2') + "hello");
+    ASSERT_EQ(m.OwnBaud(), 19200);
+    Feed(m, "\x1B@", 19200);
+    EXPECT_EQ(m.Line(0), std::string(20, ' '));
+    EXPECT_STREQ(m.International(), "USA");
+    EXPECT_STREQ(m.CodePage(), "PC437");
+    EXPECT_STREQ(m.Emulation(), "CD5220");
+    EXPECT_EQ(m.OwnBaud(), 19200);
+}
+
+TEST(DisplayModel, EveryConfigurationFrameOfThePanel) {
+    struct Row {
+        char group, argument;
+        const char* value;
+    };
+    const Row rows[] = {
+        {'C', '0', "DSP800"}, {'C', '1', "ESCPOS"}, {'C', '2', "ADM787"}, {'C', '4', "AEDEX"}, {'C', '5', "UTC_S"},
+        {'C', '6', "UTC_E"}, {'C', '7', "CD5220"}, {'C', '8', "NCR"}, {'C', '9', "PD6000"}, {'C', ':', "ICD2002"},
+        {'B', '5', "300"}, {'B', '4', "600"}, {'B', '3', "1200"}, {'B', '2', "2400"}, {'B', '1', "4800"},
+        {'B', '7', "19200"}, {'B', '6', "38400"}, {'B', '0', "9600"},
+        {'S', '0', "USA"}, {'S', '1', "France"}, {'S', '2', "Germany"}, {'S', '3', "U.K"}, {'S', '4', "Denmark1"},
+        {'S', '5', "Sweden"}, {'S', '6', "Italy"}, {'S', '7', "Spain1 "}, {'S', '8', "Japan"}, {'S', '9', "Norway"},
+        {'S', ':', "Denmark2"}, {'S', ';', "Spain2"}, {'S', '<', "LatinAm"}, {'S', '=', "KOREA "}, {'S', '>', "SlovCro"},
+        {'S', '?', "China"},
+        {'F', '0', "PC437"}, {'F', '1', "JIS"}, {'F', '2', "PC850"}, {'F', '3', "PC860"}, {'F', '4', "PC863"},
+        {'F', '5', "PC865"}, {'F', '6', "PC737"}, {'F', '7', "W1250"}, {'F', '8', "W1251"}, {'F', '9', "W1252"},
+        {'F', ':', "PC866"}, {'F', ';', "PC852"}, {'F', '<', "PC858"}, {'F', '=', "PC775"}, {'F', '>', "W1253"},
+        {'F', '?', "W1254"}, {'F', '@', "W1257"}, {'F', '!', "PC864"}, {'F', '$', "Farsi"}, {'F', 'D', "W1255"},
+    };
+    DisplayModel m;
+    for (const Row& r : rows) {
+        Feed(m, Frame(r.group, r.argument), m.OwnBaud());
+        const std::string got = r.group == 'C'   ? m.Emulation()
+                                : r.group == 'B' ? std::to_string(m.OwnBaud())
+                                : r.group == 'S' ? m.International()
+                                                 : m.CodePage();
+        EXPECT_EQ(got, r.value) << r.group << r.argument;
+    }
+    Feed(m, Frame('C', '3'));  // no such style: ignored
+    EXPECT_STREQ(m.Emulation(), "ICD2002");
+    EXPECT_EQ(m.Line(0), std::string(20, ' ')) << "configuration frames show nothing";
+}
+
+TEST(DisplayModel, CodePageGlyphs) {
+    DisplayModel m;
+    Feed(m, std::string("\xB2\xB0\x80\xE1", 4));
+    EXPECT_EQ(m.Line(0).substr(0, 10), "▓░Çß");
+    Feed(m, "\x0C" + Frame('F', '8') + std::string("\xC0\xE0", 2));  // W1251
+    EXPECT_EQ(m.Line(0).substr(0, 4), "Аа");
+    Feed(m, "\x0C" + Frame('F', '9') + std::string("\x80\xE9", 2));  // W1252
+    EXPECT_EQ(m.Line(0).substr(0, 5), "€é");
+    EXPECT_EQ(CodePageGlyph("PC866", 0x80), U'А');
+    EXPECT_EQ(CodePageGlyph("JIS", 0xB1), U'ｱ');
+}
+
+TEST(DisplayModel, InternationalSetsReplaceTheNationalCharacters) {
+    DisplayModel m;
+    Feed(m, Frame('S', '2') + "[\\]{|}~@");  // Germany
+    EXPECT_EQ(m.Line(0).substr(0, 16), "ÄÖÜäöüß§");
+    Feed(m, "\x0C" + Frame('S', '3') + "#$");  // United Kingdom
+    EXPECT_EQ(m.Line(0).substr(0, 3), "£$");
+    Feed(m, std::string("\x0C\x1BR\x08\\", 5));  // ESC R 8: Japan
+    EXPECT_EQ(m.Line(0).substr(0, 2), "¥");
+    EXPECT_STREQ(m.International(), "Japan");
+}
+
+TEST(DisplayModel, DemoRunsUntilClearDemo) {
+    DisplayModel m;
+    Feed(m, "\x0CSTILL HERE");
+    Feed(m, std::string("\x02\x05" "D\x03", 4));
+    EXPECT_TRUE(m.DemoRunning());
+    const std::string first = m.Line(0);
+    m.Tick();
+    EXPECT_NE(m.Line(0), first) << "the demo text moves";
+    EXPECT_NE(m.Status().find("demo on"), std::string::npos);
+    Feed(m, std::string("\x02\x05\x07\x03", 4));
+    EXPECT_FALSE(m.DemoRunning());
+    EXPECT_EQ(m.Line(0), "STILL HERE          ");
+}
+
+TEST(DisplayModel, SpeedMismatchShowsGarbageAndSaysWhy) {
+    DisplayModel m;
+    Feed(m, Frame('B', '7'));  // the display now expects 19200
+    Feed(m, "\x0CHELLO", 9600);
+    EXPECT_TRUE(m.SpeedMismatch());
+    EXPECT_EQ(m.Line(0).find("HELLO"), std::string::npos);
+    EXPECT_NE(m.Status().find("line at 9600 bit/s, display expects 19200"), std::string::npos);
+    EXPECT_STREQ(m.Emulation(), "DSP800");
+    Feed(m, "\x0CHELLO", 19200);
+    EXPECT_FALSE(m.SpeedMismatch());
+    EXPECT_EQ(m.Line(0), "HELLO               ");
+}
+
+TEST(DisplayModel, AnyByteSoupKeepsTwoByTwenty) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const int speeds[] = {9600, 19200, 300};
+    DisplayModel m;
+    for (int round = 0; round < 2000; ++round) {
+        std::string soup(1 + round % 64, '\0');
+        for (char& c : soup) c = static_cast<char>(byte(random));
+        Feed(m, soup, speeds[round % 3 == 0 ? 0 : round % 3]);
+        if (round % 7 == 0) m.Tick();
+        for (int r = 0; r < Rows; ++r) {
+            int glyphs = 0;
+            for (int c = 0; c < Columns; ++c) glyphs += m.Glyph(r, c) != 0;
+            ASSERT_EQ(glyphs, Columns);
+        }
+        ASSERT_GE(m.CursorRow(), 0);
+        ASSERT_LT(m.CursorRow(), Rows);
+        ASSERT_GE(m.CursorColumn(), 0);
+        ASSERT_LT(m.CursorColumn(), Columns);
+    }
+}

@@ -1,0 +1,87 @@
+#include "tools/display/DisplayWindow.h"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace vantrel::display {
+
+namespace {
+
+constexpr int CellWidth = 30;
+constexpr int CellHeight = 46;
+constexpr int Gap = 4;
+constexpr int Margin = 18;
+
+}  // namespace
+
+ScreenView::ScreenView(const DisplayModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize ScreenView::sizeHint() const {
+    return {2 * Margin + Columns * (CellWidth + Gap) - Gap, 2 * Margin + Rows * (CellHeight + Gap) - Gap};
+}
+
+void ScreenView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(rect(), QColor(0x10, 0x14, 0x16));
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(CellHeight - 12);
+    font.setBold(true);
+    p.setFont(font);
+    const QColor lit(0x5c, 0xff, 0xd8);
+    for (int r = 0; r < Rows; ++r) {
+        for (int c = 0; c < Columns; ++c) {
+            const QRect cell(Margin + c * (CellWidth + Gap), Margin + r * (CellHeight + Gap), CellWidth, CellHeight);
+            p.fillRect(cell, QColor(0x18, 0x26, 0x24));  // an unlit cell glows faintly
+            const char32_t g = model_.Glyph(r, c);
+            if (g == U' ') continue;
+            p.setPen(lit);
+            p.drawText(cell, Qt::AlignCenter, QString::fromUcs4(&g, 1));
+        }
+    }
+}
+
+DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
+    : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
+      monitor_(new QPlainTextEdit(this)), notifier_(new QSocketNotifier(display.MasterFd(), QSocketNotifier::Read, this)) {
+    setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(display.SlavePath())));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(screen_, 0, Qt::AlignHCenter);
+    status_->setTextFormat(Qt::PlainText);
+    layout->addWidget(status_);
+    monitor_->setReadOnly(true);
+    monitor_->setMaximumBlockCount(500);
+    monitor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    monitor_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    monitor_->setMinimumHeight(160);
+    layout->addWidget(monitor_);
+    connect(notifier_, &QSocketNotifier::activated, this, &DisplayWindow::LineReadable);
+    auto* demo = new QTimer(this);
+    connect(demo, &QTimer::timeout, this, [this] {
+        if (!display_.Model().DemoRunning()) return;
+        display_.Model().Tick();
+        screen_->update();
+    });
+    demo->start(250);
+    Refresh();
+}
+
+void DisplayWindow::LineReadable() {
+    for (const VirtualDisplay::Chunk& chunk : display_.ReadAvailable())
+        monitor_->appendPlainText(QString::fromStdString(MonitorLine(chunk)));
+    Refresh();
+}
+
+void DisplayWindow::Refresh() {
+    status_->setText(QString::fromStdString(display_.Model().Status()));
+    screen_->update();
+}
+
+}  // namespace vantrel::display

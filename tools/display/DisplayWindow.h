@@ -1,0 +1,44 @@
+#pragma once
+
+#include "tools/display/VirtualDisplay.h"
+
+#include <QWidget>
+
+class QLabel;
+class QPlainTextEdit;
+class QSocketNotifier;
+
+namespace vantrel::display {
+
+// The screen: two rows of twenty cells in vacuum-fluorescent blue-green, with
+// a status line and a monitor of every chunk the line delivers.
+class ScreenView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ScreenView(const DisplayModel& model, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    const DisplayModel& model_;
+};
+
+class DisplayWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit DisplayWindow(VirtualDisplay& display, QWidget* parent = nullptr);
+
+private:
+    void LineReadable();
+    void Refresh();
+
+    VirtualDisplay& display_;
+    ScreenView* screen_;
+    QLabel* status_;
+    QPlainTextEdit* monitor_;
+    QSocketNotifier* notifier_;
+};
+
+}  // namespace vantrel::display

@@ -1,0 +1,55 @@
+// The virtual display's line: a pseudo-terminal whose slave the panel opens as
+// its serial port. It keeps a descriptor of the slave open itself, so the panel
+// closing the port never hangs the line up, and publishes the slave's path.
+#pragma once
+
+#include "tools/display/DisplayModel.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantrel::display {
+
+class VirtualDisplay {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // A chunk as the line delivered it.
+    struct Chunk {
+        std::vector<std::uint8_t> bytes;
+        int lineBaud;
+        Clock::duration sincePrevious;
+    };
+
+    // Opens the pseudo-terminal; `link`, when not empty, becomes a symlink to the slave.
+    explicit VirtualDisplay(const std::string& link = {});
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    const std::string& SlavePath() const { return slavePath_; }
+    int MasterFd() const { return master_; }
+    DisplayModel& Model() { return model_; }
+
+    // The speed the line runs at now, as the port's user set it.
+    int LineBaud() const;
+    // Reads whatever has arrived and feeds it to the model; empty when nothing did.
+    std::vector<Chunk> ReadAvailable();
+    // Reads and feeds for `time`.
+    void Pump(std::chrono::milliseconds time);
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+    std::string link_;
+    Clock::time_point lastChunk_{};
+    DisplayModel model_;
+};
+
+// One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB".
+std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
+
+}  // namespace vantrel::display
