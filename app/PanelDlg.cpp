@@ -140,8 +140,8 @@ void CPanelDlg::DoDataExchange(bool saveAndValidate) {
     } else {
         PortList->setCurrentIndex(PortIndex);
         BaudList->setCurrentIndex(BaudIndex);
-        Line1Edit->setText(Line1Text);
-        Line2Edit->setText(Line2Text);
+        Line1Edit->SetProgramText(Line1Text);
+        Line2Edit->SetProgramText(Line2Text);
     }
 }
 
@@ -162,8 +162,8 @@ void CPanelDlg::OnInitDialog() {
     LineFont.setPixelSize(45);
     LineFont.setWeight(QFont::Normal);
     SetLineFontOnFields();
-    Line1Edit->setText(QString::fromUtf8(SampleTexts[0].line1));
-    Line2Edit->setText(QString::fromUtf8(SampleTexts[0].line2));
+    Line1Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line1));
+    Line2Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line2));
     std::strcpy(PortName, PortNameForIndex(DefaultPortIndex));
     EnablePortDependentControls(false);
     Line1Edit->setFocus();
@@ -174,7 +174,7 @@ void CPanelDlg::SetDlgItemText(int id, const QString& text) {
     if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
     else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
     else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(text);
-    else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
+    else if (auto* e = qobject_cast<FieldEdit*>(w)) e->SetProgramText(text);
 }
 
 void CPanelDlg::SetLabel(int id, Text text) { SetDlgItemText(id, Tr(text)); }
@@ -259,8 +259,8 @@ void CPanelDlg::OnSend() {
 void CPanelDlg::ShowSampleText(int row) {
     SampleTextIndex = static_cast<unsigned char>(row);
     SetLabel(1114, SampleTexts[row].label);
-    Line1Edit->setText(QString::fromUtf8(SampleTexts[row].line1));
-    Line2Edit->setText(QString::fromUtf8(SampleTexts[row].line2));
+    Line1Edit->SetProgramText(QString::fromUtf8(SampleTexts[row].line1));
+    Line2Edit->SetProgramText(QString::fromUtf8(SampleTexts[row].line2));
 }
 
 void CPanelDlg::OnSampleText() {
@@ -328,8 +328,8 @@ void CPanelDlg::OnCharTest() {
 
 void CPanelDlg::OnLanguage() {
     SetLineFontOnFields();
-    Line1Edit->setText(QString::fromUtf8(SampleTexts[0].line1));
-    Line2Edit->setText(QString::fromUtf8(SampleTexts[0].line2));
+    Line1Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line1));
+    Line2Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line2));
     UiLanguage = UiLanguage == 0 ? 1 : 0;
     CharTestPage = 0;
     SampleTextIndex = 0;

@@ -11,9 +11,10 @@
 #include <unordered_map>
 
 class QComboBox;
-class QLineEdit;
 
 namespace vantrel {
+
+class FieldEdit;
 
 class CPanelDlg : public QDialog {
     Q_OBJECT
@@ -77,8 +78,8 @@ private:
 
     QComboBox* PortList = nullptr;
     QComboBox* BaudList = nullptr;
-    QLineEdit* Line1Edit = nullptr;
-    QLineEdit* Line2Edit = nullptr;
+    FieldEdit* Line1Edit = nullptr;
+    FieldEdit* Line2Edit = nullptr;
     std::unordered_map<int, QWidget*> controls_;
     AutoSender autoSender_;
 };

@@ -1,0 +1,33 @@
+// Fuzz target: the virtual display's byte interpreter. The first byte picks
+// the line's speed; the screen must stay 2 x 20 with the cursor on it.
+#include "tools/display/DisplayModel.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace vantrel::display;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    static const int speeds[] = {9600, 19200, 300, 38400, 0};
+    DisplayModel model;
+    const int baud = speeds[data[0] % 5];
+    // Feed in uneven chunks, as a line delivers them.
+    for (std::size_t i = 1; i < size;) {
+        const std::size_t n = 1 + (data[i] % 7);
+        const std::size_t take = i + n <= size ? n : size - i;
+        model.Feed(data + i, take, baud);
+        i += take;
+        if (data[i - 1] == 0x55) model.Tick();
+        if (model.CursorRow() < 0 || model.CursorRow() >= Rows || model.CursorColumn() < 0 ||
+            model.CursorColumn() >= Columns)
+            std::abort();
+    }
+    for (int r = 0; r < Rows; ++r) {
+        for (int c = 0; c < Columns; ++c)
+            if (model.Glyph(r, c) == 0) std::abort();
+        if (model.Line(r).empty()) std::abort();
+    }
+    if (model.Status().empty()) std::abort();
+    return 0;
+}
