@@ -1,0 +1,285 @@
+// How fast and how exact the panel is on the line: click to wire, the pace of
+// the auto-send cycle, stop latency, heap allocations per frame, and a full
+// "Send" at the top speed. Runs the real panel offscreen on a pseudo-terminal.
+#include "Stats.h"
+#include "app/Messages.h"
+#include "app/PanelDlg.h"
+#include "commands/CommandFrames.h"
+#include "content/AutoSend.h"
+#include "content/CharTest.h"
+#include "content/LineMessage.h"
+#include "serial/SerialLink.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantrel;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// ---- heap allocations of the measuring thread ----
+// malloc itself is interposed, so allocations by C code (iconv, libc) count
+// too; operator new goes through it.
+namespace {
+thread_local bool Counting = false;
+thread_local long Allocations = 0;
+}  // namespace
+
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* malloc(std::size_t n) {
+    if (Counting) ++Allocations;
+    return __libc_malloc(n);
+}
+void* calloc(std::size_t n, std::size_t size) {
+    if (Counting) ++Allocations;
+    return __libc_calloc(n, size);
+}
+void* realloc(void* p, std::size_t n) {
+    if (Counting) ++Allocations;
+    return __libc_realloc(p, n);
+}
+}
+
+namespace {
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+struct Line {
+    int master = -1, slave = -1;
+    std::string path;
+    Line() {
+        char name[256];
+        openpty(&master, &slave, name, nullptr, nullptr);
+        path = name;
+        fcntl(master, F_SETFL, O_NONBLOCK);
+        setenv("VANTREL_COM1", name, 1);
+    }
+    ~Line() {
+        close(master);
+        close(slave);
+    }
+    // Waits until at least one byte is readable, then drains what is there.
+    std::size_t WaitAndDrain() const {
+        pollfd p{master, POLLIN, 0};
+        poll(&p, 1, 1000);
+        std::size_t n = 0;
+        char buf[4096];
+        for (ssize_t r; (r = read(master, buf, sizeof buf)) > 0;) n += static_cast<std::size_t>(r);
+        return n;
+    }
+};
+
+// Reads a master on its own thread, keeping the arrival time of every byte offset.
+struct Recorder {
+    explicit Recorder(int fd) : master(fd), thread([this] { Run(); }) {}
+    ~Recorder() {
+        stop = true;
+        thread.join();
+    }
+    void Run() {
+        while (!stop) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            char buf[4096];
+            const ssize_t r = read(master, buf, sizeof buf);
+            const auto now = Clock::now();
+            if (r <= 0) continue;
+            std::lock_guard lock(mutex);
+            for (ssize_t i = 0; i < r; ++i) arrivals.push_back(now);
+        }
+    }
+    std::vector<Clock::time_point> Arrivals() {
+        std::lock_guard lock(mutex);
+        return arrivals;
+    }
+    int master;
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::vector<Clock::time_point> arrivals;
+    std::thread thread;
+};
+
+void Click(CPanelDlg& panel, int id) { QTest::mouseClick(panel.GetDlgItem(id), Qt::LeftButton); }
+
+void ChooseBaud(CPanelDlg& panel, int index) {
+    auto* list = static_cast<QComboBox*>(panel.GetDlgItem(1002));
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+void ClickToWire(CPanelDlg& panel, Line& line) {
+    std::vector<double> samples;
+    for (int i = 0; i < 1000; ++i) {
+        const auto start = Clock::now();
+        Click(panel, 1005);
+        line.WaitAndDrain();
+        samples.push_back(Ms(Clock::now() - start));
+    }
+    const Summary s = Summarise(samples);
+    Row("Click to wire: \"Clean\" click to byte readable on the line", samples.size(), Fixed(s.median, "ms", 3),
+        Fixed(s.worst, "ms", 3), "< 1 ms median");
+}
+
+void CyclePace(CPanelDlg& panel, Line& line, int baud) {
+    Recorder recorder(line.master);
+    Click(panel, 1007);
+    const std::size_t turn = 2 * 1 + 20 * PatternLength;  // 802 bytes
+    const auto deadline = Clock::now() + 25s;
+    while (recorder.Arrivals().size() < 2 * turn + 1 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    Click(panel, 1007);
+    const auto arrivals = recorder.Arrivals();
+    // The first byte of every pattern of two turns.
+    std::vector<Clock::time_point> starts;
+    std::size_t offset = 0;
+    for (int t = 0; t < 2; ++t) {
+        for (int half = 0; half < 2; ++half) {
+            offset += 1;  // the clear byte
+            for (int k = 0; k < 10; ++k, offset += PatternLength)
+                if (offset < arrivals.size()) starts.push_back(arrivals[offset]);
+        }
+    }
+    // A pattern's time on a real line at this speed; a pseudo-terminal has none, its
+    // writes return at once, so the pace there is the pause alone.
+    const double onLineMs = PatternLength * 10.0 * 1000.0 / baud;
+    const double expected = 500.0;
+    std::vector<double> errors;
+    for (std::size_t i = 1; i < starts.size(); ++i) errors.push_back(std::abs(Ms(starts[i] - starts[i - 1]) - expected));
+    const Summary e = Summarise(errors);
+    const double drift = starts.size() > 1 ? Ms(starts.back() - starts.front()) - expected * (starts.size() - 1) : 0;
+    double mean = 0;
+    for (double v : errors) mean += v;
+    mean /= errors.empty() ? 1 : errors.size();
+    Row("Cycle pace: |interval - (500 ms + time on the line)|, two turns (pseudo-terminal: 0 ms on the line; " +
+            Fixed(onLineMs, "ms", 1) + " on a real port)",
+        errors.size(), Fixed(e.median, "ms", 3) + " (mean " + Fixed(mean, "ms", 3) + ")", Fixed(e.worst, "ms", 3),
+        "worst < 5 ms");
+    Row("Cycle drift over two turns", 1, Fixed(drift, "ms", 3), Fixed(drift, "ms", 3), "no drift");
+}
+
+void StopLatency(CPanelDlg& panel, Line& line) {
+    std::vector<double> toEnd, press;
+    std::mt19937 random(1);
+    std::uniform_int_distribution<int> inPause(50, 400);
+    for (int i = 0; i < 20; ++i) {
+        Click(panel, 1007);
+        line.WaitAndDrain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(inPause(random)));
+        const auto start = Clock::now();
+        Click(panel, 1007);
+        press.push_back(Ms(Clock::now() - start));
+        while (panel.AutoSenderForTest().LiveWorkers() != 0) std::this_thread::yield();
+        toEnd.push_back(Ms(Clock::now() - start));
+        line.WaitAndDrain();
+    }
+    const Summary e = Summarise(toEnd), p = Summarise(press);
+    Row("Stop latency: stop press to the worker's end, stop during a pause", toEnd.size(), Fixed(e.median, "ms", 3),
+        Fixed(e.worst, "ms", 3), "< 5 ms");
+    Row("Stop press itself returns", press.size(), Fixed(p.median, "ms", 3), Fixed(p.worst, "ms", 3), "< 1 ms");
+}
+
+template <typename F>
+long AllocationsOf(F&& send, int n) {
+    Allocations = 0;
+    Counting = true;
+    for (int i = 0; i < n; ++i) send();
+    Counting = false;
+    return Allocations;
+}
+
+void AllocationsPerFrame(Line& line) {
+    // Something must keep reading, or the line fills.
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        char buf[4096];
+        while (!stop) {
+            pollfd p{line.master, POLLIN, 0};
+            if (poll(&p, 1, 20) > 0) (void)!read(line.master, buf, sizeof buf);
+        }
+    });
+    const std::u16string l1 = u"     THANK YOU      ", l2 = u"  HAVE A NICE DAY   ";
+    std::array<std::uint8_t, PatternLength> workerFrame{};
+    std::memcpy(workerFrame.data(), AutoPatterns[0], PatternLength);
+    std::atomic<bool> running{false};
+    const int n = 10000;
+    struct Kind {
+        const char* name;
+        std::function<void()> send;
+    } kinds[] = {
+        {"Clean", SendCleanFrame},
+        {"Reset", SendResetFrame},
+        {"Demo", SendDemoFrame},
+        {"ClearDemo", SendClearDemoFrame},
+        {"Full Light", SendFullLightFrame},
+        {"option frame", [] { SendOptionFrame(OptionFrameTable[53]); }},
+        {"Send (0x0C + two lines)", [&] { SendTwoLines(l1, l2, PanelCodePage::Windows1252); }},
+        {"Send, GBK", [&] { SendTwoLines(u"中文价格 12.50", l2, PanelCodePage::Gbk); }},
+        {"test page", SendCharTestPage},
+        {"worker pattern", [&] { WriteBytes(workerFrame.data(), workerFrame.size(), &running); }},
+    };
+    // The counter itself: one std::string of 100 characters is one allocation.
+    const long calibration = AllocationsOf([] { std::string s(100, 'x'); (void)s; }, n);
+    Row("Allocations counter check: a 100-character std::string", n, Fixed(double(calibration) / n, "", 4),
+        std::to_string(calibration) + " in all", "1 (the counter works)");
+    for (auto& kind : kinds) {
+        kind.send();  // first use may set things up (the code page converters)
+        const long total = AllocationsOf(kind.send, n);
+        Row(std::string("Allocations per frame: ") + kind.name, n, Fixed(double(total) / n, "", 4),
+            std::to_string(total) + " in all", "0");
+    }
+    stop = true;
+    reader.join();
+}
+
+void SendAtTopSpeed(CPanelDlg& panel, Line& line) {
+    ChooseBaud(panel, 7);  // 38400
+    Click(panel, 1003);
+    std::vector<double> samples;
+    for (int i = 0; i < 1000; ++i) {
+        const auto start = Clock::now();
+        Click(panel, 1006);
+        samples.push_back(Ms(Clock::now() - start));
+        line.WaitAndDrain();
+    }
+    const Summary s = Summarise(samples);
+    Row("\"Send\" (41 bytes) at 38400 bit/s, click to return (10.7 ms on a real line)", samples.size(),
+        Fixed(s.median, "ms", 3), Fixed(s.worst, "ms", 3), "panel's share << 10.7 ms");
+    Click(panel, 1003);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    SetMessageFunction([](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    Line line;
+    {
+        CPanelDlg panel;
+        panel.show();
+        Click(panel, 1003);
+        ClickToWire(panel, line);
+        if (!quick) CyclePace(panel, line, 9600);
+        line.WaitAndDrain();
+        StopLatency(panel, line);
+        AllocationsPerFrame(line);
+        Click(panel, 1003);
+        SendAtTopSpeed(panel, line);
+    }
+    return 0;
+}
