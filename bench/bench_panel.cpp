@@ -164,7 +164,7 @@ void CyclePace(CPanelDlg& panel, Line& line, int baud) {
     double mean = 0;
     for (double v : errors) mean += v;
     mean /= errors.empty() ? 1 : errors.size();
-    Row("Cycle pace: |interval - (500 ms + time on the line)|, two turns (pseudo-terminal: 0 ms on the line; " +
+    Row("Cycle pace: error of each pattern interval against 500 ms + its time on the line, two turns (pseudo-terminal: 0 ms on the line; " +
             Fixed(onLineMs, "ms", 1) + " on a real port)",
         errors.size(), Fixed(e.median, "ms", 3) + " (mean " + Fixed(mean, "ms", 3) + ")", Fixed(e.worst, "ms", 3),
         "worst < 5 ms");

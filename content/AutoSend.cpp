@@ -34,16 +34,28 @@ struct AutoSender::Worker {
     }
 
     void Run() {
+        using Clock = std::chrono::steady_clock;
         std::array<std::uint8_t, PatternLength> frame{};  // the worker's own frame buffer
+        // Each pause runs from the end of its write, less how late this step woke:
+        // the cadence holds over any number of turns instead of drifting by the
+        // wake-up latency. A step held up longer (a blocked write) is not made up.
+        auto due = Clock::now();
+        const auto lateness = [&due] {
+            const auto late = Clock::now() - due;
+            return std::clamp<Clock::duration>(late, Clock::duration::zero(), std::chrono::milliseconds(50));
+        };
         if (AutoRun.load() != 0) {
             for (;;) {
                 for (int half = 0; half < 2; ++half) {
+                    auto late = lateness();
                     frame[0] = ClearByte;
                     WriteBytes(frame.data(), 1, &stop);  // failures are silent; the cycle goes on
                     for (int k = 0; k < 10; ++k) {
+                        if (k > 0) late = lateness();
                         std::memcpy(frame.data(), AutoPatterns[half * 10 + k], PatternLength);
                         WriteBytes(frame.data(), PatternLength, &stop);
-                        if (!PauseThenCheck(std::chrono::steady_clock::now() + PatternPause)) goto finished;
+                        due = Clock::now() + PatternPause - late;
+                        if (!PauseThenCheck(due)) goto finished;
                     }
                 }
             }
