@@ -179,12 +179,12 @@ void CPanelDlg::SetDlgItemText(int id, const QString& text) {
 
 void CPanelDlg::SetLabel(int id, Text text) { SetDlgItemText(id, Tr(text)); }
 
-void CPanelDlg::EnableControls(const int* ids, std::size_t count, bool enable) {
-    for (std::size_t i = 0; i < count; ++i) GetDlgItem(ids[i])->setEnabled(enable);
+void CPanelDlg::EnableControls(std::span<const int> ids, bool enable) {
+    for (int id : ids) GetDlgItem(id)->setEnabled(enable);
 }
 
 void CPanelDlg::EnablePortDependentControls(bool enable) {
-    EnableControls(PortDependentControls.data(), PortDependentControls.size(), enable);
+    EnableControls(PortDependentControls, enable);
 }
 
 void CPanelDlg::SetLineFontOnFields() {
@@ -296,7 +296,7 @@ void CPanelDlg::OnSendCommand() {
 void CPanelDlg::StopCycle() {
     AutoRun = 0;
     autoSender_.Stop();  // never waits: the worker ends by itself
-    EnableControls(SendingControls.data(), SendingControls.size(), true);
+    EnableControls(SendingControls, true);
     SetLabel(1007, Text::AutoSend);
 }
 
@@ -307,7 +307,7 @@ void CPanelDlg::OnAutoSend() {
     }
     if (AutoIdle == 1) {
         AutoRun = 1;
-        EnableControls(SendingControls.data(), SendingControls.size(), false);
+        EnableControls(SendingControls, false);
         SetLabel(1007, Text::StopAuto);
         if (!autoSender_.Start()) {
             StopCycle();  // no worker: back to idle

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QFont>
 #include <QString>
+#include <span>
 #include <unordered_map>
 
 class QComboBox;
@@ -69,7 +70,7 @@ private:
     void BuildControls();
     void SetDlgItemText(int id, const QString& text);
     void SetLabel(int id, Text text);
-    void EnableControls(const int* ids, std::size_t count, bool enable);
+    void EnableControls(std::span<const int> ids, bool enable);
     void EnablePortDependentControls(bool enable);
     void SetLineFontOnFields();
     void ShowSampleText(int row);

@@ -2,6 +2,7 @@
 
 #include "commands/CommandFrames.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iconv.h>
 #include <map>

@@ -29,7 +29,6 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
     std::signal(SIGTERM, [](int) { Stop = 1; });
     auto& model = display.Model();
     PrintScreen(model);
-    int tick = 0;
     while (!Stop) {
         pollfd p{display.MasterFd(), POLLIN, 0};
         const int r = poll(&p, 1, 250);
@@ -40,7 +39,6 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
             changed = true;
         }
         if (changed) PrintScreen(model);
-        ++tick;
     }
     return 0;
 }
