@@ -9,6 +9,7 @@
 #include "tools/display/VirtualDisplay.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -25,8 +26,6 @@ void PrintScreen(const vantrel::display::DisplayModel& model) {
 }
 
 int RunHeadless(vantrel::display::VirtualDisplay& display) {
-    std::signal(SIGINT, [](int) { Stop = 1; });
-    std::signal(SIGTERM, [](int) { Stop = 1; });
     auto& model = display.Model();
     PrintScreen(model);
     while (!Stop) {
@@ -60,6 +59,9 @@ int main(int argc, char** argv) {
         }
     }
     try {
+        // Both modes end on SIGINT/SIGTERM through a flag, so the link is removed.
+        std::signal(SIGINT, [](int) { Stop = 1; });
+        std::signal(SIGTERM, [](int) { Stop = 1; });
         vantrel::display::VirtualDisplay display(link);
         std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);
@@ -67,7 +69,11 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         vantrel::display::DisplayWindow window(display);
         window.show();
-        std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
+        QTimer stopCheck;
+        QObject::connect(&stopCheck, &QTimer::timeout, [] {
+            if (Stop) QCoreApplication::quit();
+        });
+        stopCheck.start(100);
         return app.exec();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantrel-display: %s\n", e.what());
