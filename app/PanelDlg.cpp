@@ -162,8 +162,7 @@ void CPanelDlg::OnInitDialog() {
     LineFont.setPixelSize(45);
     LineFont.setWeight(QFont::Normal);
     SetLineFontOnFields();
-    Line1Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line1));
-    Line2Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line2));
+    ShowSampleLines(0);
     std::strcpy(PortName, PortNameForIndex(DefaultPortIndex));
     EnablePortDependentControls(false);
     Line1Edit->setFocus();
@@ -256,11 +255,15 @@ void CPanelDlg::OnSend() {
     SendTwoLines(Utf16(Line1Text), Utf16(Line2Text), CodePageFromLocale());
 }
 
+void CPanelDlg::ShowSampleLines(int row) {
+    Line1Edit->SetProgramText(QString::fromUtf8(SampleTexts[row].line1));
+    Line2Edit->SetProgramText(QString::fromUtf8(SampleTexts[row].line2));
+}
+
 void CPanelDlg::ShowSampleText(int row) {
     SampleTextIndex = static_cast<unsigned char>(row);
     SetLabel(1114, SampleTexts[row].label);
-    Line1Edit->SetProgramText(QString::fromUtf8(SampleTexts[row].line1));
-    Line2Edit->SetProgramText(QString::fromUtf8(SampleTexts[row].line2));
+    ShowSampleLines(row);
 }
 
 void CPanelDlg::OnSampleText() {
@@ -328,8 +331,7 @@ void CPanelDlg::OnCharTest() {
 
 void CPanelDlg::OnLanguage() {
     SetLineFontOnFields();
-    Line1Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line1));
-    Line2Edit->SetProgramText(QString::fromUtf8(SampleTexts[0].line2));
+    ShowSampleLines(0);
     UiLanguage = UiLanguage == 0 ? 1 : 0;
     CharTestPage = 0;
     SampleTextIndex = 0;

@@ -1,6 +1,7 @@
 // How fast and how exact the panel is on the line: click to wire, the pace of
 // the auto-send cycle, stop latency, heap allocations per frame, and a full
 // "Send" at the top speed. Runs the real panel offscreen on a pseudo-terminal.
+#include "Pty.h"
 #include "Stats.h"
 #include "app/Messages.h"
 #include "app/PanelDlg.h"
@@ -20,7 +21,6 @@
 #include <fcntl.h>
 #include <new>
 #include <poll.h>
-#include <pty.h>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -59,60 +59,11 @@ namespace {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-struct Line {
-    int master = -1, slave = -1;
-    std::string path;
-    Line() {
-        char name[256];
-        openpty(&master, &slave, name, nullptr, nullptr);
-        path = name;
-        fcntl(master, F_SETFL, O_NONBLOCK);
-        setenv("VANTREL_COM1", name, 1);
-    }
-    ~Line() {
-        close(master);
-        close(slave);
-    }
-    // Waits until at least one byte is readable, then drains what is there.
-    std::size_t WaitAndDrain() const {
-        pollfd p{master, POLLIN, 0};
-        poll(&p, 1, 1000);
-        std::size_t n = 0;
-        char buf[4096];
-        for (ssize_t r; (r = read(master, buf, sizeof buf)) > 0;) n += static_cast<std::size_t>(r);
-        return n;
-    }
-};
-
-// Reads a master on its own thread, keeping the arrival time of every byte offset.
-struct Recorder {
-    explicit Recorder(int fd) : master(fd), thread([this] { Run(); }) {}
-    ~Recorder() {
-        stop = true;
-        thread.join();
-    }
-    void Run() {
-        while (!stop) {
-            pollfd p{master, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            char buf[4096];
-            const ssize_t r = read(master, buf, sizeof buf);
-            const auto now = Clock::now();
-            if (r <= 0) continue;
-            std::lock_guard lock(mutex);
-            for (ssize_t i = 0; i < r; ++i) arrivals.push_back(now);
-        }
-    }
-    std::vector<Clock::time_point> Arrivals() {
-        std::lock_guard lock(mutex);
-        return arrivals;
-    }
-    int master;
-    std::atomic<bool> stop{false};
-    std::mutex mutex;
-    std::vector<Clock::time_point> arrivals;
-    std::thread thread;
-};
+// Waits for the first byte of a frame, then takes whatever else has arrived.
+void WaitAndDrain(Pty& line) {
+    line.Read(1, 1000ms);
+    line.ReadUntilQuiet(0ms);
+}
 
 void Click(CPanelDlg& panel, int id) { QTest::mouseClick(panel.GetDlgItem(id), Qt::LeftButton); }
 
@@ -122,12 +73,12 @@ void ChooseBaud(CPanelDlg& panel, int index) {
     emit list->activated(index);
 }
 
-void ClickToWire(CPanelDlg& panel, Line& line) {
+void ClickToWire(CPanelDlg& panel, Pty& line) {
     std::vector<double> samples;
     for (int i = 0; i < 1000; ++i) {
         const auto start = Clock::now();
         Click(panel, 1005);
-        line.WaitAndDrain();
+        WaitAndDrain(line);
         samples.push_back(Ms(Clock::now() - start));
     }
     const Summary s = Summarise(samples);
@@ -135,14 +86,13 @@ void ClickToWire(CPanelDlg& panel, Line& line) {
         Fixed(s.worst, "ms", 3), "< 1 ms median");
 }
 
-void CyclePace(CPanelDlg& panel, Line& line, int baud) {
-    Recorder recorder(line.master);
+void CyclePace(CPanelDlg& panel, Pty& line, int baud) {
+    LineRecorder recorder(line.Master());
     Click(panel, 1007);
     const std::size_t turn = 2 * 1 + 20 * PatternLength;  // 802 bytes
-    const auto deadline = Clock::now() + 25s;
-    while (recorder.Arrivals().size() < 2 * turn + 1 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    recorder.WaitFor(2 * turn + 1, 25s);
     Click(panel, 1007);
-    const auto arrivals = recorder.Arrivals();
+    const std::size_t received = recorder.All().size();
     // The first byte of every pattern of two turns.
     std::vector<Clock::time_point> starts;
     std::size_t offset = 0;
@@ -150,7 +100,7 @@ void CyclePace(CPanelDlg& panel, Line& line, int baud) {
         for (int half = 0; half < 2; ++half) {
             offset += 1;  // the clear byte
             for (int k = 0; k < 10; ++k, offset += PatternLength)
-                if (offset < arrivals.size()) starts.push_back(arrivals[offset]);
+                if (offset < received) starts.push_back(recorder.TimeOfByte(offset));
         }
     }
     // A pattern's time on a real line at this speed; a pseudo-terminal has none, its
@@ -171,20 +121,20 @@ void CyclePace(CPanelDlg& panel, Line& line, int baud) {
     Row("Cycle drift over two turns", 1, Fixed(drift, "ms", 3), Fixed(drift, "ms", 3), "no drift");
 }
 
-void StopLatency(CPanelDlg& panel, Line& line) {
+void StopLatency(CPanelDlg& panel, Pty& line) {
     std::vector<double> toEnd, press;
     std::mt19937 random(1);
     std::uniform_int_distribution<int> inPause(50, 400);
     for (int i = 0; i < 20; ++i) {
         Click(panel, 1007);
-        line.WaitAndDrain();
+        WaitAndDrain(line);
         std::this_thread::sleep_for(std::chrono::milliseconds(inPause(random)));
         const auto start = Clock::now();
         Click(panel, 1007);
         press.push_back(Ms(Clock::now() - start));
         while (panel.AutoSenderForTest().LiveWorkers() != 0) std::this_thread::yield();
         toEnd.push_back(Ms(Clock::now() - start));
-        line.WaitAndDrain();
+        WaitAndDrain(line);
     }
     const Summary e = Summarise(toEnd), p = Summarise(press);
     Row("Stop latency: stop press to the worker's end, stop during a pause", toEnd.size(), Fixed(e.median, "ms", 3),
@@ -201,14 +151,14 @@ long AllocationsOf(F&& send, int n) {
     return Allocations;
 }
 
-void AllocationsPerFrame(Line& line) {
+void AllocationsPerFrame(Pty& line) {
     // Something must keep reading, or the line fills.
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         char buf[4096];
         while (!stop) {
-            pollfd p{line.master, POLLIN, 0};
-            if (poll(&p, 1, 20) > 0) (void)!read(line.master, buf, sizeof buf);
+            pollfd p{line.Master(), POLLIN, 0};
+            if (poll(&p, 1, 20) > 0) (void)!read(line.Master(), buf, sizeof buf);
         }
     });
     const std::u16string l1 = u"     THANK YOU      ", l2 = u"  HAVE A NICE DAY   ";
@@ -245,7 +195,7 @@ void AllocationsPerFrame(Line& line) {
     reader.join();
 }
 
-void SendAtTopSpeed(CPanelDlg& panel, Line& line) {
+void SendAtTopSpeed(CPanelDlg& panel, Pty& line) {
     ChooseBaud(panel, 7);  // 38400
     Click(panel, 1003);
     std::vector<double> samples;
@@ -253,7 +203,7 @@ void SendAtTopSpeed(CPanelDlg& panel, Line& line) {
         const auto start = Clock::now();
         Click(panel, 1006);
         samples.push_back(Ms(Clock::now() - start));
-        line.WaitAndDrain();
+        WaitAndDrain(line);
     }
     const Summary s = Summarise(samples);
     Row("\"Send\" (41 bytes) at 38400 bit/s, click to return (10.7 ms on a real line)", samples.size(),
@@ -268,14 +218,15 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetMessageFunction([](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-    Line line;
+    Pty line;
+    PortMapping com1(1, line.Path());
     {
         CPanelDlg panel;
         panel.show();
         Click(panel, 1003);
         ClickToWire(panel, line);
         if (!quick) CyclePace(panel, line, 9600);
-        line.WaitAndDrain();
+        WaitAndDrain(line);
         StopLatency(panel, line);
         AllocationsPerFrame(line);
         Click(panel, 1003);
