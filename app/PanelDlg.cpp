@@ -368,6 +368,7 @@ void CPanelDlg::keyPressEvent(QKeyEvent* event) {
 void CPanelDlg::contextMenuEvent(QContextMenuEvent* event) {
     // The window menu's entry, where the window manager owns the real window menu.
     QMenu menu(this);
+    menu.setSeparatorsCollapsible(false);  // the separator stands before the entry, as in a window menu
     menu.addSeparator();
     QAction* about = menu.addAction(QString::fromUtf8(MenuAboutString));
     about->setData(AboutCommandId);

@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -250,11 +252,27 @@ TEST_F(PanelTest, AboutBoxFromTheWindowMenuCommand) {
         EXPECT_TRUE(texts.contains("Vantrel Version 1.0"));
         about->findChild<QPushButton*>("ok")->click();
     });
-    // The box's event loop would paint the whole panel, and Qt spreads large
-    // fills over a thread pool that ThreadSanitizer cannot see into.
-    panel->hide();
+    HidePanelForModalLoop();
     panel->OnSysCommand(16);
     EXPECT_TRUE(shown);
     EXPECT_EQ(panel->PortOpen, 0);
     EXPECT_EQ(Edit(1000)->text(), "     THANK YOU      ");
+}
+
+TEST_F(PanelTest, WindowLevelMenuHoldsASeparatorThenTheAboutEntry) {
+    QStringList entries;
+    QVariant command;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* a : menu->actions()) entries << (a->isSeparator() ? QString("-") : a->text());
+        if (!menu->actions().isEmpty()) command = menu->actions().last()->data();
+        menu->close();  // nothing chosen: the panel stays as it was
+    });
+    HidePanelForModalLoop();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), panel->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(panel.get(), &event);
+    EXPECT_EQ(entries, QStringList({"-", "&About Vantrel..."}));
+    EXPECT_EQ(command.toInt(), 16);
+    EXPECT_EQ(panel->PortOpen, 0);
 }
