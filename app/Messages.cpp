@@ -9,9 +9,11 @@ unsigned char UiLanguage = 0;
 
 namespace {
 
-void ShowMessageBox(const QString& text) {
+void ShowMessageBox(const QString& text, const QString& informative) {
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
                     QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(informative);
     box.exec();
 }
 
@@ -27,12 +29,12 @@ MessageFunction SetMessageFunction(MessageFunction function) {
     return function;
 }
 
-void AfxMessageBox(const QString& text) {
-    if (Current()) Current()(text);
+void AfxMessageBox(const QString& text, const QString& informative) {
+    if (Current()) Current()(text, informative);
 }
 
 QString Tr(Text text) { return QString::fromUtf8(TextIn(text, UiLanguage)); }
 
-void ShowMessage(Text message) { AfxMessageBox(Tr(message)); }
+void ShowMessage(Text message, const QString& informative) { AfxMessageBox(Tr(message), informative); }
 
 }  // namespace vantrel

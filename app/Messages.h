@@ -10,17 +10,18 @@
 
 namespace vantrel {
 
-using MessageFunction = std::function<void(const QString& text)>;
+// `informative` is the smaller text under the message (empty: none).
+using MessageFunction = std::function<void(const QString& text, const QString& informative)>;
 
 // Installs the function that shows a message; returns the one it replaces.
 MessageFunction SetMessageFunction(MessageFunction function);
 
-void AfxMessageBox(const QString& text);
+void AfxMessageBox(const QString& text, const QString& informative = {});
 
 // The text in the current interface language.
 QString Tr(Text text);
 
 // One of the two messages, in the current interface language.
-void ShowMessage(Text message);
+void ShowMessage(Text message, const QString& informative = {});
 
 }  // namespace vantrel

@@ -1,5 +1,6 @@
 #include "app/PanelApp.h"
 
+#include "app/CommandLine.h"
 #include "app/PanelDlg.h"
 
 #include <QApplication>
@@ -7,6 +8,8 @@
 namespace vantrel {
 
 int CPanelApp::InitInstance(int argc, char** argv) {
+    // --help, --version and --list-ports need no display server.
+    if (const auto status = RunCommandLine(argc, argv)) return *status;
     QApplication app(argc, argv);
     CPanelDlg panel;
     panel.exec();

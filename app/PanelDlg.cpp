@@ -5,6 +5,7 @@
 #include "app/FieldEdit.h"
 #include "app/Messages.h"
 #include "app/PanelTables.h"
+#include "app/PortList.h"
 #include "commands/CommandFrames.h"
 #include "content/CharTest.h"
 #include "content/LineMessage.h"
@@ -76,11 +77,10 @@ void CPanelDlg::BuildControls() {
             break;
         }
         case Kind::List: {
-            auto* list = new QComboBox(this);
+            QComboBox* list = c.id == 1001 ? new PortListBox(this) : new QComboBox(this);
             list->setEditable(false);
             list->setMaxVisibleItems(8);
             if (c.id == 1001) {
-                for (const char* name : PortNames) list->addItem(QString::fromUtf8(name));
                 PortList = list;
                 connect(list, &QComboBox::activated, this, [this] { OnPortSelChange(); });
             } else {
@@ -203,7 +203,9 @@ void CPanelDlg::OnOpenCloseCom() {
         if (!PortHandleValid()) {
             PortOpen = 0;
             CharTestPage = 0;
-            ShowMessage(Text::OpenFailedMessage);
+            // The specified message, and under it why: from the desktop menu
+            // there is no standard error to read.
+            ShowMessage(Text::OpenFailedMessage, OpenFailureReason(LastOpenFailure(), LastOpenDevice()));
             SetLabel(1003, Text::OpenCom);
             SetLabel(1095, CharTestLabel(0));
             EnablePortDependentControls(false);

@@ -14,6 +14,9 @@ enum class Text {
     ToOtherLanguage, SendCommand, Clean, Reset, Demo, ClearDemo,
     PortCaption, BaudCaption, CommandStyle, SetBaudRate, SelectInternational, SetLanguage,
     PortClosedMessage, OpenFailedMessage,
+    // Why an open failed, under the open-failure message; and the port list's details.
+    NoDeviceReason, PortsFound, NoPortsFound, BusyReason, AccessDeniedReason, NotSerialReason, OtherOpenReason,
+    NoDevice,
     Count
 };
 
@@ -57,6 +60,16 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::SetLanguage, "Set Language Fonts", "选择语言"},
     {Text::PortClosedMessage, "Operation valid only when the port is open!", "只有串口打开时才有效！"},
     {Text::OpenFailedMessage, "The port is already open!", "串口打开失败!"},
+    {Text::NoDeviceReason, "No such device: %1.", "设备不存在：%1。"},
+    {Text::PortsFound, "Serial ports on this computer: %1.", "本机的串口：%1。"},
+    {Text::NoPortsFound, "No serial port was found on this computer.", "本机未发现串口。"},
+    {Text::BusyReason, "%1 is busy: another program holds it.", "%1 正被其他程序占用。"},
+    {Text::AccessDeniedReason,
+     "Permission denied on %1. Add yourself to the dialout group and log in again:\nsudo adduser $USER dialout",
+     "无权访问 %1。请将用户加入 dialout 组后重新登录：\nsudo adduser $USER dialout"},
+    {Text::NotSerialReason, "%1 is not a serial device.", "%1 不是串口设备。"},
+    {Text::OtherOpenReason, "%1 cannot be opened.", "无法打开 %1。"},
+    {Text::NoDevice, "no device", "无设备"},
 }};
 
 constexpr bool TextsInEnumOrder() {

@@ -216,7 +216,7 @@ void SendAtTopSpeed(CPanelDlg& panel, Pty& line) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    SetMessageFunction([](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    SetMessageFunction([](const QString& text, const QString&) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     Pty line;
     PortMapping com1(1, line.Path());

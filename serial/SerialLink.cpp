@@ -1,6 +1,7 @@
 #include "serial/SerialLink.h"
 
 #include "serial/LineSettings.h"
+#include "serial/PortDiscovery.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,6 +32,7 @@ int PortHandle = InvalidHandle;
 int OpenBaud = 9600;
 termios AppliedSettings{};
 OpenFailure LastFailure = OpenFailure::None;
+std::string LastDevice;
 FailureReporter Reporter;
 
 OpenFailure Classify(int err) {
@@ -46,15 +48,29 @@ OpenFailure Classify(int err) {
     }
 }
 
-const char* Describe(OpenFailure failure, int err) {
-    switch (failure) {
-    case OpenFailure::NoDevice: return "no such device";
-    case OpenFailure::Busy: return "device busy: another program holds it";
-    case OpenFailure::AccessDenied:
-        return "permission denied: add your user to the dialout group (sudo adduser $USER dialout) and log in again";
-    case OpenFailure::NotATerminal: return "not a serial device";
-    default: return std::strerror(err);
+// Opens a device for exclusive use: a descriptor, or -1 with the reason.
+int AcquireDevice(const std::string& path, OpenFailure& failure, int& err) {
+    failure = OpenFailure::None;
+    err = 0;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        err = errno;
+        failure = Classify(err);
+    } else if (!isatty(fd)) {
+        // A mistyped mapping naming a plain file must never receive display frames.
+        failure = OpenFailure::NotATerminal;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Exclusive use. flock holds against root too, which TIOCEXCL does not;
+        // TIOCEXCL keeps out programs that don't use flock.
+        err = errno;
+        failure = Classify(err);
+    } else if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+        err = errno;
+        failure = Classify(err);
     }
+    if (failure == OpenFailure::None) return fd;
+    if (fd >= 0) ::close(fd);
+    return InvalidHandle;
 }
 
 void ReleaseLocked() {
@@ -110,11 +126,28 @@ bool WriteLocked(const std::uint8_t* data, std::size_t n) {
 
 }  // namespace
 
-std::string DevicePathFor(const char* portName) {
-    const std::string name(portName);
-    if (const char* mapped = std::getenv(("VANTREL_" + name).c_str()); mapped && *mapped) return mapped;
-    const int n = name.size() == 4 && name[3] >= '1' && name[3] <= '9' ? name[3] - '0' : 1;
-    return "/dev/ttyS" + std::to_string(n - 1);
+const char* DescribeFailure(OpenFailure failure) {
+    switch (failure) {
+    case OpenFailure::None: return "can be opened";
+    case OpenFailure::NoDevice: return "no such device";
+    case OpenFailure::Busy: return "device busy: another program holds it";
+    case OpenFailure::AccessDenied:
+        return "permission denied: add your user to the dialout group (sudo adduser $USER dialout) and log in again";
+    case OpenFailure::NotATerminal: return "not a serial device";
+    case OpenFailure::Other: break;
+    }
+    return "cannot be opened";
+}
+
+OpenFailure ProbeDevice(const std::string& path) {
+    OpenFailure failure;
+    int err;
+    const int fd = AcquireDevice(path, failure, err);
+    if (fd != InvalidHandle) {
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    }
+    return failure;
 }
 
 int WriteBoundMs(std::size_t n, int baud) {
@@ -123,30 +156,15 @@ int WriteBoundMs(std::size_t n, int baud) {
 }
 
 void OpenPort(int baudValue) {
-    const std::string path = DevicePathFor(PortName);
+    const std::string path = ResolvePort(PortName).device;
     std::lock_guard lock(LinkMutex);
     ReleaseLocked();  // the panel never opens twice; this only keeps one port at a time
-    LastFailure = OpenFailure::None;
+    LastDevice = path;
     int err = 0;
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        LastFailure = Classify(err);
-    } else if (!isatty(fd)) {
-        // A mistyped VANTREL_COMn naming a plain file must never receive display frames.
-        LastFailure = OpenFailure::NotATerminal;
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        // Exclusive use. flock holds against root too, which TIOCEXCL does not;
-        // TIOCEXCL keeps out programs that don't use flock.
-        err = errno;
-        LastFailure = Classify(err);
-    } else if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
-        err = errno;
-        LastFailure = Classify(err);
-    }
-    if (LastFailure != OpenFailure::None) {
-        if (fd >= 0) ::close(fd);
-        std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, path.c_str(), Describe(LastFailure, err));
+    const int fd = AcquireDevice(path, LastFailure, err);
+    if (fd == InvalidHandle) {
+        const char* why = LastFailure == OpenFailure::Other ? std::strerror(err) : DescribeFailure(LastFailure);
+        std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, path.c_str(), why);
         return;
     }
     PortHandle = fd;
@@ -181,6 +199,11 @@ bool PortHandleValid() {
 OpenFailure LastOpenFailure() {
     std::lock_guard lock(LinkMutex);
     return LastFailure;
+}
+
+std::string LastOpenDevice() {
+    std::lock_guard lock(LinkMutex);
+    return LastDevice;
 }
 
 termios LineSettings() {

@@ -28,10 +28,15 @@ extern std::array<std::uint8_t, TxBufferSize> TxBuffer;
 // Why the last OpenPort failed; None after a successful open.
 enum class OpenFailure { None, NoDevice, Busy, AccessDenied, NotATerminal, Other };
 
-// The device behind a port name: $VANTREL_COMn if set, else /dev/ttyS<n-1>.
-std::string DevicePathFor(const char* portName);
+// What a failure means, in a few words ("no such device", "busy: ...").
+const char* DescribeFailure(OpenFailure failure);
 
-// Opens `PortName` exclusively and configures it at `baudValue`. No result:
+// Whether a device could be opened right now: opens it as OpenPort does and
+// releases it at once. None when it could.
+OpenFailure ProbeDevice(const std::string& path);
+
+// Opens the device that `PortName` maps to (PortDiscovery.h) exclusively and
+// configures it at `baudValue`. No result:
 // test PortHandleValid(). A failure prints its reason on standard error.
 void OpenPort(int baudValue);
 // Closes the port; afterwards the handle is invalid.
@@ -42,6 +47,8 @@ void ReapplyAndClose();
 
 bool PortHandleValid();
 OpenFailure LastOpenFailure();
+// The device that the last OpenPort tried.
+std::string LastOpenDevice();
 // The settings applied at the last open (what ReapplyAndClose applies again).
 termios LineSettings();
 

@@ -19,7 +19,10 @@
 class PanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previousMessages = vantrel::SetMessageFunction([this](const QString& text) { messages << text; });
+        previousMessages = vantrel::SetMessageFunction([this](const QString& text, const QString& informative) {
+            messages << text;
+            informatives << informative;
+        });
         panel = std::make_unique<vantrel::CPanelDlg>();
         panel->show();
     }
@@ -54,6 +57,7 @@ protected:
     Pty pty;
     PortMapping mapping{1, pty.Path()};
     QStringList messages;
+    QStringList informatives;  // the text under each message
     vantrel::MessageFunction previousMessages;
     std::unique_ptr<vantrel::CPanelDlg> panel;
 };

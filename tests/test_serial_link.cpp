@@ -1,4 +1,5 @@
 #include "Pty.h"
+#include "serial/PortDiscovery.h"
 #include "serial/SerialLink.h"
 
 #include <algorithm>
@@ -107,9 +108,10 @@ TEST_F(Link, NamedPortAndRateAreHonoured) {
 }
 
 TEST_F(Link, UnmappedNamesFallBackToTheSerialDevices) {
-    unsetenv("VANTREL_COM3");
-    EXPECT_EQ(DevicePathFor("COM3"), "/dev/ttyS2");
-    EXPECT_EQ(DevicePathFor("COM1"), pty.Path());
+    unsetenv("VANTREL_COM9");
+    EXPECT_EQ(ResolvePort("COM9").device, "/dev/ttyS8");  // past the ports that exist
+    EXPECT_EQ(ResolvePort("COM1").device, pty.Path());
+    EXPECT_EQ(ResolvePort("COM1").source, MapSource::Environment);
 }
 
 TEST_F(Link, DeviceHeldByAnotherProcessFailsAndSaysBusy) {

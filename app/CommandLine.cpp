@@ -1,0 +1,84 @@
+#include "app/CommandLine.h"
+
+#include "serial/PortDiscovery.h"
+#include "serial/SerialLink.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+namespace vantrel {
+
+namespace {
+
+constexpr const char* Usage =
+    "Usage: vantrel [OPTION]\n"
+    "Test and configuration panel for point-of-sale customer displays.\n"
+    "\n"
+    "      --list-ports  show the device each of COM1 to COM9 opens, and exit\n"
+    "      --help        display this help and exit\n"
+    "      --version     output version information and exit\n"
+    "\n"
+    "COMn opens, first match wins: the device named by $VANTREL_COMn; a line\n"
+    "COMn=DEVICE in $XDG_CONFIG_HOME/vantrel/ports.conf (default\n"
+    "~/.config/vantrel/ports.conf); the n-th serial port found (built-in UARTs\n"
+    "first, then the others by their physical connection); /dev/ttyS<n-1>.\n";
+
+// Options of the window toolkit itself, which it takes with a value or alone.
+constexpr std::string_view ToolkitOptionsWithValue[] = {
+    "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry", "-qwindowtitle",
+    "-qwindowicon", "-style", "-stylesheet", "-session", "-display", "-geometry"};
+constexpr std::string_view ToolkitOptions[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+
+const char* ShortFailure(OpenFailure failure) {
+    switch (failure) {
+    case OpenFailure::None: return "ready";
+    case OpenFailure::NoDevice: return "no such device";
+    case OpenFailure::Busy: return "busy";
+    case OpenFailure::AccessDenied: return "access denied";
+    case OpenFailure::NotATerminal: return "not serial";
+    case OpenFailure::Other: break;
+    }
+    return "cannot open";
+}
+
+void ListPorts() {
+    const PortAssignments ports = ResolvePorts();
+    std::printf("%-5s %-40s %-12s %-16s %s\n", "NAME", "DEVICE", "FROM", "STATE", "DESCRIPTION");
+    for (int i = 0; i < PortCount; ++i) {
+        const PortAssignment& p = ports[i];
+        char line[4352];  // a path is at most PATH_MAX
+        std::snprintf(line, sizeof line, "COM%-2d %-40s %-12s %-16s", i + 1, p.device.c_str(), MapSourceName(p.source),
+                      ShortFailure(ProbeDevice(p.device)));
+        std::string text = line;
+        if (p.record) text += DescribeRecord(*p.record);
+        std::puts(text.substr(0, text.find_last_not_of(' ') + 1).c_str());
+    }
+}
+
+}  // namespace
+
+std::optional<int> RunCommandLine(int argc, char** argv) {
+    enum class Action { Panel, Help, Version, ListPorts } action = Action::Panel;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help") action = Action::Help;
+        else if (arg == "--version") action = action == Action::Panel ? Action::Version : action;
+        else if (arg == "--list-ports") action = action == Action::Panel ? Action::ListPorts : action;
+        else if (std::find(std::begin(ToolkitOptionsWithValue), std::end(ToolkitOptionsWithValue), arg) !=
+                     std::end(ToolkitOptionsWithValue) && i + 1 < argc) ++i;
+        else if (std::find(std::begin(ToolkitOptions), std::end(ToolkitOptions), arg) == std::end(ToolkitOptions)) {
+            std::fprintf(stderr, "vantrel: unrecognized option '%s'\n%s", argv[i], Usage);
+            return 2;
+        }
+    }
+    switch (action) {
+    case Action::Panel: return std::nullopt;
+    case Action::Help: std::fputs(Usage, stdout); break;
+    case Action::Version: std::printf("vantrel %s\n", VANTREL_VERSION); break;
+    case Action::ListPorts: ListPorts(); break;
+    }
+    return 0;
+}
+
+}  // namespace vantrel

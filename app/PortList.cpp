@@ -1,0 +1,98 @@
+#include "app/PortList.h"
+
+#include "app/Messages.h"
+#include "serial/PortDiscovery.h"
+#include "serial/PortTables.h"
+
+#include <QAbstractItemView>
+#include <QHelpEvent>
+#include <QStyledItemDelegate>
+#include <QToolTip>
+
+namespace vantrel {
+
+namespace {
+
+constexpr int DetailRole = Qt::UserRole + 1;
+const QString Gap = QStringLiteral("   ");
+
+// Draws a dropped-down row as its name followed by its detail.
+class PortItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString detail = index.data(DetailRole).toString();
+        if (!detail.isEmpty()) option->text += Gap + detail;
+    }
+};
+
+}  // namespace
+
+QString PortDetail(const PortAssignment& port) {
+    if (port.source == MapSource::Fallback && !port.record) return Tr(Text::NoDevice);
+    QString detail = QString::fromStdString(ShortDeviceName(port.device));
+    if (port.record && !port.record->description.empty())
+        detail += QStringLiteral(" · ") + QString::fromStdString(port.record->description);
+    return detail;
+}
+
+QString OpenFailureReason(OpenFailure failure, const std::string& device) {
+    const QString path = QString::fromStdString(device);
+    switch (failure) {
+    case OpenFailure::None: return {};
+    case OpenFailure::NoDevice: {
+        QStringList found;
+        for (const PortRecord& r : OrderDiscovered(DiscoverPorts())) found << QString::fromStdString(r.device);
+        const QString ports = found.isEmpty() ? Tr(Text::NoPortsFound) : Tr(Text::PortsFound).arg(found.join(", "));
+        return Tr(Text::NoDeviceReason).arg(path) + '\n' + ports;
+    }
+    case OpenFailure::Busy: return Tr(Text::BusyReason).arg(path);
+    case OpenFailure::AccessDenied: return Tr(Text::AccessDeniedReason).arg(path);
+    case OpenFailure::NotATerminal: return Tr(Text::NotSerialReason).arg(path);
+    case OpenFailure::Other: break;
+    }
+    return Tr(Text::OtherOpenReason).arg(path);
+}
+
+PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
+    setEditable(false);
+    for (const char* name : PortNames) {
+        addItem(QString::fromUtf8(name));
+        setItemData(count() - 1, QString::fromUtf8(name), Qt::AccessibleTextRole);
+    }
+    view()->setItemDelegate(new PortItemDelegate(view()));
+}
+
+void PortListBox::RefreshDetails() {
+    const PortAssignments ports = ResolvePorts();
+    for (int i = 0; i < count() && i < PortCount; ++i) setItemData(i, PortDetail(ports[i]), DetailRole);
+}
+
+QString PortListBox::PopupText(int row) const {
+    const QString detail = itemData(row, DetailRole).toString();
+    return detail.isEmpty() ? itemText(row) : itemText(row) + Gap + detail;
+}
+
+void PortListBox::showPopup() {
+    // An adapter plugged in since the last look shows now.
+    RefreshDetails();
+    int widest = width();
+    const QFontMetrics metrics(view()->font());
+    for (int i = 0; i < count(); ++i) widest = std::max(widest, metrics.horizontalAdvance(PopupText(i)) + 32);
+    view()->setMinimumWidth(widest);
+    QComboBox::showPopup();
+}
+
+bool PortListBox::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && currentIndex() >= 0) {
+        RefreshDetails();
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), PopupText(currentIndex()), this);
+        return true;
+    }
+    return QComboBox::event(event);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,35 @@
+// The port list (1001): "COM1".."COM9" when closed; dropped down, each name
+// with the device it maps to and what that device is. The mapping is resolved
+// when the list drops down or its tooltip is asked for, never at start-up.
+#pragma once
+
+#include "serial/PortMap.h"
+#include "serial/SerialLink.h"
+
+#include <QComboBox>
+#include <QString>
+
+namespace vantrel {
+
+// "ttyUSB0 · FT232R USB UART", "/dev/pts/3", or "no device" in the current language.
+QString PortDetail(const PortAssignment& port);
+
+// The reason under the open-failure message, in the current language.
+QString OpenFailureReason(OpenFailure failure, const std::string& device);
+
+class PortListBox : public QComboBox {
+public:
+    explicit PortListBox(QWidget* parent);
+
+    // Resolves the mapping now and puts each name's detail on its item.
+    void RefreshDetails();
+    // What the dropped-down list shows for a row: the name, then the detail.
+    QString PopupText(int row) const;
+
+    void showPopup() override;
+
+protected:
+    bool event(QEvent* event) override;
+};
+
+}  // namespace vantrel

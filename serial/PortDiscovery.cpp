@@ -1,0 +1,101 @@
+#include "serial/PortDiscovery.h"
+
+#include <QSerialPortInfo>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+
+namespace vantrel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Canonical(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = fs::canonical(path, ec);
+    return ec ? path : p.string();
+}
+
+bool SameDevice(const std::string& a, const std::string& b) { return Canonical(a) == Canonical(b); }
+
+// Each distinct complaint once per run: the list is resolved at every drop-down.
+void ComplainOnce(const std::string& message) {
+    static std::mutex mutex;
+    static std::set<std::string> said;
+    std::lock_guard lock(mutex);
+    if (said.insert(message).second) std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+PortNameMap EnvironmentMap() {
+    PortNameMap map;
+    for (int i = 0; i < PortCount; ++i) {
+        const std::string name = "VANTREL_COM" + std::to_string(i + 1);
+        if (const char* value = std::getenv(name.c_str()); value && *value) map[i] = value;
+    }
+    return map;
+}
+
+PortNameMap FileMap() {
+    const std::string path = MappingFilePath();
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return {};  // no file: nothing to say
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    if (!in || in.bad() || fs::is_directory(path, ec)) {
+        ComplainOnce("vantrel: " + path + ": cannot be read; the mapping file is ignored");
+        return {};
+    }
+    return ParseMappingFile(text.str(), path, ComplainOnce);
+}
+
+}  // namespace
+
+std::vector<PortRecord> DiscoverPorts() {
+    // Physical connections: /dev/serial/by-path/<connection> -> ../../ttyUSB0.
+    std::vector<std::pair<std::string, std::string>> byPath;  // device, connection
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev/serial/by-path", ec))
+        byPath.emplace_back(Canonical(entry.path().string()), entry.path().filename().string());
+
+    std::vector<PortRecord> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        PortRecord r;
+        r.device = info.systemLocation().toStdString();
+        r.description = info.description().toStdString();
+        r.manufacturer = info.manufacturer().toStdString();
+        r.serialNumber = info.serialNumber().toStdString();
+        if (info.hasVendorIdentifier()) r.vendorId = info.vendorIdentifier();
+        if (info.hasProductIdentifier()) r.productId = info.productIdentifier();
+        const std::string real = Canonical(r.device);
+        for (const auto& [device, connection] : byPath)
+            if (device == real) r.byPath = connection;
+        ports.push_back(std::move(r));
+    }
+    return ports;
+}
+
+std::string MappingFilePath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && *config == '/') return std::string(config) + "/vantrel/ports.conf";
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config/vantrel/ports.conf";
+}
+
+PortAssignments ResolvePorts() { return MapPorts(EnvironmentMap(), FileMap(), DiscoverPorts(), SameDevice); }
+
+PortAssignment ResolvePort(const char* portName) {
+    const int n = std::max(PortNumber(portName), 1);  // anything else is COM1, as the list does
+    const std::string variable = "VANTREL_COM" + std::to_string(n);
+    if (const char* mapped = std::getenv(variable.c_str()); mapped && *mapped)
+        return {mapped, MapSource::Environment, std::nullopt};
+    return ResolvePorts()[n - 1];
+}
+
+}  // namespace vantrel

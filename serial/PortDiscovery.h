@@ -1,0 +1,30 @@
+// The system's side of the port mapping: discovery of the serial ports, the
+// environment and the user's mapping file. Runs when a port is about to be
+// opened or shown, never at start-up.
+#pragma once
+
+#include "serial/PortMap.h"
+
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+// The serial ports that exist now: the serial-port library's enumeration
+// (built-in UARTs with no hardware behind them are left out by it), each with
+// its /dev/serial/by-path name.
+std::vector<PortRecord> DiscoverPorts();
+
+// $XDG_CONFIG_HOME/vantrel/ports.conf, or ~/.config/vantrel/ports.conf.
+std::string MappingFilePath();
+
+// COM1..COM9 as the system stands now. A bad line in the mapping file, or a
+// file that exists but cannot be read, prints one line on standard error
+// (each distinct complaint once per run).
+PortAssignments ResolvePorts();
+
+// The device behind one name ("COM1".."COM9"). The environment answers
+// without discovery; the rest resolves as ResolvePorts does.
+PortAssignment ResolvePort(const char* portName);
+
+}  // namespace vantrel

@@ -1,0 +1,72 @@
+// Which device each port name opens. First match wins: the environment
+// (VANTREL_COMn), the user's mapping file, the ports that discovery found in a
+// stable order, and last /dev/ttyS<n-1>.
+//
+// The mapping itself is a pure function over port records, so it is tested
+// without hardware; PortDiscovery.h fills the records from the system.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+inline constexpr int PortCount = 9;  // COM1..COM9
+
+// One serial port that discovery found.
+struct PortRecord {
+    std::string device;        // /dev/ttyUSB0
+    std::string byPath;        // its /dev/serial/by-path name; empty when it has none
+    std::string description;   // "FT232R USB UART"
+    std::string manufacturer;  // "FTDI"
+    std::string serialNumber;
+    std::optional<std::uint16_t> vendorId;
+    std::optional<std::uint16_t> productId;
+};
+
+enum class MapSource { Environment, File, Discovered, Fallback };
+
+const char* MapSourceName(MapSource source);
+
+// 1..9 for "COM1".."COM9", else 0.
+int PortNumber(std::string_view name);  // "environment", "file", "discovered", "fallback"
+
+struct PortAssignment {
+    std::string device;
+    MapSource source = MapSource::Fallback;
+    // The discovered port behind the device, when there is one.
+    std::optional<PortRecord> record;
+};
+
+// A mapping per port name, index 0 = COM1; empty = not mapped.
+using PortNameMap = std::array<std::string, PortCount>;
+using PortAssignments = std::array<PortAssignment, PortCount>;
+
+// Reads "COMn=DEVICE" lines; blank lines and lines starting with '#' are
+// skipped. Each malformed line goes to `complain` as one message naming
+// `fileName` and the line number, and is ignored; the good lines still count.
+PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
+                             const std::function<void(const std::string&)>& complain);
+
+// Discovered ports in their stable order: built-in UARTs (ttyS<N>) by N, then
+// the others by their /dev/serial/by-path name (their physical connection),
+// those without one last, by device name.
+std::vector<PortRecord> OrderDiscovered(std::vector<PortRecord> ports);
+
+// The assignment of COM1..COM9. `sameDevice` tells whether two paths name one
+// device (symbolic links resolved); it links a mapped path to its record.
+PortAssignments MapPorts(const PortNameMap& environment, const PortNameMap& file, std::vector<PortRecord> discovered,
+                         const std::function<bool(const std::string&, const std::string&)>& sameDevice);
+
+// "ttyUSB0" for a device directly under /dev, else the path as it stands.
+std::string ShortDeviceName(const std::string& device);
+
+// "FT232R USB UART, FTDI, serial A1B2C3, 0403:6001": what is known of a port.
+std::string DescribeRecord(const PortRecord& record);
+
+}  // namespace vantrel
