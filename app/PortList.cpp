@@ -5,6 +5,7 @@
 #include "serial/PortTables.h"
 
 #include <QAbstractItemView>
+#include <QFileInfo>
 #include <QHelpEvent>
 #include <QStyledItemDelegate>
 #include <QToolTip>
@@ -36,6 +37,8 @@ QString PortDetail(const PortAssignment& port) {
     QString detail = QString::fromStdString(ShortDeviceName(port.device));
     if (port.record && !port.record->description.empty())
         detail += QStringLiteral(" · ") + QString::fromStdString(port.record->description);
+    else if (!port.record && !QFileInfo::exists(QString::fromStdString(port.device)))
+        detail += QStringLiteral(" · ") + Tr(Text::NoDevice);
     return detail;
 }
 
