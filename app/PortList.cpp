@@ -66,7 +66,7 @@ PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
         addItem(QString::fromUtf8(name));
         setItemData(count() - 1, QString::fromUtf8(name), Qt::AccessibleTextRole);
     }
-    view()->setItemDelegate(new PortItemDelegate(view()));
+    // The dropped-down view is made at the first drop-down, not at start-up.
 }
 
 void PortListBox::RefreshDetails() {
@@ -80,6 +80,7 @@ QString PortListBox::PopupText(int row) const {
 }
 
 void PortListBox::showPopup() {
+    if (!dynamic_cast<PortItemDelegate*>(view()->itemDelegate())) view()->setItemDelegate(new PortItemDelegate(view()));
     // An adapter plugged in since the last look shows now.
     RefreshDetails();
     int widest = width();
