@@ -2,7 +2,10 @@
 
 #include "commands/CommandFrames.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <cstring>
 #include <iconv.h>
 #include <map>
@@ -56,6 +59,11 @@ constexpr char32_t NationalSets[16][12] = {
     {U'#', U'$', U'Ž', U'Š', U'Đ', U'Ć', U'Č', U'ž', U'š', U'đ', U'ć', U'č'},       // Slovenia/Croatia
     {U'#', U'¥', U'@', U'[', U'\\', U']', U'^', U'`', U'{', U'|', U'}', U'~'},      // China
 };
+
+// The glyphs of PC437 at the control positions, for bytes shown as characters.
+constexpr char32_t ControlGlyphs[32] = {
+    U' ', U'☺', U'☻', U'♥', U'♦', U'♣', U'♠', U'•', U'◘', U'○', U'◙', U'♂', U'♀', U'♪', U'♫', U'☼',
+    U'►', U'◄', U'↕', U'‼', U'¶', U'§', U'▬', U'↨', U'↑', U'↓', U'→', U'←', U'∟', U'↔', U'▲', U'▼'};
 
 // A character that a display shows for a byte it received at the wrong speed.
 std::uint8_t GarbageFor(std::uint8_t b, int lineBaud, int ownBaud) {
@@ -117,7 +125,12 @@ char32_t InternationalGlyph(int set, std::uint8_t byte) {
     return byte;
 }
 
-DisplayModel::DisplayModel() { Initialise(); }
+DisplayModel::DisplayModel() {
+    Initialise();
+    interpreter_ = MakeInterpreter(emulation_);
+}
+
+DisplayModel::~DisplayModel() = default;
 
 void DisplayModel::Initialise() {
     // Power-on defaults. The emulation and the display's own speed are its
@@ -127,35 +140,189 @@ void DisplayModel::Initialise() {
     internationalSet_ = 0;
     codePage_ = OptionLabel('F', '0');
     demo_ = false;
-    Clear();
+    ResetModes();
+    ClearScreen();
 }
 
-void DisplayModel::Clear() {
+void DisplayModel::ResetModes() {
+    modes_.fill(Mode::Overwrite);
+    brightness_ = 100;
+    cursorVisible_ = false;
+    pending_ = false;
+}
+
+Setup DisplayModel::StoredSetup() const { return {emulation_, ownBaud_, international_, codePage_}; }
+
+bool DisplayModel::Restore(const Setup& setup) {
+    const OptionFrame *c = nullptr, *s = nullptr, *f = nullptr;
+    bool baudKnown = false;
+    for (const OptionFrame& o : OptionFrameTable) {
+        if (o.group == 'C' && setup.emulation && !std::strcmp(o.label, setup.emulation)) c = &o;
+        if (o.group == 'S' && setup.international && !std::strcmp(o.label, setup.international)) s = &o;
+        if (o.group == 'F' && setup.codePage && !std::strcmp(o.label, setup.codePage)) f = &o;
+        if (o.group == 'B' && std::atoi(o.label) == setup.ownBaud) baudKnown = true;
+    }
+    if (!c || !s || !f || !baudKnown) return false;
+    emulation_ = c->label;
+    interpreter_ = MakeInterpreter(emulation_);
+    ownBaud_ = setup.ownBaud;
+    international_ = s->label;
+    internationalSet_ = s->argument - '0';
+    codePage_ = f->label;
+    return true;
+}
+
+bool DisplayModel::SetEmulation(const char* label) {
+    Setup setup = StoredSetup();
+    setup.emulation = label;
+    return Restore(setup);
+}
+
+void DisplayModel::OnSetupChanged(std::function<void(const Setup&)> listener) { setupListener_ = std::move(listener); }
+
+std::vector<Reading> DisplayModel::TakeReadings() { return std::exchange(readings_, {}); }
+
+// ---- Readings ----
+
+void DisplayModel::Add(std::string meaning) {
+    const bool merges = meaning == "text" || meaning.empty();
+    if (merges && !readings_.empty() && readings_.back().meaning == meaning) {
+        readings_.back().bytes += token_;
+    } else {
+        // Nobody may be taking them (tests, fuzzing): keep the newest few hundred.
+        if (readings_.size() >= 512) readings_.erase(readings_.begin(), readings_.begin() + 256);
+        readings_.push_back({token_, std::move(meaning)});
+    }
+    token_.clear();
+}
+
+void DisplayModel::Done(const char* meaning) { Add(meaning); }
+void DisplayModel::Shown() { Add("text"); }
+void DisplayModel::Unread() { Add(""); }
+
+// ---- Screen ----
+
+void DisplayModel::ClearScreen() {
     for (auto& row : cells_) row.fill(' ');
     for (auto& row : garbage_) row.fill(false);
     row_ = column_ = 0;
+    pending_ = false;
+}
+
+void DisplayModel::ClearRow(int row) {
+    cells_[row].fill(' ');
+    garbage_[row].fill(false);
+    MoveTo(row, 0);
+}
+
+void DisplayModel::ClearPositions(int from, int to) {
+    for (int p = from; p <= to; ++p) {
+        cells_[p / Columns][p % Columns] = ' ';
+        garbage_[p / Columns][p % Columns] = false;
+    }
+    MoveTo(from / Columns, from % Columns);
+}
+
+void DisplayModel::WriteRow(int row, const std::string& text) {
+    ClearRow(row);
+    for (std::size_t i = 0; i < text.size() && i < static_cast<std::size_t>(Columns); ++i) cells_[row][i] = static_cast<std::uint8_t>(text[i]);
+    MoveTo(row, static_cast<int>(std::min<std::size_t>(text.size(), Columns - 1)));
+}
+
+void DisplayModel::MoveTo(int row, int column) {
+    row_ = row;
+    column_ = column;
+    pending_ = false;
+}
+
+void DisplayModel::ScrollUp() {
+    cells_[0] = cells_[1];
+    garbage_[0] = garbage_[1];
+    cells_[1].fill(' ');
+    garbage_[1].fill(false);
 }
 
 void DisplayModel::Advance() {
-    if (++column_ < Columns) return;
-    column_ = 0;
-    row_ = (row_ + 1) % Rows;  // the end of line 2 goes back home: overwrite mode
+    if (column_ + 1 < Columns) {
+        ++column_;
+        return;
+    }
+    switch (modes_[row_]) {
+    case Mode::Overwrite:
+        column_ = 0;
+        row_ = (row_ + 1) % Rows;  // the end of line 2 goes back home
+        break;
+    case Mode::VerticalScroll:
+        if (row_ == 0) MoveTo(1, 0);
+        else pending_ = true;  // scrolls when the next character comes
+        break;
+    case Mode::HorizontalScroll: pending_ = true; break;
+    }
 }
 
 void DisplayModel::Put(std::uint8_t b) {
+    if (pending_) {
+        pending_ = false;
+        if (modes_[row_] == Mode::VerticalScroll && row_ == Rows - 1) {
+            ScrollUp();
+            column_ = 0;
+        } else {  // horizontal scroll: the row moves left by one
+            std::copy(cells_[row_].begin() + 1, cells_[row_].end(), cells_[row_].begin());
+            std::copy(garbage_[row_].begin() + 1, garbage_[row_].end(), garbage_[row_].begin());
+            column_ = Columns - 1;
+        }
+    }
     cells_[row_][column_] = b;
     garbage_[row_][column_] = false;
     Advance();
 }
 
+void DisplayModel::Show(std::uint8_t b) { Put(b); }
+
+void DisplayModel::Backspace() {
+    if (column_ > 0) MoveTo(row_, column_ - 1);
+    else if (row_ > 0) MoveTo(row_ - 1, Columns - 1);
+}
+
+void DisplayModel::Tab() {
+    pending_ = false;
+    Advance();
+}
+
+void DisplayModel::LineFeed() {
+    if (row_ == Rows - 1 && modes_[row_] == Mode::VerticalScroll) ScrollUp();
+    else MoveTo((row_ + 1) % Rows, column_);
+}
+
+void DisplayModel::CarriageReturn() { MoveTo(row_, 0); }
+
+void DisplayModel::SetMode(Mode mode) {
+    modes_.fill(mode);
+    pending_ = false;
+}
+
+void DisplayModel::SetRowMode(int row, Mode mode) {
+    modes_[row] = mode;
+    pending_ = false;
+}
+
+void DisplayModel::SetInternationalSet(int set) {
+    internationalSet_ = set;
+    international_ = OptionLabel('S', static_cast<std::uint8_t>('0' + set));
+}
+
+// ---- Bytes ----
+
 void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
     lineBaud_ = lineBaud;
     for (std::size_t i = 0; i < n; ++i) {
         if (SpeedMismatch()) {
-            state_ = State::Ground;
+            frame_ = Frame::None;
+            escape_ = false;
             cells_[row_][column_] = GarbageFor(data[i], lineBaud, ownBaud_);
             garbage_[row_][column_] = true;
             Advance();
+            pending_ = false;
         } else {
             Byte(data[i]);
         }
@@ -166,7 +333,10 @@ void DisplayModel::Configure(char group, std::uint8_t argument) {
     const char* label = OptionLabel(group, argument);
     if (!label) return;  // an argument the display doesn't know: ignored
     switch (group) {
-    case 'C': emulation_ = label; break;
+    case 'C':
+        emulation_ = label;
+        interpreter_ = MakeInterpreter(label);
+        break;
     case 'B': ownBaud_ = std::atoi(label); break;
     case 'S':
         international_ = label;
@@ -174,65 +344,94 @@ void DisplayModel::Configure(char group, std::uint8_t argument) {
         break;
     case 'F': codePage_ = label; break;
     }
+    if (setupListener_) setupListener_(StoredSetup());
 }
 
 void DisplayModel::Byte(std::uint8_t b) {
-    switch (state_) {
-    case State::Escape:
-        state_ = State::Ground;
-        if (b == '@') Initialise();
-        else if (b == 'R') state_ = State::EscapeR;
-        return;
-    case State::EscapeR:
-        state_ = State::Ground;
-        if (b < 16) {
-            internationalSet_ = b;
-            international_ = OptionLabel('S', static_cast<std::uint8_t>('0' + b));
+    // A command that never ends must not grow without bound in the monitor.
+    if (token_.size() < 256) token_ += static_cast<char>(b);
+    Dispatch(b);
+}
+
+void DisplayModel::Dispatch(std::uint8_t b) {
+    if (!FrameByte(b)) interpreter_->Byte(*this, b);
+}
+
+// The set-up commands every emulation keeps: configuration frames, demo on and
+// off, ESC @; NUL between commands is ignored. A NUL inside a command is an
+// argument (DLE 00 is position 0) and goes to the interpreter.
+bool DisplayModel::FrameByte(std::uint8_t b) {
+    switch (frame_) {
+    case Frame::Stx:
+        frame_ = Frame::None;
+        if (b == 0x05) {
+            frame_ = Frame::Enq;
+            return true;
         }
-        return;
-    case State::Stx:
-        state_ = b == 0x05 ? State::Enq : State::Ground;
-        if (state_ == State::Ground) Byte(b);
-        return;
-    case State::Enq:
+        // Not a frame after all: the STX and this byte belong to the emulation.
+        token_ = "\x02";
+        interpreter_->Byte(*this, 0x02);
+        token_ += static_cast<char>(b);
+        Dispatch(b);
+        return true;
+    case Frame::Enq:
         group_ = static_cast<char>(b);
-        if (b == 'C' || b == 'B' || b == 'S' || b == 'F') state_ = State::Argument;
-        else if (b == 'D' || b == BEL) state_ = State::Etx;
-        else state_ = State::Ground;
-        return;
-    case State::Argument:
+        if (b == 'C' || b == 'B' || b == 'S' || b == 'F') frame_ = Frame::Argument;
+        else if (b == 'D' || b == BEL) frame_ = Frame::Etx;
+        else frame_ = Frame::None, Unread();
+        return true;
+    case Frame::Argument:
         argument_ = b;
-        state_ = State::Etx;
-        return;
-    case State::Etx:
-        state_ = State::Ground;
-        if (b != 0x03) return;  // a broken frame is dropped
+        frame_ = Frame::Etx;
+        return true;
+    case Frame::Etx:
+        frame_ = Frame::None;
+        if (b != 0x03) {  // a broken frame is dropped
+            Unread();
+            return true;
+        }
         if (group_ == 'D') {
             demo_ = true;
             demoStep_ = 0;
+            Done("demonstration on");
         } else if (group_ == BEL) {
             demo_ = false;
-        } else {
+            Done("demonstration off");
+        } else if (OptionLabel(group_, argument_)) {
             Configure(group_, argument_);
+            const char* what = group_ == 'C' ? "emulation " : group_ == 'B' ? "own speed " : group_ == 'S' ? "international set " : "code page ";
+            Done(std::string("set-up: ") + what + OptionLabel(group_, argument_));
+        } else {
+            Unread();
         }
-        return;
-    case State::Ground: break;
+        return true;
+    case Frame::None: break;
     }
-    switch (b) {
-    case FF: Clear(); return;
-    case ESC: state_ = State::Escape; return;
-    case 0x02: state_ = State::Stx; return;
-    case BS:
-        if (column_ > 0) --column_;
-        else if (row_ > 0) column_ = Columns - 1, --row_;
-        return;
-    case HT: Advance(); return;
-    case LF: row_ = (row_ + 1) % Rows; return;
-    case CR: column_ = 0; return;
-    case VT: row_ = column_ = 0; return;
-    default:
-        if (b >= 0x20 && b != 0x7F) Put(b);  // other control bytes are ignored
+    if (escape_) {
+        escape_ = false;
+        if (b == '@') {
+            Initialise();
+            Done("initialise");
+            return true;
+        }
+        interpreter_->Byte(*this, ESC);
+        Dispatch(b);
+        return true;
     }
+    if (!interpreter_->AtGround()) return false;
+    if (b == 0x00) {
+        token_.clear();
+        return true;
+    }
+    if (b == 0x02) {
+        frame_ = Frame::Stx;
+        return true;
+    }
+    if (b == ESC) {
+        escape_ = true;
+        return true;
+    }
+    return false;
 }
 
 void DisplayModel::Tick() {
@@ -247,6 +446,7 @@ char32_t DisplayModel::Glyph(int row, int column) const {
     }
     const std::uint8_t b = cells_[row][column];
     if (garbage_[row][column]) return CodePageGlyph("PC437", b);
+    if (b < 0x20) return ControlGlyphs[b];  // shown by an emulation that shows every byte
     return b < 0x80 ? InternationalGlyph(internationalSet_, b) : CodePageGlyph(codePage_, b);
 }
 
@@ -259,9 +459,38 @@ std::string DisplayModel::Line(int row) const {
 std::string DisplayModel::Status() const {
     std::string s = std::string(emulation_) + "  " + std::to_string(ownBaud_) + " bit/s  " + international_ + "  " +
                     codePage_ + "  demo " + (demo_ ? "on" : "off");
+    if (brightness_ != 100) s += "  brightness " + std::to_string(brightness_) + "%";
+    if (cursorVisible_) s += "  cursor on";
     if (SpeedMismatch())
         s += "  |  line at " + std::to_string(lineBaud_) + " bit/s, display expects " + std::to_string(ownBaud_);
     return s;
+}
+
+}  // namespace vantrel::display
+
+namespace vantrel::display {
+
+std::string DescribeReading(const Reading& reading) {
+    static constexpr const char* Names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+                                              "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+                                              "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    // Printable runs in quotes, control bytes by name, the rest in hex.
+    std::string out, run;
+    auto token = [&out](const std::string& t) { out += (out.empty() ? "" : " ") + t; };
+    for (const char c : reading.bytes) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (b >= 0x20 && b < 0x7F) {
+            run += c;
+            continue;
+        }
+        if (!run.empty()) token('"' + std::exchange(run, {}) + '"');
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        token(b < 0x20 ? Names[b] : hex);
+    }
+    if (!run.empty()) token('"' + run + '"');
+    if (reading.meaning.empty()) return "[unread " + out + "]";
+    return out + "  " + reading.meaning;
 }
 
 }  // namespace vantrel::display
