@@ -4,6 +4,9 @@
 #include "serial/LineSettings.h"
 
 #include <cerrno>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <cstring>
 #include <cstdio>
 #include <fcntl.h>
@@ -60,9 +63,10 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         const ssize_t r = read(master_, buf, sizeof buf);
         if (r <= 0) break;
         const auto now = Clock::now();
-        Chunk chunk{{buf, buf + r}, LineBaud(), now - lastChunk_};
+        Chunk chunk{{buf, buf + r}, LineBaud(), now - lastChunk_, {}};
         lastChunk_ = now;
         model_.Feed(chunk.bytes.data(), chunk.bytes.size(), chunk.lineBaud ? chunk.lineBaud : -1);
+        chunk.readings = model_.TakeReadings();
         chunks.push_back(std::move(chunk));
     }
     return chunks;
@@ -90,7 +94,72 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
         hex += h;
         text += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
     }
-    return std::string(head) + hex + " " + text;
+    std::string line = std::string(head) + hex + " " + text;
+    for (std::size_t i = 0; i < chunk.readings.size(); ++i)
+        line += (i == 0 ? "  |  " : "; ") + DescribeReading(chunk.readings[i]);
+    return line;
+}
+
+std::string SetupText(const Setup& setup) {
+    return std::string("emulation=") + setup.emulation + "\nspeed=" + std::to_string(setup.ownBaud) +
+           "\ninternational=" + setup.international + "\ncodepage=" + setup.codePage + "\n";
+}
+
+bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error) {
+    std::map<std::string, std::string> values;
+    std::istringstream in(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos || !values.emplace(line.substr(0, eq), line.substr(eq + 1)).second) {
+            error = "line " + std::to_string(number) + " is not KEY=VALUE once per key";
+            return false;
+        }
+    }
+    for (const char* key : {"emulation", "speed", "international", "codepage"})
+        if (!values.count(key)) {
+            error = std::string("no ") + key;
+            return false;
+        }
+    const std::string& speed = values["speed"];
+    const bool digits = !speed.empty() && speed.size() < 7 && speed.find_first_not_of("0123456789") == std::string::npos;
+    const Setup setup{values["emulation"].c_str(), digits ? std::stoi(speed) : 0, values["international"].c_str(),
+                      values["codepage"].c_str()};
+    if (!model.Restore(setup)) {
+        error = "a value the display does not know";
+        return false;
+    }
+    return true;
+}
+
+bool SaveSetup(const std::string& path, const Setup& setup) {
+    const std::string temporary = path + ".tmp";
+    const std::string text = SetupText(setup);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void LoadSetup(const std::string& path, DisplayModel& model) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno != ENOENT)
+            std::fprintf(stderr, "vantrel-display: %s: cannot be read (%s); power-on settings\n", path.c_str(), std::strerror(errno));
+        return;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string error;
+    if (!ParseSetup(text.str().substr(0, 4096), model, error))
+        std::fprintf(stderr, "vantrel-display: %s: damaged state file (%s); power-on settings\n", path.c_str(), error.c_str());
 }
 
 }  // namespace vantrel::display

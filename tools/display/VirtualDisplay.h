@@ -21,6 +21,7 @@ public:
         std::vector<std::uint8_t> bytes;
         int lineBaud;
         Clock::duration sincePrevious;
+        std::vector<Reading> readings;  // how the display took the bytes
     };
 
     // Opens the pseudo-terminal; `link`, when not empty, becomes a symlink to the slave.
@@ -49,7 +50,20 @@ private:
     DisplayModel model_;
 };
 
-// One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB".
+// One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB", then how the
+// display read it: "  |  FF  clear; "AB"  text".
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
+
+// The stored set-up in a state file: "emulation=AEDEX", "speed=9600",
+// "international=USA", "codepage=PC437", one per line.
+std::string SetupText(const Setup& setup);
+// False, with `error` set, for anything but a complete and known set-up.
+bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error);
+// Writes the set-up to `path` atomically: a temporary file, then a rename.
+bool SaveSetup(const std::string& path, const Setup& setup);
+// Restores the set-up from `path`. A missing file is a first start: power-on
+// settings. A damaged one prints one line on standard error and leaves the
+// power-on settings.
+void LoadSetup(const std::string& path, DisplayModel& model);
 
 }  // namespace vantrel::display

@@ -1,15 +1,16 @@
 // vantrel-display: a virtual 2 x 20 customer display on a pseudo-terminal.
 //
-//   vantrel-display [--link PATH] [--headless]
+//   vantrel-display [--link PATH] [--headless] [--emulation NAME] [--state FILE]
 //
 // Prints the slave's path on standard output, then shows the display in a
 // window, or with --headless prints the two screen lines and the status after
-// every change.
+// every change. It never writes to the line.
 #include "tools/display/DisplayWindow.h"
 #include "tools/display/VirtualDisplay.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +33,13 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
         pollfd p{display.MasterFd(), POLLIN, 0};
         const int r = poll(&p, 1, 250);
         bool changed = false;
-        if (r > 0) changed = !display.ReadAvailable().empty();
+        if (r > 0) {
+            const auto chunks = display.ReadAvailable();
+            changed = !chunks.empty();
+            // How the display read them, then the screen it shows.
+            for (const auto& chunk : chunks)
+                for (const auto& reading : chunk.readings) std::printf("> %s\n", vantrel::display::DescribeReading(reading).c_str());
+        }
         if (r == 0 && model.DemoRunning()) {
             model.Tick();
             changed = true;
@@ -42,19 +49,30 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
     return 0;
 }
 
+constexpr const char* Usage =
+    "usage: vantrel-display [--link PATH] [--headless] [--emulation NAME] [--state FILE]\n"
+    "  --link PATH       make PATH a symbolic link to the display's line\n"
+    "  --headless        print the screen and the status after every change, no window\n"
+    "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
+    "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000 ICD2002\n"
+    "  --state FILE      keep the set-up (emulation, own speed, international set,\n"
+    "                    code page) in FILE from one start to the next\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string link;
+    std::string link, emulation, state;
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--link") && i + 1 < argc) link = argv[++i];
+        else if (!std::strcmp(argv[i], "--emulation") && i + 1 < argc) emulation = argv[++i];
+        else if (!std::strcmp(argv[i], "--state") && i + 1 < argc) state = argv[++i];
         else if (!std::strcmp(argv[i], "--headless")) headless = true;
         else if (!std::strcmp(argv[i], "--help")) {
-            std::printf("usage: vantrel-display [--link PATH] [--headless]\n");
+            std::fputs(Usage, stdout);
             return 0;
         } else {
-            std::fprintf(stderr, "vantrel-display: unknown argument %s\n", argv[i]);
+            std::fprintf(stderr, "vantrel-display: unknown argument %s\n%s", argv[i], Usage);
             return 2;
         }
     }
@@ -63,6 +81,17 @@ int main(int argc, char** argv) {
         std::signal(SIGINT, [](int) { Stop = 1; });
         std::signal(SIGTERM, [](int) { Stop = 1; });
         vantrel::display::VirtualDisplay display(link);
+        auto& model = display.Model();
+        if (!state.empty()) vantrel::display::LoadSetup(state, model);
+        if (!emulation.empty() && !model.SetEmulation(emulation.c_str())) {
+            std::fprintf(stderr, "vantrel-display: unknown emulation %s\n%s", emulation.c_str(), Usage);
+            return 2;
+        }
+        if (!state.empty())
+            model.OnSetupChanged([state](const vantrel::display::Setup& setup) {
+                if (!vantrel::display::SaveSetup(state, setup))
+                    std::fprintf(stderr, "vantrel-display: cannot save the set-up in %s: %s\n", state.c_str(), std::strerror(errno));
+            });
         std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);
         if (headless) return RunHeadless(display);

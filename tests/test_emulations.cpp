@@ -1,0 +1,154 @@
+// Each emulation's command set, with cases from the makers' command tables.
+#include "tools/display/DisplayModel.h"
+#include "tools/display/VirtualDisplay.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+using namespace vantrel::display;
+
+namespace {
+
+void Feed(DisplayModel& m, const std::string& bytes) {
+    m.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 9600);
+}
+
+// A row as Line() spells it: padded to 20 characters (UTF-8).
+std::string Pad(const std::string& s) {
+    const auto characters = std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    return s + std::string(Columns - characters, ' ');
+}
+
+struct Case {
+    const char* emulation;
+    const char* what;
+    std::string bytes;
+    std::string upper, lower;  // expected rows, padded to 20
+    int cursor = -1;           // expected cursor position 0..39, or -1: not checked
+};
+
+const std::string Frame8 = "\x02\x05" "C8\x03";
+
+TEST(Emulations, EachReadsItsOwnCommandSet) {
+    using namespace std::string_literals;
+    const Case cases[] = {
+        // DSP800
+        {"DSP800", "position 31 hex is 1, 45 hex is 21", "\x04\x01P\x45\x17" "AB\x04\x01P\x31\x17" "C", "C", "AB", 1},
+        {"DSP800", "clear positions 2 to 22", "\x0C" "ABCDEFGHIJKLMNOPQRSTUVWXYZ\x04\x01" "C\x32\x46\x17", "A", "  WXYZ", 1},
+        // ESCPOS
+        {"ESCPOS", "US $ x y is 1-based", "\x1F$\x05\x02" "HI", "", "    HI", 26},
+        {"ESCPOS", "CAN clears the cursor's line", "TOP\x0A\x0D" "BOTTOM\x18", "TOP", "", 20},
+        {"ESCPOS", "vertical scroll: a full lower row scrolls at the next character",
+         "\x1F\x02" + std::string(40, 'a') + "Z", std::string(20, 'a'), "Z", 21},
+        {"ESCPOS", "horizontal scroll: the row shifts left", "\x1F\x03" "ABCDEFGHIJKLMNOPQRSTUV", "CDEFGHIJKLMNOPQRSTUV", "", 19},
+        {"ESCPOS", "BS HT LF CR move the cursor", "AB\x08X\x09Y\x0AZ\x0DW", "AX Y", "W   Z", 21},
+        // CD5220
+        {"CD5220", "ESC Q A / B write whole rows", "OLD TEXT\x1BQAHELLO\x0D\x1BQBWORLD\x0D", "HELLO", "WORLD"},
+        {"CD5220", "ESC l x y, then ESC [ H home", "\x1Bl\x03\x02" "X\x1B[HY", "Y", "  X", 1},
+        {"CD5220", "0C ends string mode", "\x1BQAHALF\x0C" "AFTER", "AFTER", "", 5},
+        {"CD5220", "a string longer than the row keeps 20", "\x1BQB" + std::string(25, 'L') + "\x0D", "", std::string(20, 'L')},
+        // AEDEX
+        {"AEDEX", "attention code, then 1 / 2", "!#1UPPER\x0D!#2LOWER\x0D", "UPPER", "LOWER"},
+        {"AEDEX", "9: both lines from one string of 40", "!#9" + std::string(20, 'u') + "DOWN\x0D", std::string(20, 'u'), "DOWN"},
+        {"AEDEX", "a new attention code replaces !#", "!#8~`\x0D~`2NEW\x0D!#1OLD\x0D", "", "NEW"},
+        {"AEDEX", "text outside a command is not shown", "stray\x0C", "", ""},
+        // UTC_S
+        {"UTC_S", "DLE 14 hex is row 2, column 1", "\x10\x14" "B\x10\x00" "A"s, "A", "B", 1},
+        {"UTC_S", "a position past 27 hex is ignored", "X\x10\x28" "Y", "XY", "", 2},
+        {"UTC_S", "US resets: clear, home", "SOMETHING\x1F" "A", "A", "", 1},
+        {"UTC_S", "DC2 vertical scroll", "\x12" + std::string(20, 'a') + std::string(20, 'b') + "c", std::string(20, 'b'), "c", 21},
+        // UTC_E
+        {"UTC_E", "ESC u A / B / I", "\x1BuAONE\x0D\x1BuBTWO\x0D", "ONE", "TWO"},
+        {"UTC_E", "ESC u I takes both lines", "\x1BuI" + std::string(20, 'x') + "y\x0D", std::string(20, 'x'), "y"},
+        // ADM787
+        {"ADM787", "SO / SI clear a line, CR ends it", "UP\x0D" "DOWN\x0E" "NEW", "NEW", "DOWN", 3},
+        {"ADM787", "SI clears the lower line", "\x0D" "GONE\x0F" "X", "", "X", 21},
+        // ICD2002
+        {"ICD2002", "ESC D / ESC U select rows", "\x1B" "DLOW\x1BUHIGH", "HIGH", "LOW", 4},
+        {"ICD2002", "ESC C r c; ESC E r 3 clears the row", "ABC\x1B" "CD\x05X\x1B" "EU3", "", "    X", 0},
+        {"ICD2002", "shift mode on one row", "\x1B" "EU0" + std::string(21, 'q') + "!", std::string(18, 'q') + "q!", "", 19},
+        // NCR
+        {"NCR", "every byte but ESC is shown", "A\x0C" "B\x1B\x13\x15" "C", "A\u2640B", " C", 22},
+        // PD6000
+        {"PD6000", "plain text, common controls", "GARBAGE\x0CHI\x0A\x08" "X", "HI", " X", 22},
+        // Every emulation keeps the set-up commands; NUL is ignored between commands.
+        {"AEDEX", "configuration frame switches to NCR", Frame8 + "\x0C" "A", "\u2640A", "", 2},
+        {"CD5220", "ESC @ initialises", "TEXT\x1B@" + "\x00\x00"s + "B", "B", "", 1},
+        {"UTC_S", "NUL is ignored", "A\x00\x00" "B"s, "AB", "", 2},
+    };
+    for (const Case& c : cases) {
+        DisplayModel m;
+        ASSERT_TRUE(m.SetEmulation(c.emulation)) << c.emulation;
+        Feed(m, c.bytes);
+        const std::string at = std::string(c.emulation) + ": " + c.what;
+        EXPECT_EQ(m.Line(0), Pad(c.upper)) << at;
+        EXPECT_EQ(m.Line(1), Pad(c.lower)) << at;
+        if (c.cursor >= 0) EXPECT_EQ(m.CursorRow() * Columns + m.CursorColumn(), c.cursor) << at;
+    }
+}
+
+TEST(Emulations, ModesBrightnessAndCursorShowInTheStatus) {
+    DisplayModel m;
+    m.SetEmulation("CD5220");
+    Feed(m, "\x1B*\x02\x1B_\x01");
+    EXPECT_EQ(m.Brightness(), 40);
+    EXPECT_NE(m.Status().find("CD5220  9600 bit/s  USA  PC437  demo off  brightness 40%  cursor on"), std::string::npos)
+        << m.Status();
+    m.SetEmulation("UTC_S");
+    Feed(m, "\x04\x20\x12\x1F");  // brightness 20 %, vertical scroll, then reset
+    EXPECT_EQ(m.Brightness(), 100);
+    EXPECT_EQ(m.RowMode(1), Mode::Overwrite);
+}
+
+TEST(Emulations, TheMonitorSaysHowEachCommandWasRead) {
+    DisplayModel m;
+    m.SetEmulation("CD5220");
+    Feed(m, "\x1BQAHELLO\x0D" "AB\x1Bz\x02\x05" "C4\x03");
+    std::vector<std::string> said;
+    for (const Reading& r : m.TakeReadings()) said.push_back(DescribeReading(r));
+    const std::vector<std::string> expected{"ESC \"QAHELLO\" CR  upper line", "\"AB\"  text", "[unread ESC \"z\"]",
+                                            "STX ENQ \"C4\" ETX  set-up: emulation AEDEX"};
+    EXPECT_EQ(said, expected);
+    EXPECT_STREQ(m.Emulation(), "AEDEX");
+    EXPECT_TRUE(m.TakeReadings().empty());
+}
+
+TEST(Emulations, StateFileKeepsTheSetUpAndSurvivesDamage) {
+    const std::string path = testing::TempDir() + "vantrel-display-state";
+    std::filesystem::remove(path);
+    {
+        DisplayModel m;
+        LoadSetup(path, m);  // no file: power-on
+        EXPECT_STREQ(m.Emulation(), "DSP800");
+        m.OnSetupChanged([&](const vantrel::display::Setup& s) { ASSERT_TRUE(SaveSetup(path, s)); });
+        Feed(m, "\x02\x05" "C4\x03\x02\x05S2\x03\x02\x05" "F2\x03\x02\x05" "B7\x03");  // the speed last
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    DisplayModel restored;
+    LoadSetup(path, restored);
+    EXPECT_STREQ(restored.Emulation(), "AEDEX");
+    EXPECT_EQ(restored.OwnBaud(), 19200);
+    EXPECT_STREQ(restored.International(), "Germany");
+    EXPECT_STREQ(restored.CodePage(), "PC850");
+
+    const char* damaged[] = {"", "emulation=AEDEX\n", "emulation=NOPE\nspeed=9600\ninternational=USA\ncodepage=PC437\n",
+                             "emulation=AEDEX\nspeed=99999999999999\ninternational=USA\ncodepage=PC437\n", "\xff\xfe\x00garbage"};
+    for (const char* text : damaged) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        DisplayModel m;
+        testing::internal::CaptureStderr();
+        LoadSetup(path, m);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_STREQ(m.Emulation(), "DSP800") << text;
+        EXPECT_EQ(m.OwnBaud(), 9600);
+        EXPECT_NE(err.find("damaged state file"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+    std::filesystem::remove(path);
+}
+
+}  // namespace
