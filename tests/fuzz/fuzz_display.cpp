@@ -1,5 +1,6 @@
 // Fuzz target: the virtual display's byte interpreter. The first byte picks
-// the line's speed; the screen must stay 2 x 20 with the cursor on it.
+// the line's speed and the emulation; the screen must stay 2 x 20 with the
+// cursor on it, and every reading must describe itself.
 #include "tools/display/DisplayModel.h"
 
 #include <cstdint>
@@ -10,8 +11,11 @@ using namespace vantrel::display;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     static const int speeds[] = {9600, 19200, 300, 38400, 0};
+    static const char* emulations[] = {"DSP800", "ESCPOS", "ADM787", "AEDEX", "UTC_S",
+                                       "UTC_E",  "CD5220", "NCR",    "PD6000", "ICD2002"};
     DisplayModel model;
     const int baud = speeds[data[0] % 5];
+    if (!model.SetEmulation(emulations[(data[0] / 5) % 10])) std::abort();
     // Feed in uneven chunks, as a line delivers them.
     for (std::size_t i = 1; i < size;) {
         const std::size_t n = 1 + (data[i] % 7);
@@ -29,5 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (model.Line(r).empty()) std::abort();
     }
     if (model.Status().empty()) std::abort();
+    for (const Reading& r : model.TakeReadings())
+        if (DescribeReading(r).empty()) std::abort();
     return 0;
 }

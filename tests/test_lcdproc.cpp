@@ -1,0 +1,148 @@
+// A real POS client nobody here wrote: LCDproc's LCDd with its serialPOS
+// driver, on the virtual display's line.
+#include "PanelFixture.h"
+#include "tools/display/VirtualDisplay.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vantrel::display;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const LcddPath = "/usr/sbin/LCDd";
+
+std::string DriverPath() {
+    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/lcdproc/", "/usr/lib/aarch64-linux-gnu/lcdproc/", "/usr/lib/lcdproc/"})
+        if (std::filesystem::exists(std::string(dir) + "serialPOS.so")) return dir;
+    return {};
+}
+
+int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+// LCDd in the foreground on 127.0.0.1, stopped by its process id.
+class Lcdd {
+public:
+    Lcdd(const std::string& device, const char* type) : port_(FreePort()) {
+        config_ = testing::TempDir() + "vantrel-LCDd-" + std::to_string(getpid()) + ".conf";
+        std::ofstream(config_) << "[server]\nDriverPath=" << DriverPath() << "\nDriver=serialPOS\nBind=127.0.0.1\nPort="
+                               << port_ << "\nReportToSyslog=no\nReportLevel=1\nWaitTime=1\nForeground=yes\n"
+                               << "[serialPOS]\nDevice=" << device << "\nSize=20x2\nType=" << type << "\nSpeed=9600\n";
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(LcddPath, "LCDd", "-f", "-c", config_.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Lcdd() {
+        if (client_ >= 0) close(client_);
+        kill(pid_, SIGTERM);
+        int status;
+        waitpid(pid_, &status, 0);
+        std::filesystem::remove(config_);
+    }
+    // A client's commands, one per line; connects first.
+    bool Send(const std::string& lines) {
+        for (int i = 0; i < 100 && client_ < 0; ++i) {
+            const int s = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<std::uint16_t>(port_));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) client_ = s;
+            else close(s), std::this_thread::sleep_for(50ms);
+        }
+        return client_ >= 0 && write(client_, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
+    }
+
+private:
+    int port_;
+    pid_t pid_ = -1;
+    int client_ = -1;
+    std::string config_;
+};
+
+const std::string ClientScreen =
+    "hello\nscreen_add s\nscreen_set s -priority foreground -heartbeat off\nwidget_add s a string\n"
+    "widget_add s b string\nwidget_set s a 1 1 \"FIRST LINE\"\nwidget_set s b 1 2 \"SECOND LINE 12345\"\n";
+
+class Lcdproc : public PanelTest {
+protected:
+    void SetUp() override {
+        if (access(LcddPath, X_OK) != 0 || DriverPath().empty()) GTEST_SKIP() << "LCDd (Debian's lcdproc) is not installed";
+        PanelTest::SetUp();
+    }
+    // Reads the line until both rows start as given, for at most 10 s.
+    bool Shows(const std::string& upper, const std::string& lower) {
+        for (int i = 0; i < 200; ++i) {
+            display.Pump(50ms);
+            const DisplayModel& m = display.Model();
+            if (m.Line(0).rfind(upper, 0) == 0 && m.Line(1).rfind(lower, 0) == 0) return true;
+        }
+        ADD_FAILURE() << "the display shows |" << display.Model().Line(0) << "|" << display.Model().Line(1) << "|";
+        return false;
+    }
+    // Nothing came back on the line: POS software reads stray bytes as keys.
+    bool LineStaysQuiet() {
+        const int fd = open(display.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        char c;
+        const bool quiet = fd >= 0 && read(fd, &c, 1) < 0 && errno == EAGAIN;
+        if (fd >= 0) close(fd);
+        return quiet;
+    }
+    VirtualDisplay display;
+};
+
+TEST_F(Lcdproc, AedexClientLinesAndALaterChangeAppearOnTheRows) {
+    ASSERT_TRUE(display.Model().SetEmulation("AEDEX"));
+    {
+        Lcdd lcdd(display.SlavePath(), "AEDEX");
+        ASSERT_TRUE(lcdd.Send(ClientScreen));
+        EXPECT_TRUE(Shows("FIRST LINE          ", "SECOND LINE 12345   "));
+        ASSERT_TRUE(lcdd.Send("widget_set s b 1 2 \"TOTAL 9.99\"\n"));
+        EXPECT_TRUE(Shows("FIRST LINE          ", "TOTAL 9.99          "));
+    }
+    EXPECT_TRUE(LineStaysQuiet());
+}
+
+TEST_F(Lcdproc, IbmModeOnUtcStandardShowsTheFirstTwoLines) {
+    ASSERT_TRUE(display.Model().SetEmulation("UTC_S"));
+    Lcdd lcdd(display.SlavePath(), "IBM");
+    EXPECT_TRUE(Shows("## LCDproc Server #", "Cli: 0  Scr: 0      "));
+}
+
+TEST_F(Lcdproc, TechnicianSetsAedexWithThePanelThenLcddDrivesIt) {
+    PortMapping toDisplay(1, display.SlavePath());
+    Open();
+    Click(1071);  // "AEDEX"
+    Click(1067);  // "Send Command"
+    Click(1003);  // "Close COM"
+    display.Pump(60ms);
+    ASSERT_STREQ(display.Model().Emulation(), "AEDEX");
+    Lcdd lcdd(display.SlavePath(), "AEDEX");
+    ASSERT_TRUE(lcdd.Send(ClientScreen));
+    EXPECT_TRUE(Shows("FIRST LINE          ", "SECOND LINE 12345   "));
+}
+
+}  // namespace
