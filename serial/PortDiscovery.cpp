@@ -1,5 +1,7 @@
 #include "serial/PortDiscovery.h"
 
+#include "serial/SerialLink.h"
+
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <cstdio>
@@ -97,5 +99,7 @@ PortAssignment ResolvePort(const char* portName) {
         return {mapped, MapSource::Environment, std::nullopt};
     return ResolvePorts()[n - 1];
 }
+
+void OpenPort(int baudValue) { OpenDevice(ResolvePort(PortName).device, baudValue); }
 
 }  // namespace vantrel

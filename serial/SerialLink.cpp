@@ -1,7 +1,6 @@
 #include "serial/SerialLink.h"
 
 #include "serial/LineSettings.h"
-#include "serial/PortDiscovery.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -155,8 +154,7 @@ int WriteBoundMs(std::size_t n, int baud) {
     return static_cast<int>(std::max(1000L, threeTimesOnLineMs));
 }
 
-void OpenPort(int baudValue) {
-    const std::string path = ResolvePort(PortName).device;
+void OpenDevice(const std::string& path, int baudValue) {
     std::lock_guard lock(LinkMutex);
     ReleaseLocked();  // the panel never opens twice; this only keeps one port at a time
     LastDevice = path;

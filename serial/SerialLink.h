@@ -35,10 +35,12 @@ const char* DescribeFailure(OpenFailure failure);
 // releases it at once. None when it could.
 OpenFailure ProbeDevice(const std::string& path);
 
-// Opens the device that `PortName` maps to (PortDiscovery.h) exclusively and
-// configures it at `baudValue`. No result:
+// Opens the device that `PortName` maps to exclusively and configures it at
+// `baudValue` (defined beside the port mapping, PortDiscovery.cpp). No result:
 // test PortHandleValid(). A failure prints its reason on standard error.
 void OpenPort(int baudValue);
+// OpenPort for a device path, with the port mapping already done.
+void OpenDevice(const std::string& path, int baudValue);
 // Closes the port; afterwards the handle is invalid.
 void ClosePort();
 // Re-applies the settings of the last open to an open port, then closes it.
