@@ -35,11 +35,15 @@ void ScreenView::paintEvent(QPaintEvent*) {
     font.setPixelSize(CellHeight - 12);
     font.setBold(true);
     p.setFont(font);
-    const QColor lit(0x5c, 0xff, 0xd8);
+    // Dimmer at a lower brightness; the cursor, when on, underlines its cell.
+    const double level = 0.35 + 0.65 * model_.Brightness() / 100.0;
+    const QColor lit = QColor::fromRgbF(0x5c / 255.0 * level, 1.0 * level, 0xd8 / 255.0 * level);
     for (int r = 0; r < Rows; ++r) {
         for (int c = 0; c < Columns; ++c) {
             const QRect cell(Margin + c * (CellWidth + Gap), Margin + r * (CellHeight + Gap), CellWidth, CellHeight);
             p.fillRect(cell, QColor(0x18, 0x26, 0x24));  // an unlit cell glows faintly
+            if (model_.CursorVisible() && r == model_.CursorRow() && c == model_.CursorColumn())
+                p.fillRect(cell.left(), cell.bottom() - 3, cell.width(), 3, lit);
             const char32_t g = model_.Glyph(r, c);
             if (g == U' ') continue;
             p.setPen(lit);

@@ -52,6 +52,11 @@ void MoveToPosition(DisplayModel& m, int position) {
 
 int BrightnessLevel(std::uint8_t n) { return n == 1 ? 20 : n == 2 ? 40 : n == 3 ? 60 : 100; }
 
+void SetBrightness(DisplayModel& m, int percent) {
+    m.SetBrightness(percent);
+    m.Done("brightness " + std::to_string(percent) + "%");
+}
+
 // A string command's text up to CR: `limit` characters are kept, NUL is skipped.
 struct StringText {
     std::string text;
@@ -167,8 +172,7 @@ public:
         case Brightness:
             state_ = Ground;
             if (b < 1 || b > 4) return m.Unread();
-            m.SetBrightness(BrightnessLevel(b));
-            return m.Done("brightness");
+            return SetBrightness(m, BrightnessLevel(b));
         case Cursor:
             state_ = Ground;
             if (b > 1) return m.Unread();
@@ -252,8 +256,7 @@ public:
         case Brightness:
             state_ = Ground;
             if (b < 1 || b > 4) return m.Unread();
-            m.SetBrightness(BrightnessLevel(b));
-            return m.Done("brightness");
+            return SetBrightness(m, BrightnessLevel(b));
         case Cursor:
             state_ = Ground;
             if (b > 1) return m.Unread();
@@ -358,13 +361,12 @@ public:
         case Brightness:
             state_ = Ground;
             switch (b) {
-            case 0xFF: m.SetBrightness(100); break;
-            case 0x60: m.SetBrightness(60); break;
-            case 0x40: m.SetBrightness(40); break;
-            case 0x20: m.SetBrightness(20); break;
+            case 0xFF: return SetBrightness(m, 100);
+            case 0x60: return SetBrightness(m, 60);
+            case 0x40: return SetBrightness(m, 40);
+            case 0x20: return SetBrightness(m, 20);
             default: return m.Unread();
             }
-            return m.Done("brightness");
         }
     }
     bool AtGround() const override { return state_ == Ground; }

@@ -95,8 +95,7 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
         text += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
     }
     std::string line = std::string(head) + hex + " " + text;
-    for (std::size_t i = 0; i < chunk.readings.size(); ++i)
-        line += (i == 0 ? "  |  " : "; ") + DescribeReading(chunk.readings[i]);
+    for (const Reading& reading : chunk.readings) line += "\n      " + DescribeReading(reading);
     return line;
 }
 

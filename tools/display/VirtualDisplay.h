@@ -51,7 +51,7 @@ private:
 };
 
 // One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB", then how the
-// display read it: "  |  FF  clear; "AB"  text".
+// display read it, a line each: "      FF  clear".
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
 
 // The stored set-up in a state file: "emulation=AEDEX", "speed=9600",
