@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <sys/file.h>
@@ -25,13 +26,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Guards every field below and every use of the descriptor.
+// Guards every field below and every use of the port.
 std::mutex LinkMutex;
-int PortHandle = InvalidHandle;
+// The open port; none after any close, so no later write reaches a device or
+// file that reuses its descriptor.
+std::unique_ptr<LinkPort> Port;
 int OpenBaud = 9600;
 termios AppliedSettings{};
 OpenFailure LastFailure = OpenFailure::None;
 std::string LastDevice;
+std::string LastDetail;
 FailureReporter Reporter;
 
 OpenFailure Classify(int err) {
@@ -72,55 +76,79 @@ int AcquireDevice(const std::string& path, OpenFailure& failure, int& err) {
     return InvalidHandle;
 }
 
-void ReleaseLocked() {
-    if (PortHandle == InvalidHandle) return;
-    ioctl(PortHandle, TIOCNXCL);
-    ::close(PortHandle);  // also drops the flock
-    PortHandle = InvalidHandle;
-}
-
 int RemainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Writes all n bytes and waits until the driver's output queue is empty, within
-// the write bound. Past the bound whatever is still queued is discarded, so no
-// part of a failed frame reaches the line later. Called with LinkMutex held.
-bool WriteLocked(const std::uint8_t* data, std::size_t n) {
-    const int fd = PortHandle;
-    if (fd == InvalidHandle) return false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(WriteBoundMs(n, OpenBaud));
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(fd, data + done, n - done);
-        if (w > 0) {
-            done += static_cast<std::size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno != EAGAIN) return false;  // EIO/ENXIO/EBADF: the device is gone
-        const int wait = RemainingMs(deadline);
-        if (wait == 0) {
-            tcflush(fd, TCOFLUSH);
-            return false;
-        }
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, wait) < 0 && errno != EINTR) return false;
+// A local terminal device, held exclusively.
+class TtyPort : public LinkPort {
+public:
+    TtyPort(int fd, int baud) : fd_(fd), baud_(baud) {}
+    ~TtyPort() override {
+        ioctl(fd_, TIOCNXCL);
+        ::close(fd_);  // also drops the flock
     }
-    // Return when the bytes have left, as a synchronous serial write does.
-    for (;;) {
-        int queued = 0;
-        if (ioctl(fd, TIOCOUTQ, &queued) < 0 || queued <= 0) return true;
-        const int wait = RemainingMs(deadline);
-        if (wait == 0) {
-            tcflush(fd, TCOFLUSH);
-            return false;
+
+    // Writes all n bytes and waits until the driver's output queue is empty,
+    // within the bound. Past the bound whatever is still queued is discarded,
+    // so no part of a failed frame reaches the line later.
+    bool Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t w = ::write(fd_, data + done, n - done);
+            if (w > 0) {
+                done += static_cast<std::size_t>(w);
+                continue;
+            }
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0 && errno != EAGAIN) return false;  // EIO/ENXIO/EBADF: the device is gone
+            const int wait = RemainingMs(deadline);
+            if (wait == 0) {
+                tcflush(fd_, TCOFLUSH);
+                return false;
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, wait) < 0 && errno != EINTR) return false;
         }
-        // The time the queued bytes need on the line, at least 1 ms per look.
-        const long need_us = std::max(1000L, 10L * 1000000L * queued / std::max(OpenBaud, 1));
-        std::this_thread::sleep_for(std::chrono::microseconds(std::min<long>(need_us, wait * 1000L)));
+        // Return when the bytes have left, as a synchronous serial write does.
+        for (;;) {
+            int queued = 0;
+            if (ioctl(fd_, TIOCOUTQ, &queued) < 0 || queued <= 0) return true;
+            const int wait = RemainingMs(deadline);
+            if (wait == 0) {
+                tcflush(fd_, TCOFLUSH);
+                return false;
+            }
+            // The time the queued bytes need on the line, at least 1 ms per look.
+            const long need_us = std::max(1000L, 10L * 1000000L * queued / std::max(baud_, 1));
+            std::this_thread::sleep_for(std::chrono::microseconds(std::min<long>(need_us, wait * 1000L)));
+        }
     }
+
+    void Reapply() override { tcsetattr(fd_, TCSANOW, &AppliedSettings); }
+
+private:
+    int fd_;
+    int baud_;
+};
+
+// Opens a terminal device and configures it: read, change exactly what is
+// allowed, apply. A refused setting is not reported: the port counts as open
+// with what the driver kept, and the refused values stay the settings of record.
+std::unique_ptr<LinkPort> OpenTty(const std::string& path, int baudValue, OpenFailure& failure, std::string& why) {
+    int err = 0;
+    const int fd = AcquireDevice(path, failure, err);
+    if (fd == InvalidHandle) {
+        if (failure == OpenFailure::Other) why = std::strerror(err);
+        return nullptr;
+    }
+    termios read{};
+    tcgetattr(fd, &read);
+    AppliedSettings = ConfigureLine(read, baudValue);
+    tcsetattr(fd, TCSANOW, &AppliedSettings);
+    return std::make_unique<TtyPort>(fd, baudValue);
 }
 
 }  // namespace
@@ -154,44 +182,49 @@ int WriteBoundMs(std::size_t n, int baud) {
     return static_cast<int>(std::max(1000L, threeTimesOnLineMs));
 }
 
-void OpenDevice(const std::string& path, int baudValue) {
+void OpenWith(const std::string& device, int baudValue, const PortOpener& opener) {
     std::lock_guard lock(LinkMutex);
-    ReleaseLocked();  // the panel never opens twice; this only keeps one port at a time
-    LastDevice = path;
-    int err = 0;
-    const int fd = AcquireDevice(path, LastFailure, err);
-    if (fd == InvalidHandle) {
-        const char* why = LastFailure == OpenFailure::Other ? std::strerror(err) : DescribeFailure(LastFailure);
-        std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, path.c_str(), why);
+    Port.reset();  // the panel never opens twice; this only keeps one port at a time
+    LastDevice = device;
+    LastDetail.clear();
+    LastFailure = OpenFailure::None;
+    Port = opener(LastFailure, LastDetail);
+    if (!Port) {
+        if (LastFailure == OpenFailure::None) LastFailure = OpenFailure::Other;
+        std::string why = LastFailure == OpenFailure::Other && !LastDetail.empty() ? LastDetail : DescribeFailure(LastFailure);
+        if (LastFailure != OpenFailure::Other && !LastDetail.empty()) why += ": " + LastDetail;
+        std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, device.c_str(), why.c_str());
         return;
     }
-    PortHandle = fd;
     OpenBaud = baudValue;
-    // Read, change exactly what is allowed, apply. As on the original hardware
-    // panel, a refused setting is not reported: the port counts as open.
-    termios read{};
-    tcgetattr(fd, &read);
-    AppliedSettings = ConfigureLine(read, baudValue);
-    tcsetattr(fd, TCSANOW, &AppliedSettings);
+}
+
+void OpenDevice(const std::string& path, int baudValue) {
+    OpenWith(path, baudValue, [&](OpenFailure& failure, std::string& why) { return OpenTty(path, baudValue, failure, why); });
 }
 
 void ClosePort() {
     std::lock_guard lock(LinkMutex);
-    ReleaseLocked();
+    Port.reset();
 }
 
 void ReapplyAndClose() {
     std::lock_guard lock(LinkMutex);
-    if (PortHandle == InvalidHandle) return;  // never opened, failed or closed: touch nothing
-    tcsetattr(PortHandle, TCSANOW, &AppliedSettings);
+    if (!Port) return;  // never opened, failed or closed: touch nothing
+    Port->Reapply();
     // Closed whatever the re-apply answered: a panel that shows the port closed
     // must not keep the device held.
-    ReleaseLocked();
+    Port.reset();
 }
 
 bool PortHandleValid() {
     std::lock_guard lock(LinkMutex);
-    return PortHandle != InvalidHandle;
+    return Port != nullptr;
+}
+
+std::string LastOpenDetail() {
+    std::lock_guard lock(LinkMutex);
+    return LastDetail;
 }
 
 OpenFailure LastOpenFailure() {
@@ -212,7 +245,7 @@ termios LineSettings() {
 bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>* stop) {
     std::lock_guard lock(LinkMutex);
     if (stop && stop->load()) return false;
-    return WriteLocked(data, n);
+    return Port && Port->Write(data, n, WriteBoundMs(n, OpenBaud));
 }
 
 bool WriteFrame(std::size_t n) {

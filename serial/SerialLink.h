@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <termios.h>
 
@@ -27,6 +28,25 @@ extern std::array<std::uint8_t, TxBufferSize> TxBuffer;
 
 // Why the last OpenPort failed; None after a successful open.
 enum class OpenFailure { None, NoDevice, Busy, AccessDenied, NotATerminal, Other };
+
+// A port behind the link: a local terminal device, or a serial port that a
+// server offers on the network (NetPort.h). Destroying it closes it.
+class LinkPort {
+public:
+    virtual ~LinkPort() = default;
+    // Writes all n bytes within `boundMs` and returns when they have left. On
+    // failure no part of them reaches the line later.
+    virtual bool Write(const std::uint8_t* data, std::size_t n, int boundMs) = 0;
+    // Applies the line settings of the open again.
+    virtual void Reapply() = 0;
+};
+
+// Makes a port, or gives why not: the failure, and words of detail when there are any.
+using PortOpener = std::function<std::unique_ptr<LinkPort>(OpenFailure& failure, std::string& detail)>;
+
+// Opens the link's one port through `opener`, under the link's lock. A failure
+// is kept for LastOpenFailure and printed as one line on standard error.
+void OpenWith(const std::string& device, int baudValue, const PortOpener& opener);
 
 // What a failure means, in a few words ("no such device", "busy: ...").
 const char* DescribeFailure(OpenFailure failure);
@@ -49,8 +69,10 @@ void ReapplyAndClose();
 
 bool PortHandleValid();
 OpenFailure LastOpenFailure();
-// The device that the last OpenPort tried.
+// The device that the last OpenPort tried, and the detail of its failure
+// ("connection refused"); empty when there is none.
 std::string LastOpenDevice();
+std::string LastOpenDetail();
 // The settings applied at the last open (what ReapplyAndClose applies again).
 termios LineSettings();
 
