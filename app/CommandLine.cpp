@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "serial/NetPort.h"
 #include "serial/PortDiscovery.h"
 #include "serial/SerialLink.h"
 
@@ -30,10 +31,10 @@ constexpr std::string_view ToolkitOptionsWithValue[] = {
     "-qwindowicon", "-style", "-stylesheet", "-session", "-display", "-geometry"};
 constexpr std::string_view ToolkitOptions[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
 
-const char* ShortFailure(OpenFailure failure) {
+const char* ShortFailure(OpenFailure failure, const std::string& device) {
     switch (failure) {
     case OpenFailure::None: return "ready";
-    case OpenFailure::NoDevice: return "no such device";
+    case OpenFailure::NoDevice: return IsNetworkPort(device) ? "no answer" : "no such device";
     case OpenFailure::Busy: return "busy";
     case OpenFailure::AccessDenied: return "access denied";
     case OpenFailure::NotATerminal: return "not serial";
@@ -49,7 +50,7 @@ void ListPorts() {
         const PortAssignment& p = ports[i];
         char line[4352];  // a path is at most PATH_MAX
         std::snprintf(line, sizeof line, "COM%-2d %-40s %-12s %-16s", i + 1, p.device.c_str(), MapSourceName(p.source),
-                      ShortFailure(ProbeDevice(p.device)));
+                      ShortFailure(ProbePort(p.device), p.device));
         std::string text = line;
         if (p.record) text += DescribeRecord(*p.record);
         std::puts(text.substr(0, text.find_last_not_of(' ') + 1).c_str());

@@ -205,7 +205,7 @@ void CPanelDlg::OnOpenCloseCom() {
             CharTestPage = 0;
             // The specified message, and under it why: from the desktop menu
             // there is no standard error to read.
-            ShowMessage(Text::OpenFailedMessage, OpenFailureReason(LastOpenFailure(), LastOpenDevice()));
+            ShowMessage(Text::OpenFailedMessage, OpenFailureReason(LastOpenFailure(), LastOpenDevice(), LastOpenDetail()));
             SetLabel(1003, Text::OpenCom);
             SetLabel(1095, CharTestLabel(0));
             EnablePortDependentControls(false);

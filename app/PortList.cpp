@@ -1,6 +1,7 @@
 #include "app/PortList.h"
 
 #include "app/Messages.h"
+#include "serial/NetPort.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortTables.h"
 
@@ -37,13 +38,14 @@ QString PortDetail(const PortAssignment& port) {
     QString detail = QString::fromStdString(ShortDeviceName(port.device));
     if (port.record && !port.record->description.empty())
         detail += QStringLiteral(" · ") + QString::fromStdString(port.record->description);
-    else if (!port.record && !QFileInfo::exists(QString::fromStdString(port.device)))
+    else if (!port.record && !IsNetworkPort(port.device) && !QFileInfo::exists(QString::fromStdString(port.device)))
         detail += QStringLiteral(" · ") + Tr(Text::NoDevice);
     return detail;
 }
 
-QString OpenFailureReason(OpenFailure failure, const std::string& device) {
-    const QString path = QString::fromStdString(device);
+QString OpenFailureReason(OpenFailure failure, const std::string& device, const std::string& detail) {
+    QString path = QString::fromStdString(device);
+    if (!detail.empty()) path += QStringLiteral(" (") + QString::fromStdString(detail) + ')';
     switch (failure) {
     case OpenFailure::None: return {};
     case OpenFailure::NoDevice: {

@@ -14,8 +14,9 @@ namespace vantrel {
 // "ttyUSB0 · FT232R USB UART", "/dev/pts/3", or "no device" in the current language.
 QString PortDetail(const PortAssignment& port);
 
-// The reason under the open-failure message, in the current language.
-QString OpenFailureReason(OpenFailure failure, const std::string& device);
+// The reason under the open-failure message, in the current language, with the
+// link's words of detail ("connection refused") when it has them.
+QString OpenFailureReason(OpenFailure failure, const std::string& device, const std::string& detail = {});
 
 class PortListBox : public QComboBox {
 public:

@@ -1,5 +1,6 @@
 #include "serial/PortDiscovery.h"
 
+#include "serial/NetPort.h"
 #include "serial/SerialLink.h"
 
 #include <QSerialPortInfo>
@@ -100,6 +101,16 @@ PortAssignment ResolvePort(const char* portName) {
     return ResolvePorts()[n - 1];
 }
 
-void OpenPort(int baudValue) { OpenDevice(ResolvePort(PortName).device, baudValue); }
+OpenFailure ProbePort(const std::string& device) {
+    return IsNetworkPort(device) ? ProbeNetworkPort(device) : ProbeDevice(device);
+}
+
+void OpenPort(int baudValue) {
+    const std::string device = ResolvePort(PortName).device;
+    if (!IsNetworkPort(device)) return OpenDevice(device, baudValue);
+    OpenWith(device, baudValue, [&](OpenFailure& failure, std::string& detail) {
+        return OpenNetworkPort(device, baudValue, failure, detail);
+    });
+}
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "serial/PortMap.h"
+#include "serial/SerialLink.h"
 
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ std::string MappingFilePath();
 // file that exists but cannot be read, prints one line on standard error
 // (each distinct complaint once per run).
 PortAssignments ResolvePorts();
+
+// Whether a mapped device could be opened now: a local device is opened and
+// released, a network port connected to and closed.
+OpenFailure ProbePort(const std::string& device);
 
 // The device behind one name ("COM1".."COM9"). The environment answers
 // without discovery; the rest resolves as ResolvePorts does.

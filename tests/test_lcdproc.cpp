@@ -1,16 +1,12 @@
 // A real POS client nobody here wrote: LCDproc's LCDd with its serialPOS
 // driver, on the virtual display's line.
 #include "PanelFixture.h"
+#include "Peers.h"
 #include "tools/display/VirtualDisplay.h"
 
-#include <arpa/inet.h>
-#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace vantrel::display;
@@ -26,61 +22,33 @@ std::string DriverPath() {
     return {};
 }
 
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // LCDd in the foreground on 127.0.0.1, stopped by its process id.
 class Lcdd {
 public:
-    Lcdd(const std::string& device, const char* type) : port_(FreePort()) {
-        config_ = testing::TempDir() + "vantrel-LCDd-" + std::to_string(getpid()) + ".conf";
-        std::ofstream(config_) << "[server]\nDriverPath=" << DriverPath() << "\nDriver=serialPOS\nBind=127.0.0.1\nPort="
-                               << port_ << "\nReportToSyslog=no\nReportLevel=1\nWaitTime=1\nForeground=yes\n"
-                               << "[serialPOS]\nDevice=" << device << "\nSize=20x2\nType=" << type << "\nSpeed=9600\n";
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            execl(LcddPath, "LCDd", "-f", "-c", config_.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
+    Lcdd(const std::string& device, const char* type) : port_(FreePort()), config_(Config(device, type, port_)), lcdd_({LcddPath, "-f", "-c", config_}) {}
     ~Lcdd() {
         if (client_ >= 0) close(client_);
-        kill(pid_, SIGTERM);
-        int status;
-        waitpid(pid_, &status, 0);
+        lcdd_.Stop();
         std::filesystem::remove(config_);
     }
     // A client's commands, one per line; connects first.
     bool Send(const std::string& lines) {
-        for (int i = 0; i < 100 && client_ < 0; ++i) {
-            const int s = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<std::uint16_t>(port_));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) client_ = s;
-            else close(s), std::this_thread::sleep_for(50ms);
-        }
+        if (client_ < 0) client_ = ConnectLoopback(port_);
         return client_ >= 0 && write(client_, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
     }
 
 private:
+    static std::string Config(const std::string& device, const char* type, int port) {
+        const std::string path = testing::TempDir() + "vantrel-LCDd-" + std::to_string(port) + ".conf";
+        std::ofstream(path) << "[server]\nDriverPath=" << DriverPath() << "\nDriver=serialPOS\nBind=127.0.0.1\nPort="
+                            << port << "\nReportToSyslog=no\nReportLevel=1\nWaitTime=1\nForeground=yes\n"
+                            << "[serialPOS]\nDevice=" << device << "\nSize=20x2\nType=" << type << "\nSpeed=9600\n";
+        return path;
+    }
     int port_;
-    pid_t pid_ = -1;
-    int client_ = -1;
     std::string config_;
+    ChildProcess lcdd_;
+    int client_ = -1;
 };
 
 const std::string ClientScreen =

@@ -1,0 +1,321 @@
+#include "serial/NetPort.h"
+
+#include <gensio/gensio.h>
+#include <gensio/gensio_err.h>
+#include <gensio/gensio_os_funcs_public.h>
+#include <gensio/sergensio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <dlfcn.h>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace vantrel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The library is loaded at the first network port, not at start-up: it
+// brings a dozen libraries of its own that a panel on a local port never needs.
+#define VANTREL_GENSIO_FUNCTIONS(X)                                                                       \
+    X(gensio_default_os_hnd) X(gensio_os_funcs_alloc_waiter) X(gensio_os_funcs_free_waiter)              \
+    X(gensio_os_funcs_wait) X(gensio_os_funcs_wake) X(gensio_os_funcs_service) X(str_to_gensio)          \
+    X(gensio_err_to_str) X(gensio_open) X(gensio_close) X(gensio_free) X(gensio_set_read_callback_enable) \
+    X(gensio_set_write_callback_enable) X(gensio_write) X(gensio_to_sergensio) X(sergensio_baud)         \
+    X(sergensio_datasize) X(sergensio_parity) X(sergensio_stopbits) X(sergensio_flush)
+
+struct GensioLibrary {
+#define VANTREL_MEMBER(name) decltype(&::name) name = nullptr;
+    VANTREL_GENSIO_FUNCTIONS(VANTREL_MEMBER)
+#undef VANTREL_MEMBER
+    bool loaded = false;
+};
+
+const GensioLibrary& Lib() {
+    static const GensioLibrary lib = [] {
+        GensioLibrary l;
+        void* os = dlopen("libgensioosh.so.4", RTLD_NOW | RTLD_GLOBAL);
+        void* core = dlopen("libgensio.so.4", RTLD_NOW | RTLD_GLOBAL);
+        if (!os || !core) return l;
+        bool all = true;
+#define VANTREL_LOAD(name)                                            \
+    void* name##_at = dlsym(core, #name);                              \
+    l.name = reinterpret_cast<decltype(&::name)>(name##_at ? name##_at : dlsym(os, #name)); \
+    all = all && l.name;
+        VANTREL_GENSIO_FUNCTIONS(VANTREL_LOAD)
+#undef VANTREL_LOAD
+        l.loaded = all;
+        return l;
+    }();
+    return lib;
+}
+
+// One handler of the library's events for the process. Every call into the
+// library is made by one thread at a time: the link's lock serialises them.
+gensio_os_funcs* Os() {
+    static gensio_os_funcs* os = [] {
+        gensio_os_funcs* o = nullptr;
+        return Lib().loaded && Lib().gensio_default_os_hnd(0, &o) == 0 ? o : nullptr;
+    }();
+    return os;
+}
+
+struct Url {
+    bool telnet;
+    std::string host;
+    std::string port;
+};
+
+constexpr std::string_view Rfc2217Scheme = "rfc2217://";
+constexpr std::string_view SocketScheme = "socket://";
+
+std::optional<Url> ParseUrl(const std::string& url) {
+    Url u{};
+    std::string rest;
+    if (url.rfind(Rfc2217Scheme, 0) == 0) u.telnet = true, rest = url.substr(Rfc2217Scheme.size());
+    else if (url.rfind(SocketScheme, 0) == 0) u.telnet = false, rest = url.substr(SocketScheme.size());
+    else return std::nullopt;
+    const auto colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0) return std::nullopt;
+    u.host = rest.substr(0, colon);
+    u.port = rest.substr(colon + 1);
+    if (u.host.size() > 2 && u.host.front() == '[' && u.host.back() == ']') u.host = u.host.substr(1, u.host.size() - 2);
+    // The host goes into the library's own address string: letters, digits, '.', '-', ':' only.
+    const bool hostOk = std::all_of(u.host.begin(), u.host.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':';
+    });
+    const bool portOk = !u.port.empty() && u.port.size() <= 5 &&
+                        std::all_of(u.port.begin(), u.port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+                        std::stoi(u.port) >= 1 && std::stoi(u.port) <= 65535;
+    if (!hostOk || !portOk) return std::nullopt;
+    return u;
+}
+
+gensio_time TimeLeft(Clock::time_point deadline) {
+    const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    return {ns / 1000000000, static_cast<int>(ns % 1000000000)};
+}
+
+class NetPort final : public LinkPort {
+public:
+    NetPort(bool telnet, int baud) : telnet_(telnet), baud_(baud), waiter_(Lib().gensio_os_funcs_alloc_waiter(Os())) {}
+
+    ~NetPort() override {
+        if (io_) {
+            // A clean end: the library sends what it holds and closes.
+            if (open_ && Lib().gensio_close(io_, &NetPort::CloseDone, this) == 0)
+                Wait([this] { return closeDone_; }, Clock::now() + std::chrono::seconds(1));
+            Lib().gensio_free(io_);
+        }
+        if (waiter_) Lib().gensio_os_funcs_free_waiter(Os(), waiter_);
+    }
+
+    bool Connect(const Url& url, Clock::time_point deadline, OpenFailure& failure, std::string& detail) {
+        const std::string address = (url.telnet ? "telnet(rfc2217),tcp," : "tcp,") + url.host + "," + url.port;
+        if (!waiter_) return Fail(failure, detail, OpenFailure::Other, "no event handler");
+        if (const int err = Lib().str_to_gensio(address.c_str(), Os(), &NetPort::Event, this, &io_)) {
+            io_ = nullptr;
+            return Fail(failure, detail, OpenFailure::NoDevice, Lib().gensio_err_to_str(err));
+        }
+        if (const int err = Lib().gensio_open(io_, &NetPort::OpenDone, this))
+            return Fail(failure, detail, OpenFailure::NoDevice, Lib().gensio_err_to_str(err));
+        open_ = true;
+        if (!Wait([this] { return openResult_.has_value(); }, deadline))
+            return Fail(failure, detail, OpenFailure::NoDevice, "no answer within 3 s");
+        if (*openResult_ != 0) {
+            open_ = false;
+            if (*openResult_ == GE_REMCLOSE) return Busy(failure, detail);  // accepted, then hung up on
+            return Fail(failure, detail, OpenFailure::NoDevice, Lib().gensio_err_to_str(*openResult_));
+        }
+        Lib().gensio_set_read_callback_enable(io_, true);
+        return true;
+    }
+
+    // RFC 2217: speed, 8 data bits, no parity, 1 stop bit. Flow control and the
+    // modem lines are left alone: a pseudo-terminal behind the server has none.
+    bool SetLine(Clock::time_point deadline, OpenFailure& failure, std::string& detail) {
+        sergensio* sio = Lib().gensio_to_sergensio(io_);
+        if (!sio) return Fail(failure, detail, OpenFailure::Other, "the server offers no line settings");
+        using Setter = decltype(&::sergensio_baud);
+        const std::pair<Setter, unsigned int> steps[] = {{Lib().sergensio_baud, static_cast<unsigned>(baud_)},
+                                                         {Lib().sergensio_datasize, 8},
+                                                         {Lib().sergensio_parity, SERGENSIO_PARITY_NONE},
+                                                         {Lib().sergensio_stopbits, 1}};
+        for (const auto& [set, value] : steps) {
+            setResult_.reset();
+            if (const int err = set(sio, value, &NetPort::SetDone, this))
+                return Fail(failure, detail, OpenFailure::Other, Lib().gensio_err_to_str(err));
+            if (!Wait([this] { return setResult_.has_value() || closed_; }, deadline))
+                return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
+            if (closed_) return Busy(failure, detail);
+            if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, Lib().gensio_err_to_str(*setResult_));
+        }
+        return true;
+    }
+
+    // A server whose port is taken accepts, says so and hangs up at once.
+    bool Settle(OpenFailure& failure, std::string& detail) {
+        Wait([this] { return closed_; }, Clock::now() + std::chrono::milliseconds(150));
+        return closed_ ? Busy(failure, detail) : true;
+    }
+
+    // Hands the bytes to the connection (the library doubles 0xFF on telnet)
+    // and returns when it has sent them on. A connection that is gone fails
+    // the write at once, as an unplugged adapter does; one that takes nothing
+    // within the bound is dropped with whatever it still holds.
+    bool Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+        if (closed_) return false;
+        gensio_time now{0, 0};
+        Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
+        std::size_t done = 0;
+        while (!closed_) {
+            if (done < n) {
+                gensiods count = 0;
+                if (Lib().gensio_write(io_, &count, data + done, n - done, nullptr) != 0) {
+                    closed_ = true;
+                    break;
+                }
+                done += count;
+            }
+            // Either room for the rest, or (all handed over) the library's buffer empty.
+            writable_ = false;
+            Lib().gensio_set_write_callback_enable(io_, true);
+            if (!Wait([this] { return writable_ || closed_; }, deadline)) return Abandon();
+            if (done == n && writable_) return true;
+        }
+        return false;
+    }
+
+    void Reapply() override {
+        sergensio* sio = telnet_ && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr;
+        if (!sio) return;
+        setResult_.reset();
+        if (Lib().sergensio_baud(sio, static_cast<unsigned>(baud_), &NetPort::SetDone, this) == 0)
+            Wait([this] { return setResult_.has_value() || closed_; }, Clock::now() + std::chrono::seconds(1));
+    }
+
+private:
+    static int Event(gensio*, void* user, int event, int err, unsigned char*, gensiods* length, const char* const*) {
+        auto* self = static_cast<NetPort*>(user);
+        switch (event) {
+        case GENSIO_EVENT_READ:
+            // The display never answers; what the server says is not needed.
+            if (err) self->closed_ = true;
+            else if (length) *length = *length;
+            break;
+        case GENSIO_EVENT_WRITE_READY:
+            self->writable_ = true;
+            Lib().gensio_set_write_callback_enable(self->io_, false);
+            break;
+        default: return GE_NOTSUP;
+        }
+        Lib().gensio_os_funcs_wake(Os(), self->waiter_);
+        return 0;
+    }
+    static void OpenDone(gensio*, int err, void* user) {
+        auto* self = static_cast<NetPort*>(user);
+        self->openResult_ = err;
+        Lib().gensio_os_funcs_wake(Os(), self->waiter_);
+    }
+    static void CloseDone(gensio*, void* user) {
+        auto* self = static_cast<NetPort*>(user);
+        self->closeDone_ = true;
+        Lib().gensio_os_funcs_wake(Os(), self->waiter_);
+    }
+    static void SetDone(sergensio*, int err, unsigned int, void* user) {
+        auto* self = static_cast<NetPort*>(user);
+        self->setResult_ = err;
+        Lib().gensio_os_funcs_wake(Os(), self->waiter_);
+    }
+
+    // Runs the library's events until `done` or the deadline.
+    bool Wait(const std::function<bool()>& done, Clock::time_point deadline) {
+        while (!done()) {
+            if (Clock::now() >= deadline) return false;
+            gensio_time left = TimeLeft(deadline);
+            Lib().gensio_os_funcs_wait(Os(), waiter_, 1, &left);
+        }
+        return true;
+    }
+
+    // A write that missed its bound: the server is asked to drop what it has
+    // not sent yet, and the connection is closed with whatever the library
+    // still holds, so no part of the frame reaches the line later.
+    bool Abandon() {
+        if (sergensio* sio = telnet_ ? Lib().gensio_to_sergensio(io_) : nullptr) {
+            Lib().sergensio_flush(sio, SERGIO_FLUSH_XMIT_BUFFER);
+            gensio_time brief{0, 50000000};
+            Lib().gensio_os_funcs_service(Os(), &brief);
+        }
+        closed_ = true;
+        open_ = false;
+        Lib().gensio_free(io_);
+        io_ = nullptr;
+        return false;
+    }
+
+    static bool Fail(OpenFailure& failure, std::string& detail, OpenFailure why, const char* words) {
+        failure = why;
+        detail = words;
+        return false;
+    }
+    static bool Busy(OpenFailure& failure, std::string& detail) {
+        return Fail(failure, detail, OpenFailure::Busy, "the server ended the connection: another client holds its port");
+    }
+
+    const bool telnet_;
+    const int baud_;
+    gensio_waiter* waiter_;
+    gensio* io_ = nullptr;
+    bool open_ = false;
+    bool closed_ = false;
+    bool writable_ = false;
+    bool closeDone_ = false;
+    std::optional<int> openResult_;
+    std::optional<int> setResult_;
+};
+
+std::unique_ptr<NetPort> Connect(const std::string& url, int baud, bool configure, OpenFailure& failure,
+                                 std::string& detail) {
+    const auto parsed = ParseUrl(url);
+    if (!parsed) {
+        failure = OpenFailure::NoDevice;
+        detail = "not a network port address (rfc2217://HOST:PORT or socket://HOST:PORT)";
+        return nullptr;
+    }
+    if (!Os()) {
+        failure = OpenFailure::Other;
+        detail = "the network library did not start";
+        return nullptr;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(NetOpenBoundMs);
+    auto port = std::make_unique<NetPort>(parsed->telnet, baud);
+    if (!port->Connect(*parsed, deadline, failure, detail)) return nullptr;
+    if (configure && !(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail)))
+        return nullptr;
+    return port;
+}
+
+}  // namespace
+
+bool IsNetworkPort(const std::string& device) {
+    return device.rfind(Rfc2217Scheme, 0) == 0 || device.rfind(SocketScheme, 0) == 0;
+}
+
+std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail) {
+    return Connect(url, baud, true, failure, detail);
+}
+
+OpenFailure ProbeNetworkPort(const std::string& url) {
+    OpenFailure failure = OpenFailure::None;
+    std::string detail;
+    Connect(url, 9600, false, failure, detail);
+    return failure;
+}
+
+}  // namespace vantrel

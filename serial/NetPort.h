@@ -1,0 +1,30 @@
+// Serial ports that a server offers on the network, behind the same open,
+// write and close as a local device:
+//   rfc2217://HOST:PORT  telnet with the COM-PORT-OPTION (RFC 2217): the line
+//                        settings are made through it
+//   socket://HOST:PORT   raw TCP: the bytes only, the line as the server has it
+// The protocol is the gensio library's (the library ser2net is built on).
+#pragma once
+
+#include "serial/SerialLink.h"
+
+#include <memory>
+#include <string>
+
+namespace vantrel {
+
+// The longest an open may take: connecting and agreeing the line settings.
+inline constexpr int NetOpenBoundMs = 3000;
+
+bool IsNetworkPort(const std::string& device);
+
+// Connects and, for rfc2217, sets `baud`, 8 data bits, no parity and 1 stop
+// bit; flow control and the modem lines stay as the server has them. A
+// refused, silent or unknown server fails as NoDevice, a server that ends the
+// connection at once (its port is taken) as Busy; `detail` says which.
+std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail);
+
+// Whether the server answers now: connects and closes again.
+OpenFailure ProbeNetworkPort(const std::string& url);
+
+}  // namespace vantrel

@@ -1,0 +1,28 @@
+// Real programs as test partners (LCDd, ser2net): each runs in the
+// foreground on 127.0.0.1 and is stopped by its process id.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// A loopback TCP port that nothing listens on right now.
+int FreePort();
+
+// A program started with `args` (args[0] is its path), its output discarded.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& args);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // SIGTERM, then waits for the end.
+    void Stop();
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A connection to the loopback port, retried until something listens there:
+// its descriptor, or -1 after 5 s.
+int ConnectLoopback(int port);
