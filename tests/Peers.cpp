@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -64,4 +67,26 @@ int ConnectLoopback(int port) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return -1;
+}
+
+std::string Ser2net::Config(const std::string& device, int port) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel-ser2net-" + std::to_string(port) + ".yaml";
+    std::ofstream(path) << "connection: &display\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
+                        << "\n  connector: serialdev," << device << ",9600n81,local\n";
+    return path;
+}
+
+Ser2net::Ser2net(const std::string& device, int port)
+    : config_(Config(device, port)), server_({Path, "-n", "-c", config_, "-P", config_ + ".pid"}) {
+    // Up once it accepts; the probe's connection is gone before the panel's comes.
+    const int probe = ConnectLoopback(port);
+    if (probe >= 0) close(probe);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+Ser2net::~Ser2net() {
+    Stop();
+    std::remove(config_.c_str());
+    std::remove((config_ + ".pid").c_str());
 }

@@ -26,3 +26,17 @@ private:
 // A connection to the loopback port, retried until something listens there:
 // its descriptor, or -1 after 5 s.
 int ConnectLoopback(int port);
+
+// ser2net on 127.0.0.1, serving `device` with RFC 2217 on `port`.
+class Ser2net {
+public:
+    static constexpr const char* Path = "/usr/sbin/ser2net";
+    Ser2net(const std::string& device, int port);
+    ~Ser2net();
+    void Stop() { server_.Stop(); }
+
+private:
+    static std::string Config(const std::string& device, int port);
+    std::string config_;
+    ChildProcess server_;
+};

@@ -5,8 +5,6 @@
 #include "serial/NetPort.h"
 #include "tools/display/VirtualDisplay.h"
 
-#include <filesystem>
-#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,8 +15,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const char* const Ser2netPath = "/usr/sbin/ser2net";
-
 template <typename F>
 std::chrono::milliseconds Timed(F&& f) {
     const auto start = std::chrono::steady_clock::now();
@@ -26,38 +22,10 @@ std::chrono::milliseconds Timed(F&& f) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
-// ser2net on 127.0.0.1, serving `device` with RFC 2217 on a port it is given.
-class Ser2net {
-public:
-    Ser2net(const std::string& device, int port)
-        : config_(Config(device, port)), server_({Ser2netPath, "-n", "-c", config_, "-P", config_ + ".pid"}) {
-        // Up once it accepts; the probe's connection is gone before the panel's comes.
-        const int probe = ConnectLoopback(port);
-        if (probe >= 0) close(probe);
-        std::this_thread::sleep_for(200ms);
-    }
-    ~Ser2net() {
-        Stop();
-        std::filesystem::remove(config_);
-        std::filesystem::remove(config_ + ".pid");
-    }
-    void Stop() { server_.Stop(); }
-
-private:
-    static std::string Config(const std::string& device, int port) {
-        const std::string path = testing::TempDir() + "vantrel-ser2net-" + std::to_string(port) + ".yaml";
-        std::ofstream(path) << "connection: &display\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
-                            << "\n  connector: serialdev," << device << ",9600n81,local\n";
-        return path;
-    }
-    std::string config_;
-    ChildProcess server_;
-};
-
 class Network : public PanelTest {
 protected:
     void SetUp() override {
-        if (access(Ser2netPath, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
+        if (access(Ser2net::Path, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
         PanelTest::SetUp();
         server = std::make_unique<Ser2net>(display.SlavePath(), port);
         Choose(1001, 1);  // COM2
