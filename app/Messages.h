@@ -3,12 +3,15 @@
 // test ever blocks on a real box.
 #pragma once
 
-#include "app/Texts.h"
+#include "resources/Texts.h"
 
 #include <QString>
 #include <functional>
 
 namespace vantrel {
+
+// 0 English, 1 Chinese. Interface thread only.
+extern unsigned char UiLanguage;
 
 // `informative` is the smaller text under the message (empty: none).
 using MessageFunction = std::function<void(const QString& text, const QString& informative)>;

@@ -2,7 +2,7 @@
 // with one handler per notification.
 #pragma once
 
-#include "app/Texts.h"
+#include "resources/Texts.h"
 #include "content/AutoSend.h"
 
 #include <QDialog>

@@ -1,7 +1,7 @@
 // The two-line message and the three sample texts.
 #pragma once
 
-#include "app/Texts.h"
+#include "resources/Texts.h"
 #include "content/TextEncoding.h"
 
 #include <array>

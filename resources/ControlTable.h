@@ -3,7 +3,7 @@
 // in template order, which is also the Tab order; rectangles are dialog units.
 #pragma once
 
-#include "app/Texts.h"
+#include "resources/Texts.h"
 
 #include <array>
 #include <cstddef>

@@ -79,9 +79,6 @@ constexpr bool TextsInEnumOrder() {
 }
 static_assert(TextsInEnumOrder());
 
-// 0 English, 1 Chinese. Interface thread only.
-extern unsigned char UiLanguage;
-
 constexpr const char* TextIn(Text t, int language) {
     const Bilingual& row = Texts[static_cast<std::size_t>(t)];
     return language == 1 ? row.chinese : row.english;
