@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel's command line, answered before any window system is touched:
 // --help, --version, --list-ports. A plain start has no options.
 #pragma once

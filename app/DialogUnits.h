@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialog units -> pixels, from the dialog font's metrics: x in quarters of the
 // average character width, y in eighths of the character height.
 #pragma once

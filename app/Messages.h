@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every modal message of the program goes through AfxMessageBox: an OK-only box
 // captioned with the program's name. Tests replace the function so that no
 // test ever blocks on a real box.

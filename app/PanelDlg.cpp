@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/PanelDlg.h"
 
 #include "app/AboutDlg.h"

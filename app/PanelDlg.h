@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main panel: every control of the program, built from the control table,
 // with one handler per notification.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which controls the port state and the auto-send cycle enable, and the four
 // option groups.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port list (1001): "COM1".."COM9" when closed; dropped down, each name
 // with the device it maps to and what that device is. The mapping is resolved
 // when the list drops down or its tooltip is asked for, never at start-up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Median and worst of a set of samples, and one table row per measure.
 #pragma once
 

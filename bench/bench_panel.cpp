@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast and how exact the panel is on the line: click to wire, the pace of
 // the auto-send cycle, stop latency, heap allocations per frame, and a full
 // "Send" at the top speed. Runs the real panel offscreen on a pseudo-terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up time and memory of a desktop program under an X server:
 //   bench_startup RUNS NAME COMMAND [ARGS...]
 // Each run starts the command and times it from fork to the mapping of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The constant frames of the display's commands: the five panel buttons and the
 // 54 option frames, in the order in which "Send Command" sends them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The auto-send pattern cycle and its worker thread.
 //
 // A cycle: 0x0C, patterns 1..10 each followed by a 500 ms pause and a check,

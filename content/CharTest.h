@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The character-set test pages: 0x0C and sixteen codes of 0x80..0xFF a press.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed text -> bytes in the panel's 8-bit code page: Windows-1252, or GBK
 // (code page 936) when the locale's language is Chinese. One byte is one
 // display position; a character the code page lacks becomes '?'.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel's resources: the dialog templates, the window-menu string, and the
 // items of the two lists. The control table lists the 76 controls of the panel
 // in template order, which is also the Tab order; rectangles are dialog units.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every text that the panel shows in both languages, and the labels that the
 // language button sets. Nothing else spells a bilingual label or message.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one change the panel makes to a port's terminal settings, as a pure
 // function so that it can be checked without a device.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial ports that a server offers on the network, behind the same open,
 // write and close as a local device:
 //   rfc2217://HOST:PORT  telnet with the COM-PORT-OPTION (RFC 2217): the line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/PortDiscovery.h"
 
 #include "serial/NetPort.h"

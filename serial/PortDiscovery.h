@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system's side of the port mapping: discovery of the serial ports, the
 // environment and the user's mapping file. Runs when a port is about to be
 // opened or shown, never at start-up.

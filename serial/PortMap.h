@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which device each port name opens. First match wins: the environment
 // (VANTREL_COMn), the user's mapping file, the ports that discovery found in a
 // stable order, and last /dev/ttyS<n-1>.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port and line-speed choices of the panel's two lists, by list index.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial link: the one port, its settings, the transmit buffer and the
 // two write steps. Knows nothing of widgets; a failed reported write goes to
 // the reporter that the panel installs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real panel, offscreen, with COM1 on a pseudo-terminal and every message
 // recorded instead of shown.
 #pragma once

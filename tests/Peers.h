@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real programs as test partners (LCDd, ser2net): each runs in the
 // foreground on 127.0.0.1 and is stopped by its process id.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal standing in for a serial port: the link opens the slave
 // path, the test reads what arrives on the master.
 #pragma once

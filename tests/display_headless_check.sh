@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # vantrel-display as scripts use it: --headless --link PATH prints the slave's
 # path, then both screen lines and the status after every change; SIGTERM ends
 # it and removes the link.   display_headless_check.sh PATH_TO_vantrel-display

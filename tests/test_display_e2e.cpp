@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel driving the virtual display over its pseudo-terminal.
 #include "PanelFixture.h"
 #include "tools/display/VirtualDisplay.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each emulation's command set, with cases from the makers' command tables.
 #include "tools/display/DisplayModel.h"
 #include "tools/display/VirtualDisplay.h"
@@ -87,7 +88,9 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         const std::string at = std::string(c.emulation) + ": " + c.what;
         EXPECT_EQ(m.Line(0), Pad(c.upper)) << at;
         EXPECT_EQ(m.Line(1), Pad(c.lower)) << at;
-        if (c.cursor >= 0) EXPECT_EQ(m.CursorRow() * Columns + m.CursorColumn(), c.cursor) << at;
+        if (c.cursor >= 0) {
+            EXPECT_EQ(m.CursorRow() * Columns + m.CursorColumn(), c.cursor) << at;
+        }
     }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults of the bench: missing, held and refused devices, adapters pulled out,
 // lines that stop taking bytes, descriptor reuse, rapid cycling, bad input.
 #include "PanelFixture.h"

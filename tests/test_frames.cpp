@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every frame byte-exact on the line, written here as the hex of the display's
 // command tables, not computed from the catalogue.
 #include "PanelFixture.h"

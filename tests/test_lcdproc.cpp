@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real POS client nobody here wrote: LCDproc's LCDd with its serialPOS
 // driver, on the virtual display's line.
 #include "PanelFixture.h"

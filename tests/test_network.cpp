@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // COM names that reach a serial port across the network: the panel against
 // ser2net (RFC 2217) serving the virtual display's line.
 #include "PanelFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the virtual display's byte interpreter. The first byte picks
 // the line's speed and the emulation; the screen must stay 2 x 20 with the
 // cursor on it, and every reading must describe itself.

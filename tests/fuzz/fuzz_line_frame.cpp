@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: typed text -> line frame. The first byte picks the code page,
 // the rest is UTF-16 as typed (any code units, lone surrogates included).
 #include "content/LineMessage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target on saved inputs (regressions and seeds), so every build
 // of the suite replays them without libFuzzer.
 #include <cstdint>

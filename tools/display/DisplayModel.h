@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 2 x 20 customer display, as a byte interpreter: what it shows for every
 // byte the line brings. No Qt here: the window, the headless printer and the
 // tests all drive this one model.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command sets of the display's emulations, one small state machine each.
 // The set-up commands (configuration frames, ESC @, NUL between commands) are
 // read by the model before any of these see a byte.

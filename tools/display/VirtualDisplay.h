@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual display's line: a pseudo-terminal whose slave the panel opens as
 // its serial port. It keeps a descriptor of the slave open itself, so the panel
 // closing the port never hangs the line up, and publishes the slave's path.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-display: a virtual 2 x 20 customer display on a pseudo-terminal.
 //
 //   vantrel-display [--link PATH] [--headless] [--emulation NAME] [--state FILE]
@@ -51,6 +52,7 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
 
 constexpr const char* Usage =
     "usage: vantrel-display [--link PATH] [--headless] [--emulation NAME] [--state FILE]\n"
+    "       vantrel-display --help | --version\n"
     "  --link PATH       make PATH a symbolic link to the display's line\n"
     "  --headless        print the screen and the status after every change, no window\n"
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
@@ -70,6 +72,9 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--headless")) headless = true;
         else if (!std::strcmp(argv[i], "--help")) {
             std::fputs(Usage, stdout);
+            return 0;
+        } else if (!std::strcmp(argv[i], "--version")) {
+            std::printf("vantrel-display %s\n", VANTREL_VERSION);
             return 0;
         } else {
             std::fprintf(stderr, "vantrel-display: unknown argument %s\n%s", argv[i], Usage);
