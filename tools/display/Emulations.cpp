@@ -58,28 +58,35 @@ void SetBrightness(DisplayModel& m, int percent) {
     m.Done("brightness " + std::to_string(percent) + "%");
 }
 
-// A string command's text up to CR: `limit` characters are kept, NUL is skipped.
-struct StringText {
-    std::string text;
-    std::size_t limit = Columns;
-    void Start(std::size_t n) {
-        text.clear();
-        limit = n;
+// A string command that writes whole rows: its text up to CR (NUL skipped,
+// text past the rows dropped), then the rows. Target 0 upper, 1 lower, 2 both.
+class RowString {
+public:
+    void Start(int target) {
+        target_ = target;
+        text_.clear();
     }
-    void Add(std::uint8_t b) {
-        if (b != 0 && text.size() < limit) text += static_cast<char>(b);
+    // True when the CR came and the rows were written.
+    bool Byte(DisplayModel& m, std::uint8_t b) {
+        const std::size_t limit = target_ == 2 ? 2 * Columns : Columns;
+        if (b != CR) {
+            if (b != 0 && text_.size() < limit) text_ += static_cast<char>(b);
+            return false;
+        }
+        if (target_ == 2) {
+            m.WriteRow(0, text_.substr(0, Columns));
+            m.WriteRow(1, text_.size() > Columns ? text_.substr(Columns) : std::string());
+        } else {
+            m.WriteRow(target_, text_);
+        }
+        m.Done(target_ == 0 ? "upper line" : target_ == 1 ? "lower line" : "both lines");
+        return true;
     }
-};
 
-void WriteRows(DisplayModel& m, int target, const std::string& text, const char* meaning) {
-    if (target == 2) {
-        m.WriteRow(0, text.substr(0, Columns));
-        m.WriteRow(1, text.size() > Columns ? text.substr(Columns) : std::string());
-    } else {
-        m.WriteRow(target, text);
-    }
-    m.Done(meaning);
-}
+private:
+    int target_ = 0;
+    std::string text_;
+};
 
 // Plain text with the common controls. Also the base of sets with no public manual.
 class PlainText : public Interpreter {
@@ -238,21 +245,16 @@ public:
                 state_ = Ground;
                 return m.Unread();
             }
-            row_ = b == 'A' ? 0 : 1;
-            text_.Start(Columns);
+            string_.Start(b == 'A' ? 0 : 1);
             state_ = String;
             return;
         case String:
-            if (b == CR) {
-                state_ = Ground;
-                return WriteRows(m, row_, text_.text, row_ == 0 ? "upper line" : "lower line");
-            }
             if (b == FF) {  // clear ends string mode
                 state_ = Ground;
                 m.ClearScreen();
                 return m.Done("clear (string ended)");
             }
-            text_.Add(b);
+            if (string_.Byte(m, b)) state_ = Ground;
             return;
         case Brightness:
             state_ = Ground;
@@ -270,8 +272,7 @@ public:
 private:
     enum State { Ground, Esc, Bracket, X, Y, Q, String, Brightness, Cursor } state_ = Ground;
     std::uint8_t x_ = 0;
-    int row_ = 0;
-    StringText text_;
+    RowString string_;
 };
 
 // AEDEX: attention code, then 1 / 2 / 9 text CR for the upper, lower or both
@@ -294,10 +295,11 @@ public:
             m.Unread();
             return;
         case Command:
+            state_ = Line;
             switch (b) {
-            case '1': target_ = 0; break;
-            case '2': target_ = 1; break;
-            case '9': target_ = 2; break;
+            case '1': return line_.Start(0);
+            case '2': return line_.Start(1);
+            case '9': return line_.Start(2);
             case '8':
                 state_ = NewCode;
                 newCode_.clear();
@@ -306,13 +308,9 @@ public:
                 state_ = Ground;
                 return m.Unread();
             }
-            text_.Start(target_ == 2 ? 2 * Columns : Columns);
-            state_ = Line;
-            return;
         case Line:
-            if (b != CR) return text_.Add(b);
-            state_ = Ground;
-            return WriteRows(m, target_, text_.text, target_ == 0 ? "upper line" : target_ == 1 ? "lower line" : "both lines");
+            if (line_.Byte(m, b)) state_ = Ground;
+            return;
         case NewCode:
             if (newCode_.size() < 2) {
                 newCode_ += static_cast<char>(b);
@@ -331,8 +329,7 @@ private:
     enum State { Ground, Attention, Command, Line, NewCode } state_ = Ground;
     std::uint8_t code_[2] = {'!', '#'};
     std::string newCode_;
-    int target_ = 0;
-    StringText text_;
+    RowString line_;
 };
 
 // UTC_S, the DLE-position family.
@@ -390,27 +387,22 @@ public:
             state_ = b == 'u' ? U : Ground;
             if (b != 'u') m.Unread();
             return;
-        case U:
-            target_ = b == 'A' ? 0 : b == 'B' ? 1 : b == 'I' ? 2 : -1;
-            if (target_ < 0) {
-                state_ = Ground;
-                return m.Unread();
-            }
-            text_.Start(target_ == 2 ? 2 * Columns : Columns);
-            state_ = Line;
-            return;
+        case U: {
+            const int target = b == 'A' ? 0 : b == 'B' ? 1 : b == 'I' ? 2 : -1;
+            state_ = target < 0 ? Ground : Line;
+            if (target < 0) return m.Unread();
+            return line_.Start(target);
+        }
         case Line:
-            if (b != CR) return text_.Add(b);
-            state_ = Ground;
-            return WriteRows(m, target_, text_.text, target_ == 0 ? "upper line" : target_ == 1 ? "lower line" : "both lines");
+            if (line_.Byte(m, b)) state_ = Ground;
+            return;
         }
     }
     bool AtGround() const override { return state_ == Ground; }
 
 private:
     enum State { Ground, Esc, U, Line } state_ = Ground;
-    int target_ = 0;
-    StringText text_;
+    RowString line_;
 };
 
 // ADM787: FF clear; SO / SI clear the upper / lower line with the cursor at its
