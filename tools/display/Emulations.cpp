@@ -51,11 +51,27 @@ void MoveToPosition(DisplayModel& m, int position) {
     m.Done("cursor to position " + std::to_string(position + 1));
 }
 
-int BrightnessLevel(std::uint8_t n) { return n == 1 ? 20 : n == 2 ? 40 : n == 3 ? 60 : 100; }
-
 void SetBrightness(DisplayModel& m, int percent) {
     m.SetBrightness(percent);
     m.Done("brightness " + std::to_string(percent) + "%");
+}
+
+// The arguments that ESCPOS and CD5220 share: x 1..20 and y 1..2, a brightness
+// step 1..4 (20, 40, 60, 100 %), a cursor switch 0/1.
+void CursorXY(DisplayModel& m, std::uint8_t x, std::uint8_t y) {
+    if (x < 1 || x > Columns || y < 1 || y > Rows) return m.Unread();
+    MoveToPosition(m, (y - 1) * Columns + x - 1);
+}
+
+void BrightnessStep(DisplayModel& m, std::uint8_t n) {
+    if (n < 1 || n > 4) return m.Unread();
+    SetBrightness(m, n == 1 ? 20 : n == 2 ? 40 : n == 3 ? 60 : 100);
+}
+
+void CursorSwitch(DisplayModel& m, std::uint8_t n) {
+    if (n > 1) return m.Unread();
+    m.SetCursorVisible(n == 1);
+    m.Done(n ? "cursor on" : "cursor off");
 }
 
 // A string command that writes whole rows: its text up to CR (NUL skipped,
@@ -175,17 +191,13 @@ public:
             return;
         case Y:
             state_ = Ground;
-            if (x_ < 1 || x_ > Columns || b < 1 || b > Rows) return m.Unread();
-            return MoveToPosition(m, (b - 1) * Columns + x_ - 1);
+            return CursorXY(m, x_, b);
         case Brightness:
             state_ = Ground;
-            if (b < 1 || b > 4) return m.Unread();
-            return SetBrightness(m, BrightnessLevel(b));
+            return BrightnessStep(m, b);
         case Cursor:
             state_ = Ground;
-            if (b > 1) return m.Unread();
-            m.SetCursorVisible(b == 1);
-            return m.Done(b ? "cursor on" : "cursor off");
+            return CursorSwitch(m, b);
         case Esc:
             state_ = b == 'R' ? International : Ground;
             if (b != 'R') m.Unread();
@@ -238,8 +250,7 @@ public:
             return;
         case Y:
             state_ = Ground;
-            if (x_ < 1 || x_ > Columns || b < 1 || b > Rows) return m.Unread();
-            return MoveToPosition(m, (b - 1) * Columns + x_ - 1);
+            return CursorXY(m, x_, b);
         case Q:
             if (b != 'A' && b != 'B') {
                 state_ = Ground;
@@ -258,13 +269,10 @@ public:
             return;
         case Brightness:
             state_ = Ground;
-            if (b < 1 || b > 4) return m.Unread();
-            return SetBrightness(m, BrightnessLevel(b));
+            return BrightnessStep(m, b);
         case Cursor:
             state_ = Ground;
-            if (b > 1) return m.Unread();
-            m.SetCursorVisible(b == 1);
-            return m.Done(b ? "cursor on" : "cursor off");
+            return CursorSwitch(m, b);
         }
     }
     bool AtGround() const override { return state_ == Ground; }
