@@ -65,11 +65,10 @@ QString OpenFailureReason(OpenFailure failure, const std::string& device, const 
 
 PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
-    for (const char* name : PortNames) {
-        addItem(QString::fromUtf8(name));
-        setItemData(count() - 1, QString::fromUtf8(name), Qt::AccessibleTextRole);
-    }
-    // The dropped-down view is made at the first drop-down, not at start-up.
+    // Each item's text stays its name, which is also what assistive technology
+    // reads; the detail lives in a role of its own. The dropped-down view is
+    // made at the first drop-down, not at start-up.
+    for (const char* name : PortNames) addItem(QString::fromUtf8(name));
 }
 
 void PortListBox::RefreshDetails() {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/NetPort.h"
 
+#include "serial/LazyLibrary.h"
+
 #include <gensio/gensio.h>
 #include <gensio/gensio_err.h>
 #include <gensio/gensio_os_funcs_public.h>
@@ -8,7 +10,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <dlfcn.h>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -28,31 +29,9 @@ using Clock = std::chrono::steady_clock;
     X(gensio_set_write_callback_enable) X(gensio_write) X(gensio_to_sergensio) X(sergensio_baud)         \
     X(sergensio_datasize) X(sergensio_parity) X(sergensio_stopbits) X(sergensio_flush)
 
-struct GensioLibrary {
-#define VANTREL_MEMBER(name) decltype(&::name) name = nullptr;
-    VANTREL_GENSIO_FUNCTIONS(VANTREL_MEMBER)
-#undef VANTREL_MEMBER
-    bool loaded = false;
-};
+VANTREL_LAZY_FUNCTIONS(GensioLibrary, VANTREL_GENSIO_FUNCTIONS, "libgensioosh.so.4", "libgensio.so.4")
 
-const GensioLibrary& Lib() {
-    static const GensioLibrary lib = [] {
-        GensioLibrary l;
-        void* os = dlopen("libgensioosh.so.4", RTLD_NOW | RTLD_GLOBAL);
-        void* core = dlopen("libgensio.so.4", RTLD_NOW | RTLD_GLOBAL);
-        if (!os || !core) return l;
-        bool all = true;
-#define VANTREL_LOAD(name)                                            \
-    void* name##_at = dlsym(core, #name);                              \
-    l.name = reinterpret_cast<decltype(&::name)>(name##_at ? name##_at : dlsym(os, #name)); \
-    all = all && l.name;
-        VANTREL_GENSIO_FUNCTIONS(VANTREL_LOAD)
-#undef VANTREL_LOAD
-        l.loaded = all;
-        return l;
-    }();
-    return lib;
-}
+const GensioLibrary& Lib() { return GensioLibrary::Get(); }
 
 // One handler of the library's events for the process. Every call into the
 // library is made by one thread at a time: the link's lock serialises them.

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/PortDiscovery.h"
 
+#include "serial/LazyLibrary.h"
 #include "serial/NetPort.h"
 #include "serial/SerialLink.h"
 
-#include <QSerialPortInfo>
+#include <libserialport.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,17 @@ void ComplainOnce(const std::string& message) {
     std::lock_guard lock(mutex);
     if (said.insert(message).second) std::fprintf(stderr, "%s\n", message.c_str());
 }
+
+// libserialport, loaded at the first discovery: start-up never pays for it.
+#define VANTREL_SERIALPORT_FUNCTIONS(X)                                                                  \
+    X(sp_list_ports) X(sp_free_port_list) X(sp_get_port_name) X(sp_get_port_description)                \
+    X(sp_get_port_transport) X(sp_get_port_usb_vid_pid) X(sp_get_port_usb_manufacturer) X(sp_get_port_usb_serial)
+
+VANTREL_LAZY_FUNCTIONS(SerialPortLibrary, VANTREL_SERIALPORT_FUNCTIONS, "libserialport.so.0")
+
+const SerialPortLibrary& Lib() { return SerialPortLibrary::Get(); }
+
+std::string Text(const char* s) { return s ? s : ""; }
 
 PortNameMap EnvironmentMap() {
     PortNameMap map;
@@ -69,19 +81,34 @@ std::vector<PortRecord> DiscoverPorts() {
         byPath.emplace_back(Canonical(entry.path().string()), entry.path().filename().string());
 
     std::vector<PortRecord> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    const SerialPortLibrary& sp = Lib();
+    sp_port** list = nullptr;
+    if (!sp.loaded) {
+        ComplainOnce("vantrel: libserialport could not be loaded; no serial ports are discovered");
+        return ports;
+    }
+    // The library leaves out built-in UARTs with no hardware behind them.
+    if (sp.sp_list_ports(&list) != SP_OK || !list) return ports;
+    for (sp_port** p = list; *p; ++p) {
         PortRecord r;
-        r.device = info.systemLocation().toStdString();
-        r.description = info.description().toStdString();
-        r.manufacturer = info.manufacturer().toStdString();
-        r.serialNumber = info.serialNumber().toStdString();
-        if (info.hasVendorIdentifier()) r.vendorId = info.vendorIdentifier();
-        if (info.hasProductIdentifier()) r.productId = info.productIdentifier();
+        r.device = Text(sp.sp_get_port_name(*p));
+        r.description = Text(sp.sp_get_port_description(*p));
+        if (r.description == ShortDeviceName(r.device)) r.description.clear();  // says nothing new
+        int vid = 0, pid = 0;
+        if (sp.sp_get_port_transport(*p) == SP_TRANSPORT_USB) {
+            r.manufacturer = Text(sp.sp_get_port_usb_manufacturer(*p));
+            r.serialNumber = Text(sp.sp_get_port_usb_serial(*p));
+            if (sp.sp_get_port_usb_vid_pid(*p, &vid, &pid) == SP_OK) {
+                r.vendorId = static_cast<std::uint16_t>(vid);
+                r.productId = static_cast<std::uint16_t>(pid);
+            }
+        }
         const std::string real = Canonical(r.device);
         for (const auto& [device, connection] : byPath)
             if (device == real) r.byPath = connection;
         ports.push_back(std::move(r));
     }
+    sp.sp_free_port_list(list);
     return ports;
 }
 
