@@ -12,7 +12,7 @@
 
 namespace vantrel {
 
-// The serial ports that exist now: the serial-port library's enumeration
+// The serial ports that exist now: libserialport's enumeration
 // (built-in UARTs with no hardware behind them are left out by it), each with
 // its /dev/serial/by-path name.
 std::vector<PortRecord> DiscoverPorts();
