@@ -95,7 +95,8 @@ public:
     }
 
     bool Connect(const Url& url, Clock::time_point deadline, OpenFailure& failure, std::string& detail) {
-        const std::string address = (url.telnet ? "telnet(rfc2217),tcp," : "tcp,") + url.host + "," + url.port;
+        // No Nagle delay: each frame goes out when it is written, as on a serial line.
+        const std::string address = (url.telnet ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),") + url.host + "," + url.port;
         if (!waiter_) return Fail(failure, detail, OpenFailure::Other, "no event handler");
         if (const int err = Lib().str_to_gensio(address.c_str(), Os(), &NetPort::Event, this, &io_)) {
             io_ = nullptr;
