@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <optional>
 
@@ -37,6 +38,10 @@ const GensioLibrary& Lib() { return GensioLibrary::Get(); }
 // library is made by one thread at a time: the link's lock serialises them.
 gensio_os_funcs* Os() {
     static gensio_os_funcs* os = [] {
+        // A write to a connection the server has closed must fail that write,
+        // not end the program: the library does not ask the kernel for that on
+        // every write, so SIGPIPE is ignored once network ports are in use.
+        std::signal(SIGPIPE, SIG_IGN);
         gensio_os_funcs* o = nullptr;
         return Lib().loaded && Lib().gensio_default_os_hnd(0, &o) == 0 ? o : nullptr;
     }();
