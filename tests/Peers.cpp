@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -39,6 +40,7 @@ int FreePort() {
 ChildProcess::ChildProcess(const std::vector<std::string>& args) {
     pid_ = fork();
     if (pid_ != 0) return;
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that dies leaves no server behind
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 1);
     dup2(null, 2);
