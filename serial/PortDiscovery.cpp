@@ -123,8 +123,8 @@ PortAssignments ResolvePorts() { return MapPorts(EnvironmentMap(), FileMap(), Di
 
 PortAssignment ResolvePort(const char* portName) {
     const int n = std::max(PortNumber(portName), 1);  // anything else is COM1, as the list does
-    const std::string variable = "VANTREL_COM" + std::to_string(n);
-    if (const char* mapped = std::getenv(variable.c_str()); mapped && *mapped)
+    // The environment answers without discovery.
+    if (const std::string mapped = EnvironmentMap()[n - 1]; !mapped.empty())
         return {mapped, MapSource::Environment, std::nullopt};
     return ResolvePorts()[n - 1];
 }

@@ -170,10 +170,8 @@ const char* DescribeFailure(OpenFailure failure) {
 OpenFailure ProbeDevice(const std::string& path) {
     OpenFailure failure;
     int err;
-    const int fd = AcquireDevice(path, failure, err);
-    if (fd != InvalidHandle) {
-        ioctl(fd, TIOCNXCL);
-        ::close(fd);
+    if (const int fd = AcquireDevice(path, failure, err); fd != InvalidHandle) {
+        TtyPort released(fd, 0);  // and let go again at once
     }
     return failure;
 }

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QStringList>
 #include <QTest>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -50,6 +51,13 @@ protected:
     // whole panel, and Qt spreads large fills over a thread pool that
     // ThreadSanitizer cannot see into. The small popup itself paints on one thread.
     void HidePanelForModalLoop() { panel->hide(); }
+    // How long `f` took.
+    template <typename F>
+    static std::chrono::steady_clock::duration Timed(F&& f) {
+        const auto start = std::chrono::steady_clock::now();
+        f();
+        return std::chrono::steady_clock::now() - start;
+    }
     void Open() {
         Click(1003);
         ASSERT_EQ(panel->PortOpen, 1);

@@ -76,12 +76,6 @@ protected:
     void CheckFourBoxes() {
         for (int id : {1011, 1076, 1028, 1098}) Click(id);
     }
-    template <typename F>
-    Clock::duration Timed(F&& f) {
-        const auto start = Clock::now();
-        f();
-        return Clock::now() - start;
-    }
 };
 
 }  // namespace

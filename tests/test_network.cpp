@@ -7,7 +7,6 @@
 #include "tools/display/VirtualDisplay.h"
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 using namespace vantrel;
@@ -15,13 +14,6 @@ using namespace vantrel::display;
 using namespace std::chrono_literals;
 
 namespace {
-
-template <typename F>
-std::chrono::milliseconds Timed(F&& f) {
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-}
 
 class Network : public PanelTest {
 protected:
@@ -34,12 +26,7 @@ protected:
     // Everything the far line delivered since the last look.
     Bytes Far(std::chrono::milliseconds time = 150ms) {
         Bytes out;
-        const auto until = std::chrono::steady_clock::now() + time;
-        while (std::chrono::steady_clock::now() < until) {
-            pollfd p{display.MasterFd(), POLLIN, 0};
-            poll(&p, 1, 20);
-            for (const auto& chunk : display.ReadAvailable()) out.insert(out.end(), chunk.bytes.begin(), chunk.bytes.end());
-        }
+        for (const auto& chunk : display.Pump(time)) out.insert(out.end(), chunk.bytes.begin(), chunk.bytes.end());
         return out;
     }
     DisplayModel& Screen() {

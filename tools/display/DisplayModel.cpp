@@ -261,7 +261,7 @@ void DisplayModel::Advance() {
     }
 }
 
-void DisplayModel::Put(std::uint8_t b) {
+void DisplayModel::Show(std::uint8_t b) {
     if (pending_) {
         pending_ = false;
         if (modes_[row_] == Mode::VerticalScroll && row_ == Rows - 1) {
@@ -277,8 +277,6 @@ void DisplayModel::Put(std::uint8_t b) {
     garbage_[row_][column_] = false;
     Advance();
 }
-
-void DisplayModel::Show(std::uint8_t b) { Put(b); }
 
 void DisplayModel::Backspace() {
     if (column_ > 0) MoveTo(row_, column_ - 1);

@@ -143,7 +143,6 @@ private:
     void Byte(std::uint8_t b);
     void Dispatch(std::uint8_t b);
     bool FrameByte(std::uint8_t b);
-    void Put(std::uint8_t b);
     void Advance();
     void Configure(char group, std::uint8_t argument);
     void Add(std::string meaning);

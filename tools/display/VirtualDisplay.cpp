@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <cstring>
@@ -73,15 +74,18 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
     return chunks;
 }
 
-void VirtualDisplay::Pump(std::chrono::milliseconds time) {
+std::vector<VirtualDisplay::Chunk> VirtualDisplay::Pump(std::chrono::milliseconds time) {
+    std::vector<Chunk> chunks;
+    auto take = [&chunks](std::vector<Chunk> more) { std::move(more.begin(), more.end(), std::back_inserter(chunks)); };
     const auto until = Clock::now() + time;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0) break;
         pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) > 0) ReadAvailable();
+        if (poll(&p, 1, static_cast<int>(left)) > 0) take(ReadAvailable());
     }
-    ReadAvailable();
+    take(ReadAvailable());
+    return chunks;
 }
 
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {

@@ -39,8 +39,8 @@ public:
     int LineBaud() const;
     // Reads whatever has arrived and feeds it to the model; empty when nothing did.
     std::vector<Chunk> ReadAvailable();
-    // Reads and feeds for `time`.
-    void Pump(std::chrono::milliseconds time);
+    // Reads and feeds for `time`; the chunks it read.
+    std::vector<Chunk> Pump(std::chrono::milliseconds time);
 
 private:
     int master_ = -1;
