@@ -110,8 +110,10 @@ public:
         if (const int err = Lib().gensio_open(io_, &NetPort::OpenDone, this))
             return Fail(failure, detail, OpenFailure::NoDevice, Lib().gensio_err_to_str(err));
         open_ = true;
-        if (!Wait([this] { return openResult_.has_value(); }, deadline))
+        if (!Wait([this] { return openResult_.has_value(); }, deadline)) {
+            open_ = false;  // nothing to close cleanly: the attempt is dropped with the connection
             return Fail(failure, detail, OpenFailure::NoDevice, "no answer within 3 s");
+        }
         if (*openResult_ != 0) {
             open_ = false;
             if (*openResult_ == GE_REMCLOSE) return Busy(failure, detail);  // accepted, then hung up on
