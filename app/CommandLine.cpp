@@ -6,6 +6,8 @@
 #include "serial/SerialLink.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <string_view>
 
@@ -44,18 +46,32 @@ const char* ShortFailure(OpenFailure failure, const std::string& device) {
     return "cannot open";
 }
 
+// `text` padded with spaces to `width`; a longer text keeps its length and one space.
+std::string Column(const std::string& text, std::size_t width) {
+    return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
+}
+
 void ListPorts() {
     const PortAssignments ports = ResolvePorts();
     std::printf("%-5s %-40s %-12s %-16s %s\n", "NAME", "DEVICE", "FROM", "STATE", "DESCRIPTION");
     for (int i = 0; i < PortCount; ++i) {
         const PortAssignment& p = ports[i];
-        char line[4352];  // a path is at most PATH_MAX
-        std::snprintf(line, sizeof line, "COM%-2d %-40s %-12s %-16s", i + 1, p.device.c_str(), MapSourceName(p.source),
-                      ShortFailure(ProbePort(p.device), p.device));
-        std::string text = line;
-        if (p.record) text += DescribeRecord(*p.record);
+        const PortProbe probe = ProbePort(p.device);
+        std::string text = Column("COM" + std::to_string(i + 1), 6) + Column(p.device, 41) +
+                           Column(MapSourceName(p.source), 13) + Column(ShortFailure(probe.failure, p.device), 17);
+        // A network port that can't be opened says why, in the open's own words.
+        if (IsNetworkPort(p.device) && probe.failure != OpenFailure::None) text += probe.detail;
+        else if (p.record) text += DescribeRecord(*p.record);
         std::puts(text.substr(0, text.find_last_not_of(' ') + 1).c_str());
     }
+}
+
+// Standard output that could not be written (a full disk, a closed pipe) is a
+// failure, as for GNU tools: a message and a non-zero status.
+int FinishOutput(int status) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    std::fprintf(stderr, "vantrel: write error: %s\n", std::strerror(errno ? errno : EIO));
+    return 1;
 }
 
 }  // namespace
@@ -80,7 +96,7 @@ std::optional<int> RunCommandLine(int argc, char** argv) {
     case Action::Version: std::printf("vantrel %s\n", VANTREL_VERSION); break;
     case Action::ListPorts: ListPorts(); break;
     }
-    return 0;
+    return FinishOutput(0);
 }
 
 }  // namespace vantrel

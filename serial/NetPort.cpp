@@ -12,7 +12,14 @@
 #include <cctype>
 #include <chrono>
 #include <csignal>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <optional>
 
 namespace vantrel {
@@ -85,6 +92,74 @@ gensio_time TimeLeft(Clock::time_point deadline) {
     return {ns / 1000000000, static_cast<int>(ns % 1000000000)};
 }
 
+// The host's address for the library's address string ("ipv4,192.0.2.7" or
+// "ipv6,2001:db8::7"), looked up on a thread of its own: a name server that
+// does not answer costs the open no more than the time it has left, and the
+// look-up that runs on is left to end by itself. An IPv4 address written as
+// IPv6 (::ffff:192.0.2.7) is used as the IPv4 address it is.
+std::optional<std::string> LookUp(const std::string& host, Clock::time_point deadline, std::string& why) {
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        int status = 0;
+        std::string address;
+    };
+    auto answer = std::make_shared<Answer>();
+    try {
+        std::thread([answer, host] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            hints.ai_flags = AI_ADDRCONFIG;
+            addrinfo* found = nullptr;
+            const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+            std::string address;
+            if (status == 0 && found) {
+                char text[INET6_ADDRSTRLEN] = "";
+                if (found->ai_family == AF_INET) {
+                    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+                    address = std::string("ipv4,") + text;
+                } else if (found->ai_family == AF_INET6) {
+                    const in6_addr& a = reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr;
+                    if (IN6_IS_ADDR_V4MAPPED(&a)) {
+                        inet_ntop(AF_INET, a.s6_addr + 12, text, sizeof text);
+                        address = std::string("ipv4,") + text;
+                    } else {
+                        inet_ntop(AF_INET6, &a, text, sizeof text);
+                        address = std::string("ipv6,") + text;
+                    }
+                }
+            }
+            if (found) freeaddrinfo(found);
+            std::lock_guard lock(answer->mutex);
+            answer->finished = true;
+            answer->status = status;
+            answer->address = address;
+            answer->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        why = "no thread for the name look-up";
+        return std::nullopt;
+    }
+    std::unique_lock lock(answer->mutex);
+    if (!answer->done.wait_until(lock, deadline, [&] { return answer->finished; })) {
+        why = "no answer from the name server";
+        return std::nullopt;
+    }
+    if (answer->status != 0 || answer->address.empty()) {
+        why = "unknown host " + host + (answer->status != 0 ? std::string(" (") + gai_strerror(answer->status) + ")" : "");
+        return std::nullopt;
+    }
+    return answer->address;
+}
+
+// The library's words for an error, or ours where its own only point at a log we don't keep.
+std::string ErrorWords(int err) {
+    if (err == GE_OSERR) return "the network library refused the address or the connection";
+    return Lib().gensio_err_to_str(err);
+}
+
 class NetPort final : public LinkPort {
 public:
     NetPort(bool telnet, int baud) : telnet_(telnet), baud_(baud), waiter_(Lib().gensio_os_funcs_alloc_waiter(Os())) {}
@@ -100,15 +175,18 @@ public:
     }
 
     bool Connect(const Url& url, Clock::time_point deadline, OpenFailure& failure, std::string& detail) {
-        // No Nagle delay: each frame goes out when it is written, as on a serial line.
-        const std::string address = (url.telnet ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),") + url.host + "," + url.port;
         if (!waiter_) return Fail(failure, detail, OpenFailure::Other, "no event handler");
+        std::string why;
+        const auto host = LookUp(url.host, deadline, why);
+        if (!host) return Fail(failure, detail, OpenFailure::NoDevice, why);
+        // No Nagle delay: each frame goes out when it is written, as on a serial line.
+        const std::string address = (url.telnet ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),") + *host + "," + url.port;
         if (const int err = Lib().str_to_gensio(address.c_str(), Os(), &NetPort::Event, this, &io_)) {
             io_ = nullptr;
-            return Fail(failure, detail, OpenFailure::NoDevice, Lib().gensio_err_to_str(err));
+            return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(err));
         }
         if (const int err = Lib().gensio_open(io_, &NetPort::OpenDone, this))
-            return Fail(failure, detail, OpenFailure::NoDevice, Lib().gensio_err_to_str(err));
+            return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(err));
         open_ = true;
         if (!Wait([this] { return openResult_.has_value(); }, deadline)) {
             open_ = false;  // nothing to close cleanly: the attempt is dropped with the connection
@@ -117,7 +195,7 @@ public:
         if (*openResult_ != 0) {
             open_ = false;
             if (*openResult_ == GE_REMCLOSE) return Busy(failure, detail);  // accepted, then hung up on
-            return Fail(failure, detail, OpenFailure::NoDevice, Lib().gensio_err_to_str(*openResult_));
+            return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(*openResult_));
         }
         Lib().gensio_set_read_callback_enable(io_, true);
         return true;
@@ -136,11 +214,11 @@ public:
         for (const auto& [set, value] : steps) {
             setResult_.reset();
             if (const int err = set(sio, value, &NetPort::SetDone, this))
-                return Fail(failure, detail, OpenFailure::Other, Lib().gensio_err_to_str(err));
+                return Fail(failure, detail, OpenFailure::Other, ErrorWords(err));
             if (!Wait([this] { return setResult_.has_value() || closed_; }, deadline))
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
             if (closed_) return Busy(failure, detail);
-            if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, Lib().gensio_err_to_str(*setResult_));
+            if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
         }
         return true;
     }
@@ -247,7 +325,7 @@ private:
         return false;
     }
 
-    static bool Fail(OpenFailure& failure, std::string& detail, OpenFailure why, const char* words) {
+    static bool Fail(OpenFailure& failure, std::string& detail, OpenFailure why, const std::string& words) {
         failure = why;
         detail = words;
         return false;
@@ -268,11 +346,16 @@ private:
     std::optional<int> setResult_;
 };
 
-std::unique_ptr<NetPort> Connect(const std::string& url, int baud, bool configure, OpenFailure& failure,
-                                 std::string& detail) {
+}  // namespace
+
+bool IsNetworkPort(const std::string& device) {
+    return device.rfind(Rfc2217Scheme, 0) == 0 || device.rfind(SocketScheme, 0) == 0;
+}
+
+std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail) {
     const auto parsed = ParseUrl(url);
     if (!parsed) {
-        failure = OpenFailure::NoDevice;
+        failure = OpenFailure::Other;
         detail = "not a network port address (rfc2217://HOST:PORT or socket://HOST:PORT)";
         return nullptr;
     }
@@ -284,26 +367,8 @@ std::unique_ptr<NetPort> Connect(const std::string& url, int baud, bool configur
     const auto deadline = Clock::now() + std::chrono::milliseconds(NetOpenBoundMs);
     auto port = std::make_unique<NetPort>(parsed->telnet, baud);
     if (!port->Connect(*parsed, deadline, failure, detail)) return nullptr;
-    if (configure && !(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail)))
-        return nullptr;
+    if (!(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail))) return nullptr;
     return port;
-}
-
-}  // namespace
-
-bool IsNetworkPort(const std::string& device) {
-    return device.rfind(Rfc2217Scheme, 0) == 0 || device.rfind(SocketScheme, 0) == 0;
-}
-
-std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail) {
-    return Connect(url, baud, true, failure, detail);
-}
-
-OpenFailure ProbeNetworkPort(const std::string& url) {
-    OpenFailure failure = OpenFailure::None;
-    std::string detail;
-    Connect(url, 9600, false, failure, detail);
-    return failure;
 }
 
 }  // namespace vantrel

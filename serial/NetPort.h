@@ -25,7 +25,4 @@ bool IsNetworkPort(const std::string& device);
 // connection at once (its port is taken) as Busy; `detail` says which.
 std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail);
 
-// Whether the server answers now: connects and closes again.
-OpenFailure ProbeNetworkPort(const std::string& url);
-
 }  // namespace vantrel

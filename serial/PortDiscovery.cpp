@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/PortDiscovery.h"
 
+#include "common/SmallFile.h"
 #include "serial/LazyLibrary.h"
 #include "serial/NetPort.h"
 #include "serial/SerialLink.h"
@@ -10,10 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 namespace vantrel {
 
@@ -59,16 +58,13 @@ PortNameMap EnvironmentMap() {
 
 PortNameMap FileMap() {
     const std::string path = MappingFilePath();
-    std::error_code ec;
-    if (!fs::exists(path, ec)) return {};  // no file: nothing to say
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (in) text << in.rdbuf();
-    if (!in || in.bad() || fs::is_directory(path, ec)) {
-        ComplainOnce("vantrel: " + path + ": cannot be read; the mapping file is ignored");
+    const SmallFile file = ReadSmallFile(path, MappingFileLimit);
+    if (!file.exists) return {};  // no file: nothing to say
+    if (!file.problem.empty()) {
+        ComplainOnce("vantrel: " + path + ": " + file.problem + "; the mapping file is ignored");
         return {};
     }
-    return ParseMappingFile(text.str(), path, ComplainOnce);
+    return ParseMappingFile(file.text, path, ComplainOnce);
 }
 
 }  // namespace
@@ -129,8 +125,11 @@ PortAssignment ResolvePort(const char* portName) {
     return ResolvePorts()[n - 1];
 }
 
-OpenFailure ProbePort(const std::string& device) {
-    return IsNetworkPort(device) ? ProbeNetworkPort(device) : ProbeDevice(device);
+PortProbe ProbePort(const std::string& device) {
+    PortProbe probe;
+    if (!IsNetworkPort(device)) probe.failure = ProbeDevice(device);
+    else OpenNetworkPort(device, 9600, probe.failure, probe.detail);  // and closed again at once
+    return probe;
 }
 
 void OpenPort(int baudValue) {

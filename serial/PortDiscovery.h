@@ -25,9 +25,14 @@ std::string MappingFilePath();
 // (each distinct complaint once per run).
 PortAssignments ResolvePorts();
 
-// Whether a mapped device could be opened now: a local device is opened and
-// released, a network port connected to and closed.
-OpenFailure ProbePort(const std::string& device);
+// Whether a mapped device could be opened now, and the open's words when not.
+struct PortProbe {
+    OpenFailure failure = OpenFailure::None;
+    std::string detail;
+};
+// A local device is opened and released; a network port is opened as the
+// panel opens it (connected, and for rfc2217 its line set) and closed.
+PortProbe ProbePort(const std::string& device);
 
 // The device behind one name ("COM1".."COM9"). The environment answers
 // without discovery; the rest resolves as ResolvePorts does.

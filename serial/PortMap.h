@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -48,8 +49,11 @@ struct PortAssignment {
 using PortNameMap = std::array<std::string, PortCount>;
 using PortAssignments = std::array<PortAssignment, PortCount>;
 
+// The most a mapping file may hold; a larger one is ignored.
+inline constexpr std::size_t MappingFileLimit = 64 * 1024;
+
 // Reads "COMn=DEVICE" lines; blank lines and lines starting with '#' are
-// skipped. Each malformed line goes to `complain` as one message naming
+// skipped. A line with a control byte (a NUL, say) is malformed. Each malformed line goes to `complain` as one message naming
 // `fileName` and the line number, and is ignored; the good lines still count.
 PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
                              const std::function<void(const std::string&)>& complain);

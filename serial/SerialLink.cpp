@@ -53,9 +53,13 @@ OpenFailure Classify(int err) {
 }
 
 // Opens a device for exclusive use: a descriptor, or -1 with the reason.
-int AcquireDevice(const std::string& path, OpenFailure& failure, int& err) {
+// `exclusive` tells whether we set the terminal's exclusive mode (TIOCEXCL),
+// so that only we clear it again.
+int AcquireDevice(const std::string& path, OpenFailure& failure, int& err, bool& exclusive) {
     failure = OpenFailure::None;
     err = 0;
+    exclusive = false;
+    int held = 0;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         err = errno;
@@ -68,7 +72,14 @@ int AcquireDevice(const std::string& path, OpenFailure& failure, int& err) {
         // TIOCEXCL keeps out programs that don't use flock.
         err = errno;
         failure = Classify(err);
-    } else if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+    } else if (ioctl(fd, TIOCGEXCL, &held) == 0 && held) {
+        // Another program holds it exclusively without flock. Root gets past
+        // TIOCEXCL, so ask: taking the device (and clearing the mode at our
+        // close) would break that program's hold.
+        failure = OpenFailure::Busy;
+    } else if (ioctl(fd, TIOCEXCL) == 0) {
+        exclusive = true;
+    } else if (errno != ENOTTY && errno != EINVAL) {
         err = errno;
         failure = Classify(err);
     }
@@ -85,9 +96,9 @@ int RemainingMs(Clock::time_point deadline) {
 // A local terminal device, held exclusively.
 class TtyPort : public LinkPort {
 public:
-    TtyPort(int fd, int baud) : fd_(fd), baud_(baud) {}
+    TtyPort(int fd, int baud, bool exclusive) : fd_(fd), baud_(baud), exclusive_(exclusive) {}
     ~TtyPort() override {
-        ioctl(fd_, TIOCNXCL);
+        if (exclusive_) ioctl(fd_, TIOCNXCL);
         ::close(fd_);  // also drops the flock
     }
 
@@ -133,6 +144,7 @@ public:
 private:
     int fd_;
     int baud_;
+    bool exclusive_;
 };
 
 // Opens a terminal device and configures it: read, change exactly what is
@@ -140,7 +152,8 @@ private:
 // with what the driver kept, and the refused values stay the settings of record.
 std::unique_ptr<LinkPort> OpenTty(const std::string& path, int baudValue, OpenFailure& failure, std::string& why) {
     int err = 0;
-    const int fd = AcquireDevice(path, failure, err);
+    bool exclusive = false;
+    const int fd = AcquireDevice(path, failure, err, exclusive);
     if (fd == InvalidHandle) {
         if (failure == OpenFailure::Other) why = std::strerror(err);
         return nullptr;
@@ -149,7 +162,7 @@ std::unique_ptr<LinkPort> OpenTty(const std::string& path, int baudValue, OpenFa
     tcgetattr(fd, &read);
     AppliedSettings = ConfigureLine(read, baudValue);
     tcsetattr(fd, TCSANOW, &AppliedSettings);
-    return std::make_unique<TtyPort>(fd, baudValue);
+    return std::make_unique<TtyPort>(fd, baudValue, exclusive);
 }
 
 }  // namespace
@@ -170,8 +183,9 @@ const char* DescribeFailure(OpenFailure failure) {
 OpenFailure ProbeDevice(const std::string& path) {
     OpenFailure failure;
     int err;
-    if (const int fd = AcquireDevice(path, failure, err); fd != InvalidHandle) {
-        TtyPort released(fd, 0);  // and let go again at once
+    bool exclusive;
+    if (const int fd = AcquireDevice(path, failure, err, exclusive); fd != InvalidHandle) {
+        TtyPort released(fd, 0, exclusive);  // and let go again at once
     }
     return failure;
 }

@@ -5,7 +5,16 @@
 #include <QAbstractItemView>
 #include <array>
 #include <cstdio>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -17,10 +26,12 @@ struct Result {
     std::string out;  // standard output and standard error
 };
 
-// The panel program as a desktop menu or a script starts it: no display server.
+// The panel program as a desktop menu or a script starts it: no display
+// server. `env` may end in a command that runs it (setpriv, unshare); none
+// of the runs may hang.
 Result Vantrel(const std::string& args, const std::string& env = "") {
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " " VANTREL_BIN " " +
-                                args + " 2>&1";
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " timeout 20 " VANTREL_BIN
+                                " 2>&1 " + args;
     Result run{-1, {}};
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -63,14 +74,96 @@ TEST(CommandLine, ListPortsShowsEachNameWithItsSource) {
     EXPECT_NE(LineOf(list.out, "COM4 ").find("file         no such device"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("ports.conf:2: "), std::string::npos) << "the bad line is named: " << list.out;
 
-    // A file that cannot be read: one line, and the ports still listed.
-    std::filesystem::remove(config + "/vantrel/ports.conf");
-    std::filesystem::create_directories(config + "/vantrel/ports.conf");
-    const Result unreadable = Vantrel("--list-ports", "XDG_CONFIG_HOME=" + config);
-    EXPECT_EQ(unreadable.status, 0);
-    EXPECT_NE(unreadable.out.find("ports.conf: cannot be read"), std::string::npos) << unreadable.out;
-    EXPECT_NE(LineOf(unreadable.out, "COM9 ").find("/dev/ttyS8"), std::string::npos) << unreadable.out;
     std::filesystem::remove_all(config);
+}
+
+TEST(CommandLine, OutputThatCannotBeWrittenIsAFailure) {
+    for (const char* option : {"--help", "--version", "--list-ports"}) {
+        const Result full = Vantrel(std::string(option) + " >/dev/full", "XDG_CONFIG_HOME=/nonexistent");
+        EXPECT_EQ(full.status, 1) << option;
+        EXPECT_NE(full.out.find("vantrel: write error: No space left on device"), std::string::npos) << option << full.out;
+    }
+}
+
+TEST(CommandLine, MappingFileThatCannotBeUsedSaysWhyInOneLineAndNeverBlocks) {
+    namespace fs = std::filesystem;
+    Pty pty, other;
+    const std::string config = testing::TempDir() + "vantrel-bad-mapping";
+    const std::string folder = config + "/vantrel", file = folder + "/ports.conf";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        const char* says;
+        bool asNobody;  // root enters any folder
+    } const cases[] = {
+        {"named pipe", [&] { mkfifo(file.c_str(), 0644); }, "a named pipe, not a regular file", false},
+        {"link to a device", [&] { fs::create_symlink("/dev/zero", file); }, "a device, not a regular file", false},
+        {"oversized", [&] { std::ofstream(file) << std::string(64 * 1024 + 1, '#'); }, "larger than 64 KiB", false},
+        {"link loop", [&] { fs::create_symlink(file, file); }, "Too many levels of symbolic links", false},
+        {"folder without permission",
+         [&] {
+             std::ofstream(file) << "COM1=/dev/ttyUSB9\n";
+             fs::permissions(folder, fs::perms::none);
+         },
+         "Permission denied", true},
+        {"NUL in a line",
+         [&] { std::ofstream(file) << std::string("COM5=/dev/zero\0tail\n", 20) << "COM3=" << other.Path() << "\n"; },
+         ":1: a control character in the line; line ignored", false},
+    };
+    for (const Case& c : cases) {
+        fs::create_directories(folder);
+        c.make();
+        const std::string runAs = c.asNobody && geteuid() == 0 ? " setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+        const Result list = Vantrel("--list-ports", "XDG_CONFIG_HOME=" + config + " VANTREL_COM1=" + pty.Path() + runAs);
+        fs::permissions(folder, fs::perms::owner_all);
+        fs::remove_all(config);
+        EXPECT_EQ(list.status, 0) << c.name << list.out;
+        EXPECT_NE(list.out.find("ports.conf:"), std::string::npos) << c.name << list.out;
+        EXPECT_NE(list.out.find(c.says), std::string::npos) << c.name << list.out;
+        std::size_t said = 0;
+        for (std::size_t at = 0; (at = list.out.find("ports.conf", at)) != std::string::npos; ++at) ++said;
+        EXPECT_EQ(said, 1u) << c.name << ": one line" << list.out;
+        if (!c.asNobody) {  // the rest of the mapping still works
+            EXPECT_NE(LineOf(list.out, "COM1 ").find("environment  ready"), std::string::npos) << c.name << list.out;
+        }
+        if (std::string(c.name) == "NUL in a line") {
+            EXPECT_NE(LineOf(list.out, "COM3 ").find("file         ready"), std::string::npos) << list.out;
+        }
+        EXPECT_EQ(LineOf(list.out, "COM5 ").find("/dev/zero"), std::string::npos) << c.name << list.out;
+    }
+}
+
+TEST(CommandLine, LongValueKeepsItsColumnsAndBadAddressSaysWhy) {
+    const std::string longPath = "/dev/" + std::string(5000, 'x');
+    const Result list = Vantrel("--list-ports", "XDG_CONFIG_HOME=/nonexistent VANTREL_COM2=" + longPath +
+                                                    " VANTREL_COM3=socket://no-port-given");
+    EXPECT_NE(LineOf(list.out, "COM2 ").find(longPath + " environment  cannot open"), std::string::npos);
+    EXPECT_NE(LineOf(list.out, "COM3 ").find("cannot open      not a network port address"), std::string::npos) << list.out;
+}
+
+// A name server that never answers: the look-up is part of the open's 3 s.
+// The test points the resolver at a silent server on 127.0.0.77 inside a
+// mount namespace of its own.
+TEST(CommandLine, SilentNameServerEndsTheOpenWithinItsBound) {
+    if (geteuid() != 0 || system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "needs a mount namespace (root)";
+    const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(53);
+    at.sin_addr.s_addr = htonl(0x7F00004D);  // 127.0.0.77
+    ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << std::strerror(errno);
+    ASSERT_EQ(bind(tcp, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << std::strerror(errno);
+    listen(tcp, 4);
+    const std::string resolv = testing::TempDir() + "vantrel-resolv.conf";
+    std::ofstream(resolv) << "nameserver 127.0.0.77\noptions timeout:30 attempts:5\n";
+    const auto start = std::chrono::steady_clock::now();
+    const Result list = Vantrel("--list-ports", "XDG_CONFIG_HOME=/nonexistent VANTREL_COM1=rfc2217://till-3.shop.example:2001"
+                                                " unshare -m sh -c 'mount --bind " + resolv + " /etc/resolv.conf && exec \"$0\" \"$@\"'");
+    const auto took = std::chrono::steady_clock::now() - start;
+    close(udp);
+    close(tcp);
+    EXPECT_LT(took, std::chrono::milliseconds(3500));
+    EXPECT_NE(LineOf(list.out, "COM1 ").find("no answer        no answer from the name server"), std::string::npos) << list.out;
 }
 
 using PortListTest = PanelTest;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +126,30 @@ TEST_F(Link, DeviceHeldByAnotherProcessFailsAndSaysBusy) {
     EXPECT_NE(err.find("busy"), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "one line on standard error";
     EXPECT_FALSE(Write(Hex("0C")));
+}
+
+TEST_F(Link, ExclusiveHoldOfAnotherProgramIsBusyAndSurvivesUs) {
+    // Another program's TIOCEXCL without flock: root gets past it, so the
+    // open must ask, and must never clear a hold that is not ours.
+    int held = 0;
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCEXCL), 0);
+    EXPECT_EQ(ProbeDevice(pty.Path()), OpenFailure::Busy);
+    testing::internal::CaptureStderr();
+    OpenPort(9600);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("busy"), std::string::npos);
+    EXPECT_FALSE(PortHandleValid());
+    EXPECT_EQ(LastOpenFailure(), OpenFailure::Busy);
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &held), 0);
+    EXPECT_EQ(held, 1) << "the other program's hold is still there";
+    // Released by its owner, the device opens; our own hold goes with our close.
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCNXCL), 0);
+    OpenPort(9600);
+    ASSERT_TRUE(PortHandleValid());
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &held), 0);
+    EXPECT_EQ(held, 1);
+    ClosePort();
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &held), 0);
+    EXPECT_EQ(held, 0);
 }
 
 TEST_F(Link, MissingDeviceAndPlainFileFailWithTheirReasons) {
