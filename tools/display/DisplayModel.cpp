@@ -137,6 +137,8 @@ void DisplayModel::Initialise() {
     // Power-on defaults. The emulation and the display's own speed are its
     // stored configuration and survive an initialise.
     if (!emulation_) emulation_ = OptionLabel('C', '0');
+    if (!storedInternational_) storedInternational_ = OptionLabel('S', '0');
+    if (!storedCodePage_) storedCodePage_ = OptionLabel('F', '0');
     international_ = OptionLabel('S', '0');
     internationalSet_ = 0;
     codePage_ = OptionLabel('F', '0');
@@ -152,7 +154,7 @@ void DisplayModel::ResetModes() {
     pending_ = false;
 }
 
-Setup DisplayModel::StoredSetup() const { return {emulation_, ownBaud_, international_, codePage_}; }
+Setup DisplayModel::StoredSetup() const { return {emulation_, ownBaud_, storedInternational_, storedCodePage_}; }
 
 bool DisplayModel::Restore(const Setup& setup) {
     const OptionFrame *c = nullptr, *s = nullptr, *f = nullptr;
@@ -167,9 +169,9 @@ bool DisplayModel::Restore(const Setup& setup) {
     emulation_ = c->label;
     interpreter_ = MakeInterpreter(emulation_);
     ownBaud_ = setup.ownBaud;
-    international_ = s->label;
+    storedInternational_ = international_ = s->label;
     internationalSet_ = s->argument - '0';
-    codePage_ = f->label;
+    storedCodePage_ = codePage_ = f->label;
     return true;
 }
 
@@ -183,16 +185,19 @@ void DisplayModel::OnSetupChanged(std::function<void(const Setup&)> listener) { 
 
 std::vector<Reading> DisplayModel::TakeReadings() { return std::exchange(readings_, {}); }
 
+std::size_t DisplayModel::TakeReadingsLeftOut() { return std::exchange(readingsLeftOut_, 0); }
+
 // ---- Readings ----
 
 void DisplayModel::Add(std::string meaning) {
     const bool merges = meaning == "text" || meaning.empty();
     if (merges && !readings_.empty() && readings_.back().meaning == meaning) {
-        readings_.back().bytes += token_;
-    } else {
-        // Nobody may be taking them (tests, fuzzing): keep the newest few hundred.
-        if (readings_.size() >= 512) readings_.erase(readings_.begin(), readings_.begin() + 256);
+        if (readings_.back().bytes.size() < 256) readings_.back().bytes += token_;
+    } else if (readings_.size() < ReadingLimit) {
         readings_.push_back({token_, std::move(meaning)});
+    } else {
+        // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
+        ++readingsLeftOut_;
     }
     token_.clear();
 }
@@ -289,8 +294,13 @@ void DisplayModel::Tab() {
 }
 
 void DisplayModel::LineFeed() {
-    if (row_ == Rows - 1 && modes_[row_] == Mode::VerticalScroll) ScrollUp();
-    else MoveTo((row_ + 1) % Rows, column_);
+    if (row_ == Rows - 1 && modes_[row_] == Mode::VerticalScroll) {
+        ScrollUp();
+        // A full row already stood at the start of the next one: the feed is that scroll.
+        if (pending_) MoveTo(row_, 0);
+    } else {
+        MoveTo((row_ + 1) % Rows, column_);
+    }
 }
 
 void DisplayModel::CarriageReturn() { MoveTo(row_, 0); }
@@ -316,6 +326,9 @@ void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
     lineBaud_ = lineBaud;
     for (std::size_t i = 0; i < n; ++i) {
         if (SpeedMismatch()) {
+            // A command cut short by the change is read as it stands, not
+            // carried into the next reading.
+            if (!token_.empty()) Unread();
             frame_ = Frame::None;
             escape_ = false;
             cells_[row_][column_] = GarbageFor(data[i], lineBaud, ownBaud_);
@@ -338,10 +351,10 @@ void DisplayModel::Configure(char group, std::uint8_t argument) {
         break;
     case 'B': ownBaud_ = std::atoi(label); break;
     case 'S':
-        international_ = label;
+        storedInternational_ = international_ = label;
         internationalSet_ = argument - '0';
         break;
-    case 'F': codePage_ = label; break;
+    case 'F': storedCodePage_ = codePage_ = label; break;
     }
     if (setupListener_) setupListener_(StoredSetup());
 }
@@ -446,6 +459,7 @@ char32_t DisplayModel::Glyph(int row, int column) const {
     const std::uint8_t b = cells_[row][column];
     if (garbage_[row][column]) return CodePageGlyph("PC437", b);
     if (b < 0x20) return ControlGlyphs[b];  // shown by an emulation that shows every byte
+    if (b == 0x7F) return U'⌂';             // the code pages' own glyph at DEL, as PC437 draws it
     return b < 0x80 ? InternationalGlyph(internationalSet_, b) : CodePageGlyph(codePage_, b);
 }
 
@@ -461,7 +475,8 @@ std::string DisplayModel::Status() const {
     if (brightness_ != 100) s += "  brightness " + std::to_string(brightness_) + "%";
     if (cursorVisible_) s += "  cursor on";
     if (SpeedMismatch())
-        s += "  |  line at " + std::to_string(lineBaud_) + " bit/s, display expects " + std::to_string(ownBaud_);
+        s += "  |  line at " + (lineBaud_ == UnknownBaud ? std::string("an unknown speed") : std::to_string(lineBaud_) + " bit/s") +
+             ", display expects " + std::to_string(ownBaud_);
     return s;
 }
 

@@ -23,6 +23,7 @@ namespace vantrel::display {
 inline constexpr int Rows = 2;
 inline constexpr int Columns = 20;
 inline constexpr int PowerOnBaud = 9600;
+inline constexpr int UnknownBaud = -1;  // a line speed that is not a standard rate
 
 // What the cursor does when a row is full.
 enum class Mode {
@@ -69,7 +70,8 @@ public:
     DisplayModel();
     ~DisplayModel();
 
-    // Bytes as they arrive on a line running at `lineBaud`. When that differs
+    // Bytes as they arrive on a line running at `lineBaud` (UnknownBaud for a
+    // speed that is not a standard rate). When that differs
     // from the display's own speed, every byte shows as garbage and no command
     // is understood, as on a real display.
     void Feed(const std::uint8_t* data, std::size_t n, int lineBaud);
@@ -87,6 +89,8 @@ public:
     const char* International() const { return international_; }
     const char* CodePage() const { return codePage_; }
     bool DemoRunning() const { return demo_; }
+    // The line's speed as last fed: 0 before any byte, UnknownBaud for one
+    // that no rate of the list has.
     int LineBaud() const { return lineBaud_; }
     bool SpeedMismatch() const { return lineBaud_ != 0 && lineBaud_ != ownBaud_; }
     int CursorRow() const { return row_; }
@@ -103,8 +107,11 @@ public:
     // Called after a configuration frame changed the stored set-up.
     void OnSetupChanged(std::function<void(const Setup&)> listener);
 
-    // The readings since the last call, oldest first.
+    // The readings since the last call, oldest first: at most ReadingLimit.
     std::vector<Reading> TakeReadings();
+    // How many readings past the limit were left out since the last call.
+    std::size_t TakeReadingsLeftOut();
+    static constexpr std::size_t ReadingLimit = 256;
 
     // ---- For the interpreters ----
     void Show(std::uint8_t b);
@@ -166,7 +173,14 @@ private:
     std::string token_;  // the bytes of the reading in progress
     std::vector<Reading> readings_;
 
+    std::size_t readingsLeftOut_ = 0;
+
+    // The stored set-up (what configuration frames change and a state file
+    // keeps) apart from the international set and code page in use, which
+    // ESC @ and ESC R n change too.
     const char* emulation_ = nullptr;
+    const char* storedInternational_ = nullptr;
+    const char* storedCodePage_ = nullptr;
     const char* international_ = nullptr;
     const char* codePage_ = nullptr;
     int internationalSet_ = 0;

@@ -55,7 +55,7 @@ void ScreenView::paintEvent(QPaintEvent*) {
 
 DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
-      monitor_(new QPlainTextEdit(this)), notifier_(new QSocketNotifier(display.MasterFd(), QSocketNotifier::Read, this)) {
+      monitor_(new QPlainTextEdit(this)), notifier_(new QSocketNotifier(display.ReadyFd(), QSocketNotifier::Read, this)) {
     setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(display.SlavePath())));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(screen_, 0, Qt::AlignHCenter);
@@ -78,6 +78,8 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     Refresh();
 }
 
+// One bounded slice at a time: while more waits, the notifier fires again
+// after the event loop has had its turn (painting, timers, the end).
 void DisplayWindow::LineReadable() {
     for (const VirtualDisplay::Chunk& chunk : display_.ReadAvailable())
         monitor_->appendPlainText(QString::fromStdString(MonitorLine(chunk)));

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/display/VirtualDisplay.h"
 
+#include "common/SmallFile.h"
 #include "serial/PortTables.h"
 #include "serial/LineSettings.h"
 
 #include <cerrno>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -15,12 +15,37 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
+#include <utility>
 #include <unistd.h>
 
 namespace vantrel::display {
 
-VirtualDisplay::VirtualDisplay(const std::string& link) : link_(link) {
+namespace {
+
+// Every standard rate, for a speed the panel's list does not have.
+constexpr std::pair<speed_t, int> StandardRates[] = {
+    {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
+    {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
+    {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
+    {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
+    {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000},
+    {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000}};
+
+bool IsPseudoTerminal(const struct stat& st) {
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;  // Unix 98 slaves
+}
+
+std::string Refused(const std::string& link, const std::string& why) {
+    return "--link " + link + ": " + why + "; it is left as it is";
+}
+
+}  // namespace
+
+VirtualDisplay::VirtualDisplay() {
     char name[256];
     if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
         throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
@@ -28,47 +53,168 @@ VirtualDisplay::VirtualDisplay(const std::string& link) : link_(link) {
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    // Until a port user configures it, the line is raw at the display's own speed.
+    // Until a port user configures it, the line is raw at the display's own
+    // speed. EXTPROC with packet mode makes every change of the settings a
+    // notice on the master, so the reader learns of it when it happens.
     termios t{};
     tcgetattr(slave_, &t);
     cfmakeraw(&t);
+    t.c_lflag |= EXTPROC;
     cfsetospeed(&t, SpeedConstant(PowerOnBaud));
     cfsetispeed(&t, SpeedConstant(PowerOnBaud));
     tcsetattr(slave_, TCSANOW, &t);
-    if (!link_.empty()) {
-        unlink(link_.c_str());
-        if (symlink(slavePath_.c_str(), link_.c_str()) != 0)
-            throw std::runtime_error("cannot create " + link_ + ": " + std::strerror(errno));
-    }
+    const int packet = 1;
+    ioctl(master_, TIOCPKT, &packet);
+    if (pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
     lastChunk_ = Clock::now();
+    reader_ = std::thread([this] { Reader(); });
 }
 
 VirtualDisplay::~VirtualDisplay() {
-    if (!link_.empty()) unlink(link_.c_str());
-    close(master_);
-    close(slave_);
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    [[maybe_unused]] const ssize_t w = write(wake_[1], "x", 1);
+    reader_.join();
+    if (!link_.empty()) {
+        // Only our own link: another display may have taken the path over since.
+        char target[4096];
+        const ssize_t n = readlink(link_.c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_) unlink(link_.c_str());
+    }
+    for (int fd : {master_, slave_, ready_[0], ready_[1], wake_[0], wake_[1]})
+        if (fd >= 0) close(fd);
+}
+
+void VirtualDisplay::Publish(const std::string& link) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) throw std::runtime_error(Refused(link, "not a symbolic link"));
+        struct stat target {};
+        if (stat(link.c_str(), &target) == 0 && !IsPseudoTerminal(target))
+            throw std::runtime_error(Refused(link, "a link to something other than a pseudo-terminal"));
+    } else if (errno != ENOENT) {
+        throw std::runtime_error("--link " + link + ": " + std::strerror(errno));
+    }
+    // Made beside the path and renamed onto it: the path never names anything else meanwhile.
+    const std::string fresh = link + ".vantrel-" + std::to_string(getpid());
+    unlink(fresh.c_str());
+    if (symlink(slavePath_.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
+        const int err = errno;
+        unlink(fresh.c_str());
+        throw std::runtime_error("cannot create " + link + ": " + std::strerror(err));
+    }
+    link_ = link;
 }
 
 int VirtualDisplay::LineBaud() const {
     termios t{};
-    if (tcgetattr(slave_, &t) != 0) return 0;
+    if (tcgetattr(slave_, &t) != 0) return UnknownBaud;
     const speed_t speed = cfgetospeed(&t);
-    for (int baud : BaudRates)
-        if (SpeedConstant(baud) == speed) return baud;
-    return 0;  // a speed the panel never sets: counts as a mismatch
+    for (const auto& [constant, rate] : StandardRates)
+        if (constant == speed) return rate;
+    return UnknownBaud;
+}
+
+void VirtualDisplay::Reader() {
+    int baud = LineBaud();
+    for (;;) {
+        std::uint64_t wanted = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || queued_ < QueueLimit || syncWanted_ > syncDone_; });
+            if (stop_) return;
+            wanted = syncWanted_;
+        }
+        ReadPending(baud);
+        bool sleep = false;
+        {
+            std::lock_guard lock(mutex_);
+            syncDone_ = wanted;
+            sleep = queued_ < QueueLimit && syncWanted_ == syncDone_ && !stop_;
+        }
+        changed_.notify_all();
+        if (!sleep) continue;
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) > 0 && (fds[1].revents & POLLIN)) {
+            char drain[64];
+            while (read(wake_[0], drain, sizeof drain) > 0) {
+            }
+        }
+    }
+}
+
+void VirtualDisplay::ReadPending(int& baud) {
+    // A user that cleared EXTPROC sends no notice of changes: its speed is
+    // then taken as the bytes are read.
+    termios t{};
+    if (tcgetattr(slave_, &t) == 0 && !(t.c_lflag & EXTPROC)) baud = LineBaud();
+    bool changed = false;
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (queued_ >= QueueLimit) break;
+        }
+        std::uint8_t buf[1 + 4096];
+        const ssize_t n = read(master_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (buf[0] == TIOCPKT_DATA) {
+            if (n > 1) Queue(buf + 1, static_cast<std::size_t>(n - 1), baud);
+            continue;
+        }
+        // A notice comes before the bytes still pending: those were sent
+        // before the change, at the old speed. Read them first.
+        changed = true;
+    }
+    if (changed) baud = LineBaud();
+}
+
+void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
+    std::lock_guard lock(mutex_);
+    if (queue_.empty()) {
+        [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1);
+    }
+    queue_.push_back({{data, data + n}, baud, Clock::now()});
+    queued_ += n;
+}
+
+void VirtualDisplay::Sync() {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t mine = ++syncWanted_;
+    changed_.notify_all();
+    [[maybe_unused]] const ssize_t w = write(wake_[1], "s", 1);
+    changed_.wait_for(lock, std::chrono::seconds(1), [&] { return syncDone_ >= mine; });
 }
 
 std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
+    std::vector<Raw> taken;
+    {
+        std::lock_guard lock(mutex_);
+        std::size_t bytes = 0;
+        while (!queue_.empty() && bytes < SliceLimit) {
+            bytes += queue_.front().bytes.size();
+            taken.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+        }
+        queued_ -= bytes;
+        if (queue_.empty()) {
+            char drain[16];
+            while (read(ready_[0], drain, sizeof drain) > 0) {
+            }
+        }
+    }
+    changed_.notify_all();  // room again for the reader
     std::vector<Chunk> chunks;
-    for (;;) {
-        std::uint8_t buf[4096];
-        const ssize_t r = read(master_, buf, sizeof buf);
-        if (r <= 0) break;
-        const auto now = Clock::now();
-        Chunk chunk{{buf, buf + r}, LineBaud(), now - lastChunk_, {}};
-        lastChunk_ = now;
-        model_.Feed(chunk.bytes.data(), chunk.bytes.size(), chunk.lineBaud ? chunk.lineBaud : -1);
+    for (Raw& raw : taken) {
+        Chunk chunk{std::move(raw.bytes), raw.lineBaud, raw.at - lastChunk_, {}, 0};
+        lastChunk_ = raw.at;
+        model_.Feed(chunk.bytes.data(), chunk.bytes.size(), chunk.lineBaud);
         chunk.readings = model_.TakeReadings();
+        chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
         chunks.push_back(std::move(chunk));
     }
     return chunks;
@@ -76,15 +222,20 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
 
 std::vector<VirtualDisplay::Chunk> VirtualDisplay::Pump(std::chrono::milliseconds time) {
     std::vector<Chunk> chunks;
-    auto take = [&chunks](std::vector<Chunk> more) { std::move(more.begin(), more.end(), std::back_inserter(chunks)); };
+    auto take = [&chunks](std::vector<Chunk> more) {
+        std::move(more.begin(), more.end(), std::back_inserter(chunks));
+        return !more.empty();
+    };
     const auto until = Clock::now() + time;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0) break;
-        pollfd p{master_, POLLIN, 0};
+        pollfd p{ReadyFd(), POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left)) > 0) take(ReadAvailable());
     }
-    take(ReadAvailable());
+    Sync();
+    for (int i = 0; i < 8 && take(ReadAvailable()); ++i) {
+    }
     return chunks;
 }
 
@@ -101,6 +252,7 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
     }
     std::string line = std::string(head) + hex + " " + text;
     for (const Reading& reading : chunk.readings) line += "\n      " + DescribeReading(reading);
+    if (chunk.readingsLeftOut) line += "\n      ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out";
     return line;
 }
 
@@ -139,11 +291,14 @@ bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error
 }
 
 bool SaveSetup(const std::string& path, const Setup& setup) {
-    const std::string temporary = path + ".tmp";
+    // A name of its own for every save (O_EXCL: never through a link that is
+    // there already), so two displays sharing the file never meet in it.
+    std::string temporary = path + ".XXXXXX";
     const std::string text = SetupText(setup);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    const bool written = fchmod(fd, 0644) == 0 &&
+                         ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
     ::close(fd);
     if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
@@ -153,16 +308,14 @@ bool SaveSetup(const std::string& path, const Setup& setup) {
 }
 
 void LoadSetup(const std::string& path, DisplayModel& model) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errno != ENOENT)
-            std::fprintf(stderr, "vantrel-display: %s: cannot be read (%s); power-on settings\n", path.c_str(), std::strerror(errno));
+    const SmallFile file = ReadSmallFile(path, StateFileLimit);
+    if (!file.exists) return;  // a first start
+    if (!file.problem.empty()) {
+        std::fprintf(stderr, "vantrel-display: %s: cannot be used (%s); power-on settings\n", path.c_str(), file.problem.c_str());
         return;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     std::string error;
-    if (!ParseSetup(text.str().substr(0, 4096), model, error))
+    if (!ParseSetup(file.text, model, error))
         std::fprintf(stderr, "vantrel-display: %s: damaged state file (%s); power-on settings\n", path.c_str(), error.c_str());
 }
 

@@ -2,13 +2,23 @@
 // The virtual display's line: a pseudo-terminal whose slave the panel opens as
 // its serial port. It keeps a descriptor of the slave open itself, so the panel
 // closing the port never hangs the line up, and publishes the slave's path.
+//
+// A thread of its own reads the line as soon as bytes or a change of the line's
+// settings arrive, so that bytes are judged at the speed they were sent with,
+// and holds at most QueueLimit bytes: a writer that floods the line waits, as
+// on a real line, and memory stays flat. The model is fed on the caller's
+// thread, a bounded slice at a time.
 #pragma once
 
 #include "tools/display/DisplayModel.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vantrel::display {
@@ -16,6 +26,8 @@ namespace vantrel::display {
 class VirtualDisplay {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t QueueLimit = 64 * 1024;  // bytes read but not yet taken
+    static constexpr std::size_t SliceLimit = 16 * 1024;  // bytes that one ReadAvailable takes
 
     // A chunk as the line delivered it.
     struct Chunk {
@@ -23,32 +35,64 @@ public:
         int lineBaud;
         Clock::duration sincePrevious;
         std::vector<Reading> readings;  // how the display took the bytes
+        std::size_t readingsLeftOut;    // readings past the model's limit, counted only
     };
 
-    // Opens the pseudo-terminal; `link`, when not empty, becomes a symlink to the slave.
-    explicit VirtualDisplay(const std::string& link = {});
+    // Opens the pseudo-terminal and starts reading it.
+    VirtualDisplay();
     ~VirtualDisplay();
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
 
+    // Makes `link` a symbolic link to the slave. Only nothing, a dangling link
+    // or a link to a pseudo-terminal (an earlier display's) is replaced; anything
+    // else is refused with std::runtime_error. At the end the link is removed if
+    // it still points at this display.
+    void Publish(const std::string& link);
+
     const std::string& SlavePath() const { return slavePath_; }
-    int MasterFd() const { return master_; }
+    // Readable while read bytes wait to be taken by ReadAvailable.
+    int ReadyFd() const { return ready_[0]; }
     DisplayModel& Model() { return model_; }
 
-    // The speed the line runs at now, as the port's user set it.
+    // The speed the line runs at now, as the port's user set it; UnknownBaud
+    // for a speed that is not a standard rate.
     int LineBaud() const;
-    // Reads whatever has arrived and feeds it to the model; empty when nothing did.
+    // Takes up to SliceLimit of the bytes read so far and feeds them to the
+    // model; empty when none wait.
     std::vector<Chunk> ReadAvailable();
-    // Reads and feeds for `time`; the chunks it read.
+    // Reads and feeds for `time`, then everything written before it ended; the chunks.
     std::vector<Chunk> Pump(std::chrono::milliseconds time);
 
 private:
+    struct Raw {
+        std::vector<std::uint8_t> bytes;
+        int lineBaud;
+        Clock::time_point at;
+    };
+    void Reader();
+    // Reads what the line holds now (or until the queue is full).
+    void ReadPending(int& baud);
+    void Queue(const std::uint8_t* data, std::size_t n, int baud);
+    // Waits until the reader has read everything written before the call.
+    void Sync();
+
     int master_ = -1;
     int slave_ = -1;
+    int ready_[2] = {-1, -1};  // a byte in the pipe while the queue holds bytes
+    int wake_[2] = {-1, -1};   // wakes the reader: a sync or the end
     std::string slavePath_;
     std::string link_;
     Clock::time_point lastChunk_{};
     DisplayModel model_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Raw> queue_;
+    std::size_t queued_ = 0;
+    std::uint64_t syncWanted_ = 0, syncDone_ = 0;
+    bool stop_ = false;
+    std::thread reader_;
 };
 
 // One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB", then how the
@@ -58,13 +102,16 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
 // The stored set-up in a state file: "emulation=AEDEX", "speed=9600",
 // "international=USA", "codepage=PC437", one per line.
 std::string SetupText(const Setup& setup);
+// The most a state file may hold; a larger one is damaged.
+inline constexpr std::size_t StateFileLimit = 4096;
 // False, with `error` set, for anything but a complete and known set-up.
 bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error);
-// Writes the set-up to `path` atomically: a temporary file, then a rename.
+// Writes the set-up to `path` atomically: a temporary file of a unique name in
+// the same folder (never through a link), then a rename.
 bool SaveSetup(const std::string& path, const Setup& setup);
 // Restores the set-up from `path`. A missing file is a first start: power-on
-// settings. A damaged one prints one line on standard error and leaves the
-// power-on settings.
+// settings. Anything but a small regular file with a known set-up prints one
+// line on standard error and leaves the power-on settings.
 void LoadSetup(const std::string& path, DisplayModel& model);
 
 }  // namespace vantrel::display

@@ -14,7 +14,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <poll.h>
 #include <string>
 
@@ -22,32 +24,56 @@ namespace {
 
 volatile std::sig_atomic_t Stop = 0;
 
-void PrintScreen(const vantrel::display::DisplayModel& model) {
+// False once standard output is gone (a closed pipe, a full disk): the
+// headless display then ends as if asked to.
+bool PrintScreen(const vantrel::display::DisplayModel& model) {
     std::printf("|%s|\n|%s|\n[%s]\n", model.Line(0).c_str(), model.Line(1).c_str(), model.Status().c_str());
-    std::fflush(stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 int RunHeadless(vantrel::display::VirtualDisplay& display) {
     auto& model = display.Model();
-    PrintScreen(model);
-    while (!Stop) {
-        pollfd p{display.MasterFd(), POLLIN, 0};
+    bool out = PrintScreen(model);
+    while (!Stop && out) {
+        pollfd p{display.ReadyFd(), POLLIN, 0};
         const int r = poll(&p, 1, 250);
         bool changed = false;
         if (r > 0) {
-            const auto chunks = display.ReadAvailable();
-            changed = !chunks.empty();
-            // How the display read them, then the screen it shows.
-            for (const auto& chunk : chunks)
-                for (const auto& reading : chunk.readings) std::printf("> %s\n", vantrel::display::DescribeReading(reading).c_str());
+            // One bounded slice at a time, so a flood never holds off the end.
+            for (const auto& chunk : display.ReadAvailable()) {
+                changed = true;
+                for (const auto& reading : chunk.readings)
+                    std::printf("> %s\n", vantrel::display::DescribeReading(reading).c_str());
+                if (chunk.readingsLeftOut) std::printf("> ... %zu more readings left out\n", chunk.readingsLeftOut);
+            }
         }
         if (r == 0 && model.DemoRunning()) {
             model.Tick();
             changed = true;
         }
-        if (changed) PrintScreen(model);
+        if (changed) out = PrintScreen(model);
     }
     return 0;
+}
+
+// Whether the window can be shown: a display server, or a platform of the
+// toolkit's own (offscreen) chosen.
+bool HasDisplayServer(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "-platform")) return true;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 && std::strncmp(platform, "wayland", 7) != 0)
+        return true;
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+void OnSignal(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
 }
 
 constexpr const char* Usage =
@@ -82,10 +108,11 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        // Both modes end on SIGINT/SIGTERM through a flag, so the link is removed.
-        std::signal(SIGINT, [](int) { Stop = 1; });
-        std::signal(SIGTERM, [](int) { Stop = 1; });
-        vantrel::display::VirtualDisplay display(link);
+        // Both modes end on SIGINT, SIGTERM and SIGHUP through a flag, so the
+        // link is removed; a reader of standard output that goes away is no signal.
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) OnSignal(signal, [](int) { Stop = 1; });
+        OnSignal(SIGPIPE, SIG_IGN);
+        vantrel::display::VirtualDisplay display;
         auto& model = display.Model();
         if (!state.empty()) vantrel::display::LoadSetup(state, model);
         if (!emulation.empty() && !model.SetEmulation(emulation.c_str())) {
@@ -97,10 +124,20 @@ int main(int argc, char** argv) {
                 if (!vantrel::display::SaveSetup(state, setup))
                     std::fprintf(stderr, "vantrel-display: cannot save the set-up in %s: %s\n", state.c_str(), std::strerror(errno));
             });
+        // Everything that can fail comes before the link is made, so a failed
+        // start leaves nothing behind.
+        std::unique_ptr<QApplication> app;
+        if (!headless) {
+            if (!HasDisplayServer(argc, argv)) {
+                std::fprintf(stderr, "vantrel-display: no display server for the window (DISPLAY is not set); use --headless\n");
+                return 1;
+            }
+            app = std::make_unique<QApplication>(argc, argv);
+        }
+        if (!link.empty()) display.Publish(link);
         std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);
         if (headless) return RunHeadless(display);
-        QApplication app(argc, argv);
         vantrel::display::DisplayWindow window(display);
         window.show();
         QTimer stopCheck;
@@ -108,7 +145,7 @@ int main(int argc, char** argv) {
             if (Stop) QCoreApplication::quit();
         });
         stopCheck.start(100);
-        return app.exec();
+        return app->exec();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantrel-display: %s\n", e.what());
         return 1;
