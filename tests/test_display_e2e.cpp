@@ -3,6 +3,11 @@
 #include "PanelFixture.h"
 #include "tools/display/VirtualDisplay.h"
 
+#include <fcntl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace vantrel;
 using namespace vantrel::display;
 using namespace std::chrono_literals;
@@ -62,4 +67,28 @@ TEST_F(EndToEnd, ThePanelClosingThePortLeavesTheLineUp) {
     Click(1114);
     Click(1006);
     EXPECT_EQ(Screen().Line(0), "Customer Display!   ");
+}
+
+// Bytes already on the line when its speed changes are read at the speed they
+// were sent with, however late the display gets to them.
+TEST(VirtualDisplayLine, BytesBeforeASpeedChangeKeepTheirSpeed) {
+    VirtualDisplay display;
+    const int fd = open(display.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    tcgetattr(fd, &t);
+    for (int run = 0; run < 10; ++run) {
+        cfsetospeed(&t, B9600);
+        tcsetattr(fd, TCSANOW, &t);
+        display.Pump(5ms);
+        const std::string frame = "\x0CRUN " + std::to_string(run);
+        ASSERT_EQ(write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+        cfsetospeed(&t, B4800);
+        tcsetattr(fd, TCSANOW, &t);
+        std::this_thread::sleep_for(2ms);
+        display.Pump(5ms);
+        EXPECT_EQ(display.Model().Line(0), "RUN " + std::to_string(run) + std::string(15, ' ')) << run;
+        EXPECT_EQ(display.LineBaud(), 4800);
+    }
+    close(fd);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#include <vector>
 
 using namespace vantrel::display;
 
@@ -52,6 +53,17 @@ TEST(DisplayModel, EscAtInitialisesButKeepsTheStoredSpeedAndEmulation) {
     EXPECT_STREQ(m.CodePage(), "PC437");
     EXPECT_STREQ(m.Emulation(), "CD5220");
     EXPECT_EQ(m.OwnBaud(), 19200);
+    // ESC @ and ESC R change what is in use, never the stored set-up that the
+    // next configuration frame saves.
+    DisplayModel e;
+    vantrel::display::Setup saved{};
+    e.OnSetupChanged([&](const vantrel::display::Setup& s) { saved = s; });
+    Feed(e, Frame('S', '2') + Frame('F', '2') + Frame('C', '1') + "\x1BR\x08");
+    EXPECT_STREQ(e.International(), "Japan");
+    Feed(e, "\x1B@" + Frame('C', '0'));
+    EXPECT_STREQ(e.International(), "USA");
+    EXPECT_STREQ(saved.international, "Germany");
+    EXPECT_STREQ(saved.codePage, "PC850");
 }
 
 TEST(DisplayModel, EveryConfigurationFrameOfThePanel) {
@@ -135,6 +147,26 @@ TEST(DisplayModel, SpeedMismatchShowsGarbageAndSaysWhy) {
     Feed(m, "\x0CHELLO", 19200);
     EXPECT_FALSE(m.SpeedMismatch());
     EXPECT_EQ(m.Line(0), "HELLO               ");
+}
+
+TEST(DisplayModel, SpeedChangeCutsACommandShortAndAnUnknownSpeedIsNamed) {
+    DisplayModel m;
+    Feed(m, "\x02\x05", 9600);
+    Feed(m, "XY", 4800);
+    Feed(m, "\x0C" "A", 9600);
+    std::vector<std::string> said;
+    for (const Reading& r : m.TakeReadings()) said.push_back(DescribeReading(r));
+    EXPECT_EQ(said, (std::vector<std::string>{"[unread STX ENQ]", "FF  clear", "\"A\"  text"}));
+    Feed(m, "Z", UnknownBaud);
+    EXPECT_NE(m.Status().find("line at an unknown speed, display expects 9600"), std::string::npos) << m.Status();
+}
+
+TEST(DisplayModel, ReadingsPastTheLimitAreCounted) {
+    DisplayModel m;
+    Feed(m, std::string(4096, '\x0C'));
+    EXPECT_EQ(m.TakeReadings().size(), DisplayModel::ReadingLimit);
+    EXPECT_EQ(m.TakeReadingsLeftOut(), 4096 - DisplayModel::ReadingLimit);
+    EXPECT_EQ(m.TakeReadingsLeftOut(), 0u);
 }
 
 TEST(DisplayModel, AnyByteSoupKeepsTwoByTwenty) {

@@ -4,11 +4,16 @@
 #include "tools/display/VirtualDisplay.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
 
 using namespace vantrel::display;
 
@@ -45,6 +50,8 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         {"ESCPOS", "CAN clears the cursor's line", "TOP\x0A\x0D" "BOTTOM\x18", "TOP", "", 20},
         {"ESCPOS", "vertical scroll: a full lower row scrolls at the next character",
          "\x1F\x02" + std::string(40, 'a') + "Z", std::string(20, 'a'), "Z", 21},
+        {"ESCPOS", "vertical scroll: LF after a full lower row scrolls once",
+         "\x1F\x02" + std::string(20, 'a') + std::string(20, 'b') + "\x0A" "c", std::string(20, 'b'), "c", 21},
         {"ESCPOS", "horizontal scroll: the row shifts left", "\x1F\x03" "ABCDEFGHIJKLMNOPQRSTUV", "CDEFGHIJKLMNOPQRSTUV", "", 19},
         {"ESCPOS", "BS HT LF CR move the cursor", "AB\x08X\x09Y\x0AZ\x0DW", "AX Y", "W   Z", 21},
         // CD5220
@@ -74,6 +81,7 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         {"ICD2002", "shift mode on one row", "\x1B" "EU0" + std::string(21, 'q') + "!", std::string(18, 'q') + "q!", "", 19},
         // NCR
         {"NCR", "every byte but ESC is shown", "A\x0C" "B\x1B\x13\x15" "C", "A\u2640B", " C", 22},
+        {"NCR", "DEL shows as the code page's glyph", "A\x7F", "A\u2302", "", 2},
         // PD6000
         {"PD6000", "plain text, common controls", "GARBAGE\x0CHI\x0A\x08" "X", "HI", " X", 22},
         // Every emulation keeps the set-up commands; NUL is ignored between commands.
@@ -130,7 +138,6 @@ TEST(Emulations, StateFileKeepsTheSetUpAndSurvivesDamage) {
         m.OnSetupChanged([&](const vantrel::display::Setup& s) { ASSERT_TRUE(SaveSetup(path, s)); });
         Feed(m, "\x02\x05" "C4\x03\x02\x05S2\x03\x02\x05" "F2\x03\x02\x05" "B7\x03");  // the speed last
     }
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
     DisplayModel restored;
     LoadSetup(path, restored);
     EXPECT_STREQ(restored.Emulation(), "AEDEX");
@@ -152,6 +159,77 @@ TEST(Emulations, StateFileKeepsTheSetUpAndSurvivesDamage) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
     std::filesystem::remove(path);
+}
+
+// Files that are not a small regular file are refused at once: none blocks,
+// none is read whole.
+TEST(Emulations, StateFileThatIsNoSmallFileIsRefused) {
+    namespace fs = std::filesystem;
+    const std::string path = testing::TempDir() + "vantrel-state-kinds";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        const char* says;
+    } cases[] = {
+        {"named pipe", [&] { mkfifo(path.c_str(), 0644); }, "a named pipe, not a regular file"},
+        {"device", [&] { fs::create_symlink("/dev/zero", path); }, "a device, not a regular file"},
+        {"1 GB", [&] { fs::resize_file((std::ofstream(path), path), 1 << 30); }, "larger than 4 KiB"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(path);
+        c.make();
+        DisplayModel m;
+        testing::internal::CaptureStderr();
+        LoadSetup(path, m);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(c.says), std::string::npos) << c.name << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_STREQ(m.Emulation(), "DSP800");
+    }
+    fs::remove(path);
+}
+
+// Saving never follows a link planted at a temporary name, and two displays
+// saving one file at once never leave it empty or half written.
+TEST(Emulations, SavingIsSafeFromLinksAndFromASecondDisplay) {
+    namespace fs = std::filesystem;
+    const std::string path = testing::TempDir() + "vantrel-state-shared", victim = path + "-victim";
+    fs::remove(path);
+    std::ofstream(victim) << "keep";
+    fs::remove(path + ".tmp");
+    fs::create_symlink(victim, path + ".tmp");
+    const vantrel::display::Setup setups[] = {{"AEDEX", 9600, "USA", "PC437"}, {"CD5220", 19200, "Germany", "PC850"}};
+    ASSERT_TRUE(SaveSetup(path, setups[0]));
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+
+    std::atomic<bool> done{false};
+    std::atomic<int> failedSaves{0}, badReads{0};
+    std::vector<std::thread> savers;
+    for (const vantrel::display::Setup& setup : setups)
+        savers.emplace_back([&, setup] {
+            for (int i = 0; i < 300; ++i) failedSaves += !SaveSetup(path, setup);
+        });
+    std::thread reader([&] {
+        while (!done) {
+            DisplayModel m;
+            std::ifstream f(path);
+            std::string error;
+            badReads += !ParseSetup(std::string(std::istreambuf_iterator<char>(f), {}), m, error);
+        }
+    });
+    for (auto& t : savers) t.join();
+    done = true;
+    reader.join();
+    EXPECT_EQ(failedSaves, 0);
+    EXPECT_EQ(badReads, 0);
+    std::size_t leftovers = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path()))
+        leftovers += entry.path().string().rfind(path + ".", 0) == 0 && entry.path() != path + ".tmp";
+    EXPECT_EQ(leftovers, 0u) << "no temporary file is left";
+    fs::remove(path);
+    fs::remove(path + ".tmp");
+    fs::remove(victim);
 }
 
 }  // namespace
