@@ -156,10 +156,15 @@ TEST(CommandLine, SilentNameServerEndsTheOpenWithinItsBound) {
     listen(tcp, 4);
     const std::string resolv = testing::TempDir() + "vantrel-resolv.conf";
     std::ofstream(resolv) << "nameserver 127.0.0.77\noptions timeout:30 attempts:5\n";
-    const auto start = std::chrono::steady_clock::now();
-    const Result list = Vantrel("--list-ports", "XDG_CONFIG_HOME=/nonexistent VANTREL_COM1=rfc2217://till-3.shop.example:2001"
-                                                " unshare -m sh -c 'mount --bind " + resolv + " /etc/resolv.conf && exec \"$0\" \"$@\"'");
-    const auto took = std::chrono::steady_clock::now() - start;
+    // The same listing with a server that refuses at once gives the program's own time (a sanitizer's start-up).
+    auto timed = [&](const std::string& url, Result& out) {
+        const auto start = std::chrono::steady_clock::now();
+        out = Vantrel("--list-ports", "XDG_CONFIG_HOME=/nonexistent VANTREL_COM1=" + url +
+                                          " unshare -m sh -c 'mount --bind " + resolv + " /etc/resolv.conf && exec \"$0\" \"$@\"'");
+        return std::chrono::steady_clock::now() - start;
+    };
+    Result list, reference;
+    const auto took = timed("rfc2217://till-3.shop.example:2001", list) - timed("rfc2217://127.0.0.1:1", reference);
     close(udp);
     close(tcp);
     EXPECT_LT(took, std::chrono::milliseconds(3500));
