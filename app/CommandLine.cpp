@@ -53,12 +53,15 @@ std::string Column(const std::string& text, std::size_t width) {
 
 void ListPorts() {
     const PortAssignments ports = ResolvePorts();
-    std::printf("%-5s %-40s %-12s %-16s %s\n", "NAME", "DEVICE", "FROM", "STATE", "DESCRIPTION");
+    // One row's columns, the heading's too: name, device, source, state, then the description.
+    auto row = [](const std::string& name, const std::string& device, const std::string& from, const std::string& state) {
+        return Column(name, 6) + Column(device, 41) + Column(from, 13) + Column(state, 17);
+    };
+    std::puts((row("NAME", "DEVICE", "FROM", "STATE") + "DESCRIPTION").c_str());
     for (int i = 0; i < PortCount; ++i) {
         const PortAssignment& p = ports[i];
         const PortProbe probe = ProbePort(p.device);
-        std::string text = Column("COM" + std::to_string(i + 1), 6) + Column(p.device, 41) +
-                           Column(MapSourceName(p.source), 13) + Column(ShortFailure(probe.failure, p.device), 17);
+        std::string text = row("COM" + std::to_string(i + 1), p.device, MapSourceName(p.source), ShortFailure(probe.failure, p.device));
         // A network port that can't be opened says why, in the open's own words.
         if (IsNetworkPort(p.device) && probe.failure != OpenFailure::None) text += probe.detail;
         else if (p.record) text += DescribeRecord(*p.record);
