@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/display/DisplayModel.h"
+#include "display/DisplayModel.h"
 
 #include <gtest/gtest.h>
 #include <random>

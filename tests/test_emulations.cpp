@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Each emulation's command set, with cases from the makers' command tables.
-#include "tools/display/DisplayModel.h"
+#include "display/DisplayModel.h"
 #include "tools/display/VirtualDisplay.h"
 
 #include <algorithm>
@@ -57,7 +57,7 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         // CD5220
         {"CD5220", "ESC Q A / B write whole rows", "OLD TEXT\x1BQAHELLO\x0D\x1BQBWORLD\x0D", "HELLO", "WORLD"},
         {"CD5220", "ESC l x y, then ESC [ H home", "\x1Bl\x03\x02" "X\x1B[HY", "Y", "  X", 1},
-        {"CD5220", "0C ends string mode", "\x1BQAHALF\x0C" "AFTER", "AFTER", "", 5},
+        {"CD5220", "string mode takes no text; CLR ends it", "\x1BQAHALF\x0D" "lost\x0C" "AFTER", "AFTER", "", 5},
         {"CD5220", "a string longer than the row keeps 20", "\x1BQB" + std::string(25, 'L') + "\x0D", "", std::string(20, 'L')},
         // AEDEX
         {"AEDEX", "attention code, then 1 / 2", "!#1UPPER\x0D!#2LOWER\x0D", "UPPER", "LOWER"},
@@ -118,10 +118,10 @@ TEST(Emulations, ModesBrightnessAndCursorShowInTheStatus) {
 TEST(Emulations, TheMonitorSaysHowEachCommandWasRead) {
     DisplayModel m;
     m.SetEmulation("CD5220");
-    Feed(m, "\x1BQAHELLO\x0D" "AB\x1Bz\x02\x05" "C4\x03");
+    Feed(m, "\x1BQAHELLO\x0D\x0C" "AB\x1Bz\x02\x05" "C4\x03");
     std::vector<std::string> said;
     for (const Reading& r : m.TakeReadings()) said.push_back(DescribeReading(r));
-    const std::vector<std::string> expected{"ESC \"QAHELLO\" CR  upper line", "\"AB\"  text", "[unread ESC \"z\"]",
+    const std::vector<std::string> expected{"ESC \"QAHELLO\" CR  upper line", "FF  clear (string mode ends)", "\"AB\"  text", "[unread ESC \"z\"]",
                                             "STX ENQ \"C4\" ETX  set-up: emulation AEDEX"};
     EXPECT_EQ(said, expected);
     EXPECT_STREQ(m.Emulation(), "AEDEX");

@@ -2,7 +2,7 @@
 // Fuzz target: the virtual display's byte interpreter. The first byte picks
 // the line's speed and the emulation; the screen must stay 2 x 20 with the
 // cursor on it, and every reading must describe itself.
-#include "tools/display/DisplayModel.h"
+#include "display/DisplayModel.h"
 
 #include <cstdint>
 #include <cstdlib>

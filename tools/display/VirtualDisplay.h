@@ -10,7 +10,7 @@
 // thread, a bounded slice at a time.
 #pragma once
 
-#include "tools/display/DisplayModel.h"
+#include "display/DisplayModel.h"
 
 #include <chrono>
 #include <condition_variable>

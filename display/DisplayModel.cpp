@@ -1,0 +1,853 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "display/DisplayModel.h"
+#include "display/Commands.h"
+
+#include "commands/CommandFrames.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <cstring>
+#include <iconv.h>
+#include <map>
+#include <mutex>
+
+namespace vantrel::display {
+
+namespace {
+
+
+
+constexpr const char* DemoText = "  VANTREL CUSTOMER DISPLAY  *  2 x 20  *  DEMO  ";
+
+// The label of an option frame, found by its group letter and argument.
+const char* OptionLabel(char group, std::uint8_t argument) {
+    for (const OptionFrame& f : OptionFrameTable)
+        if (f.group == group && f.argument == argument) return f.label;
+    return nullptr;
+}
+
+// iconv names of the code pages that the display offers.
+const char* IconvName(const std::string& codePage) {
+    static const std::map<std::string, const char*> names{
+        {"PC437", "CP437"}, {"JIS", "SHIFT_JIS"},  {"PC850", "CP850"},   {"PC860", "CP860"},
+        {"PC863", "CP863"}, {"PC865", "CP865"},    {"PC737", "CP737"},   {"W1250", "CP1250"},
+        {"W1251", "CP1251"}, {"W1252", "CP1252"},  {"PC866", "CP866"},   {"PC852", "CP852"},
+        {"PC858", "CP858"}, {"PC775", "CP775"},    {"W1253", "CP1253"},  {"W1254", "CP1254"},
+        {"W1257", "CP1257"}, {"PC864", "CP864"},   {"Farsi", "CP1256"},  {"W1255", "CP1255"},
+    };
+    const auto it = names.find(codePage);
+    return it == names.end() ? "CP437" : it->second;
+}
+
+// The national characters at # $ @ [ \ ] ^ ` { | } ~ for each ESC R n set.
+constexpr std::uint8_t NationalPositions[12] = {0x23, 0x24, 0x40, 0x5B, 0x5C, 0x5D, 0x5E, 0x60, 0x7B, 0x7C, 0x7D, 0x7E};
+constexpr char32_t NationalSets[16][12] = {
+    {U'#', U'$', U'@', U'[', U'\\', U']', U'^', U'`', U'{', U'|', U'}', U'~'},      // USA
+    {U'#', U'$', U'à', U'°', U'ç', U'§', U'^', U'`', U'é', U'ù', U'è', U'¨'},       // France
+    {U'#', U'$', U'§', U'Ä', U'Ö', U'Ü', U'^', U'`', U'ä', U'ö', U'ü', U'ß'},       // Germany
+    {U'£', U'$', U'@', U'[', U'\\', U']', U'^', U'`', U'{', U'|', U'}', U'~'},      // United Kingdom
+    {U'#', U'$', U'@', U'Æ', U'Ø', U'Å', U'^', U'`', U'æ', U'ø', U'å', U'~'},       // Denmark I
+    {U'#', U'¤', U'É', U'Ä', U'Ö', U'Å', U'Ü', U'é', U'ä', U'ö', U'å', U'ü'},       // Sweden
+    {U'#', U'$', U'@', U'°', U'\\', U'é', U'^', U'ù', U'à', U'ò', U'è', U'ì'},      // Italy
+    {U'₧', U'$', U'@', U'¡', U'Ñ', U'¿', U'^', U'`', U'¨', U'ñ', U'}', U'~'},       // Spain I
+    {U'#', U'$', U'@', U'[', U'¥', U']', U'^', U'`', U'{', U'|', U'}', U'~'},       // Japan
+    {U'#', U'¤', U'É', U'Æ', U'Ø', U'Å', U'Ü', U'é', U'æ', U'ø', U'å', U'ü'},       // Norway
+    {U'#', U'$', U'É', U'Æ', U'Ø', U'Å', U'Ü', U'é', U'æ', U'ø', U'å', U'ü'},       // Denmark II
+    {U'#', U'$', U'á', U'¡', U'Ñ', U'¿', U'é', U'`', U'í', U'ñ', U'ó', U'ú'},       // Spain II
+    {U'#', U'$', U'á', U'¡', U'Ñ', U'¿', U'é', U'ü', U'í', U'ñ', U'ó', U'ú'},       // Latin America
+    {U'#', U'$', U'@', U'[', U'₩', U']', U'^', U'`', U'{', U'|', U'}', U'~'},       // Korea
+    {U'#', U'$', U'Ž', U'Š', U'Đ', U'Ć', U'Č', U'ž', U'š', U'đ', U'ć', U'č'},       // Slovenia/Croatia
+    {U'#', U'¥', U'@', U'[', U'\\', U']', U'^', U'`', U'{', U'|', U'}', U'~'},      // China
+};
+
+// The glyphs of PC437 at the control positions, for bytes shown as characters.
+constexpr char32_t ControlGlyphs[32] = {
+    U' ', U'☺', U'☻', U'♥', U'♦', U'♣', U'♠', U'•', U'◘', U'○', U'◙', U'♂', U'♀', U'♪', U'♫', U'☼',
+    U'►', U'◄', U'↕', U'‼', U'¶', U'§', U'▬', U'↨', U'↑', U'↓', U'→', U'←', U'∟', U'↔', U'▲', U'▼'};
+
+// A character that a display shows for a byte it received at the wrong speed.
+std::uint8_t GarbageFor(std::uint8_t b, int lineBaud, int ownBaud) {
+    const unsigned mix = (b * 151u) ^ static_cast<unsigned>(lineBaud / 100) ^ static_cast<unsigned>(ownBaud / 300);
+    return static_cast<std::uint8_t>(0xB0 + mix % 0x30);  // block and line-drawing glyphs of PC437
+}
+
+}  // namespace
+
+std::string Utf8(char32_t c) {
+    std::string s;
+    if (c < 0x80) {
+        s += static_cast<char>(c);
+    } else if (c < 0x800) {
+        s += static_cast<char>(0xC0 | (c >> 6));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += static_cast<char>(0xE0 | (c >> 12));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        s += static_cast<char>(0xF0 | (c >> 18));
+        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return s;
+}
+
+char32_t CodePageGlyph(const char* codePage, std::uint8_t byte) {
+    if (byte < 0x80) return byte;
+    // Each page's upper half is decoded once and kept.
+    static std::mutex mutex;
+    static std::map<std::string, std::array<char32_t, 128>> pages;
+    std::lock_guard lock(mutex);
+    auto [it, fresh] = pages.try_emplace(codePage);
+    if (fresh) {
+        iconv_t cd = iconv_open("UTF-32LE", IconvName(codePage));
+        for (int i = 0; i < 128; ++i) {
+            char in = static_cast<char>(0x80 + i);
+            char32_t out = 0xFFFD;
+            char* inp = &in;
+            char* outp = reinterpret_cast<char*>(&out);
+            std::size_t inLeft = 1, outLeft = sizeof out;
+            if (cd == reinterpret_cast<iconv_t>(-1) || iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1))
+                out = 0xFFFD;
+            it->second[i] = out;
+            if (cd != reinterpret_cast<iconv_t>(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+    return it->second[byte - 0x80];
+}
+
+char32_t InternationalGlyph(int set, std::uint8_t byte) {
+    if (set < 0 || set > 15) set = 0;
+    for (int i = 0; i < 12; ++i)
+        if (NationalPositions[i] == byte) return NationalSets[set][i];
+    return byte;
+}
+// ---- Set-up ----
+
+DisplayModel::DisplayModel() {
+    Initialise();
+    base_ = active_ = &CommandSetOf(emulation_);
+    ResetAttention();
+}
+
+void DisplayModel::ResetAttention() {
+    const std::string_view code = base_->attention;
+    attention_ = code.size() == 2 ? std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(code[0]), static_cast<std::uint8_t>(code[1])}
+                                  : std::array<std::uint8_t, 2>{};
+}
+
+void DisplayModel::Initialise() {
+    // Power-on defaults. The emulation and the display's own speed are its
+    // stored configuration and survive an initialise.
+    if (!emulation_) emulation_ = OptionLabel('C', '0');
+    if (!storedInternational_) storedInternational_ = OptionLabel('S', '0');
+    if (!storedCodePage_) storedCodePage_ = OptionLabel('F', '0');
+    international_ = OptionLabel('S', '0');
+    internationalSet_ = 0;
+    codePage_ = OptionLabel('F', '0');
+    demo_ = false;
+    ResetModes();
+    ClearScreen();
+    characterBlink_ = reverse_ = false;
+    screenOn_ = true;
+    screenBlinkMs_ = 0;
+    rowBlink_.fill(false);
+    window_ = {};
+    userDefined_.reset();
+    userSelected_ = false;
+    printerOnly_ = false;
+    selfTestMs_ = 0;
+    macro_.running = false;
+    counter_ = {false, false, clockMs_, 0};
+    if (base_) {
+        active_ = base_;
+        ResetAttention();
+    }
+}
+
+void DisplayModel::ResetModes() {
+    modes_.fill(Mode::Overwrite);
+    brightness_ = 100;
+    cursorVisible_ = false;
+    pending_ = false;
+}
+
+Setup DisplayModel::StoredSetup() const {
+    return {emulation_, ownBaud_, storedInternational_, storedCodePage_, UserCharactersText(keptPatterns_, keptDefined_)};
+}
+
+bool DisplayModel::Restore(const Setup& setup) {
+    const OptionFrame *c = nullptr, *s = nullptr, *f = nullptr;
+    bool baudKnown = false;
+    for (const OptionFrame& o : OptionFrameTable) {
+        if (o.group == 'C' && setup.emulation && !std::strcmp(o.label, setup.emulation)) c = &o;
+        if (o.group == 'S' && setup.international && !std::strcmp(o.label, setup.international)) s = &o;
+        if (o.group == 'F' && setup.codePage && !std::strcmp(o.label, setup.codePage)) f = &o;
+        if (o.group == 'B' && std::atoi(o.label) == setup.ownBaud) baudKnown = true;
+    }
+    std::array<Pattern, 256> patterns{};
+    std::bitset<256> defined;
+    if (!c || !s || !f || !baudKnown || !ParseUserCharacters(setup.userCharacters, patterns, defined)) return false;
+    SwitchEmulation(c->label);
+    ownBaud_ = setup.ownBaud;
+    storedInternational_ = international_ = s->label;
+    internationalSet_ = s->argument - '0';
+    storedCodePage_ = codePage_ = f->label;
+    keptPatterns_ = patterns;
+    keptDefined_ = defined;
+    return true;
+}
+
+bool DisplayModel::SetEmulation(const char* label) {
+    Setup setup = StoredSetup();
+    setup.emulation = label;
+    return Restore(setup);
+}
+
+void DisplayModel::SwitchEmulation(const char* label) {
+    emulation_ = label;
+    base_ = active_ = &CommandSetOf(label);
+    printerOnly_ = false;
+    ResetAttention();
+}
+
+void DisplayModel::OnSetupChanged(std::function<void(const Setup&)> listener) { setupListener_ = std::move(listener); }
+
+void DisplayModel::Changed() {
+    if (setupListener_) setupListener_(StoredSetup());
+}
+
+bool DisplayModel::Configure(char group, std::uint8_t argument) {
+    const char* label = OptionLabel(group, argument);
+    if (!label) return false;  // an argument the display doesn't know: ignored
+    switch (group) {
+    case 'C': SwitchEmulation(label); break;
+    case 'B': ownBaud_ = std::atoi(label); break;
+    case 'S':
+        storedInternational_ = international_ = label;
+        internationalSet_ = argument - '0';
+        break;
+    case 'F': storedCodePage_ = codePage_ = label; break;
+    }
+    Changed();
+    return true;
+}
+
+void DisplayModel::SetInternationalSet(int set) {
+    internationalSet_ = set;
+    international_ = OptionLabel('S', static_cast<std::uint8_t>('0' + set));
+}
+
+void DisplayModel::SetCodePage(const char* label) {
+    for (const OptionFrame& o : OptionFrameTable)
+        if (o.group == 'F' && !std::strcmp(o.label, label)) codePage_ = o.label;
+}
+
+std::vector<Reading> DisplayModel::TakeReadings() { return std::exchange(readings_, {}); }
+
+std::size_t DisplayModel::TakeReadingsLeftOut() { return std::exchange(readingsLeftOut_, 0); }
+
+// ---- Readings ----
+
+void DisplayModel::Add(std::string_view meaning, bool merges) {
+    if (merges && !readings_.empty() && readings_.back().meaning == meaning) {
+        if (readings_.back().bytes.size() < 256) readings_.back().bytes += token_;
+    } else if (readings_.size() < ReadingLimit) {
+        readings_.push_back({token_, std::string(meaning)});
+    } else {
+        // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
+        ++readingsLeftOut_;
+    }
+    token_.clear();
+}
+
+void DisplayModel::Unread() { Add("", true); }
+
+// ---- Screen ----
+
+void DisplayModel::ClearScreen() {
+    for (auto& row : cells_) row.fill(' ');
+    for (auto& row : attributes_) row.fill(0);
+    MoveTo(0, 0);
+    counter_.shown = false;
+    marquee_.on = false;
+}
+
+void DisplayModel::ClearRow(int row) {
+    cells_[row].fill(' ');
+    attributes_[row].fill(0);
+    MoveTo(row, 0);
+}
+
+void DisplayModel::ClearPositions(int from, int to) {
+    for (int p = from; p <= to; ++p) {
+        cells_[p / Columns][p % Columns] = ' ';
+        attributes_[p / Columns][p % Columns] = 0;
+    }
+    MoveToPosition(from);
+}
+
+void DisplayModel::WriteRow(int row, std::span<const std::uint8_t> text) {
+    ClearRow(row);
+    const std::size_t n = std::min<std::size_t>(text.size(), Columns);
+    std::copy_n(text.begin(), n, cells_[row].begin());
+    MoveTo(row, static_cast<int>(std::min<std::size_t>(n, Columns - 1)));
+}
+
+void DisplayModel::MoveTo(int row, int column) {
+    row_ = row;
+    column_ = column;
+    pending_ = false;
+    if (row == Rows - 1) counter_.shown = false;  // the counter gives way to the cursor
+}
+
+void DisplayModel::ScrollUp() {
+    cells_[0] = cells_[1];
+    attributes_[0] = attributes_[1];
+    cells_[1].fill(' ');
+    attributes_[1].fill(0);
+    counter_.shown = false;
+}
+
+// The columns of the cursor's row that text runs through: a scroll window, or all.
+int DisplayModel::SpanFirst() const {
+    return window_.on && window_.row == row_ && modes_[row_] == Mode::HorizontalScroll ? window_.first : 0;
+}
+
+int DisplayModel::SpanLast() const {
+    return window_.on && window_.row == row_ && modes_[row_] == Mode::HorizontalScroll ? window_.last : Columns - 1;
+}
+
+void DisplayModel::SetScrollWindow(bool on, int row, int first, int last) {
+    window_ = {on, row, first, last};
+    if (on) MoveTo(row, first);
+}
+
+void DisplayModel::Advance() {
+    if (column_ < SpanLast()) {
+        ++column_;
+        return;
+    }
+    switch (modes_[row_]) {
+    case Mode::Overwrite: MoveTo((row_ + 1) % Rows, 0); break;  // the end of line 2 goes back home
+    case Mode::VerticalScroll:
+        if (row_ == 0) MoveTo(1, 0);
+        else pending_ = true;  // scrolls when the next character comes
+        break;
+    case Mode::HorizontalScroll: pending_ = true; break;
+    }
+}
+
+void DisplayModel::Show(std::uint8_t b) {
+    if (pending_) {
+        pending_ = false;
+        if (modes_[row_] == Mode::VerticalScroll && row_ == Rows - 1) {
+            ScrollUp();
+            column_ = 0;
+        } else {  // horizontal scroll: the row (or its window) moves left by one
+            const int first = SpanFirst(), last = SpanLast();
+            std::copy(cells_[row_].begin() + first + 1, cells_[row_].begin() + last + 1, cells_[row_].begin() + first);
+            std::copy(attributes_[row_].begin() + first + 1, attributes_[row_].begin() + last + 1,
+                      attributes_[row_].begin() + first);
+            column_ = last;
+        }
+    }
+    if (row_ == Rows - 1) counter_.shown = false;
+    cells_[row_][column_] = b;
+    attributes_[row_][column_] = static_cast<std::uint8_t>((reverse_ ? Reverse : 0) | (characterBlink_ ? Blink : 0));
+    Advance();
+}
+
+void DisplayModel::Backspace() {
+    if (column_ > 0) MoveTo(row_, column_ - 1);
+    else if (row_ > 0) MoveTo(row_ - 1, Columns - 1);
+}
+
+void DisplayModel::Tab() {
+    pending_ = false;
+    Advance();
+}
+
+void DisplayModel::LineFeed() {
+    if (row_ == Rows - 1 && modes_[row_] == Mode::VerticalScroll) {
+        ScrollUp();
+        // A full row already stood at the start of the next one: the feed is that scroll.
+        if (pending_) MoveTo(row_, 0);
+    } else {
+        MoveTo((row_ + 1) % Rows, column_);
+    }
+}
+
+void DisplayModel::CursorUp() { MoveTo((row_ + Rows - 1) % Rows, column_); }
+
+void DisplayModel::CarriageReturn() { MoveTo(row_, 0); }
+
+void DisplayModel::SetMode(Mode mode) {
+    modes_.fill(mode);
+    pending_ = false;
+}
+
+void DisplayModel::SetRowMode(int row, Mode mode) {
+    modes_[row] = mode;
+    pending_ = false;
+}
+
+// ---- What runs with time ----
+
+void DisplayModel::StartCounter(int seconds, bool showSeconds) {
+    counter_ = {true, showSeconds, clockMs_, seconds};
+}
+
+void DisplayModel::ShowCounter(bool showSeconds) {
+    counter_.shown = true;
+    counter_.seconds = showSeconds;
+}
+
+int DisplayModel::CounterSeconds() const {
+    return static_cast<int>((counter_.startSeconds + (clockMs_ - counter_.startMs) / 1000) % 86400);
+}
+
+void DisplayModel::StartMarquee(int row, std::span<const std::uint8_t> text, bool once, bool endsOnInput) {
+    marquee_ = {true, once, endsOnInput, true, row, 0, std::string(text.begin(), text.end())};
+    StepMarquee();
+}
+
+void DisplayModel::RotateRow(int row) {
+    marquee_ = {true, false, false, false, row, 0, std::string(cells_[row].begin(), cells_[row].end())};
+}
+
+void DisplayModel::StopMarquee() { marquee_.on = false; }
+
+// Draws the marquee's row at its step: with a blank run of a row's length
+// before the text, so that it enters from the right.
+void DisplayModel::StepMarquee() {
+    const std::string& t = marquee_.text;
+    const std::size_t lead = marquee_.pad ? Columns : 0, length = lead + t.size();
+    if (length == 0 || (marquee_.once && static_cast<std::size_t>(marquee_.step) >= length)) {
+        marquee_.on = false;
+        cells_[marquee_.row].fill(' ');
+        return;
+    }
+    for (int c = 0; c < Columns; ++c) {
+        std::size_t at = static_cast<std::size_t>(marquee_.step) + static_cast<std::size_t>(c);
+        if (!marquee_.once) at %= length;
+        cells_[marquee_.row][c] = at >= lead && at < length ? static_cast<std::uint8_t>(t[at - lead]) : ' ';
+        attributes_[marquee_.row][c] = 0;
+    }
+}
+
+void DisplayModel::StartSelfTest() { selfTestMs_ = SelfTestMs; }
+
+void DisplayModel::StartDemo() {
+    demo_ = true;
+    demoStep_ = 0;
+}
+
+void DisplayModel::StopDemo() { demo_ = false; }
+
+void DisplayModel::KeepScreenAsDemoMessage() {
+    demoMessage_.clear();
+    for (const auto& row : cells_) demoMessage_.append(row.begin(), row.end());
+}
+
+void DisplayModel::SetDemoMessage(std::span<const std::uint8_t> twoRows) { demoMessage_.assign(twoRows.begin(), twoRows.end()); }
+
+bool DisplayModel::Elapse(int ms) {
+    if (ms <= 0) return false;
+    const long long before = clockMs_;
+    clockMs_ += ms;
+    bool changed = false;
+    // Blinking: a change of phase shows.
+    bool blinks = screenBlinkMs_ > 0 || rowBlink_[0] || rowBlink_[1];
+    for (const auto& row : attributes_)
+        for (std::uint8_t a : row) blinks = blinks || (a & Blink);
+    if (blinks) {
+        const int screen = screenBlinkMs_ > 0 ? screenBlinkMs_ : 1;
+        changed = before / screen != clockMs_ / screen || before / CellBlinkMs != clockMs_ / CellBlinkMs;
+    }
+    if (counter_.shown && before / 1000 != clockMs_ / 1000) changed = true;
+    if (selfTestMs_ > 0) {
+        selfTestMs_ = std::max(0, selfTestMs_ - ms);
+        changed = true;
+    }
+    // The steps of the demonstration and of a scrolling message: counted, not looped.
+    stepMs_ += ms;
+    const long long steps = std::min<long long>(stepMs_ / StepMs, 1 << 20);
+    stepMs_ %= StepMs;
+    if (steps > 0) {
+        if (demo_) {
+            demoStep_ = static_cast<int>((demoStep_ + steps) % (1 << 20));
+            changed = true;
+        }
+        if (marquee_.on) {
+            const std::size_t length = (marquee_.pad ? Columns : 0) + marquee_.text.size() + 1;
+            marquee_.step = static_cast<int>((marquee_.step + steps) % static_cast<long long>(marquee_.once ? 1 << 20 : length));
+            StepMarquee();
+            changed = true;
+        }
+    }
+    if (macro_.running) changed = StepMacro(ms) || changed;
+    return changed;
+}
+
+// ---- Macros ----
+
+bool DisplayModel::DefineMacro(std::span<const std::uint8_t> bytes) {
+    macro_.running = false;
+    macro_.defined = !bytes.empty() && bytes.size() <= MacroLimit;
+    macro_.bytes.assign(bytes.begin(), macro_.defined ? bytes.end() : bytes.begin());
+    return macro_.defined;
+}
+
+bool DisplayModel::RunMacro(int characterMs, int holdMs) {
+    if (!macro_.defined) return false;
+    macro_.running = true;
+    macro_.holding = false;
+    macro_.at = 0;
+    macro_.characterMs = characterMs;
+    macro_.holdMs = holdMs;
+    macro_.waitMs = 0;
+    return true;
+}
+
+// Plays the macro's bytes through the reader: each shown character waits its
+// interval; at the end the screen is held, then cleared, and it starts over.
+bool DisplayModel::StepMacro(int ms) {
+    macro_.waitMs -= ms;
+    bool changed = false;
+    for (std::size_t guard = 0; macro_.running && macro_.waitMs <= 0 && guard < 2 * MacroLimit; ++guard) {
+        changed = true;
+        if (macro_.holding) {
+            ClearScreen();
+            macro_.holding = false;
+            macro_.at = 0;
+            continue;
+        }
+        if (macro_.at >= macro_.bytes.size()) {
+            macro_.holding = true;
+            macro_.waitMs += std::max(macro_.holdMs, StepMs);  // at least a step: a held screen is seen
+            continue;
+        }
+        const std::size_t shownBefore = shown_;
+        Byte(static_cast<std::uint8_t>(macro_.bytes[macro_.at++]));
+        if (shown_ != shownBefore) macro_.waitMs += macro_.characterMs;
+    }
+    return changed;
+}
+
+// ---- User-defined characters ----
+
+void DisplayModel::DefineUserCharacter(std::uint8_t code, std::span<const std::uint8_t> columns) {
+    Pattern p{};
+    std::copy_n(columns.begin(), std::min<std::size_t>(columns.size(), p.size()), p.begin());
+    patterns_[code] = p;
+    userDefined_.set(code);
+}
+
+void DisplayModel::KeepUserCharacters() {
+    keptPatterns_ = patterns_;
+    keptDefined_ = userDefined_;
+    Changed();
+}
+
+void DisplayModel::RestoreUserCharacters() {
+    patterns_ = keptPatterns_;
+    userDefined_ = keptDefined_;
+}
+
+std::string UserCharactersText(const std::array<Pattern, 256>& patterns, const std::bitset<256>& defined) {
+    std::string s;
+    for (int code = 0; code < 256; ++code) {
+        if (!defined[code]) continue;
+        char item[16];
+        const Pattern& p = patterns[code];
+        std::snprintf(item, sizeof item, "%s%02X=%02X%02X%02X%02X%02X", s.empty() ? "" : " ", code, p[0], p[1], p[2], p[3], p[4]);
+        s += item;
+    }
+    return s;
+}
+
+bool ParseUserCharacters(const std::string& text, std::array<Pattern, 256>& patterns, std::bitset<256>& defined) {
+    auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1; };
+    std::size_t at = 0;
+    while (at < text.size()) {
+        // "CC=P1P2P3P4P5", one space between
+        if (text.size() - at < 13 || text[at + 2] != '=') return false;
+        int values[6];
+        for (int i = 0; i < 6; ++i) {
+            const std::size_t p = at + (i == 0 ? 0 : 1 + 2 * i);
+            const int high = hex(text[p]), low = hex(text[p + 1]);
+            if (high < 0 || low < 0) return false;
+            values[i] = high * 16 + low;
+        }
+        for (int i = 0; i < 5; ++i) patterns[values[0]][i] = static_cast<std::uint8_t>(values[i + 1]);
+        defined.set(static_cast<std::size_t>(values[0]));
+        at += 13;
+        if (at < text.size() && text[at++] != ' ') return false;
+    }
+    return true;
+}
+
+void DisplayModel::SetPrinterOnly(bool on) {
+    printerOnly_ = on;
+    active_ = on ? &PrinterCommands() : base_;
+}
+
+// ---- Bytes ----
+
+void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
+    lineBaud_ = lineBaud;
+    if (n > 0 && macro_.running) {  // the host speaks: the macro ends
+        macro_.running = false;
+        ClearScreen();
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (SpeedMismatch()) {
+            CutShort();
+            cells_[row_][column_] = GarbageFor(data[i], lineBaud, ownBaud_);
+            attributes_[row_][column_] = Garbage;
+            Advance();
+            pending_ = false;
+        } else {
+            Byte(data[i]);
+        }
+    }
+}
+
+// A command cut short by a change of speed is read as it stands, not carried
+// into the next reading.
+void DisplayModel::CutShort() {
+    if (!token_.empty()) Unread();
+    prefix_.clear();
+    command_ = nullptr;
+    arguments_.clear();
+    argumentCount_ = 0;
+}
+
+void DisplayModel::Byte(std::uint8_t b) {
+    // A command that never ends must not grow without bound in the monitor.
+    if (token_.size() < 256) token_ += static_cast<char>(b);
+    if (command_) return ArgumentByte(b);
+    if (prefix_.empty()) {
+        if (b == 0x00) {  // NUL between commands is ignored
+            token_.clear();
+            return;
+        }
+        if (marquee_.on && marquee_.endsOnInput) {
+            // A message that scrolls until the next command: the row is cleared, the cursor home.
+            marquee_.on = false;
+            cells_[marquee_.row].fill(' ');
+            MoveTo(0, 0);
+        }
+    }
+    prefix_ += static_cast<char>(b);
+    StartByte();
+}
+
+namespace {
+
+enum class Fit { No, Part, Whole };
+
+// How the start bytes read so far fit a command's start.
+Fit Fits(const Command& c, std::string_view prefix, const std::array<std::uint8_t, 2>& attention) {
+    const std::size_t lead = c.attention ? attention.size() : 0, length = lead + c.start.size();
+    if (prefix.size() > length) return Fit::No;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        const auto got = static_cast<std::uint8_t>(prefix[i]);
+        const auto want = i < lead ? attention[i] : static_cast<std::uint8_t>(c.start[i - lead]);
+        if (i + 1 == length && c.through ? got < want || got > c.through : got != want) return Fit::No;
+    }
+    return prefix.size() == length ? Fit::Whole : Fit::Part;
+}
+
+}  // namespace
+
+void DisplayModel::StartByte() {
+    bool part = false;
+    for (const CommandSet* set : {active_->shared ? &SharedCommands() : nullptr, active_}) {
+        if (!set) continue;
+        for (const Command& c : set->commands) {
+            const Fit fit = Fits(c, prefix_, attention_);
+            if (fit == Fit::Whole) {
+                prefix_.clear();
+                command_ = &c;
+                arguments_.clear();
+                argumentCount_ = 0;
+                if (c.end == End::Count && c.count == 0) Execute();
+                else if (c.end == End::Rule && c.rule(Arguments{})) Execute();
+                return;
+            }
+            part = part || fit == Fit::Part;
+        }
+    }
+    if (!part) Mismatch();
+}
+
+// A byte that starts a command of the emulation's own with more bytes to come
+// (ESC, US, EOT): what follows it belongs to it, even when the table knows
+// no such command.
+bool DisplayModel::Introducer(std::uint8_t b) const {
+    if (active_->text == Text::Printer || active_->text == Text::Ignored) return false;
+    for (const Command& c : active_->commands)
+        if (!c.attention && c.start.size() >= 2 && static_cast<std::uint8_t>(c.start[0]) == b) return true;
+    return false;
+}
+
+void DisplayModel::Mismatch() {
+    const std::string bytes = std::exchange(prefix_, {});
+    const auto first = static_cast<std::uint8_t>(bytes[0]);
+    if (bytes.size() == 1) return Single(first);
+    if (Introducer(first)) return Unread();  // one unknown command of these bytes
+    // Not a command after all: the first byte on its own, the rest read again.
+    token_.assign(1, bytes[0]);
+    Single(first);
+    for (std::size_t i = 1; i < bytes.size(); ++i) Byte(static_cast<std::uint8_t>(bytes[i]));
+}
+
+void DisplayModel::Single(std::uint8_t b) {
+    switch (active_->text) {
+    case Text::Printable:
+        if (b < 0x20 || b == 0x7F) return Unread();
+        [[fallthrough]];
+    case Text::Every:
+        Show(b);
+        ++shown_;
+        return Add("text", true);
+    case Text::None: return Unread();
+    case Text::Printer: return Add("to printer", true);
+    case Text::Ignored: return Add("ignored in string mode", true);
+    }
+}
+
+void DisplayModel::ArgumentByte(std::uint8_t b) {
+    ++argumentCount_;
+    const bool terminator = command_->end == End::Terminator && b == command_->count;
+    if (!terminator && arguments_.size() < ArgumentLimit) arguments_ += static_cast<char>(b);
+    const bool complete = terminator || (command_->end == End::Count && argumentCount_ == command_->count) ||
+                          (command_->end == End::Rule && command_->rule(Args()));
+    if (complete) Execute();
+}
+
+Arguments DisplayModel::Args() const {
+    return {reinterpret_cast<const std::uint8_t*>(arguments_.data()), arguments_.size()};
+}
+
+void DisplayModel::Execute() {
+    const Command& c = *std::exchange(command_, nullptr);
+    const std::string detail = c.action ? c.action(*this, Args()) : std::string();
+    arguments_.clear();
+    argumentCount_ = 0;
+    Add(detail.empty() ? std::string(c.words) : std::string(c.words) + " " + detail);
+}
+
+// ---- What is shown ----
+
+namespace {
+
+// The self-test pattern: a heading, then every character running by.
+constexpr const char* SelfTestHeading = "  VANTREL SELF TEST ";
+
+}  // namespace
+
+char32_t DisplayModel::Glyph(int row, int column) const {
+    if (selfTestMs_ > 0) {
+        if (row == 0) return static_cast<char32_t>(SelfTestHeading[column]);
+        return static_cast<char32_t>(0x21 + (clockMs_ / StepMs + column) % 94);
+    }
+    if (demo_) {
+        if (demoMessage_.size() == 2 * Columns) {
+            const std::size_t at = row * Columns + (static_cast<std::size_t>(demoStep_) + static_cast<std::size_t>(column)) % Columns;
+            return CellGlyph(static_cast<std::uint8_t>(demoMessage_[at]), 0);
+        }
+        const std::size_t len = std::strlen(DemoText);
+        const std::size_t at = (static_cast<std::size_t>(demoStep_) + static_cast<std::size_t>(column) + (row == 1 ? len / 2 : 0)) % len;
+        return static_cast<char32_t>(DemoText[at]);
+    }
+    if (row == Rows - 1 && counter_.shown) {
+        const int s = CounterSeconds();
+        char text[16];
+        std::snprintf(text, sizeof text, counter_.seconds ? "%02d:%02d:%02d" : "%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+        const int from = Columns - static_cast<int>(std::strlen(text));
+        if (column >= from) return static_cast<char32_t>(text[column - from]);
+    }
+    if (UserPattern(row, column)) return UserCharacterMark;
+    return CellGlyph(cells_[row][column], attributes_[row][column]);
+}
+
+char32_t DisplayModel::CellGlyph(std::uint8_t b, std::uint8_t attributes) const {
+    if (attributes & Garbage) return CodePageGlyph("PC437", b);
+    if (b < 0x20) return ControlGlyphs[b];  // shown by an emulation that shows every byte
+    if (b == 0x7F) return U'⌂';             // the code pages' own glyph at DEL, as PC437 draws it
+    return b < 0x80 ? InternationalGlyph(internationalSet_, b) : CodePageGlyph(codePage_, b);
+}
+
+const Pattern* DisplayModel::UserPattern(int row, int column) const {
+    if (selfTestMs_ > 0 || demo_ || !userSelected_ || (attributes_[row][column] & Garbage)) return nullptr;
+    const std::uint8_t b = cells_[row][column];
+    return userDefined_[b] ? &patterns_[b] : nullptr;
+}
+
+bool DisplayModel::Lit(int row, int column) const {
+    if (!screenOn_) return false;
+    if (screenBlinkMs_ > 0 && (clockMs_ / screenBlinkMs_) % 2) return false;
+    const bool blinks = rowBlink_[row] || (attributes_[row][column] & Blink);
+    return !(blinks && (clockMs_ / CellBlinkMs) % 2);
+}
+
+bool DisplayModel::Reversed(int row, int column) const {
+    return selfTestMs_ <= 0 && !demo_ && (attributes_[row][column] & Reverse);
+}
+
+std::string DisplayModel::Line(int row) const {
+    std::string s;
+    for (int c = 0; c < Columns; ++c) s += Utf8(Glyph(row, c));
+    return s;
+}
+
+std::string DisplayModel::Status() const {
+    std::string s = std::string(emulation_) + "  " + std::to_string(ownBaud_) + " bit/s  " + international_ + "  " +
+                    codePage_ + "  demo " + (demo_ ? "on" : "off");
+    if (brightness_ != 100) s += "  brightness " + std::to_string(brightness_) + "%";
+    if (cursorVisible_) s += "  cursor on";
+    if (!screenOn_) s += "  display off";
+    if (screenBlinkMs_ > 0) s += "  blink " + std::to_string(screenBlinkMs_) + " ms";
+    if (printerOnly_) s += "  printer selected";
+    if (macro_.running) s += "  macro running";
+    if (SpeedMismatch())
+        s += "  |  line at " + (lineBaud_ == UnknownBaud ? std::string("an unknown speed") : std::to_string(lineBaud_) + " bit/s") +
+             ", display expects " + std::to_string(ownBaud_);
+    return s;
+}
+
+}  // namespace vantrel::display
+
+namespace vantrel::display {
+
+std::string DescribeReading(const Reading& reading) {
+    static constexpr const char* Names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+                                              "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+                                              "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+    // Printable runs in quotes, control bytes by name, the rest in hex.
+    std::string out, run;
+    auto token = [&out](const std::string& t) { out += (out.empty() ? "" : " ") + t; };
+    for (const char c : reading.bytes) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (b >= 0x20 && b < 0x7F) {
+            run += c;
+            continue;
+        }
+        if (!run.empty()) token('"' + std::exchange(run, {}) + '"');
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        token(b < 0x20 ? Names[b] : hex);
+    }
+    if (!run.empty()) token('"' + run + '"');
+    if (reading.meaning.empty()) return "[unread " + out + "]";
+    return out + "  " + reading.meaning;
+}
+
+}  // namespace vantrel::display
