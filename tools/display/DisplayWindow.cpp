@@ -2,6 +2,7 @@
 #include "tools/display/DisplayWindow.h"
 
 #include <QFontDatabase>
+#include <algorithm>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -43,14 +44,32 @@ void ScreenView::paintEvent(QPaintEvent*) {
         for (int c = 0; c < Columns; ++c) {
             const QRect cell(Margin + c * (CellWidth + Gap), Margin + r * (CellHeight + Gap), CellWidth, CellHeight);
             p.fillRect(cell, QColor(0x18, 0x26, 0x24));  // an unlit cell glows faintly
+            if (!model_.Lit(r, c)) continue;             // blinked off, or the display is off
+            // A reversed cell: lit, with its character dark on it.
+            const bool reversed = model_.Reversed(r, c);
+            if (reversed) p.fillRect(cell, lit);
+            const QColor ink = reversed ? QColor(0x10, 0x14, 0x16) : lit;
             if (model_.CursorVisible() && r == model_.CursorRow() && c == model_.CursorColumn())
-                p.fillRect(cell.left(), cell.bottom() - 3, cell.width(), 3, lit);
+                p.fillRect(cell.left(), cell.bottom() - 3, cell.width(), 3, ink);
+            if (const Pattern* pattern = model_.UserPattern(r, c)) {
+                DrawPattern(p, cell, *pattern, ink);
+                continue;
+            }
             const char32_t g = model_.Glyph(r, c);
             if (g == U' ') continue;
-            p.setPen(lit);
+            p.setPen(ink);
             p.drawText(cell, Qt::AlignCenter, QString::fromUcs4(&g, 1));
         }
     }
+}
+
+// A user-defined character from its five columns of seven dots (bit 0 on top).
+void ScreenView::DrawPattern(QPainter& p, const QRect& cell, const Pattern& pattern, const QColor& ink) {
+    const int dot = std::min(cell.width() / 6, cell.height() / 9);
+    const int left = cell.left() + (cell.width() - 5 * dot) / 2, top = cell.top() + (cell.height() - 7 * dot) / 2;
+    for (int x = 0; x < 5; ++x)
+        for (int y = 0; y < 7; ++y)
+            if (pattern[x] >> y & 1) p.fillRect(left + x * dot + 1, top + y * dot + 1, dot - 2, dot - 2, ink);
 }
 
 DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
@@ -68,13 +87,13 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     monitor_->setMinimumHeight(160);
     layout->addWidget(monitor_);
     connect(notifier_, &QSocketNotifier::activated, this, &DisplayWindow::LineReadable);
-    auto* demo = new QTimer(this);
-    connect(demo, &QTimer::timeout, this, [this] {
-        if (!display_.Model().DemoRunning()) return;
-        display_.Model().Tick();
-        screen_->update();
+    // Time for the model: demonstration, scrolling, blinking, the counter.
+    auto* clock = new QTimer(this);
+    clock_.start();
+    connect(clock, &QTimer::timeout, this, [this] {
+        if (display_.Model().Elapse(static_cast<int>(clock_.restart()))) Refresh();
     });
-    demo->start(250);
+    clock->start(50);
     Refresh();
 }
 

@@ -3,9 +3,11 @@
 
 #include "tools/display/VirtualDisplay.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QLabel;
+class QPainter;
 class QPlainTextEdit;
 class QSocketNotifier;
 
@@ -23,6 +25,7 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    static void DrawPattern(QPainter& p, const QRect& cell, const Pattern& pattern, const QColor& ink);
     const DisplayModel& model_;
 };
 
@@ -40,6 +43,7 @@ private:
     QLabel* status_;
     QPlainTextEdit* monitor_;
     QSocketNotifier* notifier_;
+    QElapsedTimer clock_;
 };
 
 }  // namespace vantrel::display

@@ -258,7 +258,8 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
 
 std::string SetupText(const Setup& setup) {
     return std::string("emulation=") + setup.emulation + "\nspeed=" + std::to_string(setup.ownBaud) +
-           "\ninternational=" + setup.international + "\ncodepage=" + setup.codePage + "\n";
+           "\ninternational=" + setup.international + "\ncodepage=" + setup.codePage + "\n" +
+           (setup.userCharacters.empty() ? "" : "userchars=" + setup.userCharacters + "\n");
 }
 
 bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error) {
@@ -282,7 +283,7 @@ bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error
     const std::string& speed = values["speed"];
     const bool digits = !speed.empty() && speed.size() < 7 && speed.find_first_not_of("0123456789") == std::string::npos;
     const Setup setup{values["emulation"].c_str(), digits ? std::stoi(speed) : 0, values["international"].c_str(),
-                      values["codepage"].c_str()};
+                      values["codepage"].c_str(), values["userchars"]};
     if (!model.Restore(setup)) {
         error = "a value the display does not know";
         return false;

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,7 @@ bool PrintScreen(const vantrel::display::DisplayModel& model) {
 int RunHeadless(vantrel::display::VirtualDisplay& display) {
     auto& model = display.Model();
     bool out = PrintScreen(model);
+    auto last = std::chrono::steady_clock::now();
     while (!Stop && out) {
         pollfd p{display.ReadyFd(), POLLIN, 0};
         const int r = poll(&p, 1, 250);
@@ -47,10 +49,12 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
                 if (chunk.readingsLeftOut) std::printf("> ... %zu more readings left out\n", chunk.readingsLeftOut);
             }
         }
-        if (r == 0 && model.DemoRunning()) {
-            model.Tick();
-            changed = true;
-        }
+        // Time for the model; blinking changes no line, so prints nothing.
+        const auto now = std::chrono::steady_clock::now();
+        const std::string before = model.Line(0) + model.Line(1);
+        model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
+        last = now;
+        changed = changed || model.Line(0) + model.Line(1) != before;
         if (changed) out = PrintScreen(model);
     }
     return 0;
