@@ -35,16 +35,25 @@ struct Case {
     std::string bytes;
     std::string upper, lower;  // expected rows, padded to 20
     int cursor = -1;           // expected cursor position 0..39, or -1: not checked
+    const char* said = nullptr;  // one of the readings, as the monitor says it
 };
 
 const std::string Frame8 = "\x02\x05" "C8\x03";
+const std::string Udc41 = "\x1B&\x01" "AA\x05\x7F\x41\x41\x41\x7F";  // a hollow box at 41 hex
 
+// Every case runs twice: the bytes in one read, and one byte per read, so
+// that every command is also seen split across reads.
 TEST(Emulations, EachReadsItsOwnCommandSet) {
     using namespace std::string_literals;
+    const std::string Counter1234 = std::string(15, ' ') + "12:34";
     const Case cases[] = {
         // DSP800
         {"DSP800", "position 31 hex is 1, 45 hex is 21", "\x04\x01P\x45\x17" "AB\x04\x01P\x31\x17" "C", "C", "AB", 1},
         {"DSP800", "clear positions 2 to 22", "\x0C" "ABCDEFGHIJKLMNOPQRSTUVWXYZ\x04\x01" "C\x32\x46\x17", "A", "  WXYZ", 1},
+        {"DSP800", "the shown message saved, then shown", "HELLO\x04\x01S1\x17\x0C\x04\x01" "D11\x17", "HELLO", ""},
+        {"DSP800", "ESC R n", "\x1BR\x02[", "Ä", "", 1},
+        {"DSP800", "an unknown EOT SOH command is one unread command", "\x04\x01Z" "A", "A", "", 1,
+         "[unread EOT SOH \"Z\"]"},
         // ESCPOS
         {"ESCPOS", "US $ x y is 1-based", "\x1F$\x05\x02" "HI", "", "    HI", 26},
         {"ESCPOS", "CAN clears the cursor's line", "TOP\x0A\x0D" "BOTTOM\x18", "TOP", "", 20},
@@ -54,52 +63,110 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
          "\x1F\x02" + std::string(20, 'a') + std::string(20, 'b') + "\x0A" "c", std::string(20, 'b'), "c", 21},
         {"ESCPOS", "horizontal scroll: the row shifts left", "\x1F\x03" "ABCDEFGHIJKLMNOPQRSTUV", "CDEFGHIJKLMNOPQRSTUV", "", 19},
         {"ESCPOS", "BS HT LF CR move the cursor", "AB\x08X\x09Y\x0AZ\x0DW", "AX Y", "W   Z", 21},
+        {"ESCPOS", "US LF up, US CR right-most", "\x1F$\x03\x02" "A\x1F\x0A" "B\x1F\x0D" "C", "   B" + std::string(15, ' ') + "C",
+         "  A", 20, "US LF  cursor up"},
+        {"ESCPOS", "US B bottom position", "\x1F" "BX", "", "X", 21, "US \"B\"  bottom position"},
+        {"ESCPOS", "an argument out of range is consumed, not shown", "\x1F" "C\x07" "A", "A", "", 1,
+         "US \"C\" BEL  cursor (out of range: ignored)"},
+        {"ESCPOS", "US T h m: the screen cleared, the counter at the right", "JUNK\x1FT\x0C\x22", "", Counter1234, 0,
+         "US \"T\" FF \"\"\"  time counter set 12:34"},
+        {"ESCPOS", "US T with an hour past 23 is consumed", "A\x1FT\x18\x00" "B"s, "AB", "", 2},
+        {"ESCPOS", "US U shows the counter since power-on", "\x1FU", "", std::string(12, ' ') + "00:00:00", 0},
+        {"ESCPOS", "US r, US v, US X, US E take their argument", "\x1Fr\x01R\x1Fv\x01\x1FX\x02\x1F" "E\x0A" "S", "RS", "", 2,
+         "US \"v\" SOH  DTR signal on"},
+        {"ESCPOS", "US @ runs the self-test", "\x1F@", "  VANTREL SELF TEST ", "!\"#$%&'()*+,-./01234", -1, "US \"@\"  self-test"},
+        {"ESCPOS", "ESC t n code table", "\x1Bt\x10\x80", "€", "", 1},
+        {"ESCPOS", "printer selected: bytes pass the display", "\x1B=\x01" "HIDDEN\x1B=\x02" "SHOWN", "SHOWN", "", 5,
+         "\"HIDDEN\"  to printer"},
+        {"ESCPOS", "ESC & defines, ESC % selects", Udc41 + "\x1B%\x01" "AB", "\u25A9B", "", 2,
+         "ESC \"&\" SOH \"AA\" ENQ 7F \"AAA\" 7F  user-defined characters 41 to 41 (1 defined)"},
+        {"ESCPOS", "ESC ? deletes one", Udc41 + "\x1B%\x01\x1B?AAB", "AB", "", 2},
+        {"ESCPOS", "a macro's bytes are kept, not shown", "\x1F:" "MACRO\x1F:" "X", "X", "", 1,
+         "US \":MACRO\" US \":\"  macro definition 5 bytes"},
+        {"ESCPOS", "an unknown US prefix is one unread command", "\x1Fz" "A", "A", "", 1, "[unread US \"z\"]"},
         // CD5220
         {"CD5220", "ESC Q A / B write whole rows", "OLD TEXT\x1BQAHELLO\x0D\x1BQBWORLD\x0D", "HELLO", "WORLD"},
         {"CD5220", "ESC l x y, then ESC [ H home", "\x1Bl\x03\x02" "X\x1B[HY", "Y", "  X", 1},
         {"CD5220", "string mode takes no text; CLR ends it", "\x1BQAHALF\x0D" "lost\x0C" "AFTER", "AFTER", "", 5},
         {"CD5220", "a string longer than the row keeps 20", "\x1BQB" + std::string(25, 'L') + "\x0D", "", std::string(20, 'L')},
+        {"CD5220", "ESC [ K, A, L, R", "\x1B[KX\x1B[AY\x1B[LZ\x1B[RW", "ZY" + std::string(17, ' ') + "W", "X", 20},
+        {"CD5220", "ESC [ D and C", "AB\x1B[D\x1B[D" "C\x1B[C" "D", "CBD", "", 3},
+        {"CD5220", "US B, US LF, US CR", "\x1F" "BX\x1F\x0AY\x1F\x0DZ", " Y" + std::string(17, ' ') + "Z", "X", 20},
+        {"CD5220", "ESC W: only the window scrolls", "\x1BW\x01\x05\x08\x01\x1B\x13" "ABCDEFG", "    DEFG", "", 7},
+        {"CD5220", "ESC f by letter, ESC c by letter", "\x1B" "fG[\x1B" "cR\x80", "ÄА", "", 2},
+        {"CD5220", "ESC = '1' and '2'", "\x1B=1X\x1B=2Y", "Y", "", 1},
+        {"CD5220", "ESC b stores the demonstration's message",
+         "\x1B" "b" + std::string("DEMO UPPER ROW      ") + "DEMO LOWER ROW      " + "\x02\x05" "D\x03", "DEMO UPPER ROW",
+         "DEMO LOWER ROW"},
+        {"CD5220", "ESC # n selects the command type", "\x1B#4!#1HI\x0D", "HI", "", -1, "ESC \"#4\"  command type AEDEX"},
+        {"CD5220", "an unknown ESC [ command is one unread command", "\x1B[Z" "A", "A", "", 1, "[unread ESC \"[Z\"]"},
         // AEDEX
         {"AEDEX", "attention code, then 1 / 2", "!#1UPPER\x0D!#2LOWER\x0D", "UPPER", "LOWER"},
         {"AEDEX", "9: both lines from one string of 40", "!#9" + std::string(20, 'u') + "DOWN\x0D", std::string(20, 'u'), "DOWN"},
         {"AEDEX", "a new attention code replaces !#", "!#8~`\x0D~`2NEW\x0D!#1OLD\x0D", "", "NEW"},
         {"AEDEX", "text outside a command is not shown", "stray\x0C", "", ""},
+        {"AEDEX", "5 hh:mm shows the time; B the lower line; 7 is read", "!#512:34\x0D!#7\x0D", "", Counter1234, -1,
+         "\"!#7\" CR  stop trapping"},
+        {"AEDEX", "B writes the lower line", "!#BLOW\x0D", "", "LOW"},
         // UTC_S
         {"UTC_S", "DLE 14 hex is row 2, column 1", "\x10\x14" "B\x10\x00" "A"s, "A", "B", 1},
         {"UTC_S", "a position past 27 hex is ignored", "X\x10\x28" "Y", "XY", "", 2},
         {"UTC_S", "US resets: clear, home", "SOMETHING\x1F" "A", "A", "", 1},
         {"UTC_S", "DC2 vertical scroll", "\x12" + std::string(20, 'a') + std::string(20, 'b') + "c", std::string(20, 'b'), "c", 21},
+        {"UTC_S", "ESC d: the enhanced set", "\x1B" "d\x1BuAHI\x0D", "HI", "", -1, "ESC \"d\"  to the enhanced set: UTC_E"},
         // UTC_E
-        {"UTC_E", "ESC u A / B / I", "\x1BuAONE\x0D\x1BuBTWO\x0D", "ONE", "TWO"},
+        {"UTC_E", "ESC u A / B", "\x1BuAONE\x0D\x1BuBTWO\x0D", "ONE", "TWO"},
         {"UTC_E", "ESC u I takes both lines", "\x1BuI" + std::string(20, 'x') + "y\x0D", std::string(20, 'x'), "y"},
+        {"UTC_E", "ESC u E hh:mm", "\x1BuE12:34\x0D", "", Counter1234},
+        {"UTC_E", "ESC u H: a new attention code", "\x1BuH~`\x0D~`AHI\x0D", "HI", ""},
+        {"UTC_E", "ESC 0F CR: the standard set", "\x1B\x0F\x0D\x10\x14X", "", "X", 21},
         // ADM787
         {"ADM787", "SO / SI clear a line, CR ends it", "UP\x0D" "DOWN\x0E" "NEW", "NEW", "DOWN", 3},
         {"ADM787", "SI clears the lower line", "\x0D" "GONE\x0F" "X", "", "X", 21},
+        {"ADM787", "RS clears field 1", "\x0D" "ABCDEFGHIJKLMNOPQRST\x1E" "X", "", "X       IJKLMNOPQRST", 21},
+        {"ADM787", "US clears field 2", "\x0D" "ABCDEFGHIJKLMNOPQRST\x1FY", "", "ABCDEFGHIJKLY", 33},
+        {"ADM787", "DC0 n, DC1 n, DC2 n take their argument", "\x10" "3\x11" "1\x12" "2A", "A", "", 1},
         // ICD2002
         {"ICD2002", "ESC D / ESC U select rows", "\x1B" "DLOW\x1BUHIGH", "HIGH", "LOW", 4},
         {"ICD2002", "ESC C r c; ESC E r 3 clears the row", "ABC\x1B" "CD\x05X\x1B" "EU3", "", "    X", 0},
         {"ICD2002", "shift mode on one row", "\x1B" "EU0" + std::string(21, 'q') + "!", std::string(18, 'q') + "q!", "", 19},
+        {"ICD2002", "ESC E X 4: both rows overwrite", "\x1B" "EX4" + std::string(21, 'o'), std::string(20, 'o'), "o", 21},
+        {"ICD2002", "ESC A z takes its argument", "\x1B" "AEok", "ok", "", 2},
         // NCR
         {"NCR", "every byte but ESC is shown", "A\x0C" "B\x1B\x13\x15" "C", "A\u2640B", " C", 22},
         {"NCR", "DEL shows as the code page's glyph", "A\x7F", "A\u2302", "", 2},
+        {"NCR", "ESC 0F left, ESC 11 up, ESC 1B shows ESC", "AB\x1B\x0F" "C\x1B\x12\x1B\x1B", "AC", "  \u2190", 23},
+        {"NCR", "ESC 02 erases; ESC 20 picks PC858", "junk\x1B\x02\x1B\x20\xD5", "€", "", 1},
+        {"NCR", "an unknown ESC command is ignored whole", "\x1B\x05" "A", "A", "", 1, "[unread ESC ENQ]"},
         // PD6000
         {"PD6000", "plain text, common controls", "GARBAGE\x0CHI\x0A\x08" "X", "HI", " X", 22},
         // Every emulation keeps the set-up commands; NUL is ignored between commands.
         {"AEDEX", "configuration frame switches to NCR", Frame8 + "\x0C" "A", "\u2640A", "", 2},
         {"CD5220", "ESC @ initialises", "TEXT\x1B@" + "\x00\x00"s + "B", "B", "", 1},
         {"UTC_S", "NUL is ignored", "A\x00\x00" "B"s, "AB", "", 2},
+        {"ESCPOS", "a frame without ETX is consumed", "\x02\x05" "C4XA", "A", "", 1,
+         "STX ENQ \"C4X\"  set-up: emulation (no ETX: ignored)"},
     };
-    for (const Case& c : cases) {
-        DisplayModel m;
-        ASSERT_TRUE(m.SetEmulation(c.emulation)) << c.emulation;
-        Feed(m, c.bytes);
-        const std::string at = std::string(c.emulation) + ": " + c.what;
-        EXPECT_EQ(m.Line(0), Pad(c.upper)) << at;
-        EXPECT_EQ(m.Line(1), Pad(c.lower)) << at;
-        if (c.cursor >= 0) {
-            EXPECT_EQ(m.CursorRow() * Columns + m.CursorColumn(), c.cursor) << at;
+    for (const Case& c : cases)
+        for (const bool split : {false, true}) {
+            DisplayModel m;
+            ASSERT_TRUE(m.SetEmulation(c.emulation)) << c.emulation;
+            if (split)
+                for (char b : c.bytes) Feed(m, std::string(1, b));
+            else
+                Feed(m, c.bytes);
+            const std::string at = std::string(c.emulation) + ": " + c.what + (split ? " (a byte per read)" : "");
+            EXPECT_EQ(m.Line(0), Pad(c.upper)) << at;
+            EXPECT_EQ(m.Line(1), Pad(c.lower)) << at;
+            if (c.cursor >= 0) {
+                EXPECT_EQ(m.CursorRow() * Columns + m.CursorColumn(), c.cursor) << at;
+            }
+            if (c.said) {
+                std::vector<std::string> said;
+                for (const Reading& r : m.TakeReadings()) said.push_back(DescribeReading(r));
+                EXPECT_NE(std::find(said.begin(), said.end(), c.said), said.end()) << at << ": " << testing::PrintToString(said);
+            }
         }
-    }
 }
 
 TEST(Emulations, ModesBrightnessAndCursorShowInTheStatus) {
