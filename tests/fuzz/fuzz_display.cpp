@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Fuzz target: the virtual display's byte interpreter. The first byte picks
-// the line's speed and the emulation; the screen must stay 2 x 20 with the
-// cursor on it, and every reading must describe itself.
+// Fuzz target: the display's reader. The first byte picks the line's speed
+// and the emulation; time passes between reads (scrolling, macros, blinking);
+// the screen must stay 2 x 20 with the cursor on it, and every reading must
+// describe itself.
 #include "display/DisplayModel.h"
 
 #include <cstdint>
@@ -23,14 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t take = i + n <= size ? n : size - i;
         model.Feed(data + i, take, baud);
         i += take;
-        if (data[i - 1] == 0x55) model.Tick();
+        if (data[i - 1] % 8 == 5) model.Elapse(1 + data[i - 1] * 7);
         if (model.CursorRow() < 0 || model.CursorRow() >= Rows || model.CursorColumn() < 0 ||
             model.CursorColumn() >= Columns)
             std::abort();
     }
     for (int r = 0; r < Rows; ++r) {
-        for (int c = 0; c < Columns; ++c)
+        for (int c = 0; c < Columns; ++c) {
             if (model.Glyph(r, c) == 0) std::abort();
+            model.Lit(r, c);
+            model.Reversed(r, c);
+            model.UserPattern(r, c);
+        }
         if (model.Line(r).empty()) std::abort();
     }
     if (model.Status().empty()) std::abort();
