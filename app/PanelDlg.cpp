@@ -4,6 +4,7 @@
 #include "app/AboutDlg.h"
 #include "app/DialogUnits.h"
 #include "app/FieldEdit.h"
+#include "app/LineLogDlg.h"
 #include "app/Messages.h"
 #include "app/PanelTables.h"
 #include "app/PortList.h"
@@ -23,6 +24,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
+#include <cstdio>
 #include <cstring>
 
 namespace vantrel {
@@ -46,7 +49,13 @@ CPanelDlg::CPanelDlg(QWidget* parent) : QDialog(parent) {
     icon.addFile(QStringLiteral(":/icons/vantrel-16.png"), QSize(16, 16));
     setWindowIcon(icon);
     BuildControls();
-    SetWriteFailureReporter([] { ShowMessage(Text::PortClosedMessage); });
+    // The specified message, and under it why the write failed.
+    SetWriteFailureReporter([](WriteResult why) {
+        std::fprintf(stderr, "vantrel: write to %s failed: %s\n", PortName, DescribeWriteResult(why));
+        ShowMessage(Text::PortClosedMessage, Tr(WriteResultText(why)));
+    });
+    auto* lineLogKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(lineLogKey, &QShortcut::activated, this, &CPanelDlg::ShowLineLog);
     OnInitDialog();
 }
 
@@ -196,7 +205,10 @@ void CPanelDlg::SetLineFontOnFields() {
 
 void CPanelDlg::OnOpenCloseCom() {
     if (PortOpen == 0) {
-        OpenPort(BaudValue);
+        {
+            const WriteSourceScope source({1003});
+            OpenPort(BaudValue);
+        }
         PortOpen = 1;
         SetLabel(1003, Text::CloseCom);
         EnablePortDependentControls(true);
@@ -254,6 +266,7 @@ void CPanelDlg::OnBaudSelChange() {
 // ---- Two lines and samples ----
 
 void CPanelDlg::OnSend() {
+    const WriteSourceScope source({1006});
     DoDataExchange(true);
     SendTwoLines(Utf16(Line1Text), Utf16(Line2Text), CodePageFromLocale());
 }
@@ -276,11 +289,30 @@ void CPanelDlg::OnSampleText() {
 
 // ---- Command frames ----
 
-void CPanelDlg::OnClean() { SendCleanFrame(); }
-void CPanelDlg::OnReset() { SendResetFrame(); }
-void CPanelDlg::OnDemo() { SendDemoFrame(); }
-void CPanelDlg::OnClearDemo() { SendClearDemoFrame(); }
-void CPanelDlg::OnFullLight() { SendFullLightFrame(); }
+void CPanelDlg::OnClean() {
+    const WriteSourceScope source({1005});
+    SendCleanFrame();
+}
+
+void CPanelDlg::OnReset() {
+    const WriteSourceScope source({1060});
+    SendResetFrame();
+}
+
+void CPanelDlg::OnDemo() {
+    const WriteSourceScope source({1061});
+    SendDemoFrame();
+}
+
+void CPanelDlg::OnClearDemo() {
+    const WriteSourceScope source({1062});
+    SendClearDemoFrame();
+}
+
+void CPanelDlg::OnFullLight() {
+    const WriteSourceScope source({1087});
+    SendFullLightFrame();
+}
 
 void CPanelDlg::OnOptionBox(int boxId) {
     const auto* box = qobject_cast<QCheckBox*>(GetDlgItem(boxId));
@@ -294,7 +326,10 @@ void CPanelDlg::OnOptionBox(int boxId) {
 
 void CPanelDlg::OnSendCommand() {
     for (const OptionFrame& f : OptionFrameTable)
-        if (static_cast<QCheckBox*>(GetDlgItem(f.boxId))->checkState() == Qt::Checked) SendOptionFrame(f);
+        if (static_cast<QCheckBox*>(GetDlgItem(f.boxId))->checkState() == Qt::Checked) {
+            const WriteSourceScope source({1067, f.label});
+            SendOptionFrame(f);
+        }
 }
 
 // ---- Auto-send cycle and test pages ----
@@ -326,7 +361,10 @@ void CPanelDlg::OnAutoSend() {
 }
 
 void CPanelDlg::OnCharTest() {
-    SendCharTestPage();
+    {
+        const WriteSourceScope source({1095, nullptr, CharTestPage});
+        SendCharTestPage();
+    }
     SetLabel(1095, CharTestLabel(CharTestPage));
 }
 
@@ -336,6 +374,7 @@ void CPanelDlg::OnLanguage() {
     SetLineFontOnFields();
     ShowSampleLines(0);
     UiLanguage = UiLanguage == 0 ? 1 : 0;
+    if (lineLog_) lineLog_->Retranslate();
     CharTestPage = 0;
     SampleTextIndex = 0;
     for (const LabelRow& row : LabelTable) {
@@ -375,7 +414,18 @@ void CPanelDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.addSeparator();
     QAction* about = menu.addAction(QString::fromUtf8(MenuAboutString));
     about->setData(AboutCommandId);
-    if (QAction* chosen = menu.exec(event->globalPos())) OnSysCommand(chosen->data().toInt());
+    QAction* lineLog = menu.addAction(Tr(Text::LineLog));
+    lineLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == lineLog) ShowLineLog();
+    else if (chosen) OnSysCommand(chosen->data().toInt());
+}
+
+void CPanelDlg::ShowLineLog() {
+    if (!lineLog_) lineLog_ = new CLineLogDlg(this);  // made at its first use, never at start-up
+    lineLog_->show();
+    lineLog_->raise();
+    lineLog_->activateWindow();
 }
 
 }  // namespace vantrel

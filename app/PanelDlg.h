@@ -16,6 +16,7 @@ class QComboBox;
 
 namespace vantrel {
 
+class CLineLogDlg;
 class FieldEdit;
 
 class CPanelDlg : public QDialog {
@@ -56,6 +57,9 @@ public:
     void OnLanguage();
     void OnSysCommand(int commandId);
     void OnOK();
+    // The line log window (Ctrl+L, or the window menu's entry below About).
+    void ShowLineLog();
+    CLineLogDlg* LineLogForTest() const { return lineLog_; }
 
     // true: controls -> members; false: members -> controls.
     void DoDataExchange(bool saveAndValidate);
@@ -85,6 +89,7 @@ private:
     FieldEdit* Line2Edit = nullptr;
     std::unordered_map<int, QWidget*> controls_;
     AutoSender autoSender_;
+    CLineLogDlg* lineLog_ = nullptr;
 };
 
 }  // namespace vantrel

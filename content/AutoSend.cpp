@@ -50,10 +50,14 @@ struct AutoSender::Worker {
                 for (int half = 0; half < 2; ++half) {
                     auto late = lateness();
                     frame[0] = ClearByte;
-                    WriteBytes(frame.data(), 1, &stop);  // failures are silent; the cycle goes on
+                    {
+                        const WriteSourceScope source({AutoSendControl});
+                        WriteBytes(frame.data(), 1, &stop);  // failures are silent; the cycle goes on
+                    }
                     for (int k = 0; k < 10; ++k) {
                         if (k > 0) late = lateness();
                         std::memcpy(frame.data(), AutoPatterns[half * 10 + k], PatternLength);
+                        const WriteSourceScope source({AutoSendControl, nullptr, half * 10 + k + 1});
                         WriteBytes(frame.data(), PatternLength, &stop);
                         due = Clock::now() + PatternPause - late;
                         if (!PauseThenCheck(due)) goto finished;

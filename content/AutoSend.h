@@ -21,6 +21,7 @@
 namespace vantrel {
 
 inline constexpr std::size_t PatternLength = 40;
+inline constexpr int AutoSendControl = 1007;  // the button whose cycle writes, as the line log names it
 inline constexpr std::chrono::milliseconds PatternPause{500};
 
 // Set by the interface thread: 1 while a cycle is to go on.

@@ -29,7 +29,8 @@ using namespace std::string_view_literals;
 
 constexpr std::uint8_t ETB = 0x17, ETX = 0x03, CR = 0x0D, US = 0x1F;
 
-const std::string Ignored = "(out of range: ignored)";
+// A constant, not a std::string: nothing of the reader runs at start-up.
+constexpr const char* Ignored = "(out of range: ignored)";
 
 // ---- Building rows ----
 

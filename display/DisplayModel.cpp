@@ -270,6 +270,7 @@ void DisplayModel::Unread() { Add("", true); }
 // ---- Screen ----
 
 void DisplayModel::ClearScreen() {
+    ++clears_;
     for (auto& row : cells_) row.fill(' ');
     for (auto& row : attributes_) row.fill(0);
     MoveTo(0, 0);

@@ -108,6 +108,9 @@ public:
     bool CursorVisible() const { return cursorVisible_; }
     Mode RowMode(int row) const { return modes_[row]; }
     bool PrinterOnly() const { return printerOnly_; }
+    // How many times the whole screen was cleared (CLR, ESC @, ...): a reader
+    // that did not see the display's start knows the screen from the next one.
+    std::uint64_t Clears() const { return clears_; }
 
     // The stored set-up, and a start from one (a state file, --emulation).
     // Labels that no option has are refused: false, nothing changed.
@@ -257,6 +260,7 @@ private:
     std::string arguments_;
     std::size_t argumentCount_ = 0;  // all argument bytes, also those past the kept ones
     std::size_t shown_ = 0;          // characters shown as text, for a macro's pace
+    std::uint64_t clears_ = 0;
     std::array<std::uint8_t, 2> attention_{};
     bool printerOnly_ = false;
 

@@ -18,6 +18,11 @@ enum class Text {
     // Why an open failed, under the open-failure message; and the port list's details.
     NoDeviceReason, PortsFound, NoPortsFound, BusyReason, AccessDeniedReason, NotSerialReason, OtherOpenReason,
     NoDevice,
+    // Why a write failed, under the port-closed message.
+    WriteGoneReason, WriteStalledReason, WriteDroppedReason, WriteNotOpenReason,
+    // The line log window.
+    LineLog, LogTime, LogControl, LogBytes, LogText, LogReading, LogResult, LogSave, LogCopy, LogClear,
+    LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogFailed, LogOpened, LogPattern,
     Count
 };
 
@@ -71,6 +76,32 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::NotSerialReason, "%1 is not a serial device.", "%1 不是串口设备。"},
     {Text::OtherOpenReason, "%1 cannot be opened.", "无法打开 %1。"},
     {Text::NoDevice, "no device", "无设备"},
+    {Text::WriteGoneReason, "The device is gone (unplugged?). Reconnect it, then close and open the port.",
+     "设备已断开（被拔出？）。请重新连接，然后关闭并重新打开串口。"},
+    {Text::WriteStalledReason,
+     "The line took nothing within the write's time limit: the far end holds it with flow control, or the cable is wrong.",
+     "线路在写入时限内没有接收数据：对端用流控制占住了线路，或电缆接错。"},
+    {Text::WriteDroppedReason, "The network connection dropped.", "网络连接已断开。"},
+    {Text::WriteNotOpenReason, "The port is not open.", "串口未打开。"},
+    {Text::LineLog, "Line log", "线路日志"},
+    {Text::LogTime, "Time", "时间"},
+    {Text::LogControl, "Control", "控件"},
+    {Text::LogBytes, "Bytes", "字节"},
+    {Text::LogText, "Text", "文本"},
+    {Text::LogReading, "The display reads", "显示器解读"},
+    {Text::LogResult, "Result", "结果"},
+    {Text::LogSave, "Save...", "保存..."},
+    {Text::LogCopy, "Copy", "复制"},
+    {Text::LogClear, "Clear", "清除"},
+    {Text::LogEmulation, "Display set up as:", "显示器设置为："},
+    {Text::LogExpected, "The display should show:", "显示器应显示："},
+    {Text::LogScreenUnknown, "Not cleared since the port was opened: the display may also show older text.",
+     "自串口打开后尚未清屏：显示器可能还显示较早的内容。"},
+    {Text::LogDropped, "%1 older rows dropped", "已丢弃 %1 条较早的记录"},
+    {Text::LogOk, "ok (%1 ms)", "成功（%1 毫秒）"},
+    {Text::LogFailed, "failed: %1", "失败：%1"},
+    {Text::LogOpened, "port opened at %1 bit/s", "串口已打开，%1 bit/s"},
+    {Text::LogPattern, "%1 pattern %2", "%1 图案 %2"},
 }};
 
 constexpr bool TextsInEnumOrder() {

@@ -21,6 +21,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <optional>
+#include <sys/socket.h>
+#include <cstring>
+#include <cstdlib>
 
 namespace vantrel {
 
@@ -35,7 +38,8 @@ using Clock = std::chrono::steady_clock;
     X(gensio_os_funcs_wait) X(gensio_os_funcs_wake) X(gensio_os_funcs_service) X(str_to_gensio)          \
     X(gensio_err_to_str) X(gensio_open) X(gensio_close) X(gensio_free) X(gensio_set_read_callback_enable) \
     X(gensio_set_write_callback_enable) X(gensio_write) X(gensio_to_sergensio) X(sergensio_baud)         \
-    X(sergensio_datasize) X(sergensio_parity) X(sergensio_stopbits) X(sergensio_flush)
+    X(sergensio_datasize) X(sergensio_parity) X(sergensio_stopbits) X(sergensio_flush)   \
+    X(gensio_control)
 
 VANTREL_LAZY_FUNCTIONS(GensioLibrary, VANTREL_GENSIO_FUNCTIONS, "libgensioosh.so.4", "libgensio.so.4")
 
@@ -198,6 +202,7 @@ public:
             return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(*openResult_));
         }
         Lib().gensio_set_read_callback_enable(io_, true);
+        socket_ = FindSocket(url.port);
         return true;
     }
 
@@ -233,9 +238,9 @@ public:
     // and returns when it has sent them on. A connection that is gone fails
     // the write at once, as an unplugged adapter does; one that takes nothing
     // within the bound is dropped with whatever it still holds.
-    bool Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
+    WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
-        if (closed_) return false;
+        if (closed_) return WriteResult::ConnectionDropped;
         gensio_time now{0, 0};
         Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
         std::size_t done = 0;
@@ -252,9 +257,9 @@ public:
             writable_ = false;
             Lib().gensio_set_write_callback_enable(io_, true);
             if (!Wait([this] { return writable_ || closed_; }, deadline)) return Abandon();
-            if (done == n && writable_) return true;
+            if (done == n && writable_) return WriteResult::Ok;
         }
-        return false;
+        return WriteResult::ConnectionDropped;
     }
 
     void Reapply() override {
@@ -310,19 +315,50 @@ private:
     }
 
     // A write that missed its bound: the server is asked to drop what it has
-    // not sent yet, and the connection is closed with whatever the library
-    // still holds, so no part of the frame reaches the line later.
-    bool Abandon() {
+    // not sent yet, and the connection is reset, not closed: a close would
+    // still deliver what the socket holds if the network came back, a reset
+    // drops it. So no part of the frame reaches the line later.
+    WriteResult Abandon() {
         if (sergensio* sio = telnet_ ? Lib().gensio_to_sergensio(io_) : nullptr) {
             Lib().sergensio_flush(sio, SERGIO_FLUSH_XMIT_BUFFER);
             gensio_time brief{0, 50000000};
             Lib().gensio_os_funcs_service(Os(), &brief);
         }
+        if (socket_ >= 0) {
+            const linger reset{1, 0};
+            setsockopt(socket_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
         closed_ = true;
         open_ = false;
         Lib().gensio_free(io_);
         io_ = nullptr;
-        return false;
+        return WriteResult::Stalled;
+    }
+
+    // The connection's own socket, so that an abandoned write can reset it:
+    // the one whose local port is the connection's and whose peer's port is
+    // the server's. -1 when it can't be told.
+    int FindSocket(const std::string& serverPort) const {
+        char local[128] = "0";
+        gensiods length = sizeof local;
+        if (Lib().gensio_control(io_, GENSIO_CONTROL_DEPTH_FIRST, GENSIO_CONTROL_GET, GENSIO_CONTROL_LADDR, local, &length) != 0)
+            return -1;
+        const char* comma = std::strrchr(local, ',');  // "ipv4,127.0.0.1,41234"
+        if (!comma) return -1;
+        const long localPort = std::strtol(comma + 1, nullptr, 10), peerPort = std::strtol(serverPort.c_str(), nullptr, 10);
+        auto portOf = [](const sockaddr_storage& a) {
+            return a.ss_family == AF_INET    ? ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port)
+                   : a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port)
+                                             : 0;
+        };
+        for (int fd = 0; fd < 4096; ++fd) {
+            sockaddr_storage mine{}, peer{};
+            socklen_t mineLength = sizeof mine, peerLength = sizeof peer;
+            if (getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &mineLength) == 0 && portOf(mine) == localPort &&
+                getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 && portOf(peer) == peerPort)
+                return fd;
+        }
+        return -1;
     }
 
     static bool Fail(OpenFailure& failure, std::string& detail, OpenFailure why, const std::string& words) {
@@ -339,6 +375,7 @@ private:
     gensio_waiter* waiter_;
     gensio* io_ = nullptr;
     bool open_ = false;
+    int socket_ = -1;
     bool closed_ = false;
     bool writable_ = false;
     bool closeDone_ = false;

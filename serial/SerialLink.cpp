@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace vantrel {
 
@@ -38,6 +39,45 @@ OpenFailure LastFailure = OpenFailure::None;
 std::string LastDevice;
 std::string LastDetail;
 FailureReporter Reporter;
+WriteResult LastResult = WriteResult::Ok;
+
+// ---- The line log's ring: records and the store of their bytes ----
+thread_local WriteSource CurrentSource;
+
+struct Slot {
+    std::uint64_t sequence;
+    std::int64_t timeOfDayUs;
+    std::int32_t durationUs;
+    WriteSource source;
+    WriteResult result;
+    bool open;
+    int baud;
+    std::uint64_t byteStart;  // in the byte store, counted from its beginning
+    std::uint32_t length;
+};
+std::array<Slot, LineLogRows> Slots;  // zero pages until used: costs nothing at start-up
+std::array<char, LineLogBytes> Store;
+std::uint64_t NextSequence = 1;
+std::uint64_t FirstKept = 1;  // records before this one were cleared
+std::uint64_t StoreHead = 0;
+
+using SystemClock = std::chrono::system_clock;
+
+void Record(const std::uint8_t* data, std::size_t n, WriteResult result, bool open, int baud,
+            SystemClock::time_point when, Clock::duration took) {
+    const std::size_t kept = std::min(n, LineLogBytes / 4);  // a write larger than that keeps its beginning
+    Slot& slot = Slots[NextSequence % LineLogRows];
+    slot = {NextSequence++,
+            std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count(),
+            static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
+            CurrentSource, result, open, baud, StoreHead, static_cast<std::uint32_t>(kept)};
+    for (std::size_t i = 0; i < kept;) {
+        const std::size_t at = (StoreHead + i) % LineLogBytes, run = std::min(kept - i, LineLogBytes - at);
+        std::memcpy(Store.data() + at, data + i, run);
+        i += run;
+    }
+    StoreHead += kept;
+}
 
 OpenFailure Classify(int err) {
     switch (err) {
@@ -105,7 +145,7 @@ public:
     // Writes all n bytes and waits until the driver's output queue is empty,
     // within the bound. Past the bound whatever is still queued is discarded,
     // so no part of a failed frame reaches the line later.
-    bool Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
+    WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
         std::size_t done = 0;
         while (done < n) {
@@ -115,23 +155,23 @@ public:
                 continue;
             }
             if (w < 0 && errno == EINTR) continue;
-            if (w < 0 && errno != EAGAIN) return false;  // EIO/ENXIO/EBADF: the device is gone
+            if (w < 0 && errno != EAGAIN) return WriteResult::DeviceGone;  // EIO/ENXIO/EBADF
             const int wait = RemainingMs(deadline);
             if (wait == 0) {
                 tcflush(fd_, TCOFLUSH);
-                return false;
+                return WriteResult::Stalled;
             }
             pollfd p{fd_, POLLOUT, 0};
-            if (::poll(&p, 1, wait) < 0 && errno != EINTR) return false;
+            if (::poll(&p, 1, wait) < 0 && errno != EINTR) return WriteResult::DeviceGone;
         }
         // Return when the bytes have left, as a synchronous serial write does.
         for (;;) {
             int queued = 0;
-            if (ioctl(fd_, TIOCOUTQ, &queued) < 0 || queued <= 0) return true;
+            if (ioctl(fd_, TIOCOUTQ, &queued) < 0 || queued <= 0) return WriteResult::Ok;
             const int wait = RemainingMs(deadline);
             if (wait == 0) {
                 tcflush(fd_, TCOFLUSH);
-                return false;
+                return WriteResult::Stalled;
             }
             // The time the queued bytes need on the line, at least 1 ms per look.
             const long need_us = std::max(1000L, 10L * 1000000L * queued / std::max(baud_, 1));
@@ -210,6 +250,7 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         return;
     }
     OpenBaud = baudValue;
+    Record(nullptr, 0, WriteResult::Ok, true, baudValue, SystemClock::now(), {});
 }
 
 void OpenDevice(const std::string& path, int baudValue) {
@@ -257,8 +298,61 @@ termios LineSettings() {
 
 bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>* stop) {
     std::lock_guard lock(LinkMutex);
-    if (stop && stop->load()) return false;
-    return Port && Port->Write(data, n, WriteBoundMs(n, OpenBaud));
+    if (stop && stop->load()) return false;  // a stopped worker makes no attempt
+    const auto when = SystemClock::now();
+    const auto start = Clock::now();
+    LastResult = Port ? Port->Write(data, n, WriteBoundMs(n, OpenBaud)) : WriteResult::NotOpen;
+    Record(data, n, LastResult, false, OpenBaud, when, Clock::now() - start);
+    return LastResult == WriteResult::Ok;
+}
+
+WriteResult LastWriteResult() {
+    std::lock_guard lock(LinkMutex);
+    return LastResult;
+}
+
+const char* DescribeWriteResult(WriteResult result) {
+    switch (result) {
+    case WriteResult::Ok: return "written";
+    case WriteResult::NotOpen: return "the port is not open";
+    case WriteResult::DeviceGone: return "the device is gone (unplugged?): reconnect it, then close and open the port";
+    case WriteResult::Stalled:
+        return "the line took nothing within the write's bound: the far end holds it with flow control, or the cable is wrong";
+    case WriteResult::ConnectionDropped: return "the network connection dropped";
+    }
+    return "failed";
+}
+
+WriteSourceScope::WriteSourceScope(WriteSource source) : previous_(std::exchange(CurrentSource, source)) {}
+WriteSourceScope::~WriteSourceScope() { CurrentSource = previous_; }
+
+std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
+    std::lock_guard lock(LinkMutex);
+    // The oldest record still whole: in the ring, and its bytes not yet overwritten.
+    std::uint64_t first = std::max({after + 1, FirstKept, NextSequence > LineLogRows ? NextSequence - LineLogRows : 1});
+    while (first < NextSequence && Slots[first % LineLogRows].byteStart + LineLogBytes < StoreHead) ++first;
+    lost = first - std::min(first, std::max(after + 1, FirstKept));
+    std::vector<LoggedWrite> out;
+    out.reserve(NextSequence - first);
+    for (std::uint64_t seq = first; seq < NextSequence; ++seq) {
+        const Slot& s = Slots[seq % LineLogRows];
+        LoggedWrite& w = out.emplace_back();
+        w.sequence = s.sequence;
+        w.timeOfDayUs = s.timeOfDayUs;
+        w.durationUs = s.durationUs;
+        w.source = s.source;
+        w.result = s.result;
+        w.open = s.open;
+        w.baud = s.baud;
+        w.bytes.resize(s.length);
+        for (std::size_t i = 0; i < s.length; ++i) w.bytes[i] = Store[(s.byteStart + i) % LineLogBytes];
+    }
+    return out;
+}
+
+void ClearLineLog() {
+    std::lock_guard lock(LinkMutex);
+    FirstKept = NextSequence;
 }
 
 bool WriteFrame(std::size_t n) {
@@ -268,11 +362,13 @@ bool WriteFrame(std::size_t n) {
 bool SendFrame(std::size_t n) {
     if (WriteFrame(n)) return true;
     FailureReporter report;
+    WriteResult why;
     {
         std::lock_guard lock(LinkMutex);
         report = Reporter;
+        why = LastResult;
     }
-    if (report) report();
+    if (report) report(why);
     return false;
 }
 

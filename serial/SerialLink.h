@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <termios.h>
+#include <vector>
 
 namespace vantrel {
 
@@ -30,6 +31,18 @@ extern std::array<std::uint8_t, TxBufferSize> TxBuffer;
 // Why the last OpenPort failed; None after a successful open.
 enum class OpenFailure { None, NoDevice, Busy, AccessDenied, NotATerminal, Other };
 
+// How a write ended.
+enum class WriteResult : std::uint8_t {
+    Ok,
+    NotOpen,            // no port is open
+    DeviceGone,         // the device went away (an unplugged adapter)
+    Stalled,            // the line took nothing within the write's bound
+    ConnectionDropped,  // the network connection is gone
+};
+
+// Why a write failed, in a few words for standard error ("the device is gone ...").
+const char* DescribeWriteResult(WriteResult result);
+
 // A port behind the link: a local terminal device, or a serial port that a
 // server offers on the network (NetPort.h). Destroying it closes it.
 class LinkPort {
@@ -37,7 +50,7 @@ public:
     virtual ~LinkPort() = default;
     // Writes all n bytes within `boundMs` and returns when they have left. On
     // failure no part of them reaches the line later.
-    virtual bool Write(const std::uint8_t* data, std::size_t n, int boundMs) = 0;
+    virtual WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) = 0;
     // Applies the line settings of the open again.
     virtual void Reapply() = 0;
 };
@@ -89,8 +102,58 @@ bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>
 // The bound of one write: max(1 s, 3 x the bytes' time on the line, 10 bits a byte).
 int WriteBoundMs(std::size_t n, int baud);
 
-using FailureReporter = std::function<void()>;
+// How the last write attempt ended.
+WriteResult LastWriteResult();
+
+using FailureReporter = std::function<void(WriteResult why)>;
 // Installs the reporter of SendFrame; returns the one it replaces.
 FailureReporter SetWriteFailureReporter(FailureReporter reporter);
+
+// ---- The line log ----
+// Every write attempt and every open is recorded under the link's lock, in the
+// order they reach the link, into a fixed ring: nothing is allocated per write.
+// What caused a write is said by the writing thread beforehand.
+
+// A panel control by its id, with an option's label ("Send Command: CD5220")
+// or a number (a pattern, a test page).
+struct WriteSource {
+    int controlId = 0;
+    const char* option = nullptr;  // a string that lives as long as the program
+    int number = -1;
+};
+
+// The source of this thread's writes while it lives.
+class WriteSourceScope {
+public:
+    explicit WriteSourceScope(WriteSource source);
+    ~WriteSourceScope();
+    WriteSourceScope(const WriteSourceScope&) = delete;
+    WriteSourceScope& operator=(const WriteSourceScope&) = delete;
+
+private:
+    WriteSource previous_;
+};
+
+struct LoggedWrite {
+    std::uint64_t sequence = 0;
+    std::int64_t timeOfDayUs = 0;  // wall clock, microseconds since the epoch
+    std::int32_t durationUs = 0;
+    WriteSource source;
+    WriteResult result = WriteResult::Ok;
+    bool open = false;  // not a write: the port was opened at `baud`
+    int baud = 0;
+    std::string bytes;
+};
+
+// The ring keeps the last LineLogRows records, as long as their bytes fit its
+// store (LineLogBytes: an average of 200 bytes a write; the panel's are 1 to 41).
+inline constexpr std::size_t LineLogRows = 10000;
+inline constexpr std::size_t LineLogBytes = 2u << 20;
+
+// The records after `after` (a sequence number), oldest first; `lost` is how
+// many records after `after` the ring no longer holds.
+std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost);
+// Forgets every record so far.
+void ClearLineLog();
 
 }  // namespace vantrel

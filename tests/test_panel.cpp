@@ -260,20 +260,20 @@ TEST_F(PanelTest, AboutBoxFromTheWindowMenuCommand) {
     EXPECT_EQ(Edit(1000)->text(), "     THANK YOU      ");
 }
 
-TEST_F(PanelTest, WindowLevelMenuHoldsASeparatorThenTheAboutEntry) {
+TEST_F(PanelTest, WindowLevelMenuHoldsASeparatorTheAboutEntryThenTheLineLog) {
     QStringList entries;
     QVariant command;
     QTimer::singleShot(0, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
         for (QAction* a : menu->actions()) entries << (a->isSeparator() ? QString("-") : a->text());
-        if (!menu->actions().isEmpty()) command = menu->actions().last()->data();
+        if (menu->actions().size() > 1) command = menu->actions()[1]->data();
         menu->close();  // nothing chosen: the panel stays as it was
     });
     HidePanelForModalLoop();
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), panel->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(panel.get(), &event);
-    EXPECT_EQ(entries, QStringList({"-", "&About Vantrel..."}));
+    EXPECT_EQ(entries, QStringList({"-", "&About Vantrel...", "Line log"}));
     EXPECT_EQ(command.toInt(), 16);
     EXPECT_EQ(panel->PortOpen, 0);
 }

@@ -23,7 +23,7 @@ protected:
     void SetUp() override {
         std::strcpy(PortName, "COM1");
         reports = 0;
-        previous = SetWriteFailureReporter([this] { ++reports; });
+        previous = SetWriteFailureReporter([this](WriteResult) { ++reports; });
     }
     void TearDown() override {
         ClosePort();

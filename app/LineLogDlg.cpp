@@ -1,0 +1,325 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/LineLogDlg.h"
+
+#include "app/Messages.h"
+#include "commands/CommandFrames.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QTextStream>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+
+namespace vantrel {
+
+namespace {
+
+enum Column { TimeColumn, ControlColumn, BytesColumn, TextColumn, ReadingColumn, ResultColumn, ColumnCount };
+constexpr Text Headings[ColumnCount] = {Text::LogTime, Text::LogControl, Text::LogBytes,
+                                        Text::LogText, Text::LogReading, Text::LogResult};
+
+constexpr const char* PowerOnEmulation = "DSP800";
+
+QString Hex(const std::string& bytes) {
+    QString s;
+    s.reserve(static_cast<int>(bytes.size()) * 3);
+    for (const char c : bytes) {
+        char h[4];
+        std::snprintf(h, sizeof h, "%s%02X", s.isEmpty() ? "" : " ", static_cast<std::uint8_t>(c));
+        s += QLatin1String(h);
+    }
+    return s;
+}
+
+QString Printable(const std::string& bytes) {
+    QString s;
+    for (const char c : bytes) s += c >= 0x20 && c < 0x7F ? QChar(c) : QChar('.');
+    return s;
+}
+
+QString Format(const CLineLogDlg::Row& row, int column) {
+    const LoggedWrite& w = row.write;
+    switch (column) {
+    case TimeColumn: return QDateTime::fromMSecsSinceEpoch(w.timeOfDayUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
+    case ControlColumn: return SourceName(w.source);
+    case BytesColumn: return Hex(w.bytes);
+    case TextColumn: return Printable(w.bytes);
+    case ReadingColumn: return QString::fromStdString(row.reading);
+    case ResultColumn:
+        if (w.open) return Tr(Text::LogOpened).arg(w.baud);
+        if (w.result == WriteResult::Ok) return Tr(Text::LogOk).arg(w.durationUs / 1000.0, 0, 'f', 3);
+        return Tr(Text::LogFailed).arg(Tr(WriteResultText(w.result)));
+    }
+    return {};
+}
+
+}  // namespace
+
+Text WriteResultText(WriteResult result) {
+    switch (result) {
+    case WriteResult::DeviceGone: return Text::WriteGoneReason;
+    case WriteResult::Stalled: return Text::WriteStalledReason;
+    case WriteResult::ConnectionDropped: return Text::WriteDroppedReason;
+    case WriteResult::Ok:
+    case WriteResult::NotOpen: break;
+    }
+    return Text::WriteNotOpenReason;
+}
+
+QString SourceName(const WriteSource& source) {
+    if (source.controlId == 1095) return Tr(CharTestLabel(source.number));
+    QString name;
+    for (const LabelRow& row : LabelTable)
+        if (row.controlId == source.controlId) name = Tr(row.text);
+    if (source.option) return name + QStringLiteral(": ") + QString::fromUtf8(source.option);
+    if (source.number >= 0) return Tr(Text::LogPattern).arg(name).arg(source.number);
+    return name;
+}
+
+// The rows as a table for the view; the dialog owns them.
+class LineLogTable : public QAbstractTableModel {
+public:
+    explicit LineLogTable(CLineLogDlg& log) : QAbstractTableModel(&log), log_(log) {}
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : log_.RowCount(); }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : ColumnCount; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid()) return {};
+        return Format(log_.rows_[static_cast<std::size_t>(index.row())], index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
+        return Tr(Headings[section]);
+    }
+    void Append(int first, int last) {
+        beginInsertRows({}, first, last);
+        endInsertRows();
+    }
+    void BeginRemove(int count) { beginRemoveRows({}, 0, count - 1); }
+    void EndRemove() { endRemoveRows(); }
+    void Reset() {
+        beginResetModel();
+        endResetModel();
+    }
+
+private:
+    CLineLogDlg& log_;
+};
+
+CLineLogDlg::CLineLogDlg(QWidget* parent)
+    : QDialog(parent), startEmulation_(PowerOnEmulation), model_(std::make_unique<display::DisplayModel>()),
+      table_(new LineLogTable(*this)), view_(new QTableView(this)), emulationLabel_(new QLabel(this)),
+      emulation_(new QComboBox(this)), expectedLabel_(new QLabel(this)), expected_(new QLabel(this)),
+      status_(new QLabel(this)), droppedLabel_(new QLabel(this)), save_(new QPushButton(this)),
+      copy_(new QPushButton(this)), clear_(new QPushButton(this)), timer_(new QTimer(this)) {
+    setWindowFlag(Qt::Window);
+    setModal(false);
+    resize(980, 560);
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    view_->setModel(table_);
+    view_->setFont(fixed);
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setWordWrap(false);
+    view_->verticalHeader()->setVisible(false);
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
+    view_->horizontalHeader()->setStretchLastSection(true);
+    const int widths[ColumnCount] = {100, 170, 220, 130, 300};
+    for (int c = 0; c + 1 < ColumnCount; ++c) view_->setColumnWidth(c, widths[c]);
+
+    for (const OptionFrame& f : OptionFrameTable)
+        if (f.group == 'C') emulation_->addItem(QString::fromUtf8(f.label));
+    emulation_->setCurrentText(QString::fromUtf8(startEmulation_));
+    connect(emulation_, &QComboBox::activated, this, [this](int index) {
+        for (const OptionFrame& f : OptionFrameTable)
+            if (f.group == 'C' && QString::fromUtf8(f.label) == emulation_->itemText(index)) SetStartEmulation(f.label);
+    });
+    QFont screen = fixed;
+    screen.setPointSize(screen.pointSize() + 6);
+    expected_->setFont(screen);
+    expected_->setTextFormat(Qt::PlainText);
+    expected_->setStyleSheet(QStringLiteral("background:#101416; color:#5cffd8; padding:6px;"));
+    status_->setTextFormat(Qt::PlainText);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(emulationLabel_);
+    top->addWidget(emulation_);
+    top->addStretch();
+    top->addWidget(droppedLabel_);
+    top->addWidget(save_);
+    top->addWidget(copy_);
+    top->addWidget(clear_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(view_, 1);
+    layout->addWidget(expectedLabel_);
+    layout->addWidget(expected_, 0, Qt::AlignLeft);
+    layout->addWidget(status_);
+
+    connect(save_, &QPushButton::clicked, this, &CLineLogDlg::Save);
+    connect(copy_, &QPushButton::clicked, this, &CLineLogDlg::Copy);
+    connect(clear_, &QPushButton::clicked, this, &CLineLogDlg::Clear);
+    connect(timer_, &QTimer::timeout, this, &CLineLogDlg::Refresh);
+    Retranslate();
+    ShowExpected();
+}
+
+CLineLogDlg::~CLineLogDlg() = default;
+
+void CLineLogDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    Refresh();
+    timer_->start(200);
+}
+
+void CLineLogDlg::hideEvent(QHideEvent* event) {
+    timer_->stop();  // nobody looks: the link keeps recording, nothing is read
+    QDialog::hideEvent(event);
+}
+
+void CLineLogDlg::Retranslate() {
+    setWindowTitle(Tr(Text::LineLog));
+    emulationLabel_->setText(Tr(Text::LogEmulation));
+    expectedLabel_->setText(Tr(Text::LogExpected));
+    save_->setText(Tr(Text::LogSave));
+    copy_->setText(Tr(Text::LogCopy));
+    clear_->setText(Tr(Text::LogClear));
+    emit table_->headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+    if (!rows_.empty()) emit table_->dataChanged(table_->index(0, 0), table_->index(RowCount() - 1, ColumnCount - 1));
+    ShowExpected();
+}
+
+// A write that reached the line goes through the reader; an open starts a
+// screen that is not known until the next clear.
+void CLineLogDlg::Read(Row& row) {
+    const LoggedWrite& w = row.write;
+    if (w.open) {
+        screenKnown_ = false;
+        return;
+    }
+    if (w.result != WriteResult::Ok) return;  // nothing of it reached the line
+    const std::uint64_t clears = model_->Clears();
+    model_->Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), w.baud);
+    for (const display::Reading& r : model_->TakeReadings())
+        row.reading += (row.reading.empty() ? "" : "  |  ") + display::DescribeReading(r);
+    if (model_->Clears() != clears) screenKnown_ = true;
+}
+
+void CLineLogDlg::Refresh() {
+    std::uint64_t lost = 0;
+    std::vector<LoggedWrite> fresh = ReadLineLog(last_, lost);
+    if (lost) {
+        dropped_ += lost;
+        screenKnown_ = false;
+    }
+    if (fresh.empty()) {
+        if (lost) ShowExpected();
+        return;
+    }
+    last_ = fresh.back().sequence;
+    const int first = RowCount();
+    for (LoggedWrite& w : fresh) {
+        rows_.push_back({std::move(w), {}});
+        Read(rows_.back());
+    }
+    table_->Append(first, RowCount() - 1);
+    if (rows_.size() > RowLimit) {
+        const int excess = static_cast<int>(rows_.size() - RowLimit);
+        table_->BeginRemove(excess);
+        rows_.erase(rows_.begin(), rows_.begin() + excess);
+        table_->EndRemove();
+        dropped_ += static_cast<std::uint64_t>(excess);
+    }
+    view_->scrollToBottom();
+    ShowExpected();
+}
+
+void CLineLogDlg::SetStartEmulation(const char* label) {
+    startEmulation_ = label;
+    emulation_->setCurrentText(QString::fromUtf8(label));
+    Reread();
+}
+
+// From the display's set-up before the first row, every row read again.
+void CLineLogDlg::Reread() {
+    model_ = std::make_unique<display::DisplayModel>();
+    model_->SetEmulation(startEmulation_);
+    screenKnown_ = false;
+    for (Row& row : rows_) {
+        row.reading.clear();
+        Read(row);
+    }
+    table_->Reset();
+    ShowExpected();
+}
+
+void CLineLogDlg::ShowExpected() {
+    expected_->setText(QString::fromStdString(model_->Line(0) + "\n" + model_->Line(1)));
+    QString status = QString::fromStdString(model_->Status());
+    if (!screenKnown_) status += QStringLiteral("\n") + Tr(Text::LogScreenUnknown);
+    status_->setText(status);
+    droppedLabel_->setText(dropped_ ? Tr(Text::LogDropped).arg(dropped_) : QString());
+}
+
+QString CLineLogDlg::Cell(int row, int column) const { return Format(rows_[static_cast<std::size_t>(row)], column); }
+
+QString CLineLogDlg::RowsText(const std::vector<int>& rows) const {
+    QString text;
+    for (int r : rows) {
+        QStringList cells;
+        for (int c = 0; c < ColumnCount; ++c) cells << Cell(r, c);
+        text += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+bool CLineLogDlg::SaveTo(const QString& path) const {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
+    QStringList heading;
+    for (Text h : Headings) heading << Tr(h);
+    QTextStream out(&file);
+    if (dropped_) out << Tr(Text::LogDropped).arg(dropped_) << '\n';
+    out << heading.join(QLatin1Char('\t')) << '\n';
+    std::vector<int> all(rows_.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+    out << RowsText(all);
+    out.flush();
+    return file.error() == QFile::NoError;
+}
+
+void CLineLogDlg::Save() {
+    const QString name = QStringLiteral("vantrel-line-log-%1.txt").arg(QDate::currentDate().toString(Qt::ISODate));
+    const QString path = QFileDialog::getSaveFileName(this, Tr(Text::LogSave), name);
+    if (!path.isEmpty() && !SaveTo(path)) std::fprintf(stderr, "vantrel: cannot save the line log in %s\n", qPrintable(path));
+}
+
+void CLineLogDlg::Copy() {
+    std::vector<int> rows;
+    for (const QModelIndex& index : view_->selectionModel()->selectedRows()) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    QApplication::clipboard()->setText(RowsText(rows));
+}
+
+void CLineLogDlg::Clear() {
+    ClearLineLog();
+    rows_.clear();
+    dropped_ = 0;
+    table_->Reset();
+    ShowExpected();
+}
+
+}  // namespace vantrel
