@@ -325,8 +325,13 @@ private:
             Lib().gensio_os_funcs_service(Os(), &brief);
         }
         if (socket_ >= 0) {
+            // Dissolving the association resets at once and purges the send
+            // queue; the library closes the descriptor later, as its own.
             const linger reset{1, 0};
             setsockopt(socket_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            sockaddr none{};
+            none.sa_family = AF_UNSPEC;
+            connect(socket_, &none, sizeof none);
         }
         closed_ = true;
         open_ = false;

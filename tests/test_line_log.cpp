@@ -1,0 +1,247 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The line log: a row for every write of every path, why a write failed, the
+// expected screen, the ring's limit, and a network write that is abandoned.
+#include "PanelFixture.h"
+#include "app/LineLogDlg.h"
+#include "content/AutoSend.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <functional>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+
+namespace {
+
+enum { Control = 1, BytesColumn = 2, Reading = 4, Result = 5 };
+
+class LineLog : public PanelTest {
+protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        ClearLineLog();  // the link's ring lives as long as the program: earlier tests' rows go
+        Open();
+        panel->ShowLineLog();
+        log = panel->LineLogForTest();
+        ASSERT_NE(log, nullptr);
+        log->Refresh();
+    }
+    // The rows after `from`: column `column` of each.
+    QStringList Column(int from, int column) {
+        log->Refresh();
+        QStringList cells;
+        for (int r = from; r < log->RowCount(); ++r) cells << log->Cell(r, column);
+        return cells;
+    }
+    CLineLogDlg* log = nullptr;
+};
+
+// Fills the line through the test's own slave until it takes no more.
+void FillLine(const Pty& pty) {
+    fcntl(pty.Slave(), F_SETFL, fcntl(pty.Slave(), F_GETFL) | O_NONBLOCK);
+    const Bytes filler(256, 'f');
+    auto quietSince = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - quietSince < 300ms) {
+        if (write(pty.Slave(), filler.data(), filler.size()) > 0) quietSince = std::chrono::steady_clock::now();
+        else std::this_thread::sleep_for(1ms);
+    }
+}
+
+}  // namespace
+
+// Every path: its rows name the control, and their bytes, in order, are what
+// the line received.
+TEST_F(LineLog, EveryPathWritesOneRowPerWriteInOrder) {
+    int from = 0;
+    // Waits until the cycle's first three writes are in the log.
+    const auto threeRows = [&] {
+        for (int i = 0; i < 500 && (log->Refresh(), log->RowCount()) < from + 3; ++i) std::this_thread::sleep_for(10ms);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        QStringList controls;
+    } cases[] = {
+        {"Send", [&] { Click(1006); }, {"Send", "Send", "Send"}},
+        {"Clean", [&] { Click(1005); }, {"Clean"}},
+        {"Reset", [&] { Click(1060); }, {"Reset"}},
+        {"Demo", [&] { Click(1061); }, {"Demo"}},
+        {"ClearDemo", [&] { Click(1062); }, {"ClearDemo"}},
+        {"Full Light", [&] { Click(1087); }, {"Full Light"}},
+        {"test page", [&] { Click(1095); }, {"LanguageTest80H"}},
+        {"Send Command",
+         [&] {
+             Click(1025);  // CD5220
+             Click(1076);  // 19200
+             Click(1067);
+         },
+         {"Send Command: CD5220", "Send Command: 19200"}},
+        {"Auto Send",
+         [&] {
+             Click(1007);
+             threeRows();
+             Click(1007);
+         },
+         {"Auto Send", "Auto Send pattern 1", "Auto Send pattern 2"}},
+    };
+    for (const auto& c : cases) {
+        pty.ReadUntilQuiet(50ms);
+        from = (log->Refresh(), log->RowCount());
+        c.act();
+        const Bytes line = pty.ReadUntilQuiet(100ms);
+        EXPECT_EQ(Column(from, Control), c.controls) << c.name;
+        EXPECT_EQ(Column(from, BytesColumn).join(' ').toStdString(), ToHex(line)) << c.name;
+        for (const QString& result : Column(from, Result)) EXPECT_TRUE(result.startsWith("ok (")) << qPrintable(result);
+    }
+}
+
+// Why a write failed: under the message, in the panel's language, on standard
+// error, and in the log.
+TEST_F(LineLog, AFailedWriteSaysWhy) {
+    const struct {
+        const char* name;
+        std::function<void(Pty&)> fault;
+        Text reason;
+        const char* stderrWords;
+    } cases[] = {
+        {"unplugged", [](Pty& p) { p.CloseMaster(); }, Text::WriteGoneReason, "the device is gone"},
+        {"stalled", [](Pty& p) { FillLine(p); }, Text::WriteStalledReason, "the line took nothing"},
+    };
+    for (const auto& c : cases) {
+        Pty line;
+        PortMapping com3(3, line.Path());
+        Choose(1001, 2);
+        Open();
+        c.fault(line);
+        messages.clear();
+        informatives.clear();
+        testing::internal::CaptureStderr();
+        Click(1005);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(messages, QStringList{"Operation valid only when the port is open!"}) << c.name;
+        EXPECT_EQ(informatives, QStringList{Tr(c.reason)}) << c.name;
+        EXPECT_NE(err.find(c.stderrWords), std::string::npos) << err;
+        log->Refresh();
+        EXPECT_EQ(log->Cell(log->RowCount() - 1, Result), Tr(Text::LogFailed).arg(Tr(c.reason))) << c.name;
+        Click(1003);  // close
+    }
+    Click(1115);  // the same reason in Chinese
+    Pty line;
+    PortMapping com3(3, line.Path());
+    Open();
+    line.CloseMaster();
+    Click(1005);
+    EXPECT_EQ(informatives.last(), QString::fromUtf8("设备已断开（被拔出？）。请重新连接，然后关闭并重新打开串口。"));
+}
+
+TEST_F(LineLog, ExpectedScreenFollowsWhatThePanelSentAndTheChosenSetUp) {
+    EXPECT_FALSE(log->ScreenKnown()) << "nothing cleared since the open";
+    Click(1006);
+    log->Refresh();
+    EXPECT_TRUE(log->ScreenKnown());
+    EXPECT_EQ(log->ExpectedLine(0), "     THANK YOU      ");
+    EXPECT_EQ(log->ExpectedLine(1), "  HAVE A NICE DAY   ");
+    // The panel sets the display to AEDEX: what follows is read as AEDEX.
+    Click(1071);
+    Click(1067);
+    Click(1005);
+    const int clean = (log->Refresh(), log->RowCount() - 1);
+    EXPECT_EQ(log->Cell(clean, Reading), "[unread FF]") << "AEDEX shows nothing outside its commands";
+    // The display was set up as AEDEX elsewhere (its switches): the rows are
+    // read again from there, and Send's text is then no text to it.
+    EXPECT_EQ(log->Cell(clean - 2, Reading), "\"  HAVE A NICE DAY   \"  text");
+    log->SetStartEmulation("AEDEX");
+    EXPECT_TRUE(log->Cell(clean - 2, Reading).startsWith("[unread")) << qPrintable(log->Cell(clean - 2, Reading));
+    EXPECT_EQ(log->Cell(clean, Reading), "[unread FF]") << "the frame still switches to AEDEX";
+}
+
+TEST_F(LineLog, KeepsTheLastRowsCountsTheDroppedAndSavesWhatItShows) {
+    const int extra = 30;
+    for (std::size_t i = 0; i < CLineLogDlg::RowLimit + extra; ++i) {
+        TxBuffer[0] = 0x0B;
+        ASSERT_TRUE(WriteFrame(1));
+        if (i % 4096 == 0) {
+            pty.ReadUntilQuiet(0ms);
+            log->Refresh();  // some rows now, the rest later, as the window's timer takes them
+        }
+    }
+    log->Refresh();
+    EXPECT_EQ(log->RowCount(), static_cast<int>(CLineLogDlg::RowLimit));
+    EXPECT_EQ(log->Dropped(), static_cast<std::uint64_t>(extra + 1)) << "the open's row went too";
+    QTemporaryDir dir;
+    const QString path = dir.filePath("log.txt");
+    ASSERT_TRUE(log->SaveTo(path));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), static_cast<int>(CLineLogDlg::RowLimit) + 2);  // the dropped count, the heading, the rows
+    EXPECT_EQ(lines[0], "31 older rows dropped");
+    EXPECT_EQ(lines[1], "Time\tControl\tBytes\tText\tThe display reads\tResult");
+    EXPECT_EQ(lines.last() + '\n', log->RowsText({log->RowCount() - 1}));
+}
+
+// The worker records while the window reads and streams rows (a test for
+// ThreadSanitizer above all).
+TEST_F(LineLog, TheCycleRecordsWhileTheWindowStreams) {
+    LineRecorder recorder(pty.Master());
+    const int from = log->RowCount();
+    Click(1007);
+    const auto until = std::chrono::steady_clock::now() + 1200ms;
+    while (std::chrono::steady_clock::now() < until) QTest::qWait(50);
+    Click(1007);
+    QStringList controls = Column(from, Control);
+    ASSERT_GE(controls.size(), 4);
+    EXPECT_EQ(controls.mid(0, 4), QStringList({"Auto Send", "Auto Send pattern 1", "Auto Send pattern 2", "Auto Send pattern 3"}));
+}
+
+// A network write that misses its bound resets the connection: what the
+// socket still held never reaches the server once it reads again.
+TEST(LineLogNetwork, AnAbandonedWriteLeavesNothingBehind) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+    PortMapping com4(4, "socket://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    std::strcpy(PortName, "COM4");
+    OpenPort(38400);
+    ASSERT_TRUE(PortHandleValid());
+    const int server = accept(listener, nullptr, nullptr);
+    ASSERT_GE(server, 0);
+    // The server stops reading; the panel writes until a write misses its bound.
+    std::fill_n(TxBuffer.begin(), 1024, 'x');
+    bool failed = false;
+    for (int i = 0; i < 100000 && !failed; ++i) failed = !WriteFrame(1024);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(LastWriteResult(), WriteResult::Stalled);
+    int waiting = 0;
+    ioctl(server, FIONREAD, &waiting);
+    // Now it reads again: no more than it already held.
+    std::size_t total = 0;
+    char buffer[65536];
+    pollfd p{server, POLLIN, 0};
+    while (poll(&p, 1, 500) > 0) {
+        const ssize_t n = read(server, buffer, sizeof buffer);
+        if (n <= 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    EXPECT_GT(waiting, 0);
+    EXPECT_LE(total, static_cast<std::size_t>(waiting)) << "bytes the socket held after the failure arrived";
+    ClosePort();
+    close(server);
+    close(listener);
+    std::strcpy(PortName, "COM1");
+}
