@@ -137,7 +137,7 @@ CLineLogDlg::CLineLogDlg(QWidget* parent)
     view_->verticalHeader()->setVisible(false);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     view_->horizontalHeader()->setStretchLastSection(true);
-    const int widths[ColumnCount] = {100, 170, 220, 130, 300};
+    const int widths[ColumnCount] = {95, 160, 190, 120, 250};
     for (int c = 0; c + 1 < ColumnCount; ++c) view_->setColumnWidth(c, widths[c]);
 
     for (const OptionFrame& f : OptionFrameTable)
