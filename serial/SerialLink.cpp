@@ -44,11 +44,15 @@ WriteResult LastResult = WriteResult::Ok;
 // ---- The line log's ring: records and the store of their bytes ----
 thread_local WriteSource CurrentSource;
 
+// Plain fields only: the ring is zero-initialised at load and touches no page
+// until it is used.
 struct Slot {
     std::uint64_t sequence;
     std::int64_t timeOfDayUs;
     std::int32_t durationUs;
-    WriteSource source;
+    int controlId;
+    const char* option;
+    int number;
     WriteResult result;
     bool open;
     int baud;
@@ -70,7 +74,8 @@ void Record(const std::uint8_t* data, std::size_t n, WriteResult result, bool op
     slot = {NextSequence++,
             std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count(),
             static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
-            CurrentSource, result, open, baud, StoreHead, static_cast<std::uint32_t>(kept)};
+            CurrentSource.controlId, CurrentSource.option, CurrentSource.number, result, open, baud, StoreHead,
+            static_cast<std::uint32_t>(kept)};
     for (std::size_t i = 0; i < kept;) {
         const std::size_t at = (StoreHead + i) % LineLogBytes, run = std::min(kept - i, LineLogBytes - at);
         std::memcpy(Store.data() + at, data + i, run);
@@ -340,7 +345,7 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
         w.sequence = s.sequence;
         w.timeOfDayUs = s.timeOfDayUs;
         w.durationUs = s.durationUs;
-        w.source = s.source;
+        w.source = {s.controlId, s.option, s.number};
         w.result = s.result;
         w.open = s.open;
         w.baud = s.baud;
