@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/CommandLine.h"
 
+#include "app/SendCommand.h"
 #include "serial/NetPort.h"
 #include "serial/PortDiscovery.h"
 #include "serial/SerialLink.h"
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <cstdio>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -17,9 +20,14 @@ namespace {
 
 constexpr const char* Usage =
     "Usage: vantrel [OPTION]\n"
+    "  or:  vantrel send [OPTION]... [LINE1 [LINE2]]   (see vantrel send --help)\n"
     "Test and configuration panel for point-of-sale customer displays.\n"
     "\n"
-    "      --list-ports  show the device each of COM1 to COM9 opens, and exit\n"
+    "      --list-ports  show the device each of COM1 to COM9 opens, and exit;\n"
+    "                    no device is opened\n"
+    "      --probe       with --list-ports: open each device, and close it, to\n"
+    "                    tell whether it can be opened now (this raises and\n"
+    "                    drops DTR and RTS; a network port opens its far device)\n"
     "      --help        display this help and exit\n"
     "      --version     output version information and exit\n"
     "\n"
@@ -34,9 +42,10 @@ constexpr std::string_view ToolkitOptionsWithValue[] = {
     "-qwindowicon", "-style", "-stylesheet", "-session", "-display", "-geometry"};
 constexpr std::string_view ToolkitOptions[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
 
-const char* ShortFailure(OpenFailure failure, const std::string& device) {
+// `probed`: the device was opened; otherwise only looked at ("present").
+const char* ShortFailure(OpenFailure failure, const std::string& device, bool probed) {
     switch (failure) {
-    case OpenFailure::None: return "ready";
+    case OpenFailure::None: return probed ? "ready" : "present";
     case OpenFailure::NoDevice: return IsNetworkPort(device) ? "no answer" : "no such device";
     case OpenFailure::Busy: return "busy";
     case OpenFailure::AccessDenied: return "access denied";
@@ -51,7 +60,16 @@ std::string Column(const std::string& text, std::size_t width) {
     return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
 }
 
-void ListPorts() {
+// Whether a device may be opened, told without opening it: the node is there,
+// a character device, and the user may read and write it.
+OpenFailure Presence(const std::string& device) {
+    struct stat st {};
+    if (stat(device.c_str(), &st) != 0) return errno == EACCES ? OpenFailure::AccessDenied : OpenFailure::NoDevice;
+    if (!S_ISCHR(st.st_mode)) return OpenFailure::NotATerminal;
+    return access(device.c_str(), R_OK | W_OK) == 0 ? OpenFailure::None : OpenFailure::AccessDenied;
+}
+
+void ListPorts(bool probe) {
     const PortAssignments ports = ResolvePorts();
     // One row's columns, the heading's too: name, device, source, state, then the description.
     auto row = [](const std::string& name, const std::string& device, const std::string& from, const std::string& state) {
@@ -60,10 +78,14 @@ void ListPorts() {
     std::puts((row("NAME", "DEVICE", "FROM", "STATE") + "DESCRIPTION").c_str());
     for (int i = 0; i < PortCount; ++i) {
         const PortAssignment& p = ports[i];
-        const PortProbe probe = ProbePort(p.device);
-        std::string text = row("COM" + std::to_string(i + 1), p.device, MapSourceName(p.source), ShortFailure(probe.failure, p.device));
+        const bool network = IsNetworkPort(p.device);
+        PortProbe look;
+        if (probe) look = ProbePort(p.device);
+        else if (!network) look.failure = Presence(p.device);
+        const std::string state = probe || !network ? ShortFailure(look.failure, p.device, probe) : "network";
+        std::string text = row("COM" + std::to_string(i + 1), p.device, MapSourceName(p.source), state);
         // A network port that can't be opened says why, in the open's own words.
-        if (IsNetworkPort(p.device) && probe.failure != OpenFailure::None) text += probe.detail;
+        if (network && look.failure != OpenFailure::None) text += look.detail;
         else if (p.record) text += DescribeRecord(*p.record);
         std::puts(text.substr(0, text.find_last_not_of(' ') + 1).c_str());
     }
@@ -80,12 +102,15 @@ int FinishOutput(int status) {
 }  // namespace
 
 std::optional<int> RunCommandLine(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "send") return RunSend(argc - 1, argv + 1);
     enum class Action { Panel, Help, Version, ListPorts } action = Action::Panel;
+    bool probe = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help") action = Action::Help;
         else if (arg == "--version") action = action == Action::Panel ? Action::Version : action;
         else if (arg == "--list-ports") action = action == Action::Panel ? Action::ListPorts : action;
+        else if (arg == "--probe") probe = true;
         else if (std::find(std::begin(ToolkitOptionsWithValue), std::end(ToolkitOptionsWithValue), arg) !=
                      std::end(ToolkitOptionsWithValue) && i + 1 < argc) ++i;
         else if (std::find(std::begin(ToolkitOptions), std::end(ToolkitOptions), arg) == std::end(ToolkitOptions)) {
@@ -97,7 +122,7 @@ std::optional<int> RunCommandLine(int argc, char** argv) {
     case Action::Panel: return std::nullopt;
     case Action::Help: std::fputs(Usage, stdout); break;
     case Action::Version: std::printf("vantrel %s\n", VANTREL_VERSION); break;
-    case Action::ListPorts: ListPorts(); break;
+    case Action::ListPorts: ListPorts(probe); break;
     }
     return FinishOutput(0);
 }

@@ -2,6 +2,7 @@
 #include "app/LineLogDlg.h"
 
 #include "app/Messages.h"
+#include "app/WriteNames.h"
 #include "commands/CommandFrames.h"
 
 #include <QAbstractTableModel>
@@ -55,7 +56,7 @@ QString Format(const CLineLogDlg::Row& row, int column) {
     const LoggedWrite& w = row.write;
     switch (column) {
     case TimeColumn: return QDateTime::fromMSecsSinceEpoch(w.timeOfDayUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
-    case ControlColumn: return SourceName(w.source);
+    case ControlColumn: return QString::fromStdString(SourceWords(w.source, UiLanguage));
     case BytesColumn: return Hex(w.bytes);
     case TextColumn: return Printable(w.bytes);
     case ReadingColumn: return QString::fromStdString(row.reading);
@@ -68,27 +69,6 @@ QString Format(const CLineLogDlg::Row& row, int column) {
 }
 
 }  // namespace
-
-Text WriteResultText(WriteResult result) {
-    switch (result) {
-    case WriteResult::DeviceGone: return Text::WriteGoneReason;
-    case WriteResult::Stalled: return Text::WriteStalledReason;
-    case WriteResult::ConnectionDropped: return Text::WriteDroppedReason;
-    case WriteResult::Ok:
-    case WriteResult::NotOpen: break;
-    }
-    return Text::WriteNotOpenReason;
-}
-
-QString SourceName(const WriteSource& source) {
-    if (source.controlId == 1095) return Tr(CharTestLabel(source.number));
-    QString name;
-    for (const LabelRow& row : LabelTable)
-        if (row.controlId == source.controlId) name = Tr(row.text);
-    if (source.option) return name + QStringLiteral(": ") + QString::fromUtf8(source.option);
-    if (source.number >= 0) return Tr(Text::LogPattern).arg(name).arg(source.number);
-    return name;
-}
 
 // The rows as a table for the view; the dialog owns them.
 class LineLogTable : public QAbstractTableModel {

@@ -23,11 +23,6 @@ namespace vantrel {
 
 class LineLogTable;
 
-// The reason of a failed write, as the panel says it.
-Text WriteResultText(WriteResult result);
-// What caused a write, in the current language ("Send Command: CD5220").
-QString SourceName(const WriteSource& source);
-
 class CLineLogDlg : public QDialog {
     Q_OBJECT
 public:

@@ -132,8 +132,9 @@ PortProbe ProbePort(const std::string& device) {
     return probe;
 }
 
-void OpenPort(int baudValue) {
-    const std::string device = ResolvePort(PortName).device;
+void OpenPort(int baudValue) { OpenPortAt(ResolvePort(PortName).device, baudValue); }
+
+void OpenPortAt(const std::string& device, int baudValue) {
     if (!IsNetworkPort(device)) return OpenDevice(device, baudValue);
     OpenWith(device, baudValue, [&](OpenFailure& failure, std::string& detail) {
         return OpenNetworkPort(device, baudValue, failure, detail);

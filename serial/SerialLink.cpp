@@ -251,7 +251,9 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         if (LastFailure == OpenFailure::None) LastFailure = OpenFailure::Other;
         std::string why = LastFailure == OpenFailure::Other && !LastDetail.empty() ? LastDetail : DescribeFailure(LastFailure);
         if (LastFailure != OpenFailure::Other && !LastDetail.empty()) why += ": " + LastDetail;
-        std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, device.c_str(), why.c_str());
+        // A port given by its device or URL alone (vantrel send --port) has no COM name.
+        if (PortName[0]) std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, device.c_str(), why.c_str());
+        else std::fprintf(stderr, "vantrel: cannot open %s: %s\n", device.c_str(), why.c_str());
         return;
     }
     OpenBaud = baudValue;
@@ -353,6 +355,11 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
         for (std::size_t i = 0; i < s.length; ++i) w.bytes[i] = Store[(s.byteStart + i) % LineLogBytes];
     }
     return out;
+}
+
+std::uint64_t NewestLineLogRecord() {
+    std::lock_guard lock(LinkMutex);
+    return NextSequence - 1;
 }
 
 void ClearLineLog() {

@@ -75,6 +75,8 @@ OpenFailure ProbeDevice(const std::string& path);
 void OpenPort(int baudValue);
 // OpenPort for a device path, with the port mapping already done.
 void OpenDevice(const std::string& path, int baudValue);
+// OpenPort for a device path or a network port's URL (defined beside OpenPort).
+void OpenPortAt(const std::string& device, int baudValue);
 // Closes the port; afterwards the handle is invalid.
 void ClosePort();
 // Re-applies the settings of the last open to an open port, then closes it.
@@ -155,5 +157,7 @@ inline constexpr std::size_t LineLogBytes = 2u << 20;
 std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost);
 // Forgets every record so far.
 void ClearLineLog();
+// The sequence number of the newest record (0 before any).
+std::uint64_t NewestLineLogRecord();
 
 }  // namespace vantrel

@@ -1,0 +1,252 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/SendCommand.h"
+
+#include "app/WriteNames.h"
+#include "commands/CommandFrames.h"
+#include "content/CharTest.h"
+#include "content/LineMessage.h"
+#include "display/DisplayModel.h"
+#include "serial/PortDiscovery.h"
+#include "serial/PortTables.h"
+#include "serial/SerialLink.h"
+
+#include <QString>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <getopt.h>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+namespace {
+
+constexpr const char* Usage =
+    "Usage: vantrel send [OPTION]... [LINE1 [LINE2]]\n"
+    "Put on the line what the panel's buttons put there, in the order given.\n"
+    "\n"
+    "      --port NAME       COM1 to COM9 (mapped as the panel maps them), a device\n"
+    "                        path, or an rfc2217:// or socket:// URL; default COM1\n"
+    "      --baud N          300, 600, 1200, 2400, 4800, 9600, 19200 or 38400;\n"
+    "                        default 9600\n"
+    "      --sample N        what \"Send\" sends with the sample text N (1 to 3)\n"
+    "      --clear, --reset, --demo, --clear-demo, --full-light\n"
+    "                        the buttons of those names\n"
+    "      --page N          a character-set page: 80, 90, ... F0 (hex)\n"
+    "      --set LABEL       an option box by its label (CD5220, 19200, USA, PC437,\n"
+    "                        ...), at most one a group; all are sent together where\n"
+    "                        the first is given, as \"Send Command\" sends them\n"
+    "      --bytes HEX       raw bytes, such as \"1B 40 0C\"\n"
+    "      --explain         print each write, its bytes and how the display reads them\n"
+    "      --emulation NAME  the display's emulation for --explain (default: the\n"
+    "                        power-on DSP800, then as the frames sent set it)\n"
+    "      --dry-run         print as --explain does, and open no port\n"
+    "      --help            display this help and exit\n"
+    "\n"
+    "LINE1 and LINE2: what \"Send\" sends: a clear, then both lines cut or padded to\n"
+    "20 characters (Windows-1252, or GBK under a Chinese locale); a missing LINE2\n"
+    "is blank.\n"
+    "\n"
+    "Exit status: 0 every write went out, 1 a write failed, 2 a usage error,\n"
+    "3 the port could not be opened.\n";
+
+struct Action {
+    WriteSource source;
+    std::function<void()> run;
+};
+
+// A usage error: one line, then the usage, status 2.
+int UsageError(const std::string& problem) {
+    std::fprintf(stderr, "vantrel send: %s\n%s", problem.c_str(), Usage);
+    return 2;
+}
+
+bool ParseNumber(const char* text, int base, int& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, base);
+    if (errno || end == text || *end || n < 0 || n > 0xFFFF) return false;
+    value = static_cast<int>(n);
+    return true;
+}
+
+// "1B 40 0C", "1b400c" or "1B,40": pairs of hex digits.
+bool ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
+    std::string digits;
+    for (const char* p = text; *p; ++p) {
+        if (std::isxdigit(static_cast<unsigned char>(*p))) digits += *p;
+        else if (*p != ' ' && *p != ',' && *p != ':') return false;
+    }
+    if (digits.empty() || digits.size() % 2) return false;
+    for (std::size_t i = 0; i < digits.size(); i += 2) bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    return bytes.size() <= TxBufferSize;
+}
+
+std::u16string Utf16(const char* text) {
+    const QString s = QString::fromLocal8Bit(text);
+    return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
+}
+
+std::string Hex(const std::string& bytes) {
+    std::string s;
+    for (const char c : bytes) {
+        char h[4];
+        std::snprintf(h, sizeof h, "%s%02X", s.empty() ? "" : " ", static_cast<std::uint8_t>(c));
+        s += h;
+    }
+    return s;
+}
+
+// Each write: its cause, bytes and how the display reads them.
+void Explain(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader, int baud) {
+    for (const LoggedWrite& w : writes) {
+        if (w.open) continue;
+        std::printf("%s: %s\n", SourceWords(w.source, 0, "bytes").c_str(), Hex(w.bytes).c_str());
+        reader.Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), baud);
+        for (const display::Reading& r : reader.TakeReadings()) std::printf("    %s\n", display::DescribeReading(r).c_str());
+        if (reader.SpeedMismatch())
+            std::printf("    (the display now expects %d bit/s: at %d bit/s it shows garbage)\n", reader.OwnBaud(), baud);
+    }
+}
+
+}  // namespace
+
+int RunSend(int argc, char** argv) {
+    static const option Options[] = {
+        {"port", required_argument, nullptr, 'p'},   {"baud", required_argument, nullptr, 'b'},
+        {"sample", required_argument, nullptr, 's'}, {"clear", no_argument, nullptr, 'c'},
+        {"reset", no_argument, nullptr, 'r'},        {"demo", no_argument, nullptr, 'd'},
+        {"clear-demo", no_argument, nullptr, 'D'},   {"full-light", no_argument, nullptr, 'f'},
+        {"page", required_argument, nullptr, 'g'},   {"set", required_argument, nullptr, 'S'},
+        {"bytes", required_argument, nullptr, 'x'},  {"explain", no_argument, nullptr, 'e'},
+        {"dry-run", no_argument, nullptr, 'n'},      {"emulation", required_argument, nullptr, 'E'},
+        {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+    std::string port = "COM1", emulation = "DSP800";
+    int baud = 9600;
+    bool explain = false, dryRun = false;
+    std::vector<Action> actions;
+    std::vector<const OptionFrame*> options;  // the --set boxes, one a group
+    bool optionsPlaced = false;
+    const auto button = [&](int controlId, void (*send)()) { actions.push_back({{controlId}, send}); };
+    opterr = 0;
+    optind = 1;
+    for (int c; (c = getopt_long(argc, argv, ":", Options, nullptr)) != -1;) {
+        int n = 0;
+        switch (c) {
+        case 'p': port = optarg; break;
+        case 'b':
+            if (!ParseNumber(optarg, 10, baud) || std::find(BaudRates.begin(), BaudRates.end(), baud) == BaudRates.end())
+                return UsageError(std::string("no such speed: '") + optarg + "'");
+            break;
+        case 's': {
+            if (!ParseNumber(optarg, 10, n) || n < 1 || n > 3) return UsageError(std::string("no such sample: '") + optarg + "'");
+            const SampleText& sample = SampleTexts[static_cast<std::size_t>(n - 1)];
+            actions.push_back({{1006}, [&sample] { SendTwoLines(Utf16(sample.line1), Utf16(sample.line2), CodePageFromLocale()); }});
+            break;
+        }
+        case 'c': button(1005, SendCleanFrame); break;
+        case 'r': button(1060, SendResetFrame); break;
+        case 'd': button(1061, SendDemoFrame); break;
+        case 'D': button(1062, SendClearDemoFrame); break;
+        case 'f': button(1087, SendFullLightFrame); break;
+        case 'g': {
+            if (!ParseNumber(optarg, 16, n) || n < 0x80 || n > 0xF0 || n % 16)
+                return UsageError(std::string("no such page: '") + optarg + "' (80, 90, ... F0)");
+            const int page = (n - 0x80) / 16;
+            actions.push_back({{1095, nullptr, page}, [page] {
+                                   CharTestPage = static_cast<unsigned char>(page);
+                                   SendCharTestPage();
+                               }});
+            break;
+        }
+        case 'S': {
+            const OptionFrame* frame = nullptr;
+            for (const OptionFrame& f : OptionFrameTable)
+                if (!std::strcmp(f.label, optarg) || QString::fromUtf8(f.label).trimmed() == QString::fromUtf8(optarg)) frame = &f;
+            if (!frame) return UsageError(std::string("no option box is labelled '") + optarg + "'");
+            for (const OptionFrame* f : options)
+                if (f->group == frame->group)
+                    return UsageError(std::string("'") + f->label + "' and '" + optarg + "' are of one group");
+            options.push_back(frame);
+            if (!optionsPlaced) {  // all of them go here, in the panel's order
+                optionsPlaced = true;
+                actions.push_back({{1067}, [&options] {
+                                       for (const OptionFrame& f : OptionFrameTable)
+                                           if (std::find(options.begin(), options.end(), &f) != options.end()) {
+                                               const WriteSourceScope source({1067, f.label});
+                                               SendOptionFrame(f);
+                                           }
+                                   }});
+            }
+            break;
+        }
+        case 'x': {
+            std::vector<std::uint8_t> bytes;
+            if (!ParseHex(optarg, bytes)) return UsageError(std::string("not hex bytes: '") + optarg + "'");
+            actions.push_back({{}, [bytes] {
+                                   std::copy(bytes.begin(), bytes.end(), TxBuffer.begin());
+                                   WriteFrame(bytes.size());
+                               }});
+            break;
+        }
+        case 'e': explain = true; break;
+        case 'n': dryRun = explain = true; break;
+        case 'E': {
+            display::DisplayModel probe;
+            if (!probe.SetEmulation(optarg)) return UsageError(std::string("no such emulation: '") + optarg + "'");
+            emulation = optarg;
+            break;
+        }
+        case 'h': std::fputs(Usage, stdout); return std::fflush(stdout) == 0 ? 0 : 1;
+        case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+        default: return UsageError(std::string("unrecognized option '") + argv[optind - 1] + "'");
+        }
+    }
+    if (argc - optind > 2) return UsageError(std::string("too many lines: '") + argv[optind + 2] + "'");
+    if (optind < argc) {
+        const std::u16string line1 = Utf16(argv[optind]), line2 = optind + 1 < argc ? Utf16(argv[optind + 1]) : u"";
+        actions.push_back({{1006}, [line1, line2] { SendTwoLines(line1, line2, CodePageFromLocale()); }});
+    }
+    if (actions.empty()) return UsageError("nothing to send");
+
+    // COM1..COM9 through the panel's mapping; anything else is a device or a URL.
+    const bool named = port.size() == 4 && port.compare(0, 3, "COM") == 0 && port[3] >= '1' && port[3] <= '9';
+    std::strcpy(PortName, named ? port.c_str() : "");
+    const std::string device = named ? ResolvePort(PortName).device : port;
+    display::DisplayModel reader;
+    reader.SetEmulation(emulation.c_str());
+    if (!dryRun) {
+        const WriteSourceScope source({1003});
+        OpenPortAt(device, baud);
+        if (!PortHandleValid()) return 3;  // the open said why
+    }
+    int status = 0;
+    // Each action's writes are read back from the line log: what failed, and what to explain.
+    for (const Action& action : actions) {
+        const WriteSourceScope source(action.source);
+        const std::uint64_t from = NewestLineLogRecord();
+        action.run();
+        std::uint64_t lost = 0;
+        const std::vector<LoggedWrite> writes = ReadLineLog(from, lost);
+        if (explain) Explain(writes, reader, baud);
+        for (const LoggedWrite& w : writes)
+            if (!dryRun && !w.open && w.result != WriteResult::Ok) {
+                std::fprintf(stderr, "vantrel: write to %s failed: %s\n", device.c_str(), DescribeWriteResult(w.result));
+                status = 1;
+                break;
+            }
+        if (status) break;
+    }
+    ClosePort();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vantrel: write error: %s\n", std::strerror(errno ? errno : EIO));
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// How the panel names a write's cause and a failed write's reason, for the
+// line log, the port-closed message and `vantrel send --explain`.
+#pragma once
+
+#include "resources/Texts.h"
+#include "serial/SerialLink.h"
+
+#include <string>
+
+namespace vantrel {
+
+// The reason of a failed write, as the panel says it.
+Text WriteResultText(WriteResult result);
+
+// What caused a write in a language (0 English, 1 Chinese): the control's
+// label, with an option's label ("Send Command: CD5220") or a number
+// ("Auto Send pattern 3"); `fallback` for a write of no control.
+std::string SourceWords(const WriteSource& source, int language, const char* fallback = "");
+
+}  // namespace vantrel
