@@ -157,7 +157,12 @@ CLineLogDlg::CLineLogDlg(QWidget* parent)
     ShowExpected();
 }
 
-CLineLogDlg::~CLineLogDlg() = default;
+// The view and the table go first: while the dialog's own parts are taken
+// down, the view must not ask a half-gone dialog for its rows.
+CLineLogDlg::~CLineLogDlg() {
+    delete view_;
+    delete table_;
+}
 
 void CLineLogDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
