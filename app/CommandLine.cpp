@@ -64,7 +64,10 @@ std::string Column(const std::string& text, std::size_t width) {
 // a character device, and the user may read and write it.
 OpenFailure Presence(const std::string& device) {
     struct stat st {};
-    if (stat(device.c_str(), &st) != 0) return errno == EACCES ? OpenFailure::AccessDenied : OpenFailure::NoDevice;
+    if (stat(device.c_str(), &st) != 0)
+        return errno == EACCES ? OpenFailure::AccessDenied
+               : errno == ENOENT || errno == ENOTDIR ? OpenFailure::NoDevice
+                                                      : OpenFailure::Other;
     if (!S_ISCHR(st.st_mode)) return OpenFailure::NotATerminal;
     return access(device.c_str(), R_OK | W_OK) == 0 ? OpenFailure::None : OpenFailure::AccessDenied;
 }

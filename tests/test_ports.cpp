@@ -70,9 +70,17 @@ TEST(CommandLine, ListPortsShowsEachNameWithItsSource) {
     const Result list = Vantrel("--list-ports", "XDG_CONFIG_HOME=" + config + " VANTREL_COM1=" + pty.Path());
     EXPECT_EQ(list.status, 0) << list.out;
     EXPECT_NE(LineOf(list.out, "COM1 ").find(pty.Path() + " "), std::string::npos) << list.out;
-    EXPECT_NE(LineOf(list.out, "COM1 ").find("environment  ready"), std::string::npos) << list.out;
+    EXPECT_NE(LineOf(list.out, "COM1 ").find("environment  present"), std::string::npos) << list.out;
     EXPECT_NE(LineOf(list.out, "COM4 ").find("file         no such device"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("ports.conf:2: "), std::string::npos) << "the bad line is named: " << list.out;
+    // The listing opens nothing: a device another program holds is merely
+    // present; --probe opens it and finds it busy.
+    const int held = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const std::string env = "XDG_CONFIG_HOME=" + config + " VANTREL_COM1=" + pty.Path();
+    EXPECT_NE(LineOf(Vantrel("--list-ports", env).out, "COM1 ").find("environment  present"), std::string::npos);
+    EXPECT_NE(LineOf(Vantrel("--list-ports --probe", env).out, "COM1 ").find("environment  busy"), std::string::npos);
+    close(held);
 
     std::filesystem::remove_all(config);
 }
@@ -124,10 +132,10 @@ TEST(CommandLine, MappingFileThatCannotBeUsedSaysWhyInOneLineAndNeverBlocks) {
         for (std::size_t at = 0; (at = list.out.find("ports.conf", at)) != std::string::npos; ++at) ++said;
         EXPECT_EQ(said, 1u) << c.name << ": one line" << list.out;
         if (!c.asNobody) {  // the rest of the mapping still works
-            EXPECT_NE(LineOf(list.out, "COM1 ").find("environment  ready"), std::string::npos) << c.name << list.out;
+            EXPECT_NE(LineOf(list.out, "COM1 ").find("environment  present"), std::string::npos) << c.name << list.out;
         }
         if (std::string(c.name) == "NUL in a line") {
-            EXPECT_NE(LineOf(list.out, "COM3 ").find("file         ready"), std::string::npos) << list.out;
+            EXPECT_NE(LineOf(list.out, "COM3 ").find("file         present"), std::string::npos) << list.out;
         }
         EXPECT_EQ(LineOf(list.out, "COM5 ").find("/dev/zero"), std::string::npos) << c.name << list.out;
     }
@@ -135,7 +143,7 @@ TEST(CommandLine, MappingFileThatCannotBeUsedSaysWhyInOneLineAndNeverBlocks) {
 
 TEST(CommandLine, LongValueKeepsItsColumnsAndBadAddressSaysWhy) {
     const std::string longPath = "/dev/" + std::string(5000, 'x');
-    const Result list = Vantrel("--list-ports", "XDG_CONFIG_HOME=/nonexistent VANTREL_COM2=" + longPath +
+    const Result list = Vantrel("--list-ports --probe", "XDG_CONFIG_HOME=/nonexistent VANTREL_COM2=" + longPath +
                                                     " VANTREL_COM3=socket://no-port-given");
     EXPECT_NE(LineOf(list.out, "COM2 ").find(longPath + " environment  cannot open"), std::string::npos);
     EXPECT_NE(LineOf(list.out, "COM3 ").find("cannot open      not a network port address"), std::string::npos) << list.out;
@@ -160,7 +168,7 @@ TEST(CommandLine, SilentNameServerEndsTheOpenWithinItsBound) {
     auto timed = [&](const std::string& url, Result& out) {
         const auto start = std::chrono::steady_clock::now();
         // No ThreadSanitizer pause at exit for the look-up thread that still runs.
-        out = Vantrel("--list-ports", "TSAN_OPTIONS=atexit_sleep_ms=0 XDG_CONFIG_HOME=/nonexistent VANTREL_COM1=" + url +
+        out = Vantrel("--list-ports --probe", "TSAN_OPTIONS=atexit_sleep_ms=0 XDG_CONFIG_HOME=/nonexistent VANTREL_COM1=" + url +
                                           " unshare -m sh -c 'mount --bind " + resolv + " /etc/resolv.conf && exec \"$0\" \"$@\"'");
         return std::chrono::steady_clock::now() - start;
     };
