@@ -72,19 +72,23 @@ int ConnectLoopback(int port) {
     return -1;
 }
 
-std::string Ser2net::Config(const std::string& device, int port) {
+std::string Ser2net::Config(const std::vector<Line>& lines) {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel-ser2net-" + std::to_string(port) + ".yaml";
-    std::ofstream(path) << "connection: &display\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
-                        << "\n  connector: serialdev," << device << ",9600n81,local\n";
+    const std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel-ser2net-" + std::to_string(lines[0].second) + ".yaml";
+    std::ofstream config(path);
+    for (const auto& [device, port] : lines)
+        config << "connection: &display" << port << "\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
+               << "\n  connector: serialdev," << device << ",9600n81,local\n";
     return path;
 }
 
-Ser2net::Ser2net(const std::string& device, int port)
-    : config_(Config(device, port)), server_({Path, "-n", "-c", config_, "-P", config_ + ".pid"}) {
-    // Up once it accepts; the probe's connection is gone before the panel's comes.
-    const int probe = ConnectLoopback(port);
-    if (probe >= 0) close(probe);
+Ser2net::Ser2net(const std::vector<Line>& lines)
+    : config_(Config(lines)), server_({Path, "-n", "-c", config_, "-P", config_ + ".pid"}) {
+    // Up once it accepts; the probe's connections are gone before the panel's come.
+    for (const auto& line : lines) {
+        const int probe = ConnectLoopback(line.second);
+        if (probe >= 0) close(probe);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 

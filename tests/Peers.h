@@ -5,6 +5,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // A loopback TCP port that nothing listens on right now.
@@ -28,16 +29,19 @@ private:
 // its descriptor, or -1 after 5 s.
 int ConnectLoopback(int port);
 
-// ser2net on 127.0.0.1, serving `device` with RFC 2217 on `port`.
+// ser2net on 127.0.0.1, serving `device` with RFC 2217 on `port`, or each
+// device of a list on its own port.
 class Ser2net {
 public:
     static constexpr const char* Path = "/usr/sbin/ser2net";
-    Ser2net(const std::string& device, int port);
+    using Line = std::pair<std::string, int>;  // a device and its port
+    Ser2net(const std::string& device, int port) : Ser2net(std::vector<Line>{{device, port}}) {}
+    explicit Ser2net(const std::vector<Line>& lines);
     ~Ser2net();
     void Stop() { server_.Stop(); }
 
 private:
-    static std::string Config(const std::string& device, int port);
+    static std::string Config(const std::vector<Line>& lines);
     std::string config_;
     ChildProcess server_;
 };

@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// `vantrel send` as a script runs it: the panel's bytes, its usage errors and
+// exit statuses, and a shop of three tills set up in parallel.
+#include "PanelFixture.h"
+#include "Peers.h"
+#include "tools/display/VirtualDisplay.h"
+
+#include <array>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+// `vantrel send ARGS` through the shell, with no display server.
+Outcome Send(const std::string& args, const std::string& env = "") {
+    const std::string err = testing::TempDir() + "vantrel-send-err";
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + env + " timeout 20 " VANTREL_BIN " send " + args +
+                                " 2>" + err;
+    Outcome run{-1, {}, {}};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buf;
+    while (const std::size_t n = fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(err);
+    run.err.assign(std::istreambuf_iterator<char>(in), {});
+    return run;
+}
+
+}  // namespace
+
+// For each set of clicks, `vantrel send` puts the same bytes on the same line.
+TEST_F(PanelTest, SendWritesWhatThePanelWrites) {
+    const struct {
+        const char* args;
+        std::function<void()> clicks;
+    } cases[] = {
+        {"--sample 1", [&] { Click(1006); }},
+        {"--clear --reset --demo --clear-demo --full-light",
+         [&] {
+             for (int id : {1005, 1060, 1061, 1062, 1087}) Click(id);
+         }},
+        {"--page 80 --page 90", [&] { Click(1095), Click(1095); }},
+        {"--set 19200 --set USA --set CD5220 --set W1252",
+         [&] {
+             for (int id : {1025, 1076, 1026, 1049, 1067}) Click(id);
+         }},
+        {"--set CD5220 A B",
+         [&] {
+             Click(1025);
+             Click(1067);
+             Edit(1000)->setText("A");
+             Edit(1004)->setText("B");
+             Click(1006);
+         }},
+        {"--bytes '1B 40' 'Ünïcode line that is too long' ''",
+         [&] {
+             vantrel::TxBuffer[0] = 0x1B, vantrel::TxBuffer[1] = 0x40;
+             vantrel::WriteFrame(2);
+             Edit(1000)->setText(QString::fromUtf8("Ünïcode line that is too long"));
+             Edit(1004)->setText("");
+             Click(1006);
+         }},
+    };
+    for (const auto& c : cases) {
+        Open();
+        c.clicks();
+        const Bytes panelBytes = pty.ReadUntilQuiet(100ms);
+        Click(1003);  // the panel lets go of the port
+        const Outcome run = Send(std::string("--port ") + pty.Path() + " " + c.args, "LANG=C.UTF-8");
+        EXPECT_EQ(run.status, 0) << c.args << ": " << run.err;
+        EXPECT_EQ(ToHex(pty.ReadUntilQuiet(100ms)), ToHex(panelBytes)) << c.args;
+        EXPECT_FALSE(panelBytes.empty());
+    }
+}
+
+TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
+    Pty pty;
+    const std::string port = "--port " + pty.Path() + " ";
+    const int held = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);  // another program's, for "busy"
+    const struct {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {port + "--bogus", 2, "unrecognized option '--bogus'"},
+        {port + "--set NOPE", 2, "no option box is labelled 'NOPE'"},
+        {port + "--set CD5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
+        {port + "--bytes 1G", 2, "not hex bytes: '1G'"},
+        {port + "--baud 1234 X", 2, "no such speed: '1234'"},
+        {port + "--page 85", 2, "no such page: '85'"},
+        {port + "--sample 4", 2, "no such sample: '4'"},
+        {port + "--emulation VT100 --clear", 2, "no such emulation: 'VT100'"},
+        {port, 2, "nothing to send"},
+        {port + "A B C", 2, "too many lines: 'C'"},
+        {"--port /nonexistent/ttyVANTREL --clear", 3, "cannot open /nonexistent/ttyVANTREL: no such device"},
+        {"--port " + pty.Path() + " --clear", 3, "busy"},
+        {"--port socket://127.0.0.1:" + std::to_string(FreePort()) + " --clear", 3, "cannot open socket://"},
+        {"--help", 0, ""},
+    };
+    for (const auto& c : cases) {
+        if (c.status == 3 && c.args.find(pty.Path()) != std::string::npos) ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+        const Outcome run = Send(c.args);
+        flock(held, LOCK_UN);
+        EXPECT_EQ(run.status, c.status) << c.args << ": " << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
+        EXPECT_EQ(run.err.find("Usage: vantrel send") != std::string::npos, c.status == 2) << c.args;
+        if (c.status == 3) EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    close(held);
+    EXPECT_EQ(Send("--help").out.rfind("Usage: vantrel send", 0), 0u);
+    // --dry-run opens nothing and explains: even a port that is not there.
+    const Outcome dry = Send("--port /nonexistent/x --dry-run --set AEDEX --bytes '21 23 31 48 49 0D'");
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(dry.out, "Send Command: AEDEX: 02 05 43 34 03\n    STX ENQ \"C4\" ETX  set-up: emulation AEDEX\n"
+                       "bytes: 21 23 31 48 49 0D\n    \"!#1HI\" CR  upper line\n");
+}
+
+// A shop: three tills' displays behind one ser2net, set up by one parallel run
+// over a file of URLs, as the manual page shows.
+TEST(Send, AShopOfThreeTillsInParallel) {
+    if (access(Ser2net::Path, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
+    vantrel::display::VirtualDisplay tills[3];
+    std::vector<Ser2net::Line> lines;
+    const std::string file = testing::TempDir() + "vantrel-shop.txt";
+    std::ofstream shop(file);
+    for (int i = 0; i < 3; ++i) {
+        lines.push_back({tills[i].SlavePath(), FreePort()});
+        shop << "rfc2217://127.0.0.1:" << lines.back().second << " TILL-" << i + 1 << "\n";
+    }
+    shop.close();
+    Ser2net server(lines);
+    const std::string command = "xargs -P 3 -L 1 sh -c '" VANTREL_BIN " send --port \"$0\" --set CD5220 \"$1\"' < " + file;
+    EXPECT_EQ(std::system(("env -u DISPLAY " + command).c_str()), 0) << command;
+    for (int i = 0; i < 3; ++i) {
+        tills[i].Pump(300ms);
+        EXPECT_EQ(tills[i].Model().Line(0), "TILL-" + std::to_string(i + 1) + std::string(14, ' ')) << i;
+        EXPECT_STREQ(tills[i].Model().Emulation(), "CD5220");
+    }
+    std::remove(file.c_str());
+}
