@@ -9,8 +9,6 @@
 namespace vantrel {
 
 int CPanelApp::InitInstance(int argc, char** argv) {
-    // --help, --version and --list-ports need no display server.
-    if (const auto status = RunCommandLine(argc, argv)) return *status;
     QApplication app(argc, argv);
     CPanelDlg panel;
     panel.exec();

@@ -10,7 +10,6 @@
 #include "serial/PortTables.h"
 #include "serial/SerialLink.h"
 
-#include <QString>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -86,9 +85,36 @@ bool ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
     return bytes.size() <= TxBufferSize;
 }
 
+// The command line's UTF-8 as UTF-16, as the panel's fields hold text; a
+// byte that is no UTF-8 becomes U+FFFD, which the encoders send as '?'.
 std::u16string Utf16(const char* text) {
-    const QString s = QString::fromLocal8Bit(text);
-    return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
+    std::u16string out;
+    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p;) {
+        const int length = *p < 0x80 ? 1 : (*p >> 5) == 6 ? 2 : (*p >> 4) == 14 ? 3 : (*p >> 3) == 30 ? 4 : 0;
+        char32_t c = length == 1 ? *p : length == 2 ? *p & 0x1F : length == 3 ? *p & 0x0F : *p & 0x07;
+        int i = 1;
+        for (; i < length && (p[i] & 0xC0) == 0x80; ++i) c = (c << 6) | (p[i] & 0x3F);
+        if (length == 0 || i < length || c > 0x10FFFF) {
+            out += u'\uFFFD';
+            p += std::max(i, 1);
+            continue;
+        }
+        if (c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+        p += length;
+    }
+    return out;
+}
+
+// A label as the option boxes show it: without the trailing space some have ("Spain1 ").
+std::string Trimmed(const char* label) {
+    std::string s = label;
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -166,7 +192,7 @@ int RunSend(int argc, char** argv) {
         case 'S': {
             const OptionFrame* frame = nullptr;
             for (const OptionFrame& f : OptionFrameTable)
-                if (!std::strcmp(f.label, optarg) || QString::fromUtf8(f.label).trimmed() == QString::fromUtf8(optarg)) frame = &f;
+                if (Trimmed(f.label) == Trimmed(optarg)) frame = &f;
             if (!frame) return UsageError(std::string("no option box is labelled '") + optarg + "'");
             for (const OptionFrame* f : options)
                 if (f->group == frame->group)

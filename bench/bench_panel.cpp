@@ -292,12 +292,43 @@ void DisplayReader() {
         Fixed(textAllocations * 1000.0 / text.size(), "", 3), Fixed(double(textAllocations), "in all", 0), "no allocation per byte");
 }
 
+// `vantrel send LINE1 LINE2` from process start to exit, against the shell
+// doing the same job (stty sets the speed, printf writes the same 41 bytes).
+void SendFromScripts(const std::string& vantrel) {
+    Pty line;
+    const std::string ours = vantrel + " send --port " + line.Path() + " '     THANK YOU      ' '  HAVE A NICE DAY   '";
+    const std::string floor = "stty -F " + line.Path() + " 9600 && printf '\\014     THANK YOU        HAVE A NICE DAY   ' > " +
+                              line.Path();
+    auto timed = [&](const std::string& command) {
+        const std::string run = "exec sh -c \"" + command + "\"";
+        const auto start = Clock::now();
+        const int status = std::system(command.c_str());
+        const double ms = Ms(Clock::now() - start);
+        if (status != 0) std::fprintf(stderr, "failed: %s\n", run.c_str());
+        if (line.ReadUntilQuiet(0ms).size() != 41) std::fprintf(stderr, "not 41 bytes: %s\n", command.c_str());
+        return ms;
+    };
+    std::vector<double> send, shell;
+    for (int i = 0; i < 30; ++i) {
+        send.push_back(timed(ours));
+        shell.push_back(timed(floor));
+    }
+    const Summary a = Summarise(send), b = Summarise(shell);
+    Row("vantrel send LINE1 LINE2 on a pseudo-terminal, process start to exit", send.size(), Fixed(a.median, "ms", 1),
+        Fixed(a.worst, "ms", 1), "<= 5 x the shell");
+    Row("The shell doing the same (stty, then printf of the 41 bytes)", shell.size(), Fixed(b.median, "ms", 1),
+        Fixed(b.worst, "ms", 1), "(floor)");
+    Row("vantrel send / the shell", 1, Fixed(a.median / b.median, "", 2), Fixed(a.worst / b.worst, "", 2), "<= 5");
+}
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     SetMessageFunction([](const QString& text, const QString&) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     DisplayReader();
+    const std::string self = argv[0];
+    SendFromScripts(self.substr(0, self.find_last_of('/') + 1) + "vantrel");
     Pty line;
     PortMapping com1(1, line.Path());
     {

@@ -13,6 +13,7 @@ got=$(cd "$stage" && find . -type f | sort)
 expected=$(sort <<'LIST'
 ./usr/bin/vantrel
 ./usr/bin/vantrel-display
+./usr/libexec/vantrel/vantrel-panel
 ./usr/share/applications/vantrel.desktop
 ./usr/share/doc/vantrel/changelog.gz
 ./usr/share/doc/vantrel/copyright
