@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <getopt.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 

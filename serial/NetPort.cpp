@@ -22,6 +22,8 @@
 #include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
+#include <sys/ioctl.h>
+#include <linux/sockios.h>
 #include <cstring>
 #include <cstdlib>
 
@@ -170,7 +172,11 @@ public:
 
     ~NetPort() override {
         if (io_) {
-            // A clean end: the library sends what it holds and closes.
+            // A clean end: the library sends what it holds and closes. A
+            // server (ser2net) that sees the end before it has passed the last
+            // bytes on drops them: so the end waits until the server has
+            // taken them, and for their time on its line.
+            if (open_ && !closed_) LetTheServerPassItOn();
             if (open_ && Lib().gensio_close(io_, &NetPort::CloseDone, this) == 0)
                 Wait([this] { return closeDone_; }, Clock::now() + std::chrono::seconds(1));
             Lib().gensio_free(io_);
@@ -257,7 +263,11 @@ public:
             writable_ = false;
             Lib().gensio_set_write_callback_enable(io_, true);
             if (!Wait([this] { return writable_ || closed_; }, deadline)) return Abandon();
-            if (done == n && writable_) return WriteResult::Ok;
+            if (done == n && writable_) {
+                // 10 bits a byte on the far line, and a margin for the server to hand them on.
+                passedOnBy_ = Clock::now() + std::chrono::milliseconds(50 + static_cast<long>(n) * 10000 / std::max(baud_, 1));
+                return WriteResult::Ok;
+            }
         }
         return WriteResult::ConnectionDropped;
     }
@@ -340,6 +350,18 @@ private:
         return WriteResult::Stalled;
     }
 
+    // Waits, at most a second, until the server's side has acknowledged every
+    // byte, then until the last bytes' time on the far line is over.
+    void LetTheServerPassItOn() const {
+        const auto deadline = Clock::now() + std::chrono::seconds(1);
+        for (int queued = 1; socket_ >= 0 && Clock::now() < deadline;) {
+            if (ioctl(socket_, SIOCOUTQ, &queued) != 0 || queued == 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        const auto until = std::min(passedOnBy_, deadline);
+        if (until > Clock::now()) std::this_thread::sleep_until(until);
+    }
+
     // The connection's own socket, so that an abandoned write can reset it:
     // the one whose local port is the connection's and whose peer's port is
     // the server's. -1 when it can't be told.
@@ -381,6 +403,7 @@ private:
     gensio* io_ = nullptr;
     bool open_ = false;
     int socket_ = -1;
+    Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
     bool closed_ = false;
     bool writable_ = false;
     bool closeDone_ = false;
