@@ -37,6 +37,31 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
+int LoopbackListener(int& port, int receiveBuffer) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in a = Loopback(0);
+    socklen_t len = sizeof a;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, 4) != 0) {
+        close(s);
+        return -1;
+    }
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return s;
+}
+
+ShellRun RunShell(const std::string& command) {
+    ShellRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buf[4096];
+    while (const std::size_t n = fread(buf, 1, sizeof buf, pipe)) run.out.append(buf, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& args) {
     pid_ = fork();
     if (pid_ != 0) return;

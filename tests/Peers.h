@@ -11,6 +11,17 @@
 // A loopback TCP port that nothing listens on right now.
 int FreePort();
 
+// A TCP socket listening on 127.0.0.1 at a port of its own (`port` says which),
+// with a receive buffer of `receiveBuffer` bytes when one is given.
+int LoopbackListener(int& port, int receiveBuffer = 0);
+
+// A shell command's exit status and what it wrote on standard output.
+struct ShellRun {
+    int status = -1;
+    std::string out;
+};
+ShellRun RunShell(const std::string& command);
+
 // A program started with `args` (args[0] is its path), its output discarded.
 class ChildProcess {
 public:

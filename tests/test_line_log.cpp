@@ -2,6 +2,7 @@
 // The line log: a row for every write of every path, why a write failed, the
 // expected screen, the ring's limit, and a network write that is abandoned.
 #include "PanelFixture.h"
+#include "Peers.h"
 #include "app/LineLogDlg.h"
 #include "content/AutoSend.h"
 
@@ -205,17 +206,10 @@ TEST_F(LineLog, TheCycleRecordsWhileTheWindowStreams) {
 // A network write that misses its bound resets the connection: what the
 // socket still held never reaches the server once it reads again.
 TEST(LineLogNetwork, AnAbandonedWriteLeavesNothingBehind) {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int small = 4096;
-    setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
-    PortMapping com4(4, "socket://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    int port = 0;
+    const int listener = LoopbackListener(port, 4096);  // a small receive buffer
+    ASSERT_GE(listener, 0);
+    PortMapping com4(4, "socket://127.0.0.1:" + std::to_string(port));
     std::strcpy(PortName, "COM4");
     OpenPort(38400);
     ASSERT_TRUE(PortHandleValid());

@@ -98,16 +98,11 @@ TEST_F(Network, ASecondClientOnTheSameNameIsBusy) {
 
 TEST_F(Network, RefusedSilentAndUnknownServersFailWithinTheBound) {
     // A listener that never accepts and never speaks.
-    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    listen(silent, 4);
-    getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
+    int silentPort = 0;
+    const int silent = LoopbackListener(silentPort);
+    ASSERT_GE(silent, 0);
     const std::string cases[] = {"rfc2217://127.0.0.1:" + std::to_string(FreePort()),
-                                 "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)),
+                                 "rfc2217://127.0.0.1:" + std::to_string(silentPort),
                                  "socket://no-such-host.invalid:4000", "rfc2217://127.0.0.1"};
     for (const std::string& target : cases) {
         PortMapping com2(2, target);

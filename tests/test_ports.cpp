@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PanelFixture.h"
 #include "app/PortList.h"
+#include "Peers.h"
 
 #include <QAbstractItemView>
 #include <array>
@@ -30,16 +31,9 @@ struct Result {
 // server. `env` may end in a command that runs it (setpriv, unshare); none
 // of the runs may hang.
 Result Vantrel(const std::string& args, const std::string& env = "") {
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " timeout 20 " VANTREL_BIN
-                                " 2>&1 " + args;
-    Result run{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buf;
-    while (const std::size_t n = fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const ShellRun run = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + env + " timeout 20 " VANTREL_BIN
+                                  " 2>&1 " + args);
+    return {run.status, run.out};
 }
 
 std::string LineOf(const std::string& out, const std::string& start) {

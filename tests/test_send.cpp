@@ -26,15 +26,9 @@ struct Outcome {
 // `vantrel send ARGS` through the shell, with no display server.
 Outcome Send(const std::string& args, const std::string& env = "") {
     const std::string err = testing::TempDir() + "vantrel-send-err";
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + env + " timeout 20 " VANTREL_BIN " send " + args +
-                                " 2>" + err;
-    Outcome run{-1, {}, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buf;
-    while (const std::size_t n = fread(buf.data(), 1, buf.size(), pipe)) run.out.append(buf.data(), n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const ShellRun shell = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY " + env + " timeout 20 " VANTREL_BIN " send " + args +
+                                    " 2>" + err);
+    Outcome run{shell.status, shell.out, {}};
     std::ifstream in(err);
     run.err.assign(std::istreambuf_iterator<char>(in), {});
     return run;
@@ -112,13 +106,17 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {"--help", 0, ""},
     };
     for (const auto& c : cases) {
-        if (c.status == 3 && c.args.find(pty.Path()) != std::string::npos) ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+        if (c.status == 3 && c.args.find(pty.Path()) != std::string::npos) {
+            ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+        }
         const Outcome run = Send(c.args);
         flock(held, LOCK_UN);
         EXPECT_EQ(run.status, c.status) << c.args << ": " << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
         EXPECT_EQ(run.err.find("Usage: vantrel send") != std::string::npos, c.status == 2) << c.args;
-        if (c.status == 3) EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        if (c.status == 3) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        }
     }
     close(held);
     EXPECT_EQ(Send("--help").out.rfind("Usage: vantrel send", 0), 0u);
