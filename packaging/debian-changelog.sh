@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Writes CHANGELOG.md as a Debian changelog, compressed:
-#   debian-changelog.sh CHANGELOG.md "Name <mail>" changelog.gz
+# Writes CHANGELOG.md as a Debian changelog, compressed when OUT ends in .gz:
+#   debian-changelog.sh CHANGELOG.md "Name <mail>" OUT
 # Each "## VERSION (YYYY-MM-DD)" heading becomes an entry; each "- " item a
-# bullet, wrapped to 78 columns.
+# bullet, wrapped to 78 columns. debian/changelog is this script's output.
 set -euo pipefail
 source=$1
 maintainer=$2
-exec > >(gzip -9n >"$3")
+case $3 in
+  *.gz) exec > >(gzip -9n >"$3") ;;
+  *) exec >"$3" ;;
+esac
 version=
 date=
 flush() {
