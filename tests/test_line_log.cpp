@@ -189,14 +189,22 @@ TEST_F(LineLog, KeepsTheLastRowsCountsTheDroppedAndSavesWhatItShows) {
     EXPECT_EQ(lines.last() + '\n', log->RowsText({log->RowCount() - 1}));
 }
 
-// The worker records while the window reads and streams rows (a test for
+// The worker records while the log reads its rows (a test for
 // ThreadSanitizer above all).
-TEST_F(LineLog, TheCycleRecordsWhileTheWindowStreams) {
+TEST_F(LineLog, TheCycleRecordsWhileTheLogIsRead) {
     LineRecorder recorder(pty.Master());
     const int from = log->RowCount();
     Click(1007);
+    // The event loop would paint the windows, and Qt paints on a thread pool
+    // that ThreadSanitizer cannot see into: the windows are hidden and the
+    // test takes the rows as the window's timer does, while the worker writes.
+    HidePanelForModalLoop();
+    log->hide();
     const auto until = std::chrono::steady_clock::now() + 1200ms;
-    while (std::chrono::steady_clock::now() < until) QTest::qWait(50);
+    while (std::chrono::steady_clock::now() < until) {
+        log->Refresh();
+        std::this_thread::sleep_for(20ms);
+    }
     Click(1007);
     QStringList controls = Column(from, Control);
     ASSERT_GE(controls.size(), 4);
