@@ -15,11 +15,12 @@ version=
 date=
 flush() {
   [ -n "$version" ] || return 0
-  printf '\n -- %s  %s\n\n' "$maintainer" "$(LC_ALL=C date -u -R -d "$date")"
+  printf '\n -- %s  %s\n' "$maintainer" "$(LC_ALL=C date -u -R -d "$date")"
 }
 while IFS= read -r line; do
   if [[ $line =~ ^##\ ([^ ]+)\ \(([0-9-]+)\)$ ]]; then
     flush
+    [ -z "$version" ] || echo  # a blank line between entries, none at the end
     version=${BASH_REMATCH[1]}
     date=${BASH_REMATCH[2]}
     printf 'vantrel (%s) unstable; urgency=medium\n\n' "$version"
