@@ -88,7 +88,8 @@ constexpr const char* Usage =
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
     "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000 ICD2002\n"
     "  --state FILE      keep the set-up (emulation, own speed, international set,\n"
-    "                    code page) in FILE from one start to the next\n";
+    "                    code page, kept user-defined characters) in FILE from one\n"
+    "                    start to the next\n";
 
 }  // namespace
 
