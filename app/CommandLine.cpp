@@ -11,8 +11,6 @@
 #include <cstring>
 #include <cstdio>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -60,18 +58,6 @@ std::string Column(const std::string& text, std::size_t width) {
     return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
 }
 
-// Whether a device may be opened, told without opening it: the node is there,
-// a character device, and the user may read and write it.
-OpenFailure Presence(const std::string& device) {
-    struct stat st {};
-    if (stat(device.c_str(), &st) != 0)
-        return errno == EACCES ? OpenFailure::AccessDenied
-               : errno == ENOENT || errno == ENOTDIR ? OpenFailure::NoDevice
-                                                      : OpenFailure::Other;
-    if (!S_ISCHR(st.st_mode)) return OpenFailure::NotATerminal;
-    return access(device.c_str(), R_OK | W_OK) == 0 ? OpenFailure::None : OpenFailure::AccessDenied;
-}
-
 void ListPorts(bool probe) {
     const PortAssignments ports = ResolvePorts();
     // One row's columns, the heading's too: name, device, source, state, then the description.
@@ -84,7 +70,7 @@ void ListPorts(bool probe) {
         const bool network = IsNetworkPort(p.device);
         PortProbe look;
         if (probe) look = ProbePort(p.device);
-        else if (!network) look.failure = Presence(p.device);
+        else if (!network) look.failure = LookAtDevice(p.device);
         const std::string state = probe || !network ? ShortFailure(look.failure, p.device, probe) : "network";
         std::string text = row("COM" + std::to_string(i + 1), p.device, MapSourceName(p.source), state);
         // A network port that can't be opened says why, in the open's own words.

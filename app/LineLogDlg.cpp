@@ -35,17 +35,6 @@ constexpr Text Headings[ColumnCount] = {Text::LogTime, Text::LogControl, Text::L
 
 constexpr const char* PowerOnEmulation = "DSP800";
 
-QString Hex(const std::string& bytes) {
-    QString s;
-    s.reserve(static_cast<int>(bytes.size()) * 3);
-    for (const char c : bytes) {
-        char h[4];
-        std::snprintf(h, sizeof h, "%s%02X", s.isEmpty() ? "" : " ", static_cast<std::uint8_t>(c));
-        s += QLatin1String(h);
-    }
-    return s;
-}
-
 QString Printable(const std::string& bytes) {
     QString s;
     for (const char c : bytes) s += c >= 0x20 && c < 0x7F ? QChar(c) : QChar('.');
@@ -57,7 +46,7 @@ QString Format(const CLineLogDlg::Row& row, int column) {
     switch (column) {
     case TimeColumn: return QDateTime::fromMSecsSinceEpoch(w.timeOfDayUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
     case ControlColumn: return QString::fromStdString(SourceWords(w.source, UiLanguage));
-    case BytesColumn: return Hex(w.bytes);
+    case BytesColumn: return QString::fromStdString(HexBytes(w.bytes));
     case TextColumn: return Printable(w.bytes);
     case ReadingColumn: return QString::fromStdString(row.reading);
     case ResultColumn:

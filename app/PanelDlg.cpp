@@ -26,12 +26,13 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
-#include <cstdio>
 #include <cstring>
 
 namespace vantrel {
 
 namespace {
+
+const QKeySequence LineLogKey(Qt::CTRL | Qt::Key_L);
 
 std::u16string_view Utf16(const QString& s) {
     return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
@@ -52,10 +53,10 @@ CPanelDlg::CPanelDlg(QWidget* parent) : QDialog(parent) {
     BuildControls();
     // The specified message, and under it why the write failed.
     SetWriteFailureReporter([](WriteResult why) {
-        std::fprintf(stderr, "vantrel: write to %s failed: %s\n", PortName, DescribeWriteResult(why));
+        PrintWriteFailure(PortName, why);
         ShowMessage(Text::PortClosedMessage, Tr(WriteResultText(why)));
     });
-    auto* lineLogKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    auto* lineLogKey = new QShortcut(LineLogKey, this);
     connect(lineLogKey, &QShortcut::activated, this, &CPanelDlg::ShowLineLog);
     OnInitDialog();
 }
@@ -290,30 +291,21 @@ void CPanelDlg::OnSampleText() {
 
 // ---- Command frames ----
 
-void CPanelDlg::OnClean() {
-    const WriteSourceScope source({1005});
-    SendCleanFrame();
+namespace {
+
+// A button's frame, its writes named by the button for the line log.
+void SendAs(int controlId, void (*send)()) {
+    const WriteSourceScope source({controlId});
+    send();
 }
 
-void CPanelDlg::OnReset() {
-    const WriteSourceScope source({1060});
-    SendResetFrame();
-}
+}  // namespace
 
-void CPanelDlg::OnDemo() {
-    const WriteSourceScope source({1061});
-    SendDemoFrame();
-}
-
-void CPanelDlg::OnClearDemo() {
-    const WriteSourceScope source({1062});
-    SendClearDemoFrame();
-}
-
-void CPanelDlg::OnFullLight() {
-    const WriteSourceScope source({1087});
-    SendFullLightFrame();
-}
+void CPanelDlg::OnClean() { SendAs(1005, SendCleanFrame); }
+void CPanelDlg::OnReset() { SendAs(1060, SendResetFrame); }
+void CPanelDlg::OnDemo() { SendAs(1061, SendDemoFrame); }
+void CPanelDlg::OnClearDemo() { SendAs(1062, SendClearDemoFrame); }
+void CPanelDlg::OnFullLight() { SendAs(1087, SendFullLightFrame); }
 
 void CPanelDlg::OnOptionBox(int boxId) {
     const auto* box = qobject_cast<QCheckBox*>(GetDlgItem(boxId));
@@ -416,7 +408,7 @@ void CPanelDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* about = menu.addAction(QString::fromUtf8(MenuAboutString));
     about->setData(AboutCommandId);
     QAction* lineLog = menu.addAction(Tr(Text::LineLog));
-    lineLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    lineLog->setShortcut(LineLogKey);
     QAction* chosen = menu.exec(event->globalPos());
     if (chosen == lineLog) ShowLineLog();
     else if (chosen) OnSysCommand(chosen->data().toInt());

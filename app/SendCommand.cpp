@@ -118,21 +118,11 @@ std::string Trimmed(const char* label) {
     return s;
 }
 
-std::string Hex(const std::string& bytes) {
-    std::string s;
-    for (const char c : bytes) {
-        char h[4];
-        std::snprintf(h, sizeof h, "%s%02X", s.empty() ? "" : " ", static_cast<std::uint8_t>(c));
-        s += h;
-    }
-    return s;
-}
-
 // Each write: its cause, bytes and how the display reads them.
 void Explain(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader, int baud) {
     for (const LoggedWrite& w : writes) {
         if (w.open) continue;
-        std::printf("%s: %s\n", SourceWords(w.source, 0, "bytes").c_str(), Hex(w.bytes).c_str());
+        std::printf("%s: %s\n", SourceWords(w.source, 0, "bytes").c_str(), HexBytes(w.bytes).c_str());
         reader.Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), baud);
         for (const display::Reading& r : reader.TakeReadings()) std::printf("    %s\n", display::DescribeReading(r).c_str());
         if (reader.SpeedMismatch())
@@ -262,7 +252,7 @@ int RunSend(int argc, char** argv) {
         if (explain) Explain(writes, reader, baud);
         for (const LoggedWrite& w : writes)
             if (!dryRun && !w.open && w.result != WriteResult::Ok) {
-                std::fprintf(stderr, "vantrel: write to %s failed: %s\n", device.c_str(), DescribeWriteResult(w.result));
+                PrintWriteFailure(device.c_str(), w.result);
                 status = 1;
                 break;
             }

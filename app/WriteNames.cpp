@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/WriteNames.h"
 
+#include <cstdio>
+
 namespace vantrel {
 
 Text WriteResultText(WriteResult result) {
@@ -25,6 +27,21 @@ std::string SourceWords(const WriteSource& source, int language, const char* fal
     std::string pattern = TextIn(Text::LogPattern, language);
     pattern.replace(pattern.find("%1"), 2, name);
     return pattern.replace(pattern.find("%2"), 2, std::to_string(source.number));
+}
+
+std::string HexBytes(const std::string& bytes) {
+    std::string s;
+    s.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        char h[4];
+        std::snprintf(h, sizeof h, "%s%02X", s.empty() ? "" : " ", static_cast<std::uint8_t>(c));
+        s += h;
+    }
+    return s;
+}
+
+void PrintWriteFailure(const char* port, WriteResult why) {
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", port, DescribeWriteResult(why));
 }
 
 }  // namespace vantrel

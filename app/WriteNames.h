@@ -18,4 +18,10 @@ Text WriteResultText(WriteResult result);
 // ("Auto Send pattern 3"); `fallback` for a write of no control.
 std::string SourceWords(const WriteSource& source, int language, const char* fallback = "");
 
+// Bytes in hex, a space between: "1B 40 0C".
+std::string HexBytes(const std::string& bytes);
+
+// The one line on standard error for a failed write to `port`.
+void PrintWriteFailure(const char* port, WriteResult why);
+
 }  // namespace vantrel

@@ -16,8 +16,9 @@ namespace {
 // The panel program: beside this one (a build), or where the installation puts it.
 std::string PanelProgram() {
     char self[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string dir = n > 0 ? std::string(self, static_cast<std::size_t>(n)).substr(0, std::string(self, static_cast<std::size_t>(n)).rfind('/') + 1) : "";
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self);
+    std::string dir(self, n > 0 ? static_cast<std::size_t>(n) : 0);
+    dir.erase(dir.rfind('/') + 1);  // the folder, with its slash; nothing when there is none
     const std::string beside = dir + "vantrel-panel";
     return access(beside.c_str(), X_OK) == 0 ? beside : dir + VANTREL_PANEL_INSTALLED;
 }

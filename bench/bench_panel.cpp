@@ -300,11 +300,10 @@ void SendFromScripts(const std::string& vantrel) {
     const std::string floor = "stty -F " + line.Path() + " 9600 && printf '\\014     THANK YOU        HAVE A NICE DAY   ' > " +
                               line.Path();
     auto timed = [&](const std::string& command) {
-        const std::string run = "exec sh -c \"" + command + "\"";
         const auto start = Clock::now();
         const int status = std::system(command.c_str());
         const double ms = Ms(Clock::now() - start);
-        if (status != 0) std::fprintf(stderr, "failed: %s\n", run.c_str());
+        if (status != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
         if (line.ReadUntilQuiet(0ms).size() != 41) std::fprintf(stderr, "not 41 bytes: %s\n", command.c_str());
         return ms;
     };

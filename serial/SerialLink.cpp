@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -233,6 +234,16 @@ OpenFailure ProbeDevice(const std::string& path) {
         TtyPort released(fd, 0, exclusive);  // and let go again at once
     }
     return failure;
+}
+
+OpenFailure LookAtDevice(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return errno == EACCES ? OpenFailure::AccessDenied
+               : errno == ENOENT || errno == ENOTDIR ? OpenFailure::NoDevice
+                                                      : OpenFailure::Other;
+    if (!S_ISCHR(st.st_mode)) return OpenFailure::NotATerminal;
+    return access(path.c_str(), R_OK | W_OK) == 0 ? OpenFailure::None : OpenFailure::AccessDenied;
 }
 
 int WriteBoundMs(std::size_t n, int baud) {

@@ -68,6 +68,10 @@ const char* DescribeFailure(OpenFailure failure);
 // Whether a device could be opened right now: opens it as OpenPort does and
 // releases it at once. None when it could.
 OpenFailure ProbeDevice(const std::string& path);
+// Whether a device may be opened, told without opening it (no modem line
+// moves): the node is there, a character device, and the user may read and
+// write it. None when it may.
+OpenFailure LookAtDevice(const std::string& path);
 
 // Opens the device that `PortName` maps to exclusively and configures it at
 // `baudValue` (defined beside the port mapping, PortDiscovery.cpp). No result:

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 Bytes Hex(const char* hex) {
@@ -77,6 +78,17 @@ Bytes Pty::ReadUntilQuiet(std::chrono::milliseconds quiet) {
 void Pty::CloseMaster() {
     if (master_ >= 0) close(master_);
     master_ = -1;
+}
+
+void Pty::FillLine() const {
+    using Clock = std::chrono::steady_clock;
+    fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) | O_NONBLOCK);
+    const Bytes filler(256, 'f');
+    auto quietSince = Clock::now();
+    while (Clock::now() - quietSince < std::chrono::milliseconds(300)) {
+        if (write(slave_, filler.data(), filler.size()) > 0) quietSince = Clock::now();
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 PortMapping::PortMapping(int n, const std::string& path) : name_("VANTREL_COM" + std::to_string(n)) {

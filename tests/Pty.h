@@ -30,6 +30,9 @@ public:
     Bytes Read(std::size_t n, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // Closing the master is an unplugged adapter: writes on the slave fail with EIO.
     void CloseMaster();
+    // Writes filler into the line through the test's own slave descriptor until
+    // the line takes no more: the next write of the program blocks.
+    void FillLine() const;
 
 private:
     int master_ = -1;

@@ -47,18 +47,6 @@ bool IsSequenceOfCyclePrefixes(const Bytes& s) {
     return true;
 }
 
-// Writes filler into the line through the test's own slave descriptor until the
-// line takes no more: the next write of the panel blocks.
-void FillLine(const Pty& pty) {
-    fcntl(pty.Slave(), F_SETFL, fcntl(pty.Slave(), F_GETFL) | O_NONBLOCK);
-    const Bytes filler(256, 'f');
-    auto quietSince = Clock::now();
-    while (Clock::now() - quietSince < 300ms) {
-        if (write(pty.Slave(), filler.data(), filler.size()) > 0) quietSince = Clock::now();
-        else std::this_thread::sleep_for(1ms);
-    }
-}
-
 // What came out after the filler.
 Bytes AfterFiller(Pty& pty) {
     Bytes all = pty.ReadUntilQuiet(200ms);
@@ -187,7 +175,7 @@ TEST_F(Faults, StalledLineEveryWriteReturnsWithinItsBound) {
     CheckFourBoxes();
     for (const Case& c : cases) {
         pty.ReadUntilQuiet(50ms);
-        FillLine(pty);
+        pty.FillLine();
         messages.clear();
         const auto took = Timed(c.press);
         EXPECT_GE(took, 900ms) << c.name;
@@ -198,7 +186,7 @@ TEST_F(Faults, StalledLineEveryWriteReturnsWithinItsBound) {
 }
 
 TEST_F(Faults, StalledLineDuringACycleKeepsThePanelResponsive) {
-    FillLine(pty);
+    pty.FillLine();
     Click(1007);  // the worker blocks in its first write
     std::this_thread::sleep_for(200ms);
     const auto stop = Timed([&] { Click(1007); });

@@ -45,17 +45,6 @@ protected:
     CLineLogDlg* log = nullptr;
 };
 
-// Fills the line through the test's own slave until it takes no more.
-void FillLine(const Pty& pty) {
-    fcntl(pty.Slave(), F_SETFL, fcntl(pty.Slave(), F_GETFL) | O_NONBLOCK);
-    const Bytes filler(256, 'f');
-    auto quietSince = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - quietSince < 300ms) {
-        if (write(pty.Slave(), filler.data(), filler.size()) > 0) quietSince = std::chrono::steady_clock::now();
-        else std::this_thread::sleep_for(1ms);
-    }
-}
-
 }  // namespace
 
 // Every path: its rows name the control, and their bytes, in order, are what
@@ -114,7 +103,7 @@ TEST_F(LineLog, AFailedWriteSaysWhy) {
         const char* stderrWords;
     } cases[] = {
         {"unplugged", [](Pty& p) { p.CloseMaster(); }, Text::WriteGoneReason, "the device is gone"},
-        {"stalled", [](Pty& p) { FillLine(p); }, Text::WriteStalledReason, "the line took nothing"},
+        {"stalled", [](Pty& p) { p.FillLine(); }, Text::WriteStalledReason, "the line took nothing"},
     };
     for (const auto& c : cases) {
         Pty line;
