@@ -54,8 +54,9 @@ constexpr const char* Usage =
     "                        that starts with '-' (vantrel send -- -5.00 OFF)\n"
     "\n"
     "LINE1 and LINE2: what \"Send\" sends: a clear, then both lines cut or padded to\n"
-    "20 characters (Windows-1252, or GBK under a Chinese locale); a missing LINE2\n"
-    "is blank.\n"
+    "20 positions (Windows-1252, or GBK under a Chinese locale, where a character\n"
+    "that does not fit whole is left out); a missing LINE2 is blank. What is no\n"
+    "UTF-8 is sent as '?'.\n"
     "\n"
     "Exit status: 0 every write went out, 1 a write failed, 2 a usage error,\n"
     "3 the port could not be opened.\n";
