@@ -90,7 +90,8 @@ std::string ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
     for (std::size_t at = all.find_first_not_of(separators); at != std::string_view::npos;
          at = all.find_first_not_of(separators, at)) {
         const std::string_view byte = all.substr(at, all.find_first_of(separators, at) - at);
-        if (byte.size() > 2 || !std::all_of(byte.begin(), byte.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+        if (byte.size() > 2 || !std::all_of(byte.begin(), byte.end(), hex))
             return "not a hex byte: '" + std::string(byte) + "' in '" + text +
                    "' (a byte is one or two hex digits, apart from the next by spaces, commas or colons)";
         bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(byte), nullptr, 16)));
