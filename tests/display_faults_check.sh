@@ -78,7 +78,7 @@ start_with_state() {
   wait_link "$work/line" || fail "--state $1: no link"
 }
 send_until() {
-  printf "$1" >"$work/line"
+  printf %b "$1" >"$work/line"
   for _ in $(seq 100); do grep -q "$2" "$work/out" && return 0; sleep 0.05; done
   fail "--state: the display never showed $2"
 }
