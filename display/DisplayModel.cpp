@@ -585,6 +585,7 @@ bool ParseUserCharacters(const std::string& text, std::array<Pattern, 256>& patt
             if (high < 0 || low < 0) return false;
             values[i] = high * 16 + low;
         }
+        if (values[0] < 0x20 || values[0] > 0x7E) return false;  // only these codes can be defined
         for (int i = 0; i < 5; ++i) patterns[values[0]][i] = static_cast<std::uint8_t>(values[i + 1]);
         defined.set(static_cast<std::size_t>(values[0]));
         at += 13;
