@@ -214,7 +214,9 @@ private:
     };
     enum Attribute : std::uint8_t { Garbage = 1, Reverse = 2, Blink = 4 };
 
-    static constexpr std::size_t ArgumentLimit = 64 * 1024;  // argument bytes kept; the rest are read and dropped
+    // Argument bytes kept; the rest are read and dropped. The longest command
+    // whose end is counted in its arguments, US ( fn pL pH and 65,535 bytes, fits.
+    static constexpr std::size_t ArgumentLimit = 3 + 0xFFFF;
     static constexpr std::size_t MacroLimit = 80;
     static constexpr int SelfTestMs = 3000;
 

@@ -107,6 +107,8 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
          "  C", "AB", 3},
         {"ESCPOS", "US ( A pL pH a [n m]: read whole, not drawn", "\x1F(A\x03\x00\x30\x31\x00X"s, "X", "", 1,
          "US \"(A\" ETX NUL \"01\" NUL  extended command US ( A, 3 bytes (read, not drawn)"},
+        {"ESCPOS", "US ( E pL pH: \"(pL + (pH x 256)) as the number of bytes after pH\", 65,535 of them", "\x1F(E\xFF\xFF" + std::string(0xFFFF, 'x') + "A",
+         "A", "", 1},
         {"ESCPOS", "ESC W n m (x1 y1 x2 y2): \"When m = 1 or 49, a window is selected\"; m = 48 cancels",
          "\x1BW\x01\x01\x01\x01\x14\x02\x1BW\x01\x30X", "X", "", 1, "ESC \"W\" SOH SOH SOH SOH DC4 STX  window (read, not drawn)"},
         {"ESCPOS", "US v n: \"n = 0, 1, 48, 49\"", "\x1Fv\x31" "A", "A", "", 1, "US \"v1\"  DTR signal on"},
