@@ -253,12 +253,12 @@ constexpr Command Dsp800[] = {
 
 // ---- ESCPOS: the ESC/POS customer-display set ----
 
-// US : ... US :, 80 bytes at most. The DM-D110 list, US :: "A macro
-// processing definition exceeds 80 bytes" or a US ^ inside is an error:
-// "Macro definition processing is stopped, and any following data is
-// processed as normal data." So the definition ends at an 81st byte that does
-// not start the closing US :, and that byte (with the one after a US) is read
-// again as normal data.
+// US : ... US :, 80 bytes at most. In the DM-D110 list a definition that
+// "exceeds 80 bytes", or a US ^ inside one, is an error: "Macro definition
+// processing is stopped, and any following data is processed as normal
+// data." So the definition ends at an 81st byte that does not start the
+// closing US :, and that byte (with the one after a US) is read again as
+// normal data.
 constexpr std::size_t MacroBytes = 80;
 
 bool MacroComplete(Arguments a) {
