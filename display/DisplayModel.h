@@ -179,12 +179,12 @@ public:
     void SelectUserCharacters(bool on) { userSelected_ = on; }
     void KeepUserCharacters();     // into the stored set-up
     void RestoreUserCharacters();  // from the stored set-up
-    bool DefineMacro(std::span<const std::uint8_t> bytes);
-    bool RunMacro(int characterMs, int holdMs);
-    bool MacroRunning() const { return macro_.running; }
     // The last `count` argument bytes of the command being read are not its
     // own (a macro definition broken off): read again as normal data after it.
     void GiveBack(std::size_t count) { giveBack_ = count; }
+    bool DefineMacro(std::span<const std::uint8_t> bytes);
+    bool RunMacro(int characterMs, int holdMs);
+    bool MacroRunning() const { return macro_.running; }
     void SetPrinterOnly(bool on);
     // The command table that reads the next bytes; null: the emulation's own.
     void UseCommandSet(const CommandSet* set) { active_ = set ? set : base_; }
