@@ -52,6 +52,13 @@ constexpr char32_t NationalSets[16][12] = {
     {U'#', U'$', U'Ž', U'Š', U'Đ', U'Ć', U'Č', U'ž', U'š', U'đ', U'ć', U'č'},       // Slovenia/Croatia
     {U'#', U'¥', U'@', U'[', U'\\', U']', U'^', U'`', U'{', U'|', U'}', U'~'},      // China
 };
+// Each ASCII byte's place in NationalPositions, or -1: one look-up per byte shown.
+constexpr auto NationalIndex = [] {
+    std::array<std::int8_t, 128> index{};
+    index.fill(-1);
+    for (int i = 0; i < 12; ++i) index[NationalPositions[i]] = static_cast<std::int8_t>(i);
+    return index;
+}();
 
 // The glyphs of PC437 at the control positions, for bytes shown as characters.
 constexpr char32_t ControlGlyphs[32] = {
@@ -92,9 +99,8 @@ char32_t CodePageGlyph(const char* codePage, std::uint8_t byte) {
 
 char32_t InternationalGlyph(int set, std::uint8_t byte) {
     if (set < 0 || set > 15) set = 0;
-    for (int i = 0; i < 12; ++i)
-        if (NationalPositions[i] == byte) return NationalSets[set][i];
-    return byte;
+    const int at = byte < 0x80 ? NationalIndex[byte] : -1;
+    return at < 0 ? byte : NationalSets[set][at];
 }
 // ---- Set-up ----
 
