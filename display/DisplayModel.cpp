@@ -3,15 +3,13 @@
 #include "display/Commands.h"
 
 #include "commands/CommandFrames.h"
+#include "common/CodePages.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
 #include <cstring>
-#include <iconv.h>
-#include <map>
-#include <mutex>
 
 namespace vantrel::display {
 
@@ -28,17 +26,10 @@ const char* OptionLabel(char group, std::uint8_t argument) {
     return nullptr;
 }
 
-// iconv names of the code pages that the display offers.
-const char* IconvName(const std::string& codePage) {
-    static const std::map<std::string, const char*> names{
-        {"PC437", "CP437"}, {"JIS", "SHIFT_JIS"},  {"PC850", "CP850"},   {"PC860", "CP860"},
-        {"PC863", "CP863"}, {"PC865", "CP865"},    {"PC737", "CP737"},   {"W1250", "CP1250"},
-        {"W1251", "CP1251"}, {"W1252", "CP1252"},  {"PC866", "CP866"},   {"PC852", "CP852"},
-        {"PC858", "CP858"}, {"PC775", "CP775"},    {"W1253", "CP1253"},  {"W1254", "CP1254"},
-        {"W1257", "CP1257"}, {"PC864", "CP864"},   {"Farsi", "CP1256"},  {"W1255", "CP1255"},
-    };
-    const auto it = names.find(codePage);
-    return it == names.end() ? "CP437" : it->second;
+// The glyphs of a code page by its label; PC437's for a label without a table.
+const CodePage& PageOf(const char* label) {
+    const CodePage* page = FindCodePage(label ? label : "");
+    return page ? *page : *FindCodePage("PC437");
 }
 
 // The national characters at # $ @ [ \ ] ^ ` { | } ~ for each ESC R n set.
@@ -61,6 +52,13 @@ constexpr char32_t NationalSets[16][12] = {
     {U'#', U'$', U'Ž', U'Š', U'Đ', U'Ć', U'Č', U'ž', U'š', U'đ', U'ć', U'č'},       // Slovenia/Croatia
     {U'#', U'¥', U'@', U'[', U'\\', U']', U'^', U'`', U'{', U'|', U'}', U'~'},      // China
 };
+// Each ASCII byte's place in NationalPositions, or -1: one look-up per byte shown.
+constexpr auto NationalIndex = [] {
+    std::array<std::int8_t, 128> index{};
+    index.fill(-1);
+    for (int i = 0; i < 12; ++i) index[NationalPositions[i]] = static_cast<std::int8_t>(i);
+    return index;
+}();
 
 // The glyphs of PC437 at the control positions, for bytes shown as characters.
 constexpr char32_t ControlGlyphs[32] = {
@@ -96,35 +94,13 @@ std::string Utf8(char32_t c) {
 }
 
 char32_t CodePageGlyph(const char* codePage, std::uint8_t byte) {
-    if (byte < 0x80) return byte;
-    // Each page's upper half is decoded once and kept.
-    static std::mutex mutex;
-    static std::map<std::string, std::array<char32_t, 128>> pages;
-    std::lock_guard lock(mutex);
-    auto [it, fresh] = pages.try_emplace(codePage);
-    if (fresh) {
-        iconv_t cd = iconv_open("UTF-32LE", IconvName(codePage));
-        for (int i = 0; i < 128; ++i) {
-            char in = static_cast<char>(0x80 + i);
-            char32_t out = 0xFFFD;
-            char* inp = &in;
-            char* outp = reinterpret_cast<char*>(&out);
-            std::size_t inLeft = 1, outLeft = sizeof out;
-            if (cd == reinterpret_cast<iconv_t>(-1) || iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1))
-                out = 0xFFFD;
-            it->second[i] = out;
-            if (cd != reinterpret_cast<iconv_t>(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-    }
-    return it->second[byte - 0x80];
+    return byte < 0x80 ? byte : PageOf(codePage).Glyph(byte);
 }
 
 char32_t InternationalGlyph(int set, std::uint8_t byte) {
     if (set < 0 || set > 15) set = 0;
-    for (int i = 0; i < 12; ++i)
-        if (NationalPositions[i] == byte) return NationalSets[set][i];
-    return byte;
+    const int at = byte < 0x80 ? NationalIndex[byte] : -1;
+    return at < 0 ? byte : NationalSets[set][at];
 }
 // ---- Set-up ----
 
@@ -300,7 +276,7 @@ void DisplayModel::ClearPositions(int from, int to) {
 void DisplayModel::WriteRow(int row, std::span<const std::uint8_t> text) {
     ClearRow(row);
     const std::size_t n = std::min<std::size_t>(text.size(), Columns);
-    std::copy_n(text.begin(), n, cells_[row].begin());
+    for (std::size_t i = 0; i < n; ++i) cells_[row][i] = Decode(text[i]);
     MoveTo(row, static_cast<int>(std::min<std::size_t>(n, Columns - 1)));
 }
 
@@ -371,7 +347,7 @@ void DisplayModel::Show(std::uint8_t b) {
         }
     }
     if (row_ == Rows - 1) counter_.shown = false;
-    cells_[row_][column_] = b;
+    cells_[row_][column_] = Decode(b);
     attributes_[row_][column_] = static_cast<std::uint8_t>((reverse_ ? Reverse : 0) | (characterBlink_ ? Blink : 0));
     Advance();
 }
@@ -444,12 +420,12 @@ int DisplayModel::CounterSeconds() const {
 }
 
 void DisplayModel::StartMarquee(int row, std::span<const std::uint8_t> text, bool once, bool endsOnInput) {
-    marquee_ = {true, once, endsOnInput, true, row, 0, std::string(text.begin(), text.end())};
+    marquee_ = {true, once, endsOnInput, true, row, 0, Decode(text)};
     StepMarquee();
 }
 
 void DisplayModel::RotateRow(int row) {
-    marquee_ = {true, false, false, false, row, 0, std::string(cells_[row].begin(), cells_[row].end())};
+    marquee_ = {true, false, false, false, row, 0, {cells_[row].begin(), cells_[row].end()}};
 }
 
 void DisplayModel::StopMarquee() { marquee_.on = false; }
@@ -457,7 +433,7 @@ void DisplayModel::StopMarquee() { marquee_.on = false; }
 // Draws the marquee's row at its step: with a blank run of a row's length
 // before the text, so that it enters from the right.
 void DisplayModel::StepMarquee() {
-    const std::string& t = marquee_.text;
+    const std::vector<Cell>& t = marquee_.text;
     const std::size_t lead = marquee_.pad ? Columns : 0, length = lead + t.size();
     if (length == 0 || (marquee_.once && static_cast<std::size_t>(marquee_.step) >= length)) {
         marquee_.on = false;
@@ -467,7 +443,7 @@ void DisplayModel::StepMarquee() {
     for (int c = 0; c < Columns; ++c) {
         std::size_t at = static_cast<std::size_t>(marquee_.step) + static_cast<std::size_t>(c);
         if (!marquee_.once) at %= length;
-        cells_[marquee_.row][c] = at >= lead && at < length ? static_cast<std::uint8_t>(t[at - lead]) : ' ';
+        cells_[marquee_.row][c] = at >= lead && at < length ? t[at - lead] : Cell(' ');
         attributes_[marquee_.row][c] = 0;
     }
 }
@@ -494,10 +470,10 @@ void DisplayModel::StopDemo() { demo_ = false; }
 
 void DisplayModel::KeepScreenAsDemoMessage() {
     demoMessage_.clear();
-    for (const auto& row : cells_) demoMessage_.append(row.begin(), row.end());
+    for (const auto& row : cells_) demoMessage_.insert(demoMessage_.end(), row.begin(), row.end());
 }
 
-void DisplayModel::SetDemoMessage(std::span<const std::uint8_t> twoRows) { demoMessage_.assign(twoRows.begin(), twoRows.end()); }
+void DisplayModel::SetDemoMessage(std::span<const std::uint8_t> twoRows) { demoMessage_ = Decode(twoRows); }
 
 bool DisplayModel::Elapse(int ms) {
     if (ms <= 0) return false;
@@ -672,8 +648,8 @@ void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
         }
         if (SpeedMismatch()) {
             CutShort();
-            cells_[row_][column_] = GarbageFor(data[i], lineBaud, ownBaud_);
-            attributes_[row_][column_] = Garbage;
+            cells_[row_][column_] = CodePageGlyph("PC437", GarbageFor(data[i], lineBaud, ownBaud_));
+            attributes_[row_][column_] = 0;
             Advance();
             pending_ = false;
         } else {
@@ -827,10 +803,7 @@ char32_t DisplayModel::Glyph(int row, int column) const {
         return static_cast<char32_t>(0x21 + (clockMs_ / StepMs + column) % 94);
     }
     if (demo_) {
-        if (demoMessage_.size() == 2 * Columns) {
-            const std::size_t at = row * Columns + (static_cast<std::size_t>(demoStep_) + static_cast<std::size_t>(column)) % Columns;
-            return CellGlyph(static_cast<std::uint8_t>(demoMessage_[at]), 0);
-        }
+        if (demoMessage_.size() == 2 * Columns) return demoMessage_[DemoCell(row, column)].glyph;
         const std::size_t len = std::strlen(DemoText);
         const std::size_t at = (static_cast<std::size_t>(demoStep_) + static_cast<std::size_t>(column) + (row == 1 ? len / 2 : 0)) % len;
         return static_cast<char32_t>(DemoText[at]);
@@ -842,21 +815,38 @@ char32_t DisplayModel::Glyph(int row, int column) const {
         const int from = Columns - static_cast<int>(std::strlen(text));
         if (column >= from) return static_cast<char32_t>(text[column - from]);
     }
-    if (UserPattern(row, column)) return UserCharacterMark;
-    return CellGlyph(cells_[row][column], attributes_[row][column]);
+    return cells_[row][column].glyph;
 }
 
-char32_t DisplayModel::CellGlyph(std::uint8_t b, std::uint8_t attributes) const {
-    if (attributes & Garbage) return CodePageGlyph("PC437", b);
-    if (b < 0x20) return ControlGlyphs[b];  // shown by an emulation that shows every byte
-    if (b == 0x7F) return U'⌂';             // the code pages' own glyph at DEL, as PC437 draws it
-    return b < 0x80 ? InternationalGlyph(internationalSet_, b) : CodePageGlyph(codePage_, b);
+std::size_t DisplayModel::DemoCell(int row, int column) const {
+    return static_cast<std::size_t>(row * Columns) + (static_cast<std::size_t>(demoStep_) + static_cast<std::size_t>(column)) % Columns;
 }
 
 const Pattern* DisplayModel::UserPattern(int row, int column) const {
-    if (selfTestMs_ > 0 || demo_ || !userSelected_ || (attributes_[row][column] & Garbage)) return nullptr;
-    const std::uint8_t b = cells_[row][column];
-    return userDefined_[b] ? &patterns_[b] : nullptr;
+    if (Glyph(row, column) != UserCharacterMark) return nullptr;
+    return demo_ ? &demoMessage_[DemoCell(row, column)].dots : &cells_[row][column].dots;
+}
+
+// What a byte shows, decided as it is written: a user-defined character while
+// they are selected, else the glyph of the international set (below 80 hex)
+// or of the code page in use.
+DisplayModel::Cell DisplayModel::Decode(std::uint8_t b) {
+    if (userSelected_ && userDefined_[b]) return {UserCharacterMark, patterns_[b]};
+    if (b < 0x20) return ControlGlyphs[b];  // shown by an emulation that shows every byte
+    if (b == 0x7F) return U'⌂';             // the code pages' own glyph at DEL, as PC437 draws it
+    if (b < 0x80) return InternationalGlyph(internationalSet_, b);
+    if (decodingPage_ != codePage_) {  // another page since the last byte: its table, found once
+        decodingPage_ = codePage_;
+        page_ = &PageOf(codePage_);
+    }
+    return page_->Glyph(b);
+}
+
+std::vector<DisplayModel::Cell> DisplayModel::Decode(std::span<const std::uint8_t> text) {
+    std::vector<Cell> cells;
+    cells.reserve(text.size());
+    for (const std::uint8_t b : text) cells.push_back(Decode(b));
+    return cells;
 }
 
 bool DisplayModel::Lit(int row, int column) const {

@@ -20,6 +20,10 @@
 #include <string_view>
 #include <vector>
 
+namespace vantrel {
+struct CodePage;
+}
+
 namespace vantrel::display {
 
 inline constexpr int Rows = 2;
@@ -84,7 +88,9 @@ public:
 
     // What a cell shows now, as a Unicode character (UserCharacterMark for a
     // user-defined character), and whether it is lit at this moment of
-    // blinking. A screen line in UTF-8.
+    // blinking. A screen line in UTF-8. A cell keeps the character it was
+    // written with: a later code page, international set or user-defined
+    // character changes only what comes after.
     char32_t Glyph(int row, int column) const;
     bool Lit(int row, int column) const;
     bool Reversed(int row, int column) const;
@@ -201,10 +207,19 @@ public:
     void ResetModes();
 
 private:
+    // What a cell shows, decided when the byte came: its character, and the
+    // dots of a user-defined one (UserCharacterMark). A character converts:
+    // `= ' '` blanks a cell.
+    struct Cell {
+        char32_t glyph = U' ';
+        Pattern dots{};
+        Cell() = default;
+        Cell(char32_t g, const Pattern& p = {}) : glyph(g), dots(p) {}
+    };
     struct Marquee {
         bool on = false, once = false, endsOnInput = false, pad = true;
         int row = 0, step = 0;
-        std::string text;
+        std::vector<Cell> text;
     };
     struct Macro {
         std::string bytes;
@@ -212,7 +227,7 @@ private:
         std::size_t at = 0;
         int characterMs = 0, holdMs = 0, waitMs = 0;
     };
-    enum Attribute : std::uint8_t { Garbage = 1, Reverse = 2, Blink = 4 };
+    enum Attribute : std::uint8_t { Reverse = 2, Blink = 4 };
 
     // Argument bytes kept; the rest are read and dropped. The longest command
     // whose end is counted in its arguments, US ( fn pL pH and 65,535 bytes, fits.
@@ -235,7 +250,9 @@ private:
     void StopMacro();
     void SwitchEmulation(const char* label);
     void ResetAttention();
-    char32_t CellGlyph(std::uint8_t b, std::uint8_t attributes) const;
+    Cell Decode(std::uint8_t b);
+    std::vector<Cell> Decode(std::span<const std::uint8_t> text);
+    std::size_t DemoCell(int row, int column) const;
     void Advance();
     void ScrollUp();
     void ScrollDown();
@@ -245,7 +262,7 @@ private:
     int SpanFirst() const;
     int SpanLast() const;
 
-    std::array<std::array<std::uint8_t, Columns>, Rows> cells_{};
+    std::array<std::array<Cell, Columns>, Rows> cells_{};
     std::array<std::array<std::uint8_t, Columns>, Rows> attributes_{};
     std::array<Mode, Rows> modes_{};
     std::array<bool, Rows> rowBlink_{};
@@ -298,7 +315,7 @@ private:
     bool userSelected_ = false;
     std::array<Pattern, 256> keptPatterns_{};
     std::bitset<256> keptDefined_;
-    std::string demoMessage_;  // 40 bytes, or empty for the built-in text
+    std::vector<Cell> demoMessage_;  // 40 cells, or empty for the built-in text
 
     // The stored set-up (what configuration frames change and a state file
     // keeps) apart from the international set and code page in use, which
@@ -308,6 +325,8 @@ private:
     const char* storedCodePage_ = nullptr;
     const char* international_ = nullptr;
     const char* codePage_ = nullptr;
+    const char* decodingPage_ = nullptr;  // the label whose glyphs `page_` holds
+    const vantrel::CodePage* page_ = nullptr;
     int internationalSet_ = 0;
     int ownBaud_ = PowerOnBaud;
     int lineBaud_ = 0;

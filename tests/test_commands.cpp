@@ -132,8 +132,12 @@ TEST(Commands, KeptUserCharactersComeBack) {
     ASSERT_TRUE(restored.Restore(saved));
     Feed(restored, "\x1B%\x01" "A");
     EXPECT_EQ(restored.Line(0), "A                   ") << "kept, not yet in use";
-    Feed(restored, "\x1B" "d\x01");
-    EXPECT_EQ(restored.Line(0), "\u25A9                   ");
+    Feed(restored, "\x1B" "d\x01" "A");
+    EXPECT_EQ(restored.Line(0), "A\u25A9                  ") << "the next A is the restored one; the shown A stays";
+    // A shown user-defined character keeps its dots when its code is defined anew, then deleted.
+    Feed(restored, "\x1B&\x01" "AA\x01\x08\x1B?A");
+    ASSERT_NE(restored.UserPattern(0, 1), nullptr);
+    EXPECT_EQ(*restored.UserPattern(0, 1), (Pattern{0x7F, 0x41, 0x41, 0x41, 0x7F}));
     saved.userCharacters = "41=7F41";
     EXPECT_FALSE(DisplayModel().Restore(saved)) << "a damaged set is refused";
 }
