@@ -54,10 +54,13 @@ pids+=("$writer")
 sleep 0.5
 low=$(rss_kb "$display")
 high=$low
-for _ in $(seq 8); do
+# Four seconds at least, and until 1 MB has passed (slow under the sanitizers).
+for i in $(seq 60); do
   sleep 0.5
   now=$(rss_kb "$display")
   [ "$now" -gt "$high" ] && high=$now
+  bytes=$(tail -c 4096 "$work/till-out" | grep -Eo 'printer [0-9]+ bytes passed' | tail -n 1 | awk '{print $2}')
+  [ "$i" -ge 8 ] && [ "${bytes:-0}" -ge 1048576 ] && break
 done
 kill "$writer"
 wait "$writer" 2>/dev/null
