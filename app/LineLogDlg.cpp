@@ -244,6 +244,7 @@ void CLineLogDlg::ShowExpected() {
     expected_->setText(QString::fromStdString(model_->Line(0) + "\n" + model_->Line(1)));
     QString status = QString::fromStdString(model_->Status());
     if (!screenKnown_) status += QStringLiteral("\n") + Tr(Text::LogScreenUnknown);
+    if (model_->PrinterBytes()) status += QStringLiteral("\n") + Tr(Text::LogPrinter).arg(model_->PrinterBytes());
     status_->setText(status);
     droppedLabel_->setText(dropped_ ? Tr(Text::LogDropped).arg(dropped_) : QString());
 }

@@ -133,7 +133,7 @@ std::string Peripheral(DisplayModel& m, Arguments a) {
     const int n = a[0] >= '1' && a[0] <= '3' ? a[0] - '0' : a[0];
     if (n < 1 || n > 3) return Ignored;
     if (m.MacroRunning()) return "(in a macro: ignored)";
-    m.SetPrinterOnly(n == 1);
+    m.SelectPeripherals(n & 1, n & 2);
     return n == 1 ? "printer" : n == 2 ? "display" : "printer and display";
 }
 

@@ -136,7 +136,7 @@ void DisplayModel::Initialise() {
     window_ = {};
     userDefined_.reset();
     userSelected_ = false;
-    printerOnly_ = false;
+    printerOnly_ = printerToo_ = false;
     selfTestMs_ = 0;
     macro_.running = false;
     counter_ = {false, false, clockMs_, 0};
@@ -188,7 +188,7 @@ bool DisplayModel::SetEmulation(const char* label) {
 void DisplayModel::SwitchEmulation(const char* label) {
     emulation_ = label;
     base_ = active_ = &CommandSetOf(label);
-    printerOnly_ = false;
+    printerOnly_ = printerToo_ = false;
     ResetAttention();
     modes_.fill(base_->powerOn);
     pending_ = false;
@@ -631,9 +631,24 @@ bool ParseUserCharacters(const std::string& text, std::array<Pattern, 256>& patt
     return true;
 }
 
-void DisplayModel::SetPrinterOnly(bool on) {
-    printerOnly_ = on;
-    active_ = on ? &PrinterCommands() : base_;
+void DisplayModel::SelectPeripherals(bool printer, bool display) {
+    // The selecting command (ESC = n, its three bytes the last ones fed) is
+    // not passed on.
+    if (PrinterSelected()) toPrinter_.resize(toPrinter_.size() - std::min<std::size_t>(toPrinter_.size(), 3));
+    printerOnly_ = printer && !display;
+    printerToo_ = printer && display;
+    active_ = printerOnly_ ? &PrinterCommands() : base_;
+}
+
+void DisplayModel::PassToPrinter() {
+    // Bytes that the engine still reads as the start of a command may yet be a
+    // selection: at most ESC and =, kept for the next Feed.
+    const std::size_t reading = prefix_.size() + (command_ ? command_->start.size() + argumentCount_ : 0);
+    const std::size_t n = toPrinter_.size() - std::min({reading, std::size_t{2}, toPrinter_.size()});
+    if (n == 0) return;
+    printerBytes_ += n;
+    if (printerSink_) printerSink_({reinterpret_cast<const std::uint8_t*>(toPrinter_.data()), n});
+    toPrinter_.erase(0, n);
 }
 
 // ---- Bytes ----
@@ -653,9 +668,11 @@ void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
             Advance();
             pending_ = false;
         } else {
+            if (PrinterSelected()) toPrinter_ += static_cast<char>(data[i]);
             Byte(data[i]);
         }
     }
+    if (!toPrinter_.empty()) PassToPrinter();
 }
 
 // A command cut short by a change of speed is read as it stands, not carried
@@ -673,7 +690,7 @@ void DisplayModel::Byte(std::uint8_t b) {
     if (token_.size() < 256) token_ += static_cast<char>(b);
     if (command_) return ArgumentByte(b);
     if (prefix_.empty()) {
-        if (b == 0x00) {  // NUL between commands is ignored
+        if (b == 0x00 && !printerOnly_) {  // NUL between commands is ignored; the printer takes it
             token_.clear();
             return;
         }
@@ -874,6 +891,7 @@ std::string DisplayModel::Status() const {
     if (!screenOn_) s += "  display off";
     if (screenBlinkMs_ > 0) s += "  blink " + std::to_string(screenBlinkMs_) + " ms";
     if (printerOnly_) s += "  printer selected";
+    if (printerToo_) s += "  printer and display selected";
     if (macro_.running) s += "  macro running";
     if (SpeedMismatch())
         s += "  |  line at " + (lineBaud_ == UnknownBaud ? std::string("an unknown speed") : std::to_string(lineBaud_) + " bit/s") +

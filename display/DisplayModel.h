@@ -114,6 +114,16 @@ public:
     bool CursorVisible() const { return cursorVisible_; }
     Mode RowMode(int row) const { return modes_[row]; }
     bool PrinterOnly() const { return printerOnly_; }
+    // The printer is selected (ESC = 1 or 3): the host's bytes pass to it.
+    bool PrinterSelected() const { return printerOnly_ || printerToo_; }
+    // Where the bytes for the printer go, in order and unchanged: everything
+    // the host sends while the printer is selected, but the selecting commands
+    // themselves. Called at the end of a Feed; a byte that may still begin a
+    // selection (ESC, ESC =) waits for the next. Without a sink they are
+    // counted only.
+    void OnPrinterBytes(std::function<void(std::span<const std::uint8_t>)> sink) { printerSink_ = std::move(sink); }
+    // The bytes passed to the printer since the start.
+    std::uint64_t PrinterBytes() const { return printerBytes_; }
     // How many times the whole screen was cleared (CLR, ESC @, ...): a reader
     // that did not see the display's start knows the screen from the next one.
     std::uint64_t Clears() const { return clears_; }
@@ -191,7 +201,8 @@ public:
     bool DefineMacro(std::span<const std::uint8_t> bytes);
     bool RunMacro(int characterMs, int holdMs);
     bool MacroRunning() const { return macro_.running; }
-    void SetPrinterOnly(bool on);
+    // ESC = n: the printer, the display or both take the bytes that follow.
+    void SelectPeripherals(bool printer, bool display);
     // The command table that reads the next bytes; null: the emulation's own.
     void UseCommandSet(const CommandSet* set) { active_ = set ? set : base_; }
     const CommandSet* ActiveCommandSet() const { return active_; }
@@ -245,6 +256,7 @@ private:
     void Mismatch();
     void CutShort();
     void Unread();
+    void PassToPrinter();
     void Add(std::string_view meaning, bool merges = false);
     void DropHalfCommand(std::string_view meaning);
     void StopMacro();
@@ -292,6 +304,10 @@ private:
     std::uint64_t clears_ = 0;
     std::array<std::uint8_t, 2> attention_{};
     bool printerOnly_ = false;
+    bool printerToo_ = false;     // printer and display both selected
+    std::string toPrinter_;       // host bytes for the printer, not yet passed on
+    std::uint64_t printerBytes_ = 0;
+    std::function<void(std::span<const std::uint8_t>)> printerSink_;
 
     std::string token_;  // the bytes of the reading in progress
     std::vector<Reading> readings_;

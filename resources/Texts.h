@@ -23,6 +23,7 @@ enum class Text {
     // The line log window.
     LineLog, LogTime, LogControl, LogBytes, LogText, LogReading, LogResult, LogSave, LogCopy, LogClear,
     LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogFailed, LogOpened, LogPattern,
+    LogPrinter,
     Count
 };
 
@@ -102,6 +103,7 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::LogFailed, "failed: %1", "失败：%1"},
     {Text::LogOpened, "port opened at %1 bit/s", "串口已打开，%1 bit/s"},
     {Text::LogPattern, "%1 pattern %2", "%1 图案 %2"},
+    {Text::LogPrinter, "%1 bytes passed the display to the printer (ESC = n).", "%1 字节经显示器转给打印机（ESC = n）。"},
 }};
 
 constexpr bool TextsInEnumOrder() {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# vantrel-display treated unkindly: a writer that floods the line, paths given
-# as --link that are not ours to replace, paths given as --state that are no
-# state file, signals and a reader of standard output that goes away, no
+# vantrel-display treated unkindly: a writer that floods the line, a printer
+# side that nobody reads, paths given as --link or --printer that are not ours
+# to replace, paths given as --state that are no state file, signals and a
+# reader of standard output that goes away, no
 # display server.   display_faults_check.sh PROGRAM
 set -uo pipefail
 program=$1
@@ -40,35 +41,77 @@ kill "$writer" 2>/dev/null
 [ ! -e "$work/flood" ] || fail "flood: link left behind"
 echo "flood: resident $low..$high kB, SIGTERM answered in $took ms"
 
-# --link: only a dangling link or a link to a pseudo-terminal is replaced.
+# A printer side that nobody reads: a till floods it, the display reads on
+# (at least 1 MB passes, then text for the display shows), memory stays flat,
+# the drop is counted. (The hex of every chunk passed is left out of the file.)
+"$program" --headless --link "$work/till" --printer "$work/printer" --emulation ESCPOS \
+  > >(grep --line-buffered -v '^printer ' >"$work/till-out") 2>&1 &
+display=$!
+pids+=("$display")
+wait_link "$work/till" && wait_link "$work/printer" || fail "printer: no links"
+{ printf '\x1b=\x01'; exec yes 'RECEIPT LINE'; } >"$work/till" &
+writer=$!
+pids+=("$writer")
+sleep 0.5
+low=$(rss_kb "$display")
+high=$low
+# Four seconds at least, and until 1 MB has passed (slow under the sanitizers).
+for i in $(seq 60); do
+  sleep 0.5
+  now=$(rss_kb "$display")
+  [ "$now" -gt "$high" ] && high=$now
+  bytes=$(tail -c 4096 "$work/till-out" | grep -Eo 'printer [0-9]+ bytes passed' | tail -n 1 | awk '{print $2}')
+  [ "$i" -ge 8 ] && [ "${bytes:-0}" -ge 1048576 ] && break
+done
+kill "$writer"
+wait "$writer" 2>/dev/null
+printf '\x1b=\x02AFTER' >"$work/till"
+# What the line still holds is read first: slow under the sanitizers.
+for _ in $(seq 100); do grep -q '^|AFTER' "$work/till-out" && break; sleep 0.1; done
+[ $((high - low)) -le 4096 ] || fail "printer: resident memory grew from $low to $high kB"
+grep -q '^|AFTER' "$work/till-out" || fail "printer: the display stopped reading"
+passed=$(grep -Eo 'printer [0-9]+ bytes passed, [1-9][0-9]* dropped\]$' "$work/till-out" | tail -n 1 | tr -d ']')
+[ -n "$passed" ] || fail "printer: the drop is not counted"
+[ "$(echo "$passed" | awk '{print $2}')" -ge 1048576 ] 2>/dev/null || fail "printer: less than 1 MB passed: $passed"
+kill -TERM "$display"
+wait "$display"
+[ ! -e "$work/printer" ] && [ ! -L "$work/printer" ] || fail "printer: link left behind"
+echo "printer nobody reads: resident $low..$high kB, $passed"
+
+# --link and --printer: only a dangling link or a link to a pseudo-terminal is replaced.
 touch "$work/regular"
 mkdir "$work/folder"
 ln -s "$work/regular" "$work/to-file"
-ln -s "$work/nowhere" "$work/dangling"
-for case in regular folder to-file; do
-  for extra in "" "--emulation NOPE"; do
-    # shellcheck disable=SC2086
-    timeout 5 "$program" --headless --link "$work/$case" $extra >/dev/null 2>"$work/err"
-    [ "$(wc -l <"$work/err")" -ge 1 ] && grep -q "vantrel-display: " "$work/err" || fail "$case $extra: no message"
-    [ -e "$work/$case" ] || fail "$case $extra: deleted"
+for option in --link --printer; do
+  for case in regular folder to-file; do
+    for extra in "" "--emulation NOPE"; do
+      # shellcheck disable=SC2086
+      timeout 5 "$program" --headless "$option" "$work/$case" $extra >/dev/null 2>"$work/err"
+      [ "$(wc -l <"$work/err")" -ge 1 ] && grep -q "vantrel-display: " "$work/err" || fail "$option $case $extra: no message"
+      [ -e "$work/$case" ] || fail "$option $case $extra: deleted"
+    done
   done
+  [ -f "$work/regular" ] && [ -d "$work/folder" ] && [ -L "$work/to-file" ] || fail "$option: a refused path changed"
+  ln -sfn "$work/nowhere" "$work/dangling"
+  "$program" --headless "$option" "$work/dangling" >/dev/null 2>&1 &
+  first=$!
+  pids+=("$first")
+  sleep 0.5
+  [ -c "$work/dangling" ] || fail "$option: dangling link not replaced"
+  first_target=$(readlink "$work/dangling")
+  "$program" --headless "$option" "$work/dangling" >/dev/null 2>&1 &
+  second=$!
+  pids+=("$second")
+  sleep 0.5
+  second_target=$(readlink "$work/dangling")
+  kill -TERM "$first"
+  wait "$first"
+  [ "$second_target" != "$first_target" ] && [ "$(readlink "$work/dangling")" = "$second_target" ] ||
+    fail "$option: the first display's exit removed the second's link"
+  kill -HUP "$second"
+  wait "$second"
+  [ ! -e "$work/dangling" ] && [ ! -L "$work/dangling" ] || fail "$option: SIGHUP left the link behind"
 done
-[ -f "$work/regular" ] && [ -d "$work/folder" ] && [ -L "$work/to-file" ] || fail "a refused path changed"
-"$program" --headless --link "$work/dangling" >/dev/null 2>&1 &
-first=$!
-pids+=("$first")
-sleep 0.5
-[ -c "$work/dangling" ] || fail "dangling link not replaced"
-"$program" --headless --link "$work/dangling" >"$work/second-out" 2>&1 &
-second=$!
-pids+=("$second")
-sleep 0.5
-kill -TERM "$first"
-wait "$first"
-[ "$(readlink "$work/dangling")" = "$(head -n 1 "$work/second-out")" ] || fail "the first display's exit removed the second's link"
-kill -HUP "$second"
-wait "$second"
-[ ! -e "$work/dangling" ] && [ ! -L "$work/dangling" ] || fail "SIGHUP left the link behind"
 
 # --state: a display on $work/line; frames to it, waiting until its output shows a text.
 start_with_state() {

@@ -7,6 +7,7 @@
 #include "content/AutoSend.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <functional>
@@ -19,6 +20,7 @@
 
 using namespace vantrel;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 namespace {
 
@@ -151,6 +153,21 @@ TEST_F(LineLog, ExpectedScreenFollowsWhatThePanelSentAndTheChosenSetUp) {
     log->SetStartEmulation("AEDEX");
     EXPECT_TRUE(log->Cell(clean - 2, Reading).startsWith("[unread")) << qPrintable(log->Cell(clean - 2, Reading));
     EXPECT_EQ(log->Cell(clean, Reading), "[unread FF]") << "the frame still switches to AEDEX";
+}
+
+// A till's receipt through the display (ESC = 1 ... ESC = 2): its bytes are
+// read as the printer's, NUL and all, and never drawn.
+TEST_F(LineLog, BytesForThePrinterAreShownAsSuchAndNotDrawn) {
+    log->SetStartEmulation("ESCPOS");
+    const std::string till = "\x0C" "PRICE\x1B=\x01\x1B@\x1B" "E\x01" "TOTAL\x1DV\x00\x1B=\x02 TOTAL"s;
+    std::copy(till.begin(), till.end(), TxBuffer.begin());
+    ASSERT_TRUE(WriteFrame(till.size()));
+    const QString reading = Column(0, Reading).last();
+    EXPECT_TRUE(reading.contains("ESC \"@\" ESC \"E\" SOH \"TOTAL\" GS \"V\" NUL  to printer")) << qPrintable(reading);
+    EXPECT_EQ(log->ExpectedLine(0), "PRICE TOTAL         ");
+    bool counted = false;
+    for (const QLabel* label : log->findChildren<QLabel*>()) counted = counted || label->text().contains("13 bytes passed the display");
+    EXPECT_TRUE(counted);
 }
 
 TEST_F(LineLog, KeepsTheLastRowsCountsTheDroppedAndSavesWhatItShows) {

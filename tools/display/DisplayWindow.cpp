@@ -106,7 +106,7 @@ void DisplayWindow::LineReadable() {
 }
 
 void DisplayWindow::Refresh() {
-    status_->setText(QString::fromStdString(display_.Model().Status()));
+    status_->setText(QString::fromStdString(StatusLine(display_)));
     screen_->update();
 }
 

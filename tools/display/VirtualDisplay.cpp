@@ -23,6 +23,8 @@
 #include <utility>
 #include <unistd.h>
 
+#include "tools/display/PrinterPort.h"
+
 namespace vantrel::display {
 
 namespace {
@@ -40,8 +42,8 @@ bool IsPseudoTerminal(const struct stat& st) {
     return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;  // Unix 98 slaves
 }
 
-std::string Refused(const std::string& link, const std::string& why) {
-    return "--link " + link + ": " + why + "; it is left as it is";
+std::string Refused(const char* option, const std::string& link, const std::string& why) {
+    return std::string(option) + " " + link + ": " + why + "; it is left as it is";
 }
 
 }  // namespace
@@ -80,35 +82,51 @@ VirtualDisplay::~VirtualDisplay() {
     changed_.notify_all();
     [[maybe_unused]] const ssize_t w = write(wake_[1], "x", 1);
     reader_.join();
-    if (!link_.empty()) {
-        // Only our own link: another display may have taken the path over since.
-        char target[4096];
-        const ssize_t n = readlink(link_.c_str(), target, sizeof target);
-        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_) unlink(link_.c_str());
-    }
+    printer_.reset();
+    if (!link_.empty()) RemoveOwnLink(link_, slavePath_);
     for (int fd : {master_, slave_, ready_[0], ready_[1], wake_[0], wake_[1]})
         if (fd >= 0) close(fd);
 }
 
 void VirtualDisplay::Publish(const std::string& link) {
+    PublishLink("--link", link, slavePath_);
+    link_ = link;
+}
+
+void VirtualDisplay::AttachPrinter(const std::string& link) {
+    printer_ = std::make_unique<PrinterPort>(master_);
+    if (!link.empty()) printer_->Publish(link);
+    model_.OnPrinterBytes([this](std::span<const std::uint8_t> bytes) {
+        passed_.insert(passed_.end(), bytes.begin(), bytes.end());
+        passedDropped_ += printer_->Send(bytes);
+    });
+}
+
+void PublishLink(const char* option, const std::string& link, const std::string& target) {
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) throw std::runtime_error(Refused(link, "not a symbolic link"));
-        struct stat target {};
-        if (stat(link.c_str(), &target) == 0 && !IsPseudoTerminal(target))
-            throw std::runtime_error(Refused(link, "a link to something other than a pseudo-terminal"));
+        if (!S_ISLNK(st.st_mode)) throw std::runtime_error(Refused(option, link, "not a symbolic link"));
+        struct stat to {};
+        if (stat(link.c_str(), &to) == 0 && !IsPseudoTerminal(to))
+            throw std::runtime_error(Refused(option, link, "a link to something other than a pseudo-terminal"));
     } else if (errno != ENOENT) {
-        throw std::runtime_error("--link " + link + ": " + std::strerror(errno));
+        throw std::runtime_error(std::string(option) + " " + link + ": " + std::strerror(errno));
     }
     // Made beside the path and renamed onto it: the path never names anything else meanwhile.
     const std::string fresh = link + ".vantrel-" + std::to_string(getpid());
     unlink(fresh.c_str());
-    if (symlink(slavePath_.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
+    if (symlink(target.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
         const int err = errno;
         unlink(fresh.c_str());
         throw std::runtime_error("cannot create " + link + ": " + std::strerror(err));
     }
-    link_ = link;
+}
+
+void RemoveOwnLink(const std::string& link, const std::string& target) {
+    // Only our own link: another display may have taken the path over since.
+    char to[4096];
+    const ssize_t n = readlink(link.c_str(), to, sizeof to);
+    if (n > 0 && std::string(to, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
 }
 
 int VirtualDisplay::LineBaud() const {
@@ -216,6 +234,8 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         model_.Feed(chunk.bytes.data(), chunk.bytes.size(), chunk.lineBaud);
         chunk.readings = model_.TakeReadings();
         chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
+        chunk.printer = std::exchange(passed_, {});
+        chunk.printerDropped = std::exchange(passedDropped_, 0);
         chunks.push_back(std::move(chunk));
     }
     return chunks;
@@ -240,22 +260,36 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::Pump(std::chrono::millisecond
     return chunks;
 }
 
-std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
-    char head[32];
-    std::snprintf(head, sizeof head, "+%9.3f ms ",
-                  std::chrono::duration<double, std::milli>(chunk.sincePrevious).count());
+static std::string HexAndText(std::span<const std::uint8_t> bytes) {
     std::string hex, text;
-    for (std::uint8_t b : chunk.bytes) {
+    for (std::uint8_t b : bytes) {
         char h[4];
         std::snprintf(h, sizeof h, "%02X ", b);
         hex += h;
         text += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
     }
-    std::string line = std::string(head) + hex + " " + text;
+    return hex + " " + text;
+}
+
+std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
+    char head[32];
+    std::snprintf(head, sizeof head, "+%9.3f ms ",
+                  std::chrono::duration<double, std::milli>(chunk.sincePrevious).count());
+    std::string line = std::string(head) + HexAndText(chunk.bytes);
     for (const Reading& reading : chunk.readings) line += "\n      " + DescribeReading(reading);
     if (chunk.readingsLeftOut) line += "\n      ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out";
+    if (!chunk.printer.empty()) line += "\n      " + PrinterLine(chunk);
+    if (chunk.printerDropped)
+        line += "\n      printer: " + std::to_string(chunk.printerDropped) + " older bytes dropped, nobody reads the printer side";
     return line;
 }
+
+std::string StatusLine(const VirtualDisplay& display) {
+    const PrinterPort* printer = display.Printer();
+    return display.Model().Status() + (printer ? "  |  " + printer->Counts() : "");
+}
+
+std::string PrinterLine(const VirtualDisplay::Chunk& chunk) { return "printer " + HexAndText(chunk.printer); }
 
 std::string SetupText(const Setup& setup) {
     return std::string("emulation=") + setup.emulation + "\nspeed=" + std::to_string(setup.ownBaud) +

@@ -16,13 +16,17 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace vantrel::display {
+
+class PrinterPort;
 
 class VirtualDisplay {
 public:
@@ -37,6 +41,8 @@ public:
         Clock::duration sincePrevious;
         std::vector<Reading> readings;  // how the display took the bytes
         std::size_t readingsLeftOut;    // readings past the model's limit, counted only
+        std::vector<std::uint8_t> printer = {};  // the bytes the display passed to the printer
+        std::size_t printerDropped = 0;           // older printer bytes dropped to make room for them
     };
 
     // Opens the pseudo-terminal and starts reading it.
@@ -50,11 +56,17 @@ public:
     // else is refused with std::runtime_error. At the end the link is removed if
     // it still points at this display.
     void Publish(const std::string& link);
+    // Puts a printer behind the display (PrinterPort.h), its pseudo-terminal
+    // linked at `link` (if given) by the rules of Publish. Without it, the
+    // bytes for the printer are only counted and nothing is written to the line.
+    void AttachPrinter(const std::string& link);
+    PrinterPort* Printer() const { return printer_.get(); }
 
     const std::string& SlavePath() const { return slavePath_; }
     // Readable while read bytes wait to be taken by ReadAvailable.
     int ReadyFd() const { return ready_[0]; }
     DisplayModel& Model() { return model_; }
+    const DisplayModel& Model() const { return model_; }
 
     // The speed the line runs at now, as the port's user set it; UnknownBaud
     // for a speed that is not a standard rate.
@@ -86,6 +98,9 @@ private:
     std::string link_;
     Clock::time_point lastChunk_{};
     DisplayModel model_;
+    std::unique_ptr<PrinterPort> printer_;
+    std::vector<std::uint8_t> passed_;  // passed to the printer by the chunk being fed
+    std::size_t passedDropped_ = 0;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -99,6 +114,17 @@ private:
 // One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB", then how the
 // display read it, a line each: "      FF  clear".
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
+// The model's status, and with a printer behind the display its counts:
+// "...  |  printer 120 bytes passed, 0 dropped".
+std::string StatusLine(const VirtualDisplay& display);
+// The bytes a chunk passed to the printer: "printer 1B 40 41  .@A".
+std::string PrinterLine(const VirtualDisplay::Chunk& chunk);
+
+// Makes `link` a symbolic link to `target` by the rules of Publish; `option`
+// names the path in the message of a refusal. RemoveOwnLink removes it only
+// while it still points at `target`.
+void PublishLink(const char* option, const std::string& link, const std::string& target);
+void RemoveOwnLink(const std::string& link, const std::string& target);
 
 // The stored set-up in a state file: "emulation=AEDEX", "speed=9600",
 // "international=USA", "codepage=PC437", one per line.

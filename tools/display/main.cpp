@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-display: a virtual 2 x 20 customer display on a pseudo-terminal.
 //
-//   vantrel-display [--link PATH] [--headless] [--emulation NAME] [--state FILE]
+//   vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME] [--state FILE]
 //
 // Prints the slave's path on standard output, then shows the display in a
 // window, or with --headless prints the two screen lines and the status after
-// every change. It never writes to the line.
+// every change. It writes to the line only what a printer behind it
+// (--printer) answers.
 #include "tools/display/DisplayWindow.h"
 #include "tools/display/VirtualDisplay.h"
 
@@ -27,14 +28,15 @@ volatile std::sig_atomic_t Stop = 0;
 
 // False once standard output is gone (a closed pipe, a full disk): the
 // headless display then ends as if asked to.
-bool PrintScreen(const vantrel::display::DisplayModel& model) {
-    std::printf("|%s|\n|%s|\n[%s]\n", model.Line(0).c_str(), model.Line(1).c_str(), model.Status().c_str());
+bool PrintScreen(vantrel::display::VirtualDisplay& display) {
+    const auto& model = display.Model();
+    std::printf("|%s|\n|%s|\n[%s]\n", model.Line(0).c_str(), model.Line(1).c_str(), vantrel::display::StatusLine(display).c_str());
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 int RunHeadless(vantrel::display::VirtualDisplay& display) {
     auto& model = display.Model();
-    bool out = PrintScreen(model);
+    bool out = PrintScreen(display);
     auto last = std::chrono::steady_clock::now();
     while (!Stop && out) {
         pollfd p{display.ReadyFd(), POLLIN, 0};
@@ -47,6 +49,7 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
                 for (const auto& reading : chunk.readings)
                     std::printf("> %s\n", vantrel::display::DescribeReading(reading).c_str());
                 if (chunk.readingsLeftOut) std::printf("> ... %zu more readings left out\n", chunk.readingsLeftOut);
+                if (!chunk.printer.empty()) std::printf("%s\n", vantrel::display::PrinterLine(chunk).c_str());
             }
         }
         // Time for the model; blinking changes no line, so prints nothing.
@@ -55,7 +58,7 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
         model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
         last = now;
         changed = changed || model.Line(0) + model.Line(1) != before;
-        if (changed) out = PrintScreen(model);
+        if (changed) out = PrintScreen(display);
     }
     return 0;
 }
@@ -81,9 +84,12 @@ void OnSignal(int signal, void (*handler)(int)) {
 }
 
 constexpr const char* Usage =
-    "usage: vantrel-display [--link PATH] [--headless] [--emulation NAME] [--state FILE]\n"
+    "usage: vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]\n"
+    "                       [--state FILE]\n"
     "       vantrel-display --help | --version\n"
     "  --link PATH       make PATH a symbolic link to the display's line\n"
+    "  --printer PATH    a printer behind the display: PATH links to a second\n"
+    "                    pseudo-terminal where the bytes for the printer come out\n"
     "  --headless        print the screen and the status after every change, no window\n"
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
     "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000 ICD2002\n"
@@ -95,10 +101,11 @@ constexpr const char* Usage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string link, emulation, state;
+    std::string link, printer, emulation, state;
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--link") && i + 1 < argc) link = argv[++i];
+        else if (!std::strcmp(argv[i], "--printer") && i + 1 < argc && *argv[i + 1]) printer = argv[++i];
         else if (!std::strcmp(argv[i], "--emulation") && i + 1 < argc) emulation = argv[++i];
         else if (!std::strcmp(argv[i], "--state") && i + 1 < argc) state = argv[++i];
         else if (!std::strcmp(argv[i], "--headless")) headless = true;
@@ -145,6 +152,7 @@ int main(int argc, char** argv) {
             }
             app = std::make_unique<QApplication>(argc, argv);
         }
+        if (!printer.empty()) display.AttachPrinter(printer);
         if (!link.empty()) display.Publish(link);
         std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);

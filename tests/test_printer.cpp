@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A printer behind the virtual display: what the host sends for it comes out
+// on the printer's pseudo-terminal, what the printer answers reaches the host.
+#include "Pty.h"
+#include "tools/display/PrinterPort.h"
+#include "tools/display/VirtualDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantrel::display;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+namespace {
+
+// A side of a pseudo-terminal as its user opens it, by its slave's path.
+class Side {
+public:
+    explicit Side(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~Side() {
+        if (fd_ >= 0) close(fd_);
+    }
+    void Write(const std::string& bytes) const {
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+        ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    // Everything that arrives until the side has been quiet for `quiet`.
+    std::string Read(std::chrono::milliseconds quiet = 200ms) const {
+        std::string out;
+        pollfd p{fd_, POLLIN, 0};
+        while (poll(&p, 1, static_cast<int>(quiet.count())) > 0) {
+            char buf[4096];
+            const ssize_t n = read(fd_, buf, sizeof buf);
+            if (n <= 0) break;
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+
+private:
+    int fd_;
+};
+
+struct PassCase {
+    const char* emulation;
+    const char* what;
+    std::string sent;
+    std::string printer;  // what the printer side receives
+    std::string screen;   // the upper row, trailing blanks left out
+};
+
+// A till's receipt: initialise, emphasised, text, cut (GS V 0, with its NUL).
+const std::string Receipt = "\x1B@\x1B" "E\x01" "TOTAL 12.34\n\x1DV\x00"s;
+
+const PassCase PassCases[] = {
+    {"ESCPOS", "a till's sequence", "PRICE\x1B=\x01" + Receipt + "\x1B=\x02 TOTAL", Receipt, "PRICE TOTAL"},
+    {"CD5220", "selected by the digits", "PRICE\x1B=1" + Receipt + "\x1B=2 TOTAL", Receipt, "PRICE TOTAL"},
+    {"ESCPOS", "both: the display reads them too", "\x1B=\x03" "AB\x1B=\x02" "C", "AB", "ABC"},
+    {"ESCPOS", "ESC = out of range passes whole", "\x1B=\x01" "A\x1B=\x07" "B\x1B=\x02", "A\x1B=\x07" "B", ""},
+    {"ESCPOS", "ESC not followed by = passes", "\x1B=\x01\x1B\x1B=\x02" "C", "\x1B", "C"},
+    {"DSP800", "no selection command: nothing passes", "\x1B=\x01" "A", "", "A"},
+};
+
+std::string Upper(const DisplayModel& model) {
+    std::string row = model.Line(0);
+    return row.erase(row.find_last_not_of(' ') + 1);
+}
+
+}  // namespace
+
+// Through the model, one byte a Feed (a selection split across reads), and
+// through both pseudo-terminals in one write.
+TEST(PrinterBehindTheDisplay, PassesExactlyTheBytesForThePrinter) {
+    for (const PassCase& c : PassCases) {
+        SCOPED_TRACE(std::string(c.emulation) + ": " + c.what);
+        DisplayModel model;
+        ASSERT_TRUE(model.SetEmulation(c.emulation));
+        std::string passed;
+        model.OnPrinterBytes([&passed](std::span<const std::uint8_t> b) { passed.append(b.begin(), b.end()); });
+        for (char b : c.sent) model.Feed(reinterpret_cast<const std::uint8_t*>(&b), 1, PowerOnBaud);
+        EXPECT_EQ(ToHex({passed.begin(), passed.end()}), ToHex({c.printer.begin(), c.printer.end()}));
+        EXPECT_EQ(model.PrinterBytes(), c.printer.size());
+        EXPECT_EQ(Upper(model), c.screen);
+
+        VirtualDisplay display;
+        ASSERT_TRUE(display.Model().SetEmulation(c.emulation));
+        display.AttachPrinter("");
+        const Side host(display.SlavePath()), printer(display.Printer()->SlavePath());
+        host.Write(c.sent);
+        display.Pump(50ms);
+        const std::string received = printer.Read();
+        EXPECT_EQ(ToHex({received.begin(), received.end()}), ToHex({c.printer.begin(), c.printer.end()}));
+        EXPECT_EQ(Upper(display.Model()), c.screen);
+    }
+}
+
+// The display writes to its line only what the printer answers, and only with a printer behind it.
+TEST(PrinterBehindTheDisplay, TheAnswerReachesTheHost) {
+    const std::string request = "\x1B=\x01\x10\x04\x01", status = "\x16";  // DLE EOT 1: the printer's status
+    {
+        VirtualDisplay alone;
+        const Side host(alone.SlavePath());
+        host.Write(request);
+        alone.Pump(50ms);
+        EXPECT_EQ(host.Read(100ms), "");
+    }
+    VirtualDisplay display;
+    display.Model().SetEmulation("ESCPOS");
+    display.AttachPrinter("");
+    const Side host(display.SlavePath()), printer(display.Printer()->SlavePath());
+    host.Write(request);
+    display.Pump(50ms);
+    EXPECT_EQ(printer.Read(), "\x10\x04\x01");
+    EXPECT_EQ(host.Read(100ms), "");  // nothing echoed
+    printer.Write(status);
+    EXPECT_EQ(host.Read(), status);
+}
+
+// Nobody reads the printer side: the display reads on, the oldest bytes give
+// way, and a reader that comes later finds the stream's start (what the
+// pseudo-terminal itself held) and its newest bytes, nothing in between.
+TEST(PrinterBehindTheDisplay, NoReaderDropsTheOldestAndCountsThem) {
+    VirtualDisplay display;
+    display.Model().SetEmulation("ESCPOS");
+    display.AttachPrinter("");
+    std::string stream;
+    for (int line = 0; stream.size() < 1'000'000; ++line) stream += "RECEIPT LINE " + std::to_string(line) + "\n";
+    const Side host(display.SlavePath());
+    std::thread till([&] { host.Write("\x1B=\x01" + stream + "\x1B=\x02" "AFTER"); });
+    for (auto until = std::chrono::steady_clock::now() + 20s; Upper(display.Model()) != "AFTER";) {
+        ASSERT_LT(std::chrono::steady_clock::now(), until);
+        display.Pump(20ms);
+    }
+    till.join();
+    const PrinterPort& port = *display.Printer();
+    EXPECT_EQ(port.Passed(), stream.size());
+    EXPECT_GT(port.Dropped(), stream.size() / 2);
+    EXPECT_NE(StatusLine(display).find("printer " + std::to_string(stream.size()) + " bytes passed, " +
+                                       std::to_string(port.Dropped()) + " dropped"),
+              std::string::npos);
+
+    const std::string received = Side(port.SlavePath()).Read();
+    ASSERT_EQ(received.size() + port.Dropped(), stream.size());
+    std::size_t head = 0;
+    while (head < received.size() && received[head] == stream[head]) ++head;
+    EXPECT_EQ(received.substr(head), stream.substr(stream.size() - (received.size() - head)));
+    EXPECT_LE(received.size() - head, PrinterPort::HoldLimit);
+}
