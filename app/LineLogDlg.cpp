@@ -49,10 +49,16 @@ QString Format(const CLineLogDlg::Row& row, int column) {
     case BytesColumn: return QString::fromStdString(HexBytes(w.bytes));
     case TextColumn: return Printable(w.bytes);
     case ReadingColumn: return QString::fromStdString(row.reading);
-    case ResultColumn:
+    case ResultColumn: {
         if (w.open) return Tr(Text::LogOpened).arg(w.baud);
-        if (w.result == WriteResult::Ok) return Tr(Text::LogOk).arg(w.durationUs / 1000.0, 0, 'f', 3);
-        return Tr(Text::LogFailed).arg(Tr(WriteResultText(w.result)));
+        const QString ms = QString::number(w.durationUs / 1000.0, 'f', 3);
+        if (w.result == WriteResult::Ok)
+            return w.close ? Tr(Text::LogClosed) : Tr(row.discarded ? Text::LogDiscarded : Text::LogOk).arg(ms);
+        QString reason = Tr(WriteResultText(w.result));
+        if (w.result == WriteResult::NotTaken) reason = reason.arg(w.notTaken);
+        const QString failed = Tr(Text::LogFailed).arg(reason);
+        return w.earlierRows ? Tr(Text::LogEarlierDiscarded).arg(failed).arg(w.earlierRows) : failed;
+    }
     }
     return {};
 }
@@ -92,7 +98,7 @@ CLineLogDlg::CLineLogDlg(QWidget* parent)
     : QDialog(parent), startEmulation_(PowerOnEmulation), model_(std::make_unique<display::DisplayModel>()),
       table_(new LineLogTable(*this)), view_(new QTableView(this)), emulationLabel_(new QLabel(this)),
       emulation_(new QComboBox(this)), expectedLabel_(new QLabel(this)), expected_(new QLabel(this)),
-      status_(new QLabel(this)), droppedLabel_(new QLabel(this)), save_(new QPushButton(this)),
+      status_(new QLabel(this)), droppedLabel_(new QLabel(this)), notice_(new QLabel(this)), save_(new QPushButton(this)),
       copy_(new QPushButton(this)), clear_(new QPushButton(this)), timer_(new QTimer(this)) {
     setWindowFlag(Qt::Window);
     setModal(false);
@@ -122,6 +128,9 @@ CLineLogDlg::CLineLogDlg(QWidget* parent)
     expected_->setTextFormat(Qt::PlainText);
     expected_->setStyleSheet(QStringLiteral("background:#101416; color:#5cffd8; padding:6px;"));
     status_->setTextFormat(Qt::PlainText);
+    notice_->setTextFormat(Qt::PlainText);
+    notice_->setWordWrap(true);
+    notice_->setStyleSheet(QStringLiteral("color:#b00020;"));
 
     auto* top = new QHBoxLayout;
     top->addWidget(emulationLabel_);
@@ -137,6 +146,7 @@ CLineLogDlg::CLineLogDlg(QWidget* parent)
     layout->addWidget(expectedLabel_);
     layout->addWidget(expected_, 0, Qt::AlignLeft);
     layout->addWidget(status_);
+    layout->addWidget(notice_);
 
     connect(save_, &QPushButton::clicked, this, &CLineLogDlg::Save);
     connect(copy_, &QPushButton::clicked, this, &CLineLogDlg::Copy);
@@ -210,6 +220,8 @@ void CLineLogDlg::Refresh() {
         Read(rows_.back());
     }
     table_->Append(first, RowCount() - 1);
+    for (std::size_t i = static_cast<std::size_t>(first); i < rows_.size(); ++i)
+        if (rows_[i].write.earlierRows) MarkDiscarded(i);
     if (rows_.size() > RowLimit) {
         const int excess = static_cast<int>(rows_.size() - RowLimit);
         table_->BeginRemove(excess);
@@ -219,6 +231,18 @@ void CLineLogDlg::Refresh() {
     }
     view_->scrollToBottom();
     ShowExpected();
+}
+
+// The rows before a failed write that its discard of the output queue may
+// have taken: they may never have reached the line, so the screen is not known.
+void CLineLogDlg::MarkDiscarded(std::size_t failed) {
+    const std::uint64_t from = rows_[failed].write.sequence - rows_[failed].write.earlierRows;
+    std::size_t i = failed;
+    while (i > 0 && rows_[i - 1].write.sequence >= from) rows_[--i].discarded = true;
+    if (i == failed) return;
+    screenKnown_ = false;
+    emit table_->dataChanged(table_->index(static_cast<int>(i), ResultColumn),
+                             table_->index(static_cast<int>(failed) - 1, ResultColumn));
 }
 
 void CLineLogDlg::SetStartEmulation(const char* label) {
@@ -261,9 +285,13 @@ QString CLineLogDlg::RowsText(const std::vector<int>& rows) const {
     return text;
 }
 
-bool CLineLogDlg::SaveTo(const QString& path) const {
+bool CLineLogDlg::SaveTo(const QString& path, QString* why) const {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
+    const auto failed = [&] {
+        if (why) *why = file.errorString();
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return failed();
     QStringList heading;
     for (Text h : Headings) heading << Tr(h);
     QTextStream out(&file);
@@ -273,13 +301,29 @@ bool CLineLogDlg::SaveTo(const QString& path) const {
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
     out << RowsText(all);
     out.flush();
-    return file.error() == QFile::NoError;
+    // Written out and closed: a full disk shows at the flush or the close.
+    if (file.error() != QFile::NoError || !file.flush()) return failed();
+    file.close();
+    return file.error() == QFile::NoError || failed();
 }
+
+bool CLineLogDlg::SaveAs(const QString& path) {
+    QString why;
+    if (SaveTo(path, &why)) {
+        notice_->clear();
+        return true;
+    }
+    notice_->setText(Tr(Text::LogSaveFailed).arg(path, why));
+    std::fprintf(stderr, "vantrel: cannot save the line log in %s: %s\n", qPrintable(path), qPrintable(why));
+    return false;
+}
+
+QString CLineLogDlg::Notice() const { return notice_->text(); }
 
 void CLineLogDlg::Save() {
     const QString name = QStringLiteral("vantrel-line-log-%1.txt").arg(QDate::currentDate().toString(Qt::ISODate));
     const QString path = QFileDialog::getSaveFileName(this, Tr(Text::LogSave), name);
-    if (!path.isEmpty() && !SaveTo(path)) std::fprintf(stderr, "vantrel: cannot save the line log in %s\n", qPrintable(path));
+    if (!path.isEmpty()) SaveAs(path);
 }
 
 void CLineLogDlg::Copy() {
@@ -290,7 +334,7 @@ void CLineLogDlg::Copy() {
 }
 
 void CLineLogDlg::Clear() {
-    ClearLineLog();
+    Refresh();  // what was written up to now is read first: the expected screen keeps it
     rows_.clear();
     dropped_ = 0;
     table_->Reset();

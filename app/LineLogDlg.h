@@ -37,8 +37,12 @@ public:
     void Retranslate();
     // The emulation the display was in before the first row: the rows are read again.
     void SetStartEmulation(const char* label);
-    // Every row as the window shows it, one line each, after a heading.
-    bool SaveTo(const QString& path) const;
+    // Every row as the window shows it, one line each, after a heading; on
+    // failure `why` says why.
+    bool SaveTo(const QString& path, QString* why = nullptr) const;
+    // SaveTo, and a failure said in the window with its reason.
+    bool SaveAs(const QString& path);
+    QString Notice() const;
     QString RowsText(const std::vector<int>& rows) const;
 
     int RowCount() const { return static_cast<int>(rows_.size()); }
@@ -49,7 +53,8 @@ public:
 
     struct Row {
         LoggedWrite write;
-        std::string reading;  // the display's readings of the write, or empty
+        std::string reading;     // the display's readings of the write, or empty
+        bool discarded = false;  // a later write's discard of the output queue may have taken it
     };
 
 protected:
@@ -58,10 +63,12 @@ protected:
 
 private:
     void Read(Row& row);
+    void MarkDiscarded(std::size_t failed);
     void Reread();
     void ShowExpected();
     void Save();
     void Copy();
+    // Forgets the rows shown so far; writes not yet taken still come.
     void Clear();
 
     std::deque<Row> rows_;
@@ -79,6 +86,7 @@ private:
     QLabel* expected_;
     QLabel* status_;
     QLabel* droppedLabel_;
+    QLabel* notice_;
     QPushButton* save_;
     QPushButton* copy_;
     QPushButton* clear_;

@@ -284,13 +284,22 @@ int RunSend(int argc, char** argv) {
         if (explain) Explain(writes, reader, baud);
         for (const LoggedWrite& w : writes)
             if (!dryRun && !w.open && w.result != WriteResult::Ok) {
-                PrintWriteFailure(device.c_str(), w.result);
+                PrintWriteFailure(device.c_str(), w);
                 status = 1;
                 break;
             }
         if (status) break;
     }
-    ClosePort();
+    // The end fails too when a network server did not take everything.
+    std::uint32_t notTaken = 0;
+    if (const WriteResult end = ClosePort(&notTaken); end != WriteResult::Ok && status == 0) {
+        PrintWriteFailure(device.c_str(), end, notTaken);
+        status = 1;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vantrel: write error: %s\n", std::strerror(errno ? errno : EIO));
+        return 1;
+    }
     return status;
 }
 

@@ -10,6 +10,7 @@ Text WriteResultText(WriteResult result) {
     case WriteResult::DeviceGone: return Text::WriteGoneReason;
     case WriteResult::Stalled: return Text::WriteStalledReason;
     case WriteResult::ConnectionDropped: return Text::WriteDroppedReason;
+    case WriteResult::NotTaken: return Text::WriteNotTakenReason;
     case WriteResult::Ok:
     case WriteResult::NotOpen: break;
     }
@@ -40,8 +41,15 @@ std::string HexBytes(const std::string& bytes) {
     return s;
 }
 
-void PrintWriteFailure(const char* port, WriteResult why) {
-    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", port, DescribeWriteResult(why));
+void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes) {
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", port, DescribeWriteResult(why, bytes).c_str());
+}
+
+void PrintWriteFailure(const char* port, const LoggedWrite& row) {
+    std::string why = DescribeWriteResult(row.result, row.notTaken);
+    if (row.earlierRows)
+        why += "; the " + std::to_string(row.earlierRows) + " writes before it may have been discarded with it from the output queue";
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", port, why.c_str());
 }
 
 }  // namespace vantrel

@@ -21,7 +21,11 @@ std::string SourceWords(const WriteSource& source, int language, const char* fal
 // Bytes in hex, a space between: "1B 40 0C".
 std::string HexBytes(const std::string& bytes);
 
-// The one line on standard error for a failed write to `port`.
-void PrintWriteFailure(const char* port, WriteResult why);
+// The one line on standard error for a failed write to `port`; `bytes`: how
+// many a NotTaken end left behind.
+void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes = 0);
+// The same for a failed row of the line log, with the earlier writes that
+// its discard may have taken.
+void PrintWriteFailure(const char* port, const LoggedWrite& row);
 
 }  // namespace vantrel

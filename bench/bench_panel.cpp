@@ -5,6 +5,7 @@
 #include "Peers.h"
 #include "Pty.h"
 #include "Stats.h"
+#include "app/LineLogDlg.h"
 #include "app/Messages.h"
 #include "app/PanelDlg.h"
 #include "commands/CommandFrames.h"
@@ -198,6 +199,31 @@ void AllocationsPerFrame(Pty& line) {
     reader.join();
 }
 
+// The line log open while the far end holds the line and Auto Send runs: the
+// worker spends each write's whole bound inside the link. The interface
+// thread's longest wait: one turn of its events and the log's refresh.
+void LogWhileLineHeld(CPanelDlg& panel, Pty& line) {
+    panel.ShowLineLog();
+    QApplication::processEvents();  // the window's first painting is not a wait
+    line.FillLine();
+    Click(panel, 1007);
+    std::vector<double> turns;
+    for (const auto until = Clock::now() + 3s; Clock::now() < until;) {
+        const auto start = Clock::now();
+        QApplication::processEvents();
+        panel.LineLogForTest()->Refresh();
+        turns.push_back(Ms(Clock::now() - start));
+        std::this_thread::sleep_for(10ms);
+    }
+    Click(panel, 1007);
+    panel.LineLogForTest()->hide();
+    while (panel.AutoSenderForTest().LiveWorkers() != 0) line.ReadUntilQuiet(10ms);
+    line.ReadUntilQuiet(50ms);
+    const Summary s = Summarise(turns);
+    Row("Line log open, Auto Send held by flow control for 3 s: the interface thread's events and log refresh, longest wait",
+        turns.size(), Fixed(s.median, "ms", 3), Fixed(s.worst, "ms", 3), "< 50 ms");
+}
+
 void SendAtTopSpeed(CPanelDlg& panel, Pty& line) {
     ChooseBaud(panel, 7);  // 38400
     Click(panel, 1003);
@@ -339,6 +365,7 @@ int main(int argc, char** argv) {
         WaitAndDrain(line);
         StopLatency(panel, line);
         AllocationsPerFrame(line);
+        LogWhileLineHeld(panel, line);
         Click(panel, 1003);
         SendAtTopSpeed(panel, line);
         SendLocalAndOverNetwork(panel);

@@ -19,11 +19,12 @@ enum class Text {
     NoDeviceReason, PortsFound, NoPortsFound, BusyReason, AccessDeniedReason, NotSerialReason, OtherOpenReason,
     NoDevice,
     // Why a write failed, under the port-closed message.
-    WriteGoneReason, WriteStalledReason, WriteDroppedReason, WriteNotOpenReason,
+    WriteGoneReason, WriteStalledReason, WriteDroppedReason, WriteNotOpenReason, WriteNotTakenReason,
     // The line log window.
     LineLog, LogTime, LogControl, LogBytes, LogText, LogReading, LogResult, LogSave, LogCopy, LogClear,
     LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogFailed, LogOpened, LogPattern,
     LogPrinter,
+    LogClosed, LogDiscarded, LogEarlierDiscarded, LogSaveFailed,
     Count
 };
 
@@ -84,6 +85,7 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
      "线路在写入时限内没有接收数据：对端用流控制占住了线路，或电缆接错。"},
     {Text::WriteDroppedReason, "The network connection dropped.", "网络连接已断开。"},
     {Text::WriteNotOpenReason, "The port is not open.", "串口未打开。"},
+    {Text::WriteNotTakenReason, "The server did not take %1 bytes.", "服务器未接收 %1 个字节。"},
     {Text::LineLog, "Line log", "线路日志"},
     {Text::LogTime, "Time", "时间"},
     {Text::LogControl, "Control", "控件"},
@@ -104,6 +106,12 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::LogOpened, "port opened at %1 bit/s", "串口已打开，%1 bit/s"},
     {Text::LogPattern, "%1 pattern %2", "%1 图案 %2"},
     {Text::LogPrinter, "%1 bytes passed the display to the printer (ESC = n).", "%1 字节经显示器转给打印机（ESC = n）。"},
+    {Text::LogClosed, "port closed", "串口已关闭"},
+    {Text::LogDiscarded, "ok (%1 ms), but a later write's discard of the output queue may have taken it",
+     "成功（%1 毫秒），但之后一次写入清空输出队列时可能将其丢弃"},
+    {Text::LogEarlierDiscarded, "%1; the %2 writes before it may have been discarded with it",
+     "%1；之前的 %2 次写入可能已随之被丢弃"},
+    {Text::LogSaveFailed, "Cannot save the line log in %1: %2", "无法将线路日志保存到 %1：%2"},
 }};
 
 constexpr bool TextsInEnumOrder() {

@@ -20,6 +20,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <sys/socket.h>
 #include <sys/ioctl.h>
@@ -98,12 +99,42 @@ gensio_time TimeLeft(Clock::time_point deadline) {
     return {ns / 1000000000, static_cast<int>(ns % 1000000000)};
 }
 
-// The host's address for the library's address string ("ipv4,192.0.2.7" or
-// "ipv6,2001:db8::7"), looked up on a thread of its own: a name server that
-// does not answer costs the open no more than the time it has left, and the
-// look-up that runs on is left to end by itself. An IPv4 address written as
-// IPv6 (::ffff:192.0.2.7) is used as the IPv4 address it is.
+// An address found for the library's address string ("ipv4,192.0.2.7" or
+// "ipv6,2001:db8::7"). An IPv4 address written as IPv6 (::ffff:192.0.2.7) is
+// used as the IPv4 address it is.
+std::string AddressText(const addrinfo* found) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (found->ai_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+        return std::string("ipv4,") + text;
+    }
+    if (found->ai_family != AF_INET6) return {};
+    const in6_addr& a = reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a)) {
+        inet_ntop(AF_INET, a.s6_addr + 12, text, sizeof text);
+        return std::string("ipv4,") + text;
+    }
+    inet_ntop(AF_INET6, &a, text, sizeof text);
+    return std::string("ipv6,") + text;
+}
+
+// The host's address for the library's address string. A numeric address is
+// taken as written: the look-up's rule that leaves out address families the
+// computer has no address of (AI_ADDRCONFIG) does not count loopback, and
+// would refuse 127.0.0.1 on a till whose only address is loopback. A name is
+// looked up on a thread of its own: a name server that does not answer costs
+// the open no more than the time it has left, and the look-up that runs on is
+// left to end by itself.
 std::optional<std::string> LookUp(const std::string& host, Clock::time_point deadline, std::string& why) {
+    addrinfo numeric{};
+    numeric.ai_family = AF_UNSPEC;
+    numeric.ai_socktype = SOCK_STREAM;
+    numeric.ai_flags = AI_NUMERICHOST;
+    if (addrinfo* found = nullptr; getaddrinfo(host.c_str(), nullptr, &numeric, &found) == 0 && found) {
+        std::string address = AddressText(found);
+        freeaddrinfo(found);
+        if (!address.empty()) return address;
+    }
     struct Answer {
         std::mutex mutex;
         std::condition_variable done;
@@ -120,23 +151,7 @@ std::optional<std::string> LookUp(const std::string& host, Clock::time_point dea
             hints.ai_flags = AI_ADDRCONFIG;
             addrinfo* found = nullptr;
             const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-            std::string address;
-            if (status == 0 && found) {
-                char text[INET6_ADDRSTRLEN] = "";
-                if (found->ai_family == AF_INET) {
-                    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
-                    address = std::string("ipv4,") + text;
-                } else if (found->ai_family == AF_INET6) {
-                    const in6_addr& a = reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr;
-                    if (IN6_IS_ADDR_V4MAPPED(&a)) {
-                        inet_ntop(AF_INET, a.s6_addr + 12, text, sizeof text);
-                        address = std::string("ipv4,") + text;
-                    } else {
-                        inet_ntop(AF_INET6, &a, text, sizeof text);
-                        address = std::string("ipv6,") + text;
-                    }
-                }
-            }
+            const std::string address = status == 0 && found ? AddressText(found) : std::string();
             if (found) freeaddrinfo(found);
             std::lock_guard lock(answer->mutex);
             answer->finished = true;
@@ -172,16 +187,25 @@ public:
 
     ~NetPort() override {
         if (io_) {
-            // A clean end: the library sends what it holds and closes. A
-            // server (ser2net) that sees the end before it has passed the last
-            // bytes on drops them: so the end waits until the server has
-            // taken them, and for their time on its line.
-            if (open_ && !closed_) LetTheServerPassItOn();
-            if (open_ && Lib().gensio_close(io_, &NetPort::CloseDone, this) == 0)
-                Wait([this] { return closeDone_; }, Clock::now() + std::chrono::seconds(1));
+            if (open_ && !ended_) LetTheServerPassItOn();
+            Close();
             Lib().gensio_free(io_);
         }
         if (waiter_) Lib().gensio_os_funcs_free_waiter(Os(), waiter_);
+    }
+
+    // A clean end: the library sends what it holds and closes. A server
+    // (ser2net) that sees the end before it has passed the last bytes on
+    // drops them: so the end waits until the server has taken them, and for
+    // their time on its line. A connection that ends meanwhile, or bytes
+    // still unacknowledged when the wait runs out, fail the end.
+    WriteResult End(std::uint32_t& notTaken) override {
+        notTaken = 0;
+        ended_ = true;
+        if (!io_ || !open_) return WriteResult::ConnectionDropped;
+        const WriteResult result = LetTheServerPassItOn(&notTaken);
+        Close();
+        return result;
     }
 
     bool Connect(const Url& url, Clock::time_point deadline, OpenFailure& failure, std::string& detail) {
@@ -254,7 +278,7 @@ public:
             if (done < n) {
                 gensiods count = 0;
                 if (Lib().gensio_write(io_, &count, data + done, n - done, nullptr) != 0) {
-                    closed_ = true;
+                    Ended();
                     break;
                 }
                 done += count;
@@ -281,13 +305,15 @@ public:
     }
 
 private:
-    static int Event(gensio*, void* user, int event, int err, unsigned char*, gensiods* length, const char* const*) {
+    static int Event(gensio*, void* user, int event, int err, unsigned char* buf, gensiods* length, const char* const*) {
         auto* self = static_cast<NetPort*>(user);
         switch (event) {
         case GENSIO_EVENT_READ:
-            // The display never answers; what the server says is not needed.
-            if (err) self->closed_ = true;
-            else if (length) *length = *length;
+            // The display never answers; what the server says is kept only
+            // while it may be why it hangs up ("Port already in use").
+            if (err) self->Ended();
+            else if (length && self->said_.size() < MaxWords)
+                self->said_.append(reinterpret_cast<const char*>(buf), std::min<std::size_t>(*length, MaxWords - self->said_.size()));
             break;
         case GENSIO_EVENT_WRITE_READY:
             self->writable_ = true;
@@ -350,16 +376,71 @@ private:
         return WriteResult::Stalled;
     }
 
-    // Waits, at most a second, until the server's side has acknowledged every
-    // byte, then until the last bytes' time on the far line is over.
-    void LetTheServerPassItOn() const {
-        const auto deadline = Clock::now() + std::chrono::seconds(1);
-        for (int queued = 1; socket_ >= 0 && Clock::now() < deadline;) {
-            if (ioctl(socket_, SIOCOUTQ, &queued) != 0 || queued == 0) break;
+    void Close() {
+        if (open_ && Lib().gensio_close(io_, &NetPort::CloseDone, this) == 0)
+            Wait([this] { return closeDone_; }, Clock::now() + std::chrono::seconds(1));
+        open_ = false;
+    }
+
+    // Whether the connection is gone with bytes the server had not taken. A
+    // server that closes after taking every byte ends it in order; one that
+    // closes with bytes unread resets it. The state is read before the
+    // library's events run: once it sees the end it closes the socket.
+    bool Dropped() {
+        if (!closed_) {
+            const int state = State();
+            int queued = 1;
+            if (state == TCP_CLOSE) return true;
+            seenInOrder_ = state == TCP_CLOSE_WAIT && ioctl(socket_, SIOCOUTQ, &queued) == 0 && queued == 0;
+            gensio_time now{0, 0};
+            Lib().gensio_os_funcs_service(Os(), &now);
+        }
+        return closed_ && !endedInOrder_;
+    }
+
+    // The connection's TCP state, or -1 when it can't be told.
+    int State() const {
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        return socket_ >= 0 && getsockopt(socket_, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_state : -1;
+    }
+
+    // The library saw the connection end, and has closed its socket: whether
+    // the server had taken every byte and ended it in order, as last seen.
+    void Ended() {
+        endedInOrder_ = seenInOrder_;
+        closed_ = true;
+        socket_ = -1;
+    }
+
+    // Waits until the server's side has acknowledged every byte, as long as it
+    // takes some within each second and no longer than the bound of what it
+    // still had to take; then until the last bytes' time on the far line is
+    // over. Ok, or why not: the connection ended, or `notTaken` bytes were
+    // never acknowledged.
+    WriteResult LetTheServerPassItOn(std::uint32_t* notTaken = nullptr) {
+        int queued = 0;
+        if (socket_ >= 0 && ioctl(socket_, SIOCOUTQ, &queued) != 0) queued = 0;
+        const auto start = Clock::now();
+        const auto deadline = start + std::chrono::milliseconds(WriteBoundMs(static_cast<std::size_t>(queued), baud_));
+        auto stalledBy = start + std::chrono::seconds(1);
+        for (int least = queued; queued > 0;) {
+            if (Dropped()) return WriteResult::ConnectionDropped;
+            if (socket_ < 0 || ioctl(socket_, SIOCOUTQ, &queued) != 0) break;  // ended in order, everything taken
+            if (queued < least) least = queued, stalledBy = Clock::now() + std::chrono::seconds(1);
+            if (queued > 0 && Clock::now() >= std::min(stalledBy, deadline)) {
+                if (notTaken) *notTaken = static_cast<std::uint32_t>(queued);
+                return WriteResult::NotTaken;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
+        // A server that resets the connection with bytes unread does so within this time.
         const auto until = std::min(passedOnBy_, deadline);
-        if (until > Clock::now()) std::this_thread::sleep_until(until);
+        do {
+            if (Dropped()) return WriteResult::ConnectionDropped;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (socket_ >= 0 && Clock::now() < until);
+        return WriteResult::Ok;
     }
 
     // The connection's own socket, so that an abandoned write can reset it:
@@ -393,15 +474,31 @@ private:
         detail = words;
         return false;
     }
-    static bool Busy(OpenFailure& failure, std::string& detail) {
-        return Fail(failure, detail, OpenFailure::Busy, "the server ended the connection: another client holds its port");
+    // The server hung up at once. ser2net says why before it does ("Port
+    // already in use", "Device open failure: ..."): its own words are given;
+    // with none, another client holds its port.
+    bool Busy(OpenFailure& failure, std::string& detail) {
+        std::string words;
+        for (const char c : said_)
+            if (c >= 0x20 && c < 0x7F) words += c;
+            else if (!words.empty() && words.back() != ' ') words += ' ';
+        while (!words.empty() && words.back() == ' ') words.pop_back();
+        if (words.empty())
+            return Fail(failure, detail, OpenFailure::Busy, "the server ended the connection: another client holds its port");
+        const bool taken = words.find("in use") != std::string::npos;
+        return Fail(failure, detail, taken ? OpenFailure::Busy : OpenFailure::Other, "the server says: " + words);
     }
 
     const bool telnet_;
     const int baud_;
     gensio_waiter* waiter_;
     gensio* io_ = nullptr;
+    static constexpr std::size_t MaxWords = 200;
     bool open_ = false;
+    bool ended_ = false;
+    bool seenInOrder_ = false;   // at the last look the server had taken every byte and ended the connection
+    bool endedInOrder_ = false;  // the connection ended so
+    std::string said_;  // what the server said, up to MaxWords bytes
     int socket_ = -1;
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
     bool closed_ = false;

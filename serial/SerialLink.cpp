@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -16,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -44,6 +47,8 @@ WriteResult LastResult = WriteResult::Ok;
 
 // ---- The line log's ring: records and the store of their bytes ----
 thread_local WriteSource CurrentSource;
+// Guards the ring. Taken inside LinkMutex by the writers, alone by the readers.
+std::mutex LogMutex;
 
 // Plain fields only: the ring is zero-initialised at load and touches no page
 // until it is used.
@@ -56,7 +61,10 @@ struct Slot {
     int number;
     WriteResult result;
     bool open;
+    bool close;
     int baud;
+    std::uint32_t notTaken;
+    std::uint32_t earlierRows;
     std::uint64_t byteStart;  // in the byte store, counted from its beginning
     std::uint32_t length;
 };
@@ -68,15 +76,39 @@ std::uint64_t StoreHead = 0;
 
 using SystemClock = std::chrono::system_clock;
 
-void Record(const std::uint8_t* data, std::size_t n, WriteResult result, bool open, int baud,
-            SystemClock::time_point when, Clock::duration took) {
+// What a record is besides its bytes.
+struct Event {
+    WriteResult result = WriteResult::Ok;
+    bool open = false;
+    bool close = false;
+    std::uint32_t notTaken = 0;
+    std::size_t earlierDiscarded = 0;  // bytes before this write that its discard may have taken
+};
+
+// The rows just before the next one whose bytes fit in `bytes`: back to the
+// last open or failure, which nothing queued before it can outlast.
+std::uint32_t RowsWithin(std::size_t bytes) {
+    std::uint32_t rows = 0;
+    for (std::uint64_t seq = NextSequence - 1; bytes > 0 && seq >= FirstKept && seq + LineLogRows >= NextSequence && seq > 0; --seq) {
+        const Slot& s = Slots[seq % LineLogRows];
+        if (s.open || s.close || s.result != WriteResult::Ok) break;
+        ++rows;
+        bytes -= std::min<std::size_t>(bytes, s.length);
+    }
+    return rows;
+}
+
+void Record(const std::uint8_t* data, std::size_t n, const Event& event, int baud, SystemClock::time_point when,
+            Clock::duration took) {
+    std::lock_guard lock(LogMutex);
     const std::size_t kept = std::min(n, LineLogBytes / 4);  // a write larger than that keeps its beginning
+    const std::uint32_t earlierRows = event.earlierDiscarded ? RowsWithin(event.earlierDiscarded) : 0;
     Slot& slot = Slots[NextSequence % LineLogRows];
     slot = {NextSequence++,
             std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count(),
             static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
-            CurrentSource.controlId, CurrentSource.option, CurrentSource.number, result, open, baud, StoreHead,
-            static_cast<std::uint32_t>(kept)};
+            CurrentSource.controlId, CurrentSource.option, CurrentSource.number, event.result, event.open, event.close,
+            baud, event.notTaken, earlierRows, StoreHead, static_cast<std::uint32_t>(kept)};
     for (std::size_t i = 0; i < kept;) {
         const std::size_t at = (StoreHead + i) % LineLogBytes, run = std::min(kept - i, LineLogBytes - at);
         std::memcpy(Store.data() + at, data + i, run);
@@ -98,31 +130,98 @@ OpenFailure Classify(int err) {
     }
 }
 
+bool IsPseudoTerminal(const struct stat& st) {
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;  // Unix 98 slaves
+}
+
+// Whether a descriptor other than `ours`, in any live process (this one
+// included), has the character device `device` open.
+bool OpenElsewhere(dev_t device, int ours) {
+    const std::string self = std::to_string(getpid());
+    DIR* proc = opendir("/proc");
+    if (!proc) return true;  // can't tell: assume the hold is someone's
+    bool found = false;
+    while (const dirent* p = readdir(proc)) {
+        if (found) break;
+        if (p->d_name[0] < '0' || p->d_name[0] > '9') continue;
+        const std::string dir = std::string("/proc/") + p->d_name + "/fd";
+        DIR* fds = opendir(dir.c_str());
+        if (!fds) continue;
+        while (const dirent* f = readdir(fds)) {
+            struct stat st {};
+            if (f->d_name[0] == '.' || (self == p->d_name && std::atoi(f->d_name) == ours)) continue;
+            if (stat((dir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
+                found = true;
+                break;
+            }
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return found;
+}
+
+// The descriptor whose exclusive mode we set, for the signal handler below.
+std::atomic<int> ExclusiveFd{InvalidHandle};
+
+// SIGTERM, SIGINT and SIGHUP clear our exclusive mode, then end the program
+// as they would have.
+void ClearExclusiveAndEnd(int signal) {
+    if (const int fd = ExclusiveFd.load(); fd >= 0) ioctl(fd, TIOCNXCL);
+    std::raise(signal);  // the handler was reset: the default action follows
+}
+
+void ClearExclusiveOnSignals() {
+    static const bool installed = [] {
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            struct sigaction now {};
+            if (sigaction(signal, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) continue;  // the program's own
+            struct sigaction clear {};
+            clear.sa_handler = ClearExclusiveAndEnd;
+            clear.sa_flags = SA_RESETHAND;
+            sigemptyset(&clear.sa_mask);
+            sigaction(signal, &clear, nullptr);
+        }
+        return true;
+    }();
+    (void)installed;
+}
+
 // Opens a device for exclusive use: a descriptor, or -1 with the reason.
 // `exclusive` tells whether we set the terminal's exclusive mode (TIOCEXCL),
 // so that only we clear it again.
+//
+// Exclusive use is flock's: it holds against root too, and it ends with the
+// descriptor, however the program ends. TIOCEXCL keeps out programs that
+// don't use flock, but outlives a killed program where the terminal stays
+// open elsewhere; on a pseudo-terminal, whose other side stays open, it is
+// not set, and a mode that another program's end left behind is cleared.
 int AcquireDevice(const std::string& path, OpenFailure& failure, int& err, bool& exclusive) {
     failure = OpenFailure::None;
     err = 0;
     exclusive = false;
     int held = 0;
+    struct stat st {};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         err = errno;
         failure = Classify(err);
-    } else if (!isatty(fd)) {
+    } else if (!isatty(fd) || fstat(fd, &st) != 0) {
         // A mistyped mapping naming a plain file must never receive display frames.
         failure = OpenFailure::NotATerminal;
     } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        // Exclusive use. flock holds against root too, which TIOCEXCL does not;
-        // TIOCEXCL keeps out programs that don't use flock.
         err = errno;
         failure = Classify(err);
-    } else if (ioctl(fd, TIOCGEXCL, &held) == 0 && held) {
+    } else if (ioctl(fd, TIOCGEXCL, &held) == 0 && held && OpenElsewhere(st.st_rdev, fd)) {
         // Another program holds it exclusively without flock. Root gets past
         // TIOCEXCL, so ask: taking the device (and clearing the mode at our
         // close) would break that program's hold.
         failure = OpenFailure::Busy;
+    } else if (held && IsPseudoTerminal(st)) {
+        ioctl(fd, TIOCNXCL);  // left by a program that has ended: nobody holds it
+    } else if (IsPseudoTerminal(st) || held) {
+        // A pseudo-terminal stays ours through flock alone; a held mode that
+        // nobody holds any more is kept as the device's.
     } else if (ioctl(fd, TIOCEXCL) == 0) {
         exclusive = true;
     } else if (errno != ENOTTY && errno != EINVAL) {
@@ -134,6 +233,31 @@ int AcquireDevice(const std::string& path, OpenFailure& failure, int& err, bool&
     return InvalidHandle;
 }
 
+// A port never takes descriptors 0 to 2: with one of them closed, a port
+// there would receive what the program prints. While a port opens, the free
+// ones among them are held on /dev/null.
+class LowDescriptorsHeld {
+public:
+    LowDescriptorsHeld() {
+        for (int fd; (fd = ::open("/dev/null", O_RDWR | O_CLOEXEC)) >= 0;) {
+            if (fd > 2) {
+                ::close(fd);
+                break;
+            }
+            held_[count_++] = fd;
+        }
+    }
+    ~LowDescriptorsHeld() {
+        for (int i = 0; i < count_; ++i) ::close(held_[i]);
+    }
+    LowDescriptorsHeld(const LowDescriptorsHeld&) = delete;
+    LowDescriptorsHeld& operator=(const LowDescriptorsHeld&) = delete;
+
+private:
+    int held_[3] = {};
+    int count_ = 0;
+};
+
 int RemainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
@@ -142,9 +266,16 @@ int RemainingMs(Clock::time_point deadline) {
 // A local terminal device, held exclusively.
 class TtyPort : public LinkPort {
 public:
-    TtyPort(int fd, int baud, bool exclusive) : fd_(fd), baud_(baud), exclusive_(exclusive) {}
+    TtyPort(int fd, int baud, bool exclusive) : fd_(fd), baud_(baud), exclusive_(exclusive) {
+        if (!exclusive_) return;
+        ExclusiveFd = fd_;
+        ClearExclusiveOnSignals();
+    }
     ~TtyPort() override {
-        if (exclusive_) ioctl(fd_, TIOCNXCL);
+        if (exclusive_) {
+            ExclusiveFd = InvalidHandle;
+            ioctl(fd_, TIOCNXCL);
+        }
         ::close(fd_);  // also drops the flock
     }
 
@@ -153,6 +284,7 @@ public:
     // so no part of a failed frame reaches the line later.
     WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+        earlier_ = 0;
         std::size_t done = 0;
         while (done < n) {
             const ssize_t w = ::write(fd_, data + done, n - done);
@@ -163,10 +295,7 @@ public:
             if (w < 0 && errno == EINTR) continue;
             if (w < 0 && errno != EAGAIN) return WriteResult::DeviceGone;  // EIO/ENXIO/EBADF
             const int wait = RemainingMs(deadline);
-            if (wait == 0) {
-                tcflush(fd_, TCOFLUSH);
-                return WriteResult::Stalled;
-            }
+            if (wait == 0) return Discard(done);
             pollfd p{fd_, POLLOUT, 0};
             if (::poll(&p, 1, wait) < 0 && errno != EINTR) return WriteResult::DeviceGone;
         }
@@ -175,22 +304,42 @@ public:
             int queued = 0;
             if (ioctl(fd_, TIOCOUTQ, &queued) < 0 || queued <= 0) return WriteResult::Ok;
             const int wait = RemainingMs(deadline);
-            if (wait == 0) {
-                tcflush(fd_, TCOFLUSH);
-                return WriteResult::Stalled;
-            }
+            if (wait == 0) return Discard(done);
             // The time the queued bytes need on the line, at least 1 ms per look.
             const long need_us = std::max(1000L, 10L * 1000000L * queued / std::max(baud_, 1));
             std::this_thread::sleep_for(std::chrono::microseconds(std::min<long>(need_us, wait * 1000L)));
         }
     }
 
+    std::size_t EarlierDiscarded() const override { return earlier_; }
+
     void Reapply() override { tcsetattr(fd_, TCSANOW, &AppliedSettings); }
 
 private:
+    // The most a pseudo-terminal holds for a reader that does not read (the
+    // kernel's limit of a terminal's buffer).
+    static constexpr std::size_t PseudoTerminalQueue = 64 * 1024;
+
+    // A write that missed its bound, `done` of its n bytes queued: those are
+    // discarded, so that no part of the frame reaches the line later. With
+    // none queued there is nothing of it to discard, and nothing written
+    // before it is. A device that counts its queue says what else went with
+    // them; a pseudo-terminal reports an empty queue even when full, so all
+    // it may hold counts as possibly gone.
+    WriteResult Discard(std::size_t done) {
+        if (done == 0) return WriteResult::Stalled;
+        int queued = 0;
+        ioctl(fd_, TIOCOUTQ, &queued);
+        earlier_ = queued <= 0 ? PseudoTerminalQueue
+                               : static_cast<std::size_t>(queued) > done ? static_cast<std::size_t>(queued) - done : 0;
+        tcflush(fd_, TCOFLUSH);
+        return WriteResult::Stalled;
+    }
+
     int fd_;
     int baud_;
     bool exclusive_;
+    std::size_t earlier_ = 0;  // see EarlierDiscarded
 };
 
 // Opens a terminal device and configures it: read, change exactly what is
@@ -257,7 +406,10 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
     LastDevice = device;
     LastDetail.clear();
     LastFailure = OpenFailure::None;
-    Port = opener(LastFailure, LastDetail);
+    {
+        const LowDescriptorsHeld low;
+        Port = opener(LastFailure, LastDetail);
+    }
     if (!Port) {
         if (LastFailure == OpenFailure::None) LastFailure = OpenFailure::Other;
         std::string why = LastFailure == OpenFailure::Other && !LastDetail.empty() ? LastDetail : DescribeFailure(LastFailure);
@@ -268,16 +420,33 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         return;
     }
     OpenBaud = baudValue;
-    Record(nullptr, 0, WriteResult::Ok, true, baudValue, SystemClock::now(), {});
+    Record(nullptr, 0, {.open = true}, baudValue, SystemClock::now(), {});
 }
 
 void OpenDevice(const std::string& path, int baudValue) {
     OpenWith(path, baudValue, [&](OpenFailure& failure, std::string& why) { return OpenTty(path, baudValue, failure, why); });
 }
 
-void ClosePort() {
-    std::lock_guard lock(LinkMutex);
+namespace {
+
+// Ends the open port cleanly, closes it and records how the end went. Under LinkMutex.
+WriteResult EndPort(std::uint32_t* notTaken) {
+    const auto when = SystemClock::now();
+    const auto start = Clock::now();
+    Event end{.close = true};
+    end.result = Port->End(end.notTaken);
     Port.reset();
+    Record(nullptr, 0, end, OpenBaud, when, Clock::now() - start);
+    if (notTaken) *notTaken = end.notTaken;
+    return end.result;
+}
+
+}  // namespace
+
+WriteResult ClosePort(std::uint32_t* notTaken) {
+    std::lock_guard lock(LinkMutex);
+    if (notTaken) *notTaken = 0;
+    return Port ? EndPort(notTaken) : WriteResult::Ok;
 }
 
 void ReapplyAndClose() {
@@ -286,7 +455,7 @@ void ReapplyAndClose() {
     Port->Reapply();
     // Closed whatever the re-apply answered: a panel that shows the port closed
     // must not keep the device held.
-    Port.reset();
+    EndPort(nullptr);
 }
 
 bool PortHandleValid() {
@@ -320,7 +489,9 @@ bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>
     const auto when = SystemClock::now();
     const auto start = Clock::now();
     LastResult = Port ? Port->Write(data, n, WriteBoundMs(n, OpenBaud)) : WriteResult::NotOpen;
-    Record(data, n, LastResult, false, OpenBaud, when, Clock::now() - start);
+    Event write{.result = LastResult};
+    if (LastResult == WriteResult::Stalled) write.earlierDiscarded = Port->EarlierDiscarded();
+    Record(data, n, write, OpenBaud, when, Clock::now() - start);
     return LastResult == WriteResult::Ok;
 }
 
@@ -329,7 +500,7 @@ WriteResult LastWriteResult() {
     return LastResult;
 }
 
-const char* DescribeWriteResult(WriteResult result) {
+std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes) {
     switch (result) {
     case WriteResult::Ok: return "written";
     case WriteResult::NotOpen: return "the port is not open";
@@ -337,6 +508,7 @@ const char* DescribeWriteResult(WriteResult result) {
     case WriteResult::Stalled:
         return "the line took nothing within the write's bound: the far end holds it with flow control, or the cable is wrong";
     case WriteResult::ConnectionDropped: return "the network connection dropped";
+    case WriteResult::NotTaken: return "the server did not take " + std::to_string(bytes) + " bytes";
     }
     return "failed";
 }
@@ -345,7 +517,7 @@ WriteSourceScope::WriteSourceScope(WriteSource source) : previous_(std::exchange
 WriteSourceScope::~WriteSourceScope() { CurrentSource = previous_; }
 
 std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
-    std::lock_guard lock(LinkMutex);
+    std::lock_guard lock(LogMutex);
     // The oldest record still whole: in the ring, and its bytes not yet overwritten.
     std::uint64_t first = std::max({after + 1, FirstKept, NextSequence > LineLogRows ? NextSequence - LineLogRows : 1});
     while (first < NextSequence && Slots[first % LineLogRows].byteStart + LineLogBytes < StoreHead) ++first;
@@ -361,7 +533,10 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
         w.source = {s.controlId, s.option, s.number};
         w.result = s.result;
         w.open = s.open;
+        w.close = s.close;
         w.baud = s.baud;
+        w.notTaken = s.notTaken;
+        w.earlierRows = s.earlierRows;
         w.bytes.resize(s.length);
         for (std::size_t i = 0; i < s.length; ++i) w.bytes[i] = Store[(s.byteStart + i) % LineLogBytes];
     }
@@ -369,12 +544,12 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
 }
 
 std::uint64_t NewestLineLogRecord() {
-    std::lock_guard lock(LinkMutex);
+    std::lock_guard lock(LogMutex);
     return NextSequence - 1;
 }
 
 void ClearLineLog() {
-    std::lock_guard lock(LinkMutex);
+    std::lock_guard lock(LogMutex);
     FirstKept = NextSequence;
 }
 

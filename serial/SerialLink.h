@@ -38,10 +38,12 @@ enum class WriteResult : std::uint8_t {
     DeviceGone,         // the device went away (an unplugged adapter)
     Stalled,            // the line took nothing within the write's bound
     ConnectionDropped,  // the network connection is gone
+    NotTaken,           // a clean end ran out with bytes the server had not acknowledged
 };
 
-// Why a write failed, in a few words for standard error ("the device is gone ...").
-const char* DescribeWriteResult(WriteResult result);
+// Why a write failed, in a few words for standard error ("the device is gone ...");
+// `bytes` is how many a NotTaken end left behind.
+std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes = 0);
 
 // A port behind the link: a local terminal device, or a serial port that a
 // server offers on the network (NetPort.h). Destroying it closes it.
@@ -51,6 +53,15 @@ public:
     // Writes all n bytes within `boundMs` and returns when they have left. On
     // failure no part of them reaches the line later.
     virtual WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) = 0;
+    // After a write that missed its bound: how many bytes written before it
+    // the discarding of the output queue may have taken with it.
+    virtual std::size_t EarlierDiscarded() const { return 0; }
+    // A clean end: Ok when everything written has arrived, as far as the port
+    // can tell; otherwise why not, and how many bytes were not taken.
+    virtual WriteResult End(std::uint32_t& notTaken) {
+        notTaken = 0;
+        return WriteResult::Ok;
+    }
     // Applies the line settings of the open again.
     virtual void Reapply() = 0;
 };
@@ -81,8 +92,10 @@ void OpenPort(int baudValue);
 void OpenDevice(const std::string& path, int baudValue);
 // OpenPort for a device path or a network port's URL (defined beside OpenPort).
 void OpenPortAt(const std::string& device, int baudValue);
-// Closes the port; afterwards the handle is invalid.
-void ClosePort();
+// Ends the port cleanly and closes it; afterwards the handle is invalid. Ok,
+// or why bytes already written may not have arrived (a network server that
+// dropped the connection or did not take `*notTaken` bytes).
+WriteResult ClosePort(std::uint32_t* notTaken = nullptr);
 // Re-applies the settings of the last open to an open port, then closes it.
 // With no open port it touches nothing.
 void ReapplyAndClose();
@@ -116,9 +129,10 @@ using FailureReporter = std::function<void(WriteResult why)>;
 FailureReporter SetWriteFailureReporter(FailureReporter reporter);
 
 // ---- The line log ----
-// Every write attempt and every open is recorded under the link's lock, in the
-// order they reach the link, into a fixed ring: nothing is allocated per write.
-// What caused a write is said by the writing thread beforehand.
+// Every write attempt, open and close is recorded in the order they reach the
+// link, into a fixed ring: nothing is allocated per write. The ring has a lock
+// of its own, taken only briefly, so reading it never waits for a write in
+// progress. What caused a write is said by the writing thread beforehand.
 
 // A panel control by its id, with an option's label ("Send Command: CD5220")
 // or a number (a pattern, a test page).
@@ -146,8 +160,11 @@ struct LoggedWrite {
     std::int32_t durationUs = 0;
     WriteSource source;
     WriteResult result = WriteResult::Ok;
-    bool open = false;  // not a write: the port was opened at `baud`
+    bool open = false;   // not a write: the port was opened at `baud`
+    bool close = false;  // not a write: the port's end, and `result` how it went
     int baud = 0;
+    std::uint32_t notTaken = 0;     // a close: the bytes the server did not take
+    std::uint32_t earlierRows = 0;  // a failed write: the rows before it whose bytes its discard may have taken
     std::string bytes;
 };
 
@@ -159,7 +176,7 @@ inline constexpr std::size_t LineLogBytes = 2u << 20;
 // The records after `after` (a sequence number), oldest first; `lost` is how
 // many records after `after` the ring no longer holds.
 std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost);
-// Forgets every record so far.
+// Forgets every record so far (a reader that starts afresh).
 void ClearLineLog();
 // The sequence number of the newest record (0 before any).
 std::uint64_t NewestLineLogRecord();

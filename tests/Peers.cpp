@@ -97,18 +97,18 @@ int ConnectLoopback(int port) {
     return -1;
 }
 
-std::string Ser2net::Config(const std::vector<Line>& lines) {
+std::string Ser2net::Config(const std::vector<Line>& lines, const char* accepter) {
     const char* tmp = std::getenv("TMPDIR");
     const std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vantrel-ser2net-" + std::to_string(lines[0].second) + ".yaml";
     std::ofstream config(path);
     for (const auto& [device, port] : lines)
-        config << "connection: &display" << port << "\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
+        config << "connection: &display" << port << "\n  accepter: " << accepter << ",127.0.0.1," << port
                << "\n  connector: serialdev," << device << ",9600n81,local\n";
     return path;
 }
 
-Ser2net::Ser2net(const std::vector<Line>& lines)
-    : config_(Config(lines)), server_({Path, "-n", "-c", config_, "-P", config_ + ".pid"}) {
+Ser2net::Ser2net(const std::vector<Line>& lines, const char* accepter)
+    : config_(Config(lines, accepter)), server_({Path, "-n", "-c", config_, "-P", config_ + ".pid"}) {
     // Up once it accepts; the probe's connections are gone before the panel's come.
     for (const auto& line : lines) {
         const int probe = ConnectLoopback(line.second);

@@ -46,13 +46,15 @@ class Ser2net {
 public:
     static constexpr const char* Path = "/usr/sbin/ser2net";
     using Line = std::pair<std::string, int>;  // a device and its port
-    Ser2net(const std::string& device, int port) : Ser2net(std::vector<Line>{{device, port}}) {}
-    explicit Ser2net(const std::vector<Line>& lines);
+    // `accepter`: how the clients connect (telnet with RFC 2217, or "tcp" for raw bytes).
+    Ser2net(const std::string& device, int port, const char* accepter = "telnet(rfc2217),tcp")
+        : Ser2net(std::vector<Line>{{device, port}}, accepter) {}
+    explicit Ser2net(const std::vector<Line>& lines, const char* accepter = "telnet(rfc2217),tcp");
     ~Ser2net();
     void Stop() { server_.Stop(); }
 
 private:
-    static std::string Config(const std::vector<Line>& lines);
+    static std::string Config(const std::vector<Line>& lines, const char* accepter);
     std::string config_;
     ChildProcess server_;
 };

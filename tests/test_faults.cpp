@@ -153,24 +153,22 @@ TEST_F(Faults, StalledLineEveryWriteReturnsWithinItsBound) {
     struct Case {
         const char* name;
         std::function<void()> press;
-        Bytes tail;          // what follows the failed first frame on the line
         qsizetype messages;  // reported failures
         Clock::duration bound;
     };
     Edit(1000)->setText("LINE ONE");
     Edit(1004)->setText("LINE TWO");
-    Bytes lines;
-    for (const char* l : {"LINE ONE            ", "LINE TWO            "}) lines.insert(lines.end(), l, l + 20);
-    const Bytes threeFrames = Hex("02 05 42 37 03 02 05 53 32 03 02 05 46 32 03");
+    // The line stays held: every frame waits out its own bound, and the
+    // filler, another writer's bytes, is not ours to discard.
     std::vector<Case> cases = {
-        {"Send", [&] { Click(1006); }, lines, 0, 1500ms},  // the clear byte fails; both lines then go
-        {"Clean", [&] { Click(1005); }, {}, 1, 1500ms},
-        {"Reset", [&] { Click(1060); }, {}, 1, 1500ms},
-        {"Demo", [&] { Click(1061); }, {}, 1, 1500ms},
-        {"ClearDemo", [&] { Click(1062); }, {}, 1, 1500ms},
-        {"Full Light", [&] { Click(1087); }, {}, 0, 1500ms},
-        {"test page", [&] { Click(1095); }, {}, 0, 1500ms},
-        {"Send Command", [&] { Click(1067); }, threeFrames, 1, 1500ms},
+        {"Send", [&] { Click(1006); }, 1, 3500ms},  // three writes; the third one reports
+        {"Clean", [&] { Click(1005); }, 1, 1500ms},
+        {"Reset", [&] { Click(1060); }, 1, 1500ms},
+        {"Demo", [&] { Click(1061); }, 1, 1500ms},
+        {"ClearDemo", [&] { Click(1062); }, 1, 1500ms},
+        {"Full Light", [&] { Click(1087); }, 0, 1500ms},
+        {"test page", [&] { Click(1095); }, 0, 1500ms},
+        {"Send Command", [&] { Click(1067); }, 4, 4500ms},  // one message per frame
     };
     CheckFourBoxes();
     for (const Case& c : cases) {
@@ -181,7 +179,7 @@ TEST_F(Faults, StalledLineEveryWriteReturnsWithinItsBound) {
         EXPECT_GE(took, 900ms) << c.name;
         EXPECT_LT(took, c.bound) << c.name;
         EXPECT_EQ(messages.size(), c.messages) << c.name;
-        EXPECT_EQ(ToHex(AfterFiller(pty)), ToHex(c.tail)) << c.name << ": nothing of the failed frame";
+        EXPECT_EQ(ToHex(AfterFiller(pty)), "") << c.name << ": nothing of the failed frames";
     }
 }
 

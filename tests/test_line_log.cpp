@@ -8,8 +8,11 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <fcntl.h>
+#include <atomic>
+#include <cstring>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
@@ -252,4 +255,58 @@ TEST(LineLogNetwork, AnAbandonedWriteLeavesNothingBehind) {
     close(server);
     close(listener);
     std::strcpy(PortName, "COM1");
+}
+
+// Clear forgets the rows shown, never writes the window had not read yet:
+// the expected screen keeps them.
+TEST_F(LineLog, ClearKeepsWritesNotYetReadOnTheExpectedScreen) {
+    const char* frames[] = {"\x0C" "AAA", "BBB"};
+    for (const char* f : frames) {
+        std::copy(f, f + std::strlen(f), TxBuffer.begin());
+        ASSERT_TRUE(WriteFrame(std::strlen(f)));
+        if (f == frames[0]) log->Refresh();
+    }
+    for (QPushButton* b : log->findChildren<QPushButton*>())
+        if (b->text() == Tr(Text::LogClear)) b->click();
+    EXPECT_EQ(log->RowCount(), 0);
+    std::copy_n("CCC", 3, TxBuffer.begin());
+    ASSERT_TRUE(WriteFrame(3));
+    log->Refresh();
+    EXPECT_EQ(log->ExpectedLine(0).substr(0, 9), "AAABBBCCC");
+}
+
+// A failed save says so in the window, with the reason.
+TEST_F(LineLog, AFailedSaveSaysWhyInTheWindow) {
+    const struct {
+        QString path;
+        QString reason;
+    } cases[] = {{"/dev/full", "No space left on device"}, {"/nonexistent/dir/log.txt", "No such file or directory"}};
+    for (const auto& c : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(log->SaveAs(c.path));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(log->Notice(), Tr(Text::LogSaveFailed).arg(c.path, c.reason));
+    }
+    QTemporaryDir dir;
+    EXPECT_TRUE(log->SaveAs(dir.filePath("log.txt")));
+    EXPECT_TRUE(log->Notice().isEmpty());
+}
+
+// Reading the log never waits for the link's write lock: a write held by
+// flow control for 100 s does not hold up the window's refresh.
+TEST_F(LineLog, RefreshNeverWaitsForAWriteInProgress) {
+    Choose(1002, 0);  // 300 bit/s: a write of 1024 bytes may take 102 s
+    Open();
+    pty.FillLine();
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        const std::array<std::uint8_t, 1024> frame{};
+        WriteBytes(frame.data(), frame.size());
+        written = true;
+    });
+    std::this_thread::sleep_for(200ms);  // into its write (had it not got there, nothing below could fail)
+    log->Refresh();
+    EXPECT_FALSE(written) << "the refresh waited for the write";
+    while (!written) pty.ReadUntilQuiet(10ms);  // the line takes bytes again
+    writer.join();
 }

@@ -6,7 +6,10 @@
 #include "serial/NetPort.h"
 #include "tools/display/VirtualDisplay.h"
 
+#include <fstream>
+#include <functional>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 using namespace vantrel;
@@ -115,4 +118,81 @@ TEST_F(Network, RefusedSilentAndUnknownServersFailWithinTheBound) {
         EXPECT_TRUE(informatives[0].contains(QString::fromStdString(target))) << qPrintable(informatives[0]);
     }
     close(silent);
+}
+
+// `vantrel send` against small loopback servers: a clean end counts only
+// what the server took, and a server's own words say why it hung up.
+TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
+    using Serve = std::function<void(int connection)>;
+    const auto readAtMost = [](int connection, std::size_t n) {
+        char buffer[4096];
+        for (std::size_t got = 0; got < n;) {
+            const ssize_t r = read(connection, buffer, std::min(sizeof buffer, n - got));
+            if (r <= 0) return;
+            got += static_cast<std::size_t>(r);
+        }
+    };
+    const auto resetAfter = [&](std::size_t n) {
+        return Serve([&, n](int connection) {
+            readAtMost(connection, n);
+            const linger reset{1, 0};  // closed with bytes unread: the connection is reset
+            setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        });
+    };
+    std::string hex, kilobytes;  // 20 writes of 1024 bytes
+    for (int i = 0; i < 1024; ++i) hex += "41 ";
+    for (int i = 0; i < 20; ++i) kilobytes += "--bytes '" + hex + "' ";
+    const struct {
+        const char* name;
+        int receiveBuffer;
+        Serve serve;
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, kilobytes, 0, ""},
+        {"never reads", 4096, [](int) {}, kilobytes, 1, "failed: the server did not take "},
+        {"resets with data unread", 0, resetAfter(41), "--sample 1 --sample 2 --sample 3 --sample 1", 1,
+         "failed: the network connection dropped"},
+        {"closes early", 0, resetAfter(5000), kilobytes, 1, "failed: the network connection dropped"},
+    };
+    for (const auto& c : cases) {
+        int port = 0;
+        const int listener = LoopbackListener(port, c.receiveBuffer);
+        ASSERT_GE(listener, 0);
+        int ended[2];
+        ASSERT_EQ(pipe(ended), 0);
+        std::thread server([&] {
+            const int connection = accept(listener, nullptr, nullptr);
+            c.serve(connection);
+            pollfd p{ended[0], POLLIN, 0};
+            if (c.receiveBuffer) poll(&p, 1, 20000);  // holds the connection, unread, until the client has ended
+            close(connection);
+        });
+        const std::string err = testing::TempDir() + "vantrel-net-err";
+        const ShellRun run = RunShell("timeout 20 " VANTREL_BIN " send --port socket://127.0.0.1:" + std::to_string(port) + " " +
+                                      c.args + " 2>" + err);
+        std::ifstream in(err);
+        const std::string said((std::istreambuf_iterator<char>(in)), {});
+        (void)!write(ended[1], "x", 1);
+        server.join();
+        for (const int fd : {listener, ended[0], ended[1]}) close(fd);
+        EXPECT_EQ(run.status, c.status) << c.name << ": " << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status ? 1 : 0) << c.name << ": " << said;
+    }
+}
+
+// ser2net says why it hangs up, and that is what the open gives. (Over
+// telnet it may hang up while the options are still being agreed, before
+// anything it says can be read: then it is "busy".)
+TEST(NetworkSend, AServerThatCannotOpenItsDeviceSaysSo) {
+    if (access(Ser2net::Path, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
+    const int port = FreePort();
+    Ser2net server("/nonexistent/ttyVANTREL", port, "tcp");
+    OpenFailure failure = OpenFailure::None;
+    std::string detail;
+    EXPECT_EQ(OpenNetworkPort("socket://127.0.0.1:" + std::to_string(port), 9600, failure, detail), nullptr);
+    EXPECT_EQ(failure, OpenFailure::Other);
+    EXPECT_EQ(detail.rfind("the server says: Device open failure", 0), 0u) << detail;
 }

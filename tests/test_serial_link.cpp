@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "Peers.h"
 #include "Pty.h"
 #include "serial/PortDiscovery.h"
 #include "serial/SerialLink.h"
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <csignal>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -141,15 +144,78 @@ TEST_F(Link, ExclusiveHoldOfAnotherProgramIsBusyAndSurvivesUs) {
     EXPECT_EQ(LastOpenFailure(), OpenFailure::Busy);
     ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &held), 0);
     EXPECT_EQ(held, 1) << "the other program's hold is still there";
-    // Released by its owner, the device opens; our own hold goes with our close.
+    // Released by its owner, the device opens, held by flock alone: on a
+    // pseudo-terminal the exclusive mode would outlive a killed program.
     ASSERT_EQ(ioctl(pty.Slave(), TIOCNXCL), 0);
     OpenPort(9600);
     ASSERT_TRUE(PortHandleValid());
     ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &held), 0);
-    EXPECT_EQ(held, 1);
-    ClosePort();
-    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &held), 0);
     EXPECT_EQ(held, 0);
+    EXPECT_EQ(ProbeDevice(pty.Path()), OpenFailure::Busy);
+}
+
+// However a program that holds the port ends, the port is free afterwards;
+// an exclusive mode that nobody holds any more is no hold.
+TEST_F(Link, AnEndedHolderNeverLeavesThePortBusy) {
+    for (const int signal : {SIGKILL, SIGTERM, SIGINT, SIGHUP}) {
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        pty.FillLine();
+        const pid_t child = fork();
+        if (child == 0) {
+            OpenDevice(pty.Path(), 300);
+            (void)!write(ready[1], PortHandleValid() ? "y" : "n", 1);
+            std::array<std::uint8_t, 1024> frame{};
+            WriteBytes(frame.data(), frame.size());  // stalls: 102 s at 300 bit/s
+            _exit(0);
+        }
+        char ok = 0;
+        EXPECT_EQ(read(ready[0], &ok, 1), 1);
+        EXPECT_EQ(ok, 'y');
+        kill(child, signal);
+        waitpid(child, nullptr, 0);
+        close(ready[0]);
+        close(ready[1]);
+        pty.ReadUntilQuiet(0ms);
+        OpenPort(9600);
+        EXPECT_TRUE(PortHandleValid()) << strsignal(signal);
+        ClosePort();
+    }
+    // A mode left on a pseudo-terminal whose slave nobody has open.
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string path = ttyname(slave);
+    ASSERT_EQ(ioctl(slave, TIOCEXCL), 0);
+    close(slave);
+    OpenDevice(path, 9600);
+    EXPECT_TRUE(PortHandleValid());
+    ClosePort();
+    close(master);
+}
+
+// With standard input, output and error closed, a port takes none of their
+// numbers: what the program prints never reaches the line.
+TEST_F(Link, APortNeverTakesDescriptorsZeroToTwo) {
+    int port = 0;
+    const int listener = LoopbackListener(port);
+    ASSERT_GE(listener, 0);
+    const std::string targets[] = {pty.Path(), "socket://127.0.0.1:" + std::to_string(port)};
+    for (const std::string& target : targets) {
+        // In a child of its own: the test's output needs its descriptors.
+        const pid_t child = fork();
+        if (child == 0) {
+            for (int fd = 0; fd < 3; ++fd) close(fd);
+            OpenPortAt(target, 9600);
+            bool taken = false;
+            for (int fd = 0; fd < 3; ++fd) taken = taken || fcntl(fd, F_GETFD) != -1;
+            _exit(!PortHandleValid() ? 2 : taken ? 1 : 0);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << target;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << target << (WEXITSTATUS(status) == 1 ? ": took one" : ": did not open");
+    }
+    close(listener);
 }
 
 TEST_F(Link, MissingDeviceAndPlainFileFailWithTheirReasons) {
@@ -250,6 +316,15 @@ TEST_F(Link, LineThatStopsTakingBytesFailsWithinTheBound) {
         ++written;
     }
     ASSERT_LT(written, 10000) << "the line never filled";
+    // The discard of the failed frame may take earlier frames still queued:
+    // the failed row names them, and every other frame arrived.
+    std::uint64_t lost = 0;
+    const auto rows = ReadLineLog(NewestLineLogRecord() - 1, lost);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].result, WriteResult::Stalled);
+    const std::size_t arrived = pty.ReadUntilQuiet(100ms).size();
+    EXPECT_LE(arrived, frame.size() * static_cast<std::size_t>(written)) << "nothing of the failed frame";
+    EXPECT_GE(arrived, frame.size() * (static_cast<std::size_t>(written) - std::min<std::size_t>(written, rows[0].earlierRows)));
     EXPECT_GE(failedAfter, 900ms);
     EXPECT_LT(failedAfter, 3s);
     EXPECT_EQ(WriteBoundMs(40, 38400), 1000);
