@@ -3,9 +3,9 @@
 # vantrel.exe under Wine writes to the Linux virtual display: Wine's COM1 is
 # mapped in the registry onto the display's pseudo-terminal (Wine rewrites its
 # dosdevices links at every start, so only the registry holds).
-#   wine_e2e_check.sh VANTREL_EXE HOST_VANTREL_DISPLAY WINE_RUN
+#   wine_e2e_check.sh VANTREL_EXE HOST_VANTREL_DISPLAY WINE_RUN [PANEL_TEST_EXE]
 set -euo pipefail
-exe=$1 display=$2 wine_run=$3
+exe=$1 display=$2 wine_run=$3 panel_test=${4:-}
 work=$(mktemp -d)
 trap 'kill -CONT "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 "$display" --headless --link "$work/com1" >"$work/out" 2>"$work/err" &
@@ -57,6 +57,19 @@ grep -q 'no such device' "$work/send.err" || fail "no reason for COM7: $(cat "$w
 send --port rfc2217://till:2217 "NET"
 [ "$status" = 3 ] && grep -q 'network ports are not available in this build' "$work/send.err" ||
     fail "a network port: status $status, $(cat "$work/send.err")"
+
+# The panel opens COM1 and a click on Send puts both lines on the display.
+if [ -n "$panel_test" ]; then
+    set +e
+    "$wine_run" "$panel_test" --gtest_filter='*PanelOnDisplay*' >"$work/panel.out" 2>&1
+    status=$?
+    set -e
+    [ "$status" = 0 ] || fail "the panel's test exited $status: $(tail -n 8 "$work/panel.out")"
+    sleep 0.3
+    screen '|PANEL ON WINDOWS    |'
+    screen '|CLICKED SEND        |'
+    echo "the panel's Send shows both lines"
+fi
 
 # A far end that reads nothing: the line fills, and then a write gives up
 # within its bound. Windows caps a command line at 32767 characters, so the
