@@ -91,7 +91,7 @@ int FinishOutput(int status) {
 }  // namespace
 
 std::optional<int> RunCommandLine(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == "send") return RunSend(argc - 1, argv + 1);
+    if (argc > 1 && std::string_view(argv[1]) == "send") return FinishOutput(RunSend(argc - 1, argv + 1));
     enum class Action { Panel, Help, Version, ListPorts } action = Action::Panel;
     bool probe = false;
     for (int i = 1; i < argc; ++i) {
@@ -106,6 +106,10 @@ std::optional<int> RunCommandLine(int argc, char** argv) {
             std::fprintf(stderr, "vantrel: unrecognized option '%s'\n%s", argv[i], Usage);
             return 2;
         }
+    }
+    if (probe && action != Action::ListPorts && action != Action::Help) {
+        std::fprintf(stderr, "vantrel: '--probe' works only with '--list-ports'\n%s", Usage);
+        return 2;
     }
     switch (action) {
     case Action::Panel: return std::nullopt;

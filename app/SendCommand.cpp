@@ -11,6 +11,7 @@
 #include "serial/SerialLink.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <getopt.h>
 #include <unistd.h>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantrel {
@@ -40,19 +42,25 @@ constexpr const char* Usage =
     "      --set LABEL       an option box by its label (CD5220, 19200, USA, PC437,\n"
     "                        ...), at most one a group; all are sent together where\n"
     "                        the first is given, as \"Send Command\" sends them\n"
-    "      --bytes HEX       raw bytes, such as \"1B 40 0C\"\n"
+    "      --bytes HEX       raw bytes, such as \"1B 40 0C\": each byte one or two hex\n"
+    "                        digits, apart by spaces, commas or colons; at most\n"
+    "                        1024 bytes\n"
     "      --explain         print each write, its bytes and how the display reads them\n"
     "      --emulation NAME  the display's emulation for --explain (default: the\n"
     "                        power-on DSP800, then as the frames sent set it)\n"
     "      --dry-run         print as --explain does, and open no port\n"
     "      --help            display this help and exit\n"
+    "      --                the options end: what follows are lines, even one\n"
+    "                        that starts with '-' (vantrel send -- -5.00 OFF)\n"
     "\n"
     "LINE1 and LINE2: what \"Send\" sends: a clear, then both lines cut or padded to\n"
-    "20 characters (Windows-1252, or GBK under a Chinese locale); a missing LINE2\n"
-    "is blank.\n"
+    "20 positions (Windows-1252, or GBK under a Chinese locale, where a character\n"
+    "that does not fit whole is left out); a missing LINE2 is blank. What is no\n"
+    "UTF-8 is sent as '?'.\n"
     "\n"
     "Exit status: 0 every write went out, 1 a write failed, 2 a usage error,\n"
     "3 the port could not be opened.\n";
+static_assert(TxBufferSize == 1024, "the usage gives --bytes' limit");
 
 struct Action {
     WriteSource source;
@@ -74,20 +82,31 @@ bool ParseNumber(const char* text, int base, int& value) {
     return true;
 }
 
-// "1B 40 0C", "1b400c" or "1B,40": pairs of hex digits.
-bool ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
-    std::string digits;
-    for (const char* p = text; *p; ++p) {
-        if (std::isxdigit(static_cast<unsigned char>(*p))) digits += *p;
-        else if (*p != ' ' && *p != ',' && *p != ':') return false;
+// "1B 40 0C", "1B,40" or "1b:4:c": each byte one or two hex digits, apart
+// from the next by spaces, commas or colons. The problem, or nothing.
+std::string ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
+    constexpr std::string_view separators = " ,:";
+    const std::string_view all = text;
+    for (std::size_t at = all.find_first_not_of(separators); at != std::string_view::npos;
+         at = all.find_first_not_of(separators, at)) {
+        const std::string_view byte = all.substr(at, all.find_first_of(separators, at) - at);
+        const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+        if (byte.size() > 2 || !std::all_of(byte.begin(), byte.end(), hex))
+            return "not a hex byte: '" + std::string(byte) + "' in '" + text +
+                   "' (a byte is one or two hex digits, apart from the next by spaces, commas or colons)";
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(byte), nullptr, 16)));
+        at += byte.size();
     }
-    if (digits.empty() || digits.size() % 2) return false;
-    for (std::size_t i = 0; i < digits.size(); i += 2) bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return bytes.size() <= TxBufferSize;
+    if (bytes.empty()) return std::string("no hex bytes in '") + text + "'";
+    if (bytes.size() > TxBufferSize)
+        return "more than " + std::to_string(TxBufferSize) + " bytes (" + std::to_string(bytes.size()) + ") in one --bytes";
+    return {};
 }
 
-// The command line's UTF-8 as UTF-16, as the panel's fields hold text; a
-// byte that is no UTF-8 becomes U+FFFD, which the encoders send as '?'.
+// The command line's UTF-8 as UTF-16, as the panel's fields hold text. Each
+// sequence that is no UTF-8 (a stray byte, a cut sequence, an overlong form
+// such as C0 9B for ESC, an encoded surrogate, a value past U+10FFFF) becomes
+// one U+FFFD, which the encoders send as '?'.
 std::u16string Utf16(const char* text) {
     std::u16string out;
     for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p;) {
@@ -95,7 +114,8 @@ std::u16string Utf16(const char* text) {
         char32_t c = length == 1 ? *p : length == 2 ? *p & 0x1F : length == 3 ? *p & 0x0F : *p & 0x07;
         int i = 1;
         for (; i < length && (p[i] & 0xC0) == 0x80; ++i) c = (c << 6) | (p[i] & 0x3F);
-        if (length == 0 || i < length || c > 0x10FFFF) {
+        constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};  // the least value of each length
+        if (length == 0 || i < length || c < shortest[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
             out += u'\uFFFD';
             p += std::max(i, 1);
             continue;
@@ -149,12 +169,19 @@ int RunSend(int argc, char** argv) {
     std::vector<const OptionFrame*> options;  // the --set boxes, one a group
     bool optionsPlaced = false;
     const auto button = [&](int controlId, void (*send)()) { actions.push_back({{controlId}, send}); };
+    std::vector<const char*> lines;
     opterr = 0;
-    optind = 1;
-    for (int c; (c = getopt_long(argc, argv, ":", Options, nullptr)) != -1;) {
+    optind = 0;  // getopt starts afresh
+    // "-": the arguments in their order, lines too (code 1), so that the
+    // argument an error names is the one at `at`; "--" ends the options.
+    for (int c, at = 1; (c = getopt_long(argc, argv, "-:", Options, nullptr)) != -1; at = optind) {
         int n = 0;
         switch (c) {
-        case 'p': port = optarg; break;
+        case 1: lines.push_back(optarg); break;
+        case 'p':
+            if (!*optarg) return UsageError("no port named ''");
+            port = optarg;
+            break;
         case 'b':
             if (!ParseNumber(optarg, 10, baud) || std::find(BaudRates.begin(), BaudRates.end(), baud) == BaudRates.end())
                 return UsageError(std::string("no such speed: '") + optarg + "'");
@@ -203,7 +230,7 @@ int RunSend(int argc, char** argv) {
         }
         case 'x': {
             std::vector<std::uint8_t> bytes;
-            if (!ParseHex(optarg, bytes)) return UsageError(std::string("not hex bytes: '") + optarg + "'");
+            if (const std::string problem = ParseHex(optarg, bytes); !problem.empty()) return UsageError(problem);
             actions.push_back({{}, [bytes] {
                                    std::copy(bytes.begin(), bytes.end(), TxBuffer.begin());
                                    WriteFrame(bytes.size());
@@ -218,14 +245,19 @@ int RunSend(int argc, char** argv) {
             emulation = optarg;
             break;
         }
-        case 'h': std::fputs(Usage, stdout); return std::fflush(stdout) == 0 ? 0 : 1;
-        case ':': return UsageError(std::string("option '") + argv[optind - 1] + "' needs a value");
-        default: return UsageError(std::string("unrecognized option '") + argv[optind - 1] + "'");
+        case 'h': std::fputs(Usage, stdout); return 0;
+        case ':': return UsageError(std::string("option '") + argv[at] + "' needs a value");
+        default: {
+            const std::string_view arg = argv[at];
+            return UsageError("unrecognized option '" + std::string(arg) + "'" +
+                              (arg.rfind("--", 0) == 0 ? "" : "; a line that starts with '-' goes after '--'"));
+        }
         }
     }
-    if (argc - optind > 2) return UsageError(std::string("too many lines: '") + argv[optind + 2] + "'");
-    if (optind < argc) {
-        const std::u16string line1 = Utf16(argv[optind]), line2 = optind + 1 < argc ? Utf16(argv[optind + 1]) : u"";
+    lines.insert(lines.end(), argv + optind, argv + argc);  // the lines after "--"
+    if (lines.size() > 2) return UsageError(std::string("too many lines: '") + lines[2] + "'");
+    if (!lines.empty()) {
+        const std::u16string line1 = Utf16(lines[0]), line2 = lines.size() > 1 ? Utf16(lines[1]) : u"";
         actions.push_back({{1006}, [line1, line2] { SendTwoLines(line1, line2, CodePageFromLocale()); }});
     }
     if (actions.empty()) return UsageError("nothing to send");
@@ -259,10 +291,6 @@ int RunSend(int argc, char** argv) {
         if (status) break;
     }
     ClosePort();
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "vantrel: write error: %s\n", std::strerror(errno ? errno : EIO));
-        return 1;
-    }
     return status;
 }
 

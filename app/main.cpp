@@ -13,14 +13,19 @@
 
 namespace {
 
-// The panel program: beside this one (a build), or where the installation puts it.
+// The panel program: beside this one (a build), or where the installation puts
+// it. Without /proc this program's folder is unknown, and the installed path
+// stands as it is: a path relative to the current folder would start whatever
+// lies there. A panel that is there but can't be run is named as it is, so
+// that starting it says why.
 std::string PanelProgram() {
     char self[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self);
-    std::string dir(self, n > 0 ? static_cast<std::size_t>(n) : 0);
-    dir.erase(dir.rfind('/') + 1);  // the folder, with its slash; nothing when there is none
+    const std::string path(self, n > 0 && n < static_cast<ssize_t>(sizeof self) ? static_cast<std::size_t>(n) : 0);
+    if (path.empty() || path.front() != '/') return VANTREL_PANEL_INSTALLED_PATH;
+    const std::string dir = path.substr(0, path.rfind('/') + 1);
     const std::string beside = dir + "vantrel-panel";
-    return access(beside.c_str(), X_OK) == 0 ? beside : dir + VANTREL_PANEL_INSTALLED;
+    return access(beside.c_str(), F_OK) == 0 ? beside : dir + VANTREL_PANEL_INSTALLED;
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ inline constexpr std::array<SampleText, 3> SampleTexts{{
 // Which sample the fields show: 0..2. Interface thread only.
 extern unsigned char SampleTextIndex;
 
-// 20 bytes at `out`: the first 20 bytes of the encoded line, padded with spaces.
+// 20 bytes at `out`: the encoded line's characters that fit whole in 20 bytes,
+// padded with spaces.
 void BuildLineFrame(std::u16string_view line, PanelCodePage codePage, std::uint8_t* out);
 
 // The clear byte, then line 1 and line 2 as line frames, through TxBuffer: 41

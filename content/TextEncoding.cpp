@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "content/TextEncoding.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
@@ -54,7 +55,11 @@ std::size_t EncodeText(std::u16string_view text, PanelCodePage codePage, std::ui
             bytes[0] = '?';
             n = 1;
         }
-        for (std::size_t k = 0; k < n && written < capacity; ++k) out[written++] = static_cast<std::uint8_t>(bytes[k]);
+        // A character is sent whole or not at all: half of a double-byte one
+        // would pair with whatever byte the display reads next.
+        if (n > capacity - written) break;
+        std::copy_n(bytes, n, out + written);
+        written += n;
     }
     return written;
 }

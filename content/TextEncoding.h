@@ -16,8 +16,9 @@ enum class PanelCodePage { Windows1252, Gbk };
 PanelCodePage CodePageFromLocale();
 
 // Encodes UTF-16 text into at most `capacity` bytes and returns how many were
-// written. A double-byte character that would cross `capacity` is cut after its
-// first byte. Interface thread only; no heap use after the first call per code page.
+// written. The text ends at the first character that does not fit whole (a
+// double-byte one with one byte left), so no character is ever cut. Interface
+// thread only; no heap use after the first call per code page.
 std::size_t EncodeText(std::u16string_view text, PanelCodePage codePage, std::uint8_t* out, std::size_t capacity);
 
 }  // namespace vantrel

@@ -253,21 +253,46 @@ constexpr Command Dsp800[] = {
 
 // ---- ESCPOS: the ESC/POS customer-display set ----
 
+// US : ... US :, 80 bytes at most. In the DM-D110 list a definition that
+// "exceeds 80 bytes", or a US ^ inside one, is an error: "Macro definition
+// processing is stopped, and any following data is processed as normal
+// data." So the definition ends at an 81st byte that does not start the
+// closing US :, and that byte (with the one after a US) is read again as
+// normal data.
+constexpr std::size_t MacroBytes = 80;
+
 bool MacroComplete(Arguments a) {
     const std::size_t n = a.size();
     const bool marked = n >= 2 && a[n - 2] == US && (a[n - 1] == ':' || a[n - 1] == '^');
-    return marked || n >= 82;  // 80 bytes at most, then the closing US :
+    return marked || (n > MacroBytes && a[MacroBytes] != US) || n > MacroBytes + 1;
 }
 
 std::string DefineMacro(DisplayModel& m, Arguments a) {
     const std::size_t n = a.size();
-    if (n >= 2 && a[n - 2] == US && a[n - 1] == ':') {
-        if (n == 2) return m.DefineMacro({}), "deleted";
-        if (m.DefineMacro(a.first(n - 2))) return std::to_string(n - 2) + " bytes";
-    }
+    const bool closed = n >= 2 && a[n - 2] == US && a[n - 1] == ':';
+    if (closed && n == 2) return m.DefineMacro({}), "deleted";
+    if (closed && m.DefineMacro(a.first(n - 2))) return std::to_string(n - 2) + " bytes";
     m.DefineMacro({});
-    return "(longer than 80 bytes or broken off: not defined)";
+    if (n >= 2 && a[n - 2] == US && a[n - 1] == '^') return "(US ^ inside: not defined)";
+    m.GiveBack(n - MacroBytes);
+    return "(longer than 80 bytes: not defined; the rest is read as normal data)";
 }
+
+// Commands of the DM-D extended set, US ( fn pL pH and pL + pH x 256 bytes:
+// the length is in the command, so it is read whole; their effects (display
+// selection, user settings, windows) are not modelled.
+bool ExtendedComplete(Arguments a) { return a.size() >= 3 && a.size() == 3u + a[1] + a[2] * 256u; }
+
+std::string Extended(DisplayModel&, Arguments a) {
+    char text[48];
+    std::snprintf(text, sizeof text, "US ( %c, %zu bytes (read, not drawn)", a[0] >= 0x20 && a[0] < 0x7F ? a[0] : '?', a.size() - 3);
+    return text;
+}
+
+// ESC W n m (x1 y1 x2 y2), the DM-D110 list: "When m = 1 or 49, a window is
+// selected (Values x1, y1, x2, and y2 are required.) When m = 0 or 48, a
+// window is canceled (... are not required)".
+bool WindowComplete(Arguments a) { return a.size() == 2 ? a[1] != 1 && a[1] != 49 : a.size() == 6; }
 
 std::string Counter(DisplayModel& m, int hours, int minutes) {
     if (hours > 23 || minutes > 59) return Ignored;
@@ -303,7 +328,10 @@ constexpr Command EscPos[] = {
         m.SetReverse(a[0] == 1);
         return std::string(a[0] ? "on" : "off");
     }),
-    Fixed("\x1F" "v"sv, 1, "DTR signal", [](DisplayModel&, Arguments a) -> std::string { return a[0] > 1 ? Ignored : a[0] ? "on" : "off"; }),
+    // DM-D110, US v: "n = 0, 1, 48, 49".
+    Fixed("\x1F" "v"sv, 1, "DTR signal", [](DisplayModel&, Arguments a) -> std::string {
+        return a[0] == 1 || a[0] == 49 ? "on" : a[0] == 0 || a[0] == 48 ? "off" : Ignored;
+    }),
     Plain("\x1F@"sv, "self-test", SelfTest),
     Ruled("\x1F:"sv, MacroComplete, "macro definition", DefineMacro),
     Fixed("\x1F^"sv, 2, "macro run", [](DisplayModel& m, Arguments a) -> std::string {
@@ -314,6 +342,8 @@ constexpr Command EscPos[] = {
     Fixed("\x1F,"sv, 1, "comma display (not drawn)", nullptr),
     Fixed("\x1F;"sv, 1, "semicolon display (not drawn)", nullptr),
     Fixed("\x1F#"sv, 2, "annunciator (not drawn)", nullptr),
+    Ruled("\x1F("sv, ExtendedComplete, "extended command", Extended),
+    Ruled("\x1BW"sv, WindowComplete, "window (read, not drawn)", nullptr),
     Fixed("\x1BR"sv, 1, "international set", InternationalN),
     Fixed("\x1Bt"sv, 1, "code table", CodeTable),
     Fixed("\x1B="sv, 1, "select peripheral:", Peripheral),
@@ -336,9 +366,12 @@ std::string StringRow(DisplayModel& m, int row, Arguments a) {
     return "";
 }
 
-// ESC f n: the set by its letter.
+// ESC f n: the set by its letter. R (Russia) has no national set of ASCII
+// positions: it selects the display's Cyrillic characters, as ESC c R
+// ("compliance with RUSSIA code") does, over the USA set.
 std::string InternationalLetter(DisplayModel& m, Arguments a) {
     static constexpr char Letters[] = "AFGUDWISJ?E???L";  // ESC R numbering: 0 USA .. 14 Slavonic
+    if (a[0] == 'R') return International(m, 0), "Russia (" + CodePage(m, "PC866") + ")";
     for (int set = 0; set < 15; ++set)
         if (Letters[set] != '?' && Letters[set] == a[0]) return International(m, set);
     return Ignored;
@@ -433,8 +466,18 @@ const CommandSet Cd5220StringSet{"CD5220 string mode", Cd5220String, Text::Ignor
 
 std::string Switch(DisplayModel& m, char argument) { return m.Configure('C', static_cast<std::uint8_t>(argument)), m.Emulation(); }
 
+// The UTC and Logic Controls lists, Back Space: "The cursor position moves
+// one digit to the left erasing the previous information"; from a row's
+// start to the other row's right end.
+std::string BackErasing(DisplayModel& m, Arguments) {
+    const int at = m.CursorPosition();
+    m.MoveToPosition(m.CursorColumn() > 0 ? at - 1 : (at + Columns) % (Rows * Columns) + Columns - 1);
+    m.ClearPositions(m.CursorPosition(), m.CursorPosition());
+    return "";
+}
+
 constexpr Command UtcStandard[] = {
-    Plain("\x08"sv, "back", Back),
+    Plain("\x08"sv, "back, erasing", BackErasing),
     Plain("\x09"sv, "forward", Forward),
     Plain("\x0A"sv, "line feed", Down),
     Plain("\x0D"sv, "carriage return", LeftMost),
@@ -570,10 +613,15 @@ std::string RowEffect(DisplayModel& m, Arguments a) {
     return std::string(a[0] == 'X' ? "both rows " : a[0] == 'U' ? "upper row " : "lower row ") + Names[a[1] - '0'];
 }
 
+// The ICD 2002 list: HT, BS, CR and ESC C are "only valid in overwrite mode".
+std::string InOverwrite(DisplayModel& m, Arguments a, Action action) {
+    return m.RowMode(m.CursorRow()) == Mode::Overwrite ? action(m, a) : "(only in overwrite mode: ignored)";
+}
+
 constexpr Command Icd2002[] = {
-    Plain("\x09"sv, "forward", Forward),
-    Plain("\x08"sv, "back", Back),
-    Plain("\x0D"sv, "carriage return", LeftMost),
+    Plain("\x09"sv, "forward", [](DisplayModel& m, Arguments a) { return InOverwrite(m, a, Forward); }),
+    Plain("\x08"sv, "back", [](DisplayModel& m, Arguments a) { return InOverwrite(m, a, Back); }),
+    Plain("\x0D"sv, "carriage return", [](DisplayModel& m, Arguments a) { return InOverwrite(m, a, LeftMost); }),
     Plain("\x1BU"sv, "upper row", Home),
     Plain("\x1B" "D"sv, "lower row", Bottom),
     Fixed("\x1B" "A"sv, 1, "display", [](DisplayModel& m, Arguments a) -> std::string {
@@ -582,6 +630,7 @@ constexpr Command Icd2002[] = {
         return std::string(a[0] == 'E' ? "on" : "off");
     }),
     Fixed("\x1B" "C"sv, 2, "cursor to position", [](DisplayModel& m, Arguments a) -> std::string {
+        if (m.RowMode(m.CursorRow()) != Mode::Overwrite) return "(only in overwrite mode: ignored)";
         int first, last;
         if (!IcdRows(a[0], first, last) || a[0] == 'X' || a[1] < 1 || a[1] > Columns) return Ignored;
         return Position(m, first * Columns + a[1] - 1);
@@ -603,6 +652,14 @@ constexpr Command Ncr[] = {
     Plain("\x1B\x11"sv, "cursor up", Up),
     Plain("\x1B\x12"sv, "cursor down", Down),
     Fixed("\x1B\x13"sv, 1, "cursor to position", [](DisplayModel& m, Arguments a) -> std::string { return Position(m, a[0]); }),
+    // NCR 5972: Enable Cursor 1B 07, Disable Cursor 1B 08; Brightness
+    // Adjustment 1B 17 nn, "01 <= nn <= 05", 20 % to 100 %; Read Display ID Byte 1B 18.
+    Plain("\x1B\x07"sv, "cursor on", CursorOn),
+    Plain("\x1B\x08"sv, "cursor off", CursorOff),
+    Fixed("\x1B\x17"sv, 1, "brightness", [](DisplayModel& m, Arguments a) -> std::string {
+        return a[0] >= 1 && a[0] <= 5 ? Percent(m, a[0] * 20) : Ignored;
+    }),
+    Plain("\x1B\x18"sv, "read display ID byte (no answer here)", nullptr),
     Plain("\x1B\x19"sv, "read display ID (no answer here)", nullptr),
     Plain("\x1B\x1B"sv, "ESC shown", [](DisplayModel& m, Arguments) -> std::string { return m.Show(0x1B), ""; }),
     Plain("\x1B\x20"sv, "character set", [](DisplayModel& m, Arguments) { return CodePage(m, "PC858"); }),
@@ -622,12 +679,14 @@ const CommandSet Sets[] = {
     {"ESCPOS", EscPos, Text::Printable, true},
     {"ADM787", Adm787, Text::Printable, true},
     {"AEDEX", Aedex, Text::None, true, "!#"},
-    {"UTC_S", UtcStandard, Text::Printable, true},
+    // The UTC / Logic Controls lists: "Vertical Scroll Mode <12> ... Default mode".
+    {"UTC_S", UtcStandard, Text::Printable, true, {}, Mode::VerticalScroll},
     {"UTC_E", UtcEnhanced, Text::Printable, true, "\x1Bu"},
     {"CD5220", Cd5220, Text::Printable, true},
     {"NCR", Ncr, Text::Every, true},
     {"PD6000", Pd6000, Text::Printable, true},
-    {"ICD2002", Icd2002, Text::Printable, true},
+    // The ICD 2002 list: ESC @ "set display mode to shift"; "shift mode (default display mode)".
+    {"ICD2002", Icd2002, Text::Printable, true, {}, Mode::HorizontalScroll},
 };
 
 const CommandSet SharedSet{"set-up", Shared, Text::Printable, false};

@@ -50,6 +50,7 @@ struct CommandSet {
     Text text;
     bool shared;                  // the set-up rows that every emulation keeps apply too
     std::string_view attention{};  // the power-on attention code, for sets that have one
+    Mode powerOn = Mode::Overwrite;  // the mode at power-on and after ESC @ or a reset
 };
 
 // The emulation's own table, by its option label ("CD5220", ...); DSP800's

@@ -132,6 +132,7 @@ DisplayModel::DisplayModel() {
     Initialise();
     base_ = active_ = &CommandSetOf(emulation_);
     ResetAttention();
+    ResetModes();
 }
 
 void DisplayModel::ResetAttention() {
@@ -170,7 +171,7 @@ void DisplayModel::Initialise() {
 }
 
 void DisplayModel::ResetModes() {
-    modes_.fill(Mode::Overwrite);
+    modes_.fill(base_ ? base_->powerOn : Mode::Overwrite);
     brightness_ = 100;
     cursorVisible_ = false;
     pending_ = false;
@@ -213,6 +214,8 @@ void DisplayModel::SwitchEmulation(const char* label) {
     base_ = active_ = &CommandSetOf(label);
     printerOnly_ = false;
     ResetAttention();
+    modes_.fill(base_->powerOn);
+    pending_ = false;
 }
 
 void DisplayModel::OnSetupChanged(std::function<void(const Setup&)> listener) { setupListener_ = std::move(listener); }
@@ -254,10 +257,12 @@ std::size_t DisplayModel::TakeReadingsLeftOut() { return std::exchange(readingsL
 // ---- Readings ----
 
 void DisplayModel::Add(std::string_view meaning, bool merges) {
-    if (merges && !readings_.empty() && readings_.back().meaning == meaning) {
+    // What a running macro plays is the macro's, never merged with the host's bytes.
+    const std::string said = !playing_ ? std::string(meaning) : "macro: " + std::string(meaning.empty() ? "not read" : meaning);
+    if (merges && !readings_.empty() && readings_.back().meaning == said) {
         if (readings_.back().bytes.size() < 256) readings_.back().bytes += token_;
     } else if (readings_.size() < ReadingLimit) {
-        readings_.push_back({token_, std::string(meaning)});
+        readings_.push_back({token_, said});
     } else {
         // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
         ++readingsLeftOut_;
@@ -314,6 +319,14 @@ void DisplayModel::ScrollUp() {
     counter_.shown = false;
 }
 
+void DisplayModel::ScrollDown() {
+    cells_[1] = cells_[0];
+    attributes_[1] = attributes_[0];
+    cells_[0].fill(' ');
+    attributes_[0].fill(0);
+    counter_.shown = false;
+}
+
 // The columns of the cursor's row that text runs through: a scroll window, or all.
 int DisplayModel::SpanFirst() const {
     return window_.on && window_.row == row_ && modes_[row_] == Mode::HorizontalScroll ? window_.first : 0;
@@ -363,9 +376,20 @@ void DisplayModel::Show(std::uint8_t b) {
     Advance();
 }
 
+// At a row's start: in overwrite mode to the other row's right end (from
+// home to the lower row's); in vertical scroll mode from the upper row the
+// screen scrolls down and the cursor goes to the upper row's right end; in
+// horizontal scroll mode the cursor stays.
 void DisplayModel::Backspace() {
-    if (column_ > 0) MoveTo(row_, column_ - 1);
-    else if (row_ > 0) MoveTo(row_ - 1, Columns - 1);
+    if (column_ > SpanFirst()) return MoveTo(row_, column_ - 1);
+    switch (modes_[row_]) {
+    case Mode::Overwrite: MoveTo((row_ + 1) % Rows, Columns - 1); break;
+    case Mode::VerticalScroll:
+        if (row_ == 0) ScrollDown();
+        MoveTo(0, Columns - 1);
+        break;
+    case Mode::HorizontalScroll: break;
+    }
 }
 
 void DisplayModel::Tab() {
@@ -374,6 +398,7 @@ void DisplayModel::Tab() {
 }
 
 void DisplayModel::LineFeed() {
+    if (modes_[row_] == Mode::HorizontalScroll) return;  // the cursor is not moved
     if (row_ == Rows - 1 && modes_[row_] == Mode::VerticalScroll) {
         ScrollUp();
         // A full row already stood at the start of the next one: the feed is that scroll.
@@ -383,7 +408,13 @@ void DisplayModel::LineFeed() {
     }
 }
 
-void DisplayModel::CursorUp() { MoveTo((row_ + Rows - 1) % Rows, column_); }
+// On the upper row: vertical scroll mode scrolls the screen down, the cursor
+// stays; horizontal scroll mode does not move it.
+void DisplayModel::CursorUp() {
+    if (row_ == 0 && modes_[row_] == Mode::VerticalScroll) return ScrollDown(), MoveTo(0, column_);
+    if (modes_[row_] == Mode::HorizontalScroll) return;
+    MoveTo((row_ + Rows - 1) % Rows, column_);
+}
 
 void DisplayModel::CarriageReturn() { MoveTo(row_, 0); }
 
@@ -441,7 +472,18 @@ void DisplayModel::StepMarquee() {
     }
 }
 
-void DisplayModel::StartSelfTest() { selfTestMs_ = SelfTestMs; }
+// The self-test leaves every setting initialised but the user-defined
+// characters, the macro and the time counter, the screen clear and the
+// cursor home; the pattern shows over that until it ends.
+void DisplayModel::StartSelfTest() {
+    const std::bitset<256> defined = userDefined_;
+    const auto counter = counter_;
+    Initialise();
+    userDefined_ = defined;
+    counter_ = counter;
+    counter_.shown = false;
+    selfTestMs_ = SelfTestMs;
+}
 
 void DisplayModel::StartDemo() {
     demo_ = true;
@@ -498,7 +540,7 @@ bool DisplayModel::Elapse(int ms) {
 // ---- Macros ----
 
 bool DisplayModel::DefineMacro(std::span<const std::uint8_t> bytes) {
-    macro_.running = false;
+    StopMacro();
     macro_.defined = !bytes.empty() && bytes.size() <= MacroLimit;
     macro_.bytes.assign(bytes.begin(), macro_.defined ? bytes.end() : bytes.begin());
     return macro_.defined;
@@ -515,6 +557,22 @@ bool DisplayModel::RunMacro(int characterMs, int holdMs) {
     return true;
 }
 
+// The macro ends: a command its bytes left half read is dropped, so that
+// nothing of it waits for the host's next bytes.
+void DisplayModel::StopMacro() {
+    if (!macro_.running) return;
+    DropHalfCommand("macro: cut off inside a command (dropped)");
+    macro_.running = false;
+}
+
+void DisplayModel::DropHalfCommand(std::string_view meaning) {
+    if (!token_.empty()) Add(meaning);
+    prefix_.clear();
+    command_ = nullptr;
+    arguments_.clear();
+    argumentCount_ = 0;
+}
+
 // Plays the macro's bytes through the reader: each shown character waits its
 // interval; at the end the screen is held, then cleared, and it starts over.
 bool DisplayModel::StepMacro(int ms) {
@@ -529,12 +587,15 @@ bool DisplayModel::StepMacro(int ms) {
             continue;
         }
         if (macro_.at >= macro_.bytes.size()) {
+            DropHalfCommand("macro: cut off inside a command (dropped)");
             macro_.holding = true;
             macro_.waitMs += std::max(macro_.holdMs, StepMs);  // at least a step: a held screen is seen
             continue;
         }
         const std::size_t shownBefore = shown_;
+        playing_ = true;
         Byte(static_cast<std::uint8_t>(macro_.bytes[macro_.at++]));
+        playing_ = false;
         if (shown_ != shownBefore) macro_.waitMs += macro_.characterMs;
     }
     return changed;
@@ -585,6 +646,7 @@ bool ParseUserCharacters(const std::string& text, std::array<Pattern, 256>& patt
             if (high < 0 || low < 0) return false;
             values[i] = high * 16 + low;
         }
+        if (values[0] < 0x20 || values[0] > 0x7E) return false;  // only these codes can be defined
         for (int i = 0; i < 5; ++i) patterns[values[0]][i] = static_cast<std::uint8_t>(values[i + 1]);
         defined.set(static_cast<std::size_t>(values[0]));
         at += 13;
@@ -602,11 +664,12 @@ void DisplayModel::SetPrinterOnly(bool on) {
 
 void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
     lineBaud_ = lineBaud;
-    if (n > 0 && macro_.running) {  // the host speaks: the macro ends
-        macro_.running = false;
-        ClearScreen();
-    }
     for (std::size_t i = 0; i < n; ++i) {
+        // The host speaks: a running macro ends, also one that this same read started.
+        if (macro_.running) {
+            StopMacro();
+            ClearScreen();
+        }
         if (SpeedMismatch()) {
             CutShort();
             cells_[row_][column_] = GarbageFor(data[i], lineBaud, ownBaud_);
@@ -740,9 +803,13 @@ Arguments DisplayModel::Args() const {
 void DisplayModel::Execute() {
     const Command& c = *std::exchange(command_, nullptr);
     const std::string detail = c.action ? c.action(*this, Args()) : std::string();
+    const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments_.size(), token_.size()});
+    const std::string again = arguments_.substr(arguments_.size() - back);
+    token_.resize(token_.size() - back);
     arguments_.clear();
     argumentCount_ = 0;
     Add(detail.empty() ? std::string(c.words) : std::string(c.words) + " " + detail);
+    for (const char b : again) Byte(static_cast<std::uint8_t>(b));
 }
 
 // ---- What is shown ----

@@ -130,12 +130,14 @@ public:
     void Show(std::uint8_t b);
     void MoveTo(int row, int column);
     void MoveToPosition(int position) { MoveTo(position / Columns, position % Columns); }
+    int CursorPosition() const { return row_ * Columns + column_; }
     void ClearScreen();
     void ClearRow(int row);
     // Clears positions `from`..`to` (0..39, row by row) and puts the cursor at `from`.
     void ClearPositions(int from, int to);
     // Puts up to 20 characters on a row, the rest blank, the cursor after them.
     void WriteRow(int row, std::span<const std::uint8_t> text);
+    // The moves at a row's end follow the mode of the cursor's row.
     void Backspace();
     void Tab();
     void LineFeed();
@@ -177,6 +179,9 @@ public:
     void SelectUserCharacters(bool on) { userSelected_ = on; }
     void KeepUserCharacters();     // into the stored set-up
     void RestoreUserCharacters();  // from the stored set-up
+    // The last `count` argument bytes of the command being read are not its
+    // own (a macro definition broken off): read again as normal data after it.
+    void GiveBack(std::size_t count) { giveBack_ = count; }
     bool DefineMacro(std::span<const std::uint8_t> bytes);
     bool RunMacro(int characterMs, int holdMs);
     bool MacroRunning() const { return macro_.running; }
@@ -192,7 +197,7 @@ public:
     bool Configure(char group, std::uint8_t argument);
     // ESC @: clear, home, power-on modes; the stored set-up stays.
     void Initialise();
-    // Power-on modes, brightness and cursor, without touching the screen.
+    // Power-on modes (the emulation's own), brightness and cursor, without touching the screen.
     void ResetModes();
 
 private:
@@ -209,7 +214,9 @@ private:
     };
     enum Attribute : std::uint8_t { Garbage = 1, Reverse = 2, Blink = 4 };
 
-    static constexpr std::size_t ArgumentLimit = 64 * 1024;  // argument bytes kept; the rest are read and dropped
+    // Argument bytes kept; the rest are read and dropped. The longest command
+    // whose end is counted in its arguments, US ( fn pL pH and 65,535 bytes, fits.
+    static constexpr std::size_t ArgumentLimit = 3 + 0xFFFF;
     static constexpr std::size_t MacroLimit = 80;
     static constexpr int SelfTestMs = 3000;
 
@@ -224,11 +231,14 @@ private:
     void CutShort();
     void Unread();
     void Add(std::string_view meaning, bool merges = false);
+    void DropHalfCommand(std::string_view meaning);
+    void StopMacro();
     void SwitchEmulation(const char* label);
     void ResetAttention();
     char32_t CellGlyph(std::uint8_t b, std::uint8_t attributes) const;
     void Advance();
     void ScrollUp();
+    void ScrollDown();
     void StepMarquee();
     bool StepMacro(int ms);
     void Changed();
@@ -260,6 +270,8 @@ private:
     std::string arguments_;
     std::size_t argumentCount_ = 0;  // all argument bytes, also those past the kept ones
     std::size_t shown_ = 0;          // characters shown as text, for a macro's pace
+    std::size_t giveBack_ = 0;       // see GiveBack
+    bool playing_ = false;           // the bytes being read come from the macro, not the host
     std::uint64_t clears_ = 0;
     std::array<std::uint8_t, 2> attention_{};
     bool printerOnly_ = false;

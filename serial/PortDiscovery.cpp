@@ -38,7 +38,7 @@ void ComplainOnce(const std::string& message) {
 
 // libserialport, loaded at the first discovery: start-up never pays for it.
 #define VANTREL_SERIALPORT_FUNCTIONS(X)                                                                  \
-    X(sp_list_ports) X(sp_free_port_list) X(sp_get_port_name) X(sp_get_port_description)                \
+    X(sp_get_port_by_name) X(sp_free_port) X(sp_get_port_description)                                  \
     X(sp_get_port_transport) X(sp_get_port_usb_vid_pid) X(sp_get_port_usb_manufacturer) X(sp_get_port_usb_serial)
 
 VANTREL_LAZY_FUNCTIONS(SerialPortLibrary, VANTREL_SERIALPORT_FUNCTIONS, "libserialport.so.0")
@@ -47,11 +47,36 @@ const SerialPortLibrary& Lib() { return SerialPortLibrary::Get(); }
 
 std::string Text(const char* s) { return s ? s : ""; }
 
+// The serial devices the kernel has, by the rule of libserialport's own
+// listing: each node of /sys/class/tty that is not virtual. The serial8250
+// driver makes a fixed number of nodes whether a UART is behind them or not;
+// the library opens each to ask the UART's type, and an open raises DTR and
+// RTS. The kernel tells the same type, 0 for none, in the node's `type`
+// attribute, and that is read instead: nothing is opened.
+std::vector<std::string> SerialDevices() {
+    std::vector<std::string> devices;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/sys/class/tty", ec)) {
+        std::error_code notLink;
+        const std::string target = fs::read_symlink(entry.path(), notLink).string();
+        if (notLink || target.find("virtual") != std::string::npos) continue;
+        if (target.find("serial8250") != std::string::npos) {
+            const SmallFile type = ReadSmallFile(entry.path().string() + "/type", 4096);
+            if (!type.problem.empty() || std::atoi(type.text.c_str()) == 0) continue;  // no UART behind it
+        }
+        devices.push_back("/dev/" + entry.path().filename().string());
+    }
+    return devices;
+}
+
 PortNameMap EnvironmentMap() {
     PortNameMap map;
     for (int i = 0; i < PortCount; ++i) {
         const std::string name = "VANTREL_COM" + std::to_string(i + 1);
-        if (const char* value = std::getenv(name.c_str()); value && *value) map[i] = value;
+        const char* value = std::getenv(name.c_str());
+        if (!value || !*value) continue;
+        if (HasControlCharacter(value)) ComplainOnce("vantrel: " + name + ": a control character in the value; ignored");
+        else map[i] = value;
     }
     return map;
 }
@@ -78,33 +103,32 @@ std::vector<PortRecord> DiscoverPorts() {
 
     std::vector<PortRecord> ports;
     const SerialPortLibrary& sp = Lib();
-    sp_port** list = nullptr;
     if (!sp.loaded) {
         ComplainOnce("vantrel: libserialport could not be loaded; no serial ports are discovered");
         return ports;
     }
-    // The library leaves out built-in UARTs with no hardware behind them.
-    if (sp.sp_list_ports(&list) != SP_OK || !list) return ports;
-    for (sp_port** p = list; *p; ++p) {
+    for (const std::string& device : SerialDevices()) {
+        sp_port* port = nullptr;  // what sysfs tells of it: the library reads, and opens nothing
+        if (sp.sp_get_port_by_name(device.c_str(), &port) != SP_OK || !port) continue;
         PortRecord r;
-        r.device = Text(sp.sp_get_port_name(*p));
-        r.description = Text(sp.sp_get_port_description(*p));
+        r.device = device;
+        r.description = Text(sp.sp_get_port_description(port));
         if (r.description == ShortDeviceName(r.device)) r.description.clear();  // says nothing new
         int vid = 0, pid = 0;
-        if (sp.sp_get_port_transport(*p) == SP_TRANSPORT_USB) {
-            r.manufacturer = Text(sp.sp_get_port_usb_manufacturer(*p));
-            r.serialNumber = Text(sp.sp_get_port_usb_serial(*p));
-            if (sp.sp_get_port_usb_vid_pid(*p, &vid, &pid) == SP_OK) {
+        if (sp.sp_get_port_transport(port) == SP_TRANSPORT_USB) {
+            r.manufacturer = Text(sp.sp_get_port_usb_manufacturer(port));
+            r.serialNumber = Text(sp.sp_get_port_usb_serial(port));
+            if (sp.sp_get_port_usb_vid_pid(port, &vid, &pid) == SP_OK) {
                 r.vendorId = static_cast<std::uint16_t>(vid);
                 r.productId = static_cast<std::uint16_t>(pid);
             }
         }
+        sp.sp_free_port(port);
         const std::string real = Canonical(r.device);
-        for (const auto& [device, connection] : byPath)
-            if (device == real) r.byPath = connection;
+        for (const auto& [dev, connection] : byPath)
+            if (dev == real) r.byPath = connection;
         ports.push_back(std::move(r));
     }
-    sp.sp_free_port_list(list);
     return ports;
 }
 

@@ -12,9 +12,9 @@
 
 namespace vantrel {
 
-// The serial ports that exist now: libserialport's enumeration
-// (built-in UARTs with no hardware behind them are left out by it), each with
-// its /dev/serial/by-path name.
+// The serial ports that exist now, as libserialport enumerates them (built-in
+// UARTs with no hardware behind them left out), each with its
+// /dev/serial/by-path name. Nothing is opened.
 std::vector<PortRecord> DiscoverPorts();
 
 // $XDG_CONFIG_HOME/vantrel/ports.conf, or ~/.config/vantrel/ports.conf.

@@ -40,6 +40,13 @@ const char* MapSourceName(MapSource source) {
     return "";
 }
 
+bool HasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return (b < 0x20 && b != '\t') || b == 0x7F;
+    });
+}
+
 PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
                              const std::function<void(const std::string&)>& complain) {
     PortNameMap map;
@@ -54,11 +61,7 @@ PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
         const int n = eq == std::string_view::npos ? 0 : PortNumber(Trim(line.substr(0, eq)));
         const std::string_view device = eq == std::string_view::npos ? std::string_view{} : Trim(line.substr(eq + 1));
         const std::string where = "vantrel: " + fileName + ":" + std::to_string(lineNumber) + ": ";
-        const bool control = std::any_of(line.begin(), line.end(), [](char c) {
-            const auto b = static_cast<unsigned char>(c);
-            return (b < 0x20 && b != '\t') || b == 0x7F;
-        });
-        if (control) {
+        if (HasControlCharacter(line)) {
             complain(where + "a control character in the line; line ignored");
         } else if (n == 0 || device.empty()) {
             complain(where + "expected COMn=DEVICE with n from 1 to 9; line ignored");

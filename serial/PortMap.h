@@ -52,6 +52,10 @@ using PortAssignments = std::array<PortAssignment, PortCount>;
 // The most a mapping file may hold; a larger one is ignored.
 inline constexpr std::size_t MappingFileLimit = 64 * 1024;
 
+// A byte below 0x20 but tab, or DEL: never part of a mapping, which would
+// otherwise reach the listing's rows and messages as it stands.
+bool HasControlCharacter(std::string_view text);
+
 // Reads "COMn=DEVICE" lines; blank lines and lines starting with '#' are
 // skipped. A line with a control byte (a NUL, say) is malformed. Each malformed line goes to `complain` as one message naming
 // `fileName` and the line number, and is ignored; the good lines still count.

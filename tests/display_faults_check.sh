@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # vantrel-display treated unkindly: a writer that floods the line, paths given
-# as --link that are not ours to replace, signals and a reader of standard
-# output that goes away, no display server.   display_faults_check.sh PROGRAM
+# as --link that are not ours to replace, paths given as --state that are no
+# state file, signals and a reader of standard output that goes away, no
+# display server.   display_faults_check.sh PROGRAM
 set -uo pipefail
 program=$1
 work=$(mktemp -d)
@@ -68,6 +69,71 @@ wait "$first"
 kill -HUP "$second"
 wait "$second"
 [ ! -e "$work/dangling" ] && [ ! -L "$work/dangling" ] || fail "SIGHUP left the link behind"
+
+# --state: a display on $work/line; frames to it, waiting until its output shows a text.
+start_with_state() {
+  "$program" --headless --state "$1" --link "$work/line" >"$work/out" 2>"$work/err" &
+  display=$!
+  pids+=("$display")
+  wait_link "$work/line" || fail "--state $1: no link"
+}
+send_until() {
+  printf %b "$1" >"$work/line"
+  for _ in $(seq 100); do grep -q "$2" "$work/out" && return 0; sleep 0.05; done
+  fail "--state: the display never showed $2"
+}
+germany='\x02\x05S2\x03'
+
+# A path refused as a state file is never written, whatever the set-up does:
+# every kind is byte for byte, node and time as it was.
+state=$work/state
+mkdir "$state" "$state/folder"
+seq 3000 >"$state/large"  # 13 KB of text
+for code in 19 7F; do
+  printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\nuserchars=%s=7F4141417F\n' "$code" >"$state/userchars-$code"
+done
+printf 'emulation=NOPE\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$state/damaged"
+mkfifo "$state/fifo"
+ln -s /dev/null "$state/to-device"
+ln -s large "$state/to-large"
+ln -s nowhere "$state/dangling"
+kinds="large userchars-19 userchars-7F damaged fifo to-device to-large dangling folder"
+# A copy of /dev/null's node, where we may make one.
+if mknod "$state/device" c 1 3 2>/dev/null; then kinds="$kinds device"; else echo "--state: no device node made (not root)"; fi
+snapshot() { ls -lAi --time-style=full-iso "$state"; find "$state" -type f -exec sha256sum {} +; }
+before=$(snapshot)
+for kind in $kinds; do
+  start_with_state "$state/$kind"
+  send_until "$germany" Germany
+  kill -TERM "$display"
+  wait "$display"
+  grep -q "power-on settings, kept in memory only: the file is not written" "$work/err" || fail "--state $kind: $(cat "$work/err")"
+done
+after=$(snapshot)
+[ "$before" = "$after" ] || fail "--state: a refused path changed: $(diff <(echo "$before") <(echo "$after"))"
+
+# The latest set-up is on disk after the end, on each of the signals; a link
+# to a state file stays a link and the file it names is saved.
+kept=$work/kept
+mkdir "$kept"
+printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$kept/target"
+ln -s target "$kept/link"
+frames=$(for i in $(seq 300); do printf '\\x02\\x05S%d\\x03' $((i % 2)); done)
+while read -r signal given saved emulation; do
+  start_with_state "$kept/$given"
+  send_until "$frames$germany" Germany
+  kill -"$signal" "$display"
+  wait "$display"
+  [ "$(cat "$kept/$saved")" = "$(printf 'emulation=%s\nspeed=9600\ninternational=Germany\ncodepage=PC437' "$emulation")" ] ||
+    fail "SIG$signal: $kept/$saved holds $(cat "$kept/$saved")"
+  [ ! -s "$work/err" ] || fail "SIG$signal: $(cat "$work/err")"
+done <<END
+TERM new-1 new-1 DSP800
+INT new-2 new-2 DSP800
+HUP link target AEDEX
+END
+[ -L "$kept/link" ] || fail "--state: the link to a state file was replaced"
+[ "$(ls "$kept")" = "$(printf 'link\nnew-1\nnew-2\ntarget')" ] || fail "--state: files left behind: $(ls "$kept")"
 
 # Standard output that goes away ends the display cleanly.
 ("$program" --headless --link "$work/piped" | head -n 3 >/dev/null) &

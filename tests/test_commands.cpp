@@ -71,11 +71,17 @@ TEST(Commands, TheCounterTicksAndGivesWayToTheCursor) {
     EXPECT_EQ(m.Line(1), std::string(20, ' '));
 }
 
-TEST(Commands, SelfTestThenBack) {
-    DisplayModel m = With("CD5220", "KEPT\x1F@");
+// The user-defined characters and the time counter outlive the self-test;
+// the brightness and the rest of the screen do not.
+TEST(Commands, SelfTestKeepsOnlyTheDefinitions) {
+    DisplayModel m = With("ESCPOS", "\x1B&\x01" "AA\x05\x7F\x41\x41\x41\x7F\x1FT\x0C\x22\x1FX\x01" "KEPT\x1F@");
     EXPECT_EQ(m.Line(0), "  VANTREL SELF TEST ");
     m.Elapse(3000);
-    EXPECT_EQ(m.Line(0), "KEPT                ");
+    EXPECT_EQ(m.Line(0), std::string(20, ' '));
+    EXPECT_EQ(m.Brightness(), 100);
+    Feed(m, "\x1B%\x01" "A\x1FU");
+    EXPECT_EQ(m.Line(0), "\u25A9                   ");
+    EXPECT_EQ(m.Line(1), std::string(12, ' ') + "12:34:03");
 }
 
 TEST(Commands, AMacroPlaysAtItsPaceUntilTheHostSpeaks) {

@@ -3,7 +3,11 @@
 #include "PanelFixture.h"
 #include "tools/display/VirtualDisplay.h"
 
+#include <algorithm>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -91,4 +95,36 @@ TEST(VirtualDisplayLine, BytesBeforeASpeedChangeKeepTheirSpeed) {
         EXPECT_EQ(display.LineBaud(), 4800);
     }
     close(fd);
+}
+
+// The saver's end writes the latest set-up handed over, however many came
+// before it within one interval; and a save that fails is said once.
+TEST(StateSaver, SavesTheLatestAtTheEndAndSaysAFailureOnce) {
+    const std::string path = testing::TempDir() + "vantrel-saver.state";
+    std::filesystem::remove(path);
+    const vantrel::display::Setup setups[] = {{"AEDEX", 9600, "USA", "PC437"}, {"CD5220", 19200, "Germany", "PC850", "41=7F4141417F"}};
+    int saves = 0;
+    {
+        StateSaver saver(path, std::chrono::hours(1));
+        for (int i = 0; i < 1000; ++i) saver.Save(setups[i % 2]);
+        saver.Save(setups[0]);
+        saver.Save(setups[1]);
+        saves = saver.Saves();
+    }
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), SetupText(setups[1]));
+    EXPECT_LE(saves, 1) << "one save at most before the interval has passed";
+    std::filesystem::remove(path);
+
+    testing::internal::CaptureStderr();
+    {
+        StateSaver saver(testing::TempDir() + "no-such-folder/display.state", 0ms);
+        for (int i = 0; i < 3; ++i) {
+            saver.Save(setups[i % 2]);
+            for (int wait = 0; wait < 1000 && saver.Saves() <= i; ++wait) std::this_thread::sleep_for(1ms);
+        }
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("cannot save the set-up in "), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }

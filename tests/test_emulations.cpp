@@ -36,13 +36,16 @@ struct Case {
     std::string upper, lower;  // expected rows, padded to 20
     int cursor = -1;           // expected cursor position 0..39, or -1: not checked
     const char* said = nullptr;  // one of the readings, as the monitor says it
+    int ms = 0;                  // time that passes after the bytes (a macro plays, a self-test ends)
+    std::string later = {};      // bytes after that time
 };
 
 const std::string Frame8 = "\x02\x05" "C8\x03";
 const std::string Udc41 = "\x1B&\x01" "AA\x05\x7F\x41\x41\x41\x7F";  // a hollow box at 41 hex
 
 // Every case runs twice: the bytes in one read, and one byte per read, so
-// that every command is also seen split across reads.
+// that every command is also seen split across reads; the screens and the
+// readings must not tell the two apart.
 TEST(Emulations, EachReadsItsOwnCommandSet) {
     using namespace std::string_literals;
     const std::string Counter1234 = std::string(15, ' ') + "12:34";
@@ -84,6 +87,31 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         {"ESCPOS", "a macro's bytes are kept, not shown", "\x1F:" "MACRO\x1F:" "X", "X", "", 1,
          "US \":MACRO\" US \":\"  macro definition 5 bytes"},
         {"ESCPOS", "an unknown US prefix is one unread command", "\x1Fz" "A", "A", "", 1, "[unread US \"z\"]"},
+        {"ESCPOS", "US ^: \"If data is received from the host during macro processing, the macro processing is terminated\", also in the same write",
+         "\x1F:AD\x1F:\x1F^\x05\x05HELLO", "HELLO", "", 5, "\"HELLO\"  text", 1000},
+        {"ESCPOS", "a macro that ends inside a command keeps no half command", "\x1F:AB\x1F$\x1F:\x1F^\x00\x00"s, "XY", "", 2,
+         "US \"$\"  macro: cut off inside a command (dropped)", 1, "XY"},
+        {"ESCPOS", "the bytes a macro plays are the macro's, not the host's next write", "\x1F:HI\x1F:\x1F^\x00\x00"s, "Z", "", 1,
+         "\"Z\"  text", 3 * StepMs, "Z"},
+        {"ESCPOS", "US :: \"exceeds 80 bytes\": \"any following data is processed as normal data\"",
+         "\x1F:" + std::string(80, 'm') + "AB\x1F^\x00\x00"s, "AB", "", 2, "US \"^\" NUL NUL  macro run (no macro: ignored)"},
+        {"ESCPOS", "US :: the two bytes after the 80th are a command again", "\x1F:" + std::string(80, 'm') + "\x1F" "BX", "", "X", 21,
+         "US \"B\"  bottom position"},
+        {"ESCPOS", "US @: \"All set values ... are initialized\", \"the screen is cleared ... moved to the home position\"",
+         "KEPT\x1F\x03\x1F@", std::string(20, 'o'), "o", 21, nullptr, 3000, std::string(21, 'o')},
+        {"ESCPOS", "BS at home, overwrite mode: \"it is moved to the right end of the lower line\"", "\x08X", "",
+         std::string(19, ' ') + "X", 0},
+        {"ESCPOS", "BS, vertical scroll mode: \"the display on the upper line is scrolled to the lower line\"",
+         "\x1F\x02" "AB\x08\x08\x08X", std::string(19, ' ') + "X", "AB", 20},
+        {"ESCPOS", "US LF on the upper line, vertical scroll mode: the upper line scrolls to the lower line", "\x1F\x02" "AB\x1F\x0A" "C",
+         "  C", "AB", 3},
+        {"ESCPOS", "US ( A pL pH a [n m]: read whole, not drawn", "\x1F(A\x03\x00\x30\x31\x00X"s, "X", "", 1,
+         "US \"(A\" ETX NUL \"01\" NUL  extended command US ( A, 3 bytes (read, not drawn)"},
+        {"ESCPOS", "US ( E pL pH: \"(pL + (pH x 256)) as the number of bytes after pH\", 65,535 of them", "\x1F(E\xFF\xFF" + std::string(0xFFFF, 'x') + "A",
+         "A", "", 1},
+        {"ESCPOS", "ESC W n m (x1 y1 x2 y2): \"When m = 1 or 49, a window is selected\"; m = 48 cancels",
+         "\x1BW\x01\x01\x01\x01\x14\x02\x1BW\x01\x30X", "X", "", 1, "ESC \"W\" SOH SOH SOH SOH DC4 STX  window (read, not drawn)"},
+        {"ESCPOS", "US v n: \"n = 0, 1, 48, 49\"", "\x1Fv\x31" "A", "A", "", 1, "US \"v1\"  DTR signal on"},
         // CD5220
         {"CD5220", "ESC Q A / B write whole rows", "OLD TEXT\x1BQAHELLO\x0D\x1BQBWORLD\x0D", "HELLO", "WORLD"},
         {"CD5220", "ESC l x y, then ESC [ H home", "\x1Bl\x03\x02" "X\x1B[HY", "Y", "  X", 1},
@@ -100,6 +128,9 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
          "DEMO LOWER ROW"},
         {"CD5220", "ESC # n selects the command type", "\x1B#4!#1HI\x0D", "HI", "", -1, "ESC \"#4\"  command type AEDEX"},
         {"CD5220", "an unknown ESC [ command is one unread command", "\x1B[Z" "A", "A", "", 1, "[unread ESC \"[Z\"]"},
+        {"CD5220", "BS at home, overwrite mode: to the right end of the lower line", "\x08X", "", std::string(19, ' ') + "X", 0},
+        {"CD5220", "LF in horizontal scroll mode: \"The cursor is not moved\"", "\x1B\x13" "AB\x0A" "C", "ABC", "", 3},
+        {"CD5220", "ESC f R: Russia, the Cyrillic characters", "\x1B" "fR\x80", "А", "", 1, "ESC \"fR\"  international set Russia (PC866)"},
         // AEDEX
         {"AEDEX", "attention code, then 1 / 2", "!#1UPPER\x0D!#2LOWER\x0D", "UPPER", "LOWER"},
         {"AEDEX", "9: both lines from one string of 40", "!#9" + std::string(20, 'u') + "DOWN\x0D", std::string(20, 'u'), "DOWN"},
@@ -114,6 +145,9 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         {"UTC_S", "US resets: clear, home", "SOMETHING\x1F" "A", "A", "", 1},
         {"UTC_S", "DC2 vertical scroll", "\x12" + std::string(20, 'a') + std::string(20, 'b') + "c", std::string(20, 'b'), "c", 21},
         {"UTC_S", "ESC d: the enhanced set", "\x1B" "d\x1BuAHI\x0D", "HI", "", -1, "ESC \"d\"  to the enhanced set: UTC_E"},
+        {"UTC_S", "BS: \"moves one digit to the left erasing the previous information\"", "AB\x08", "A", "", 1},
+        {"UTC_S", "power-on and US reset: \"Vertical Scroll Mode ... Default mode\"", "\x0A\x0D" "LABEL\x0A\x0D" "9.99\x11\x1F\x0A\x0D" "NEXT\x0A\x0D" "1.00",
+         "NEXT", "1.00", 24},
         // UTC_E
         {"UTC_E", "ESC u A / B", "\x1BuAONE\x0D\x1BuBTWO\x0D", "ONE", "TWO"},
         {"UTC_E", "ESC u I takes both lines", "\x1BuI" + std::string(20, 'x') + "y\x0D", std::string(20, 'x'), "y"},
@@ -128,8 +162,12 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         {"ADM787", "DC0 n, DC1 n, DC2 n take their argument", "\x10" "3\x11" "1\x12" "2A", "A", "", 1},
         // ICD2002
         {"ICD2002", "ESC D / ESC U select rows", "\x1B" "DLOW\x1BUHIGH", "HIGH", "LOW", 4},
-        {"ICD2002", "ESC C r c; ESC E r 3 clears the row", "ABC\x1B" "CD\x05X\x1B" "EU3", "", "    X", 0},
-        {"ICD2002", "shift mode on one row", "\x1B" "EU0" + std::string(21, 'q') + "!", std::string(18, 'q') + "q!", "", 19},
+        {"ICD2002", "ESC C r c; ESC E r 3 clears the row", "\x1B" "EX4" "ABC\x1B" "CD\x05X\x1B" "EU3", "", "    X", 0},
+        {"ICD2002", "ESC C in shift mode: \"only valid in overwrite mode\"", "AB\x1B" "CD\x05X", "ABX", "", 3,
+         "ESC \"CD\" ENQ  cursor to position (only in overwrite mode: ignored)"},
+        {"ICD2002", "shift mode on one row", "\x1B" "EX4\x1B" "EU0" + std::string(21, 'q') + "!", std::string(18, 'q') + "q!", "", 19},
+        {"ICD2002", "power-on: \"shift mode (default display mode)\"", std::string(21, 'q') + "!", std::string(19, 'q') + "!", "", 19},
+        {"ICD2002", "ESC @: \"set display mode to shift\"", "\x1B" "EX4\x1B@" + std::string(21, 'q') + "!", std::string(19, 'q') + "!", "", 19},
         {"ICD2002", "ESC E X 4: both rows overwrite", "\x1B" "EX4" + std::string(21, 'o'), std::string(20, 'o'), "o", 21},
         {"ICD2002", "ESC A z takes its argument", "\x1B" "AEok", "ok", "", 2},
         // NCR
@@ -138,6 +176,9 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         {"NCR", "ESC 0F left, ESC 11 up, ESC 1B shows ESC", "AB\x1B\x0F" "C\x1B\x12\x1B\x1B", "AC", "  \u2190", 23},
         {"NCR", "ESC 02 erases; ESC 20 picks PC858", "junk\x1B\x02\x1B\x20\xD5", "€", "", 1},
         {"NCR", "an unknown ESC command is ignored whole", "\x1B\x05" "A", "A", "", 1, "[unread ESC ENQ]"},
+        {"NCR", "ESC 0F at home: \"it moves to the right end of the lower line\"", "\x1B\x0FX", "", std::string(19, ' ') + "X", 0},
+        {"NCR", "Brightness Adjustment 1B 17 nn: \"01 <= nn <= 05\"", "\x1B\x17\x02" "A", "A", "", 1, "ESC ETB STX  brightness 40%"},
+        {"NCR", "Enable Cursor 1B 07, Disable Cursor 1B 08", "\x1B\x07" "A\x1B\x08", "A", "", 1, "ESC BS  cursor off"},
         // PD6000
         {"PD6000", "plain text, common controls", "GARBAGE\x0CHI\x0A\x08" "X", "HI", " X", 22},
         // Every emulation keeps the set-up commands; NUL is ignored between commands.
@@ -147,26 +188,38 @@ TEST(Emulations, EachReadsItsOwnCommandSet) {
         {"ESCPOS", "a frame without ETX is consumed", "\x02\x05" "C4XA", "A", "", 1,
          "STX ENQ \"C4X\"  set-up: emulation (no ETX: ignored)"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
+        std::vector<std::string> saidWhole;
         for (const bool split : {false, true}) {
             DisplayModel m;
             ASSERT_TRUE(m.SetEmulation(c.emulation)) << c.emulation;
-            if (split)
-                for (char b : c.bytes) Feed(m, std::string(1, b));
-            else
-                Feed(m, c.bytes);
+            const auto feed = [&](const std::string& bytes) {
+                if (split)
+                    for (char b : bytes) Feed(m, std::string(1, b));
+                else
+                    Feed(m, bytes);
+            };
+            feed(c.bytes);
+            m.Elapse(c.ms);
+            feed(c.later);
             const std::string at = std::string(c.emulation) + ": " + c.what + (split ? " (a byte per read)" : "");
             EXPECT_EQ(m.Line(0), Pad(c.upper)) << at;
             EXPECT_EQ(m.Line(1), Pad(c.lower)) << at;
             if (c.cursor >= 0) {
                 EXPECT_EQ(m.CursorRow() * Columns + m.CursorColumn(), c.cursor) << at;
             }
+            std::vector<std::string> said;
+            for (const Reading& r : m.TakeReadings()) said.push_back(DescribeReading(r));
             if (c.said) {
-                std::vector<std::string> said;
-                for (const Reading& r : m.TakeReadings()) said.push_back(DescribeReading(r));
                 EXPECT_NE(std::find(said.begin(), said.end(), c.said), said.end()) << at << ": " << testing::PrintToString(said);
             }
+            if (split) {
+                EXPECT_EQ(said, saidWhole) << at;
+            } else {
+                saidWhole = said;
+            }
         }
+    }
 }
 
 TEST(Emulations, ModesBrightnessAndCursorShowInTheStatus) {
@@ -177,9 +230,9 @@ TEST(Emulations, ModesBrightnessAndCursorShowInTheStatus) {
     EXPECT_NE(m.Status().find("CD5220  9600 bit/s  USA  PC437  demo off  brightness 40%  cursor on"), std::string::npos)
         << m.Status();
     m.SetEmulation("UTC_S");
-    Feed(m, "\x04\x20\x12\x1F");  // brightness 20 %, vertical scroll, then reset
+    Feed(m, "\x04\x20\x11\x1F");  // brightness 20 %, overwrite, then reset
     EXPECT_EQ(m.Brightness(), 100);
-    EXPECT_EQ(m.RowMode(1), Mode::Overwrite);
+    EXPECT_EQ(m.RowMode(1), Mode::VerticalScroll);
 }
 
 TEST(Emulations, TheMonitorSaysHowEachCommandWasRead) {

@@ -17,7 +17,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <string>
+#include <tuple>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 
 namespace {
@@ -48,9 +50,44 @@ TEST(CommandLine, AnswersWithNoDisplayServer) {
     const Result version = Vantrel("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vantrel " VANTREL_VERSION "\n");
-    const Result unknown = Vantrel("--frobnicate");
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_NE(unknown.out.find("Usage: vantrel"), std::string::npos) << unknown.out;
+    for (const char* wrong : {"--frobnicate", "--probe", "--version --probe"}) {
+        const Result unknown = Vantrel(wrong);
+        EXPECT_EQ(unknown.status, 2) << wrong;
+        EXPECT_NE(unknown.out.find("Usage: vantrel"), std::string::npos) << unknown.out;
+    }
+}
+
+// A plain start runs the panel beside the program, or else the installed one:
+// never one in the current folder. A panel that is there but can't be run is
+// named as it is.
+TEST(CommandLine, PanelIsTheOneBesideOrTheInstalledOne) {
+    namespace fs = std::filesystem;
+    const std::string dir = fs::weakly_canonical(testing::TempDir() + "vantrel-start").string();
+    fs::create_directories(dir);
+    fs::copy_file(VANTREL_BIN, dir + "/vantrel", fs::copy_options::overwrite_existing);
+    std::ofstream(dir + "/vantrel-panel") << "#!/bin/sh\necho started beside\n";
+    const struct {
+        const char* name;
+        fs::perms panel;
+        const char* wrap;  // how vantrel is started, from its own folder
+        std::string says;
+    } cases[] = {
+        {"beside", fs::perms::owner_all, "", "started beside"},
+        {"beside, not executable", fs::perms::owner_read | fs::perms::owner_write, "",
+         "vantrel: cannot start the panel " + dir + "/vantrel-panel: Permission denied"},
+        {"no /proc", fs::perms::owner_all, "unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\"' ",
+         "libexec/vantrel/vantrel-panel: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        if (*c.wrap && (geteuid() != 0 || system("unshare -m true 2>/dev/null") != 0)) continue;  // needs root
+        fs::permissions(dir + "/vantrel-panel", c.panel);
+        const ShellRun run = RunShell("cd " + dir + " && env -u DISPLAY -u WAYLAND_DISPLAY " + c.wrap + "./vantrel 2>&1");
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << c.name << ": " << run.out;
+        if (*c.wrap) {
+            EXPECT_NE(run.out.find("cannot start the panel /"), std::string::npos) << "a whole path: " << run.out;
+        }
+    }
+    fs::remove_all(dir);
 }
 
 TEST(CommandLine, ListPortsShowsEachNameWithItsSource) {
@@ -75,8 +112,59 @@ TEST(CommandLine, ListPortsShowsEachNameWithItsSource) {
     EXPECT_NE(LineOf(Vantrel("--list-ports", env).out, "COM1 ").find("environment  present"), std::string::npos);
     EXPECT_NE(LineOf(Vantrel("--list-ports --probe", env).out, "COM1 ").find("environment  busy"), std::string::npos);
     close(held);
+    // A control character in VANTREL_COMn is refused, as in the file: no forged row.
+    const Result forged = Vantrel("--list-ports", env + " VANTREL_COM2=\"$(printf '/dev/x\\nCOM9  /dev/forged')\"");
+    EXPECT_NE(forged.out.find("vantrel: VANTREL_COM2: a control character in the value; ignored"), std::string::npos)
+        << forged.out;
+    EXPECT_EQ(forged.out.find("forged"), std::string::npos) << forged.out;
 
     std::filesystem::remove_all(config);
+}
+
+// Discovery opens nothing: the serial8250 driver makes nodes whether a UART is
+// behind them or not, and the kernel's `type` of each node tells. The program
+// gets a /sys and /dev of its own (a mount namespace) with two such nodes, one
+// with a UART (type 4) and one without (0), each a pseudo-terminal that tells
+// the test of every open. --probe opens them, and shows that the test would see.
+TEST(CommandLine, DiscoveryOpensNoDevice) {
+    if (geteuid() != 0 || system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "needs a mount namespace (root)";
+    Pty uart, phantom;
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, uart.Path().c_str(), IN_OPEN), 0);
+    ASSERT_GE(inotify_add_watch(watch, phantom.Path().c_str(), IN_OPEN), 0);
+    const auto opened = [watch] {
+        char events[4096];
+        bool any = false;
+        while (read(watch, events, sizeof events) > 0) any = true;
+        return any;
+    };
+    const std::string keep = testing::TempDir() + "vantrel-nodes";
+    std::filesystem::create_directories(keep);
+    std::string setup = "mount -t tmpfs none /sys && mkdir /sys/class /sys/class/tty";
+    std::string nodes;
+    for (const auto& [name, type, pty] : {std::tuple("ttyS0", "4", &uart), std::tuple("ttyS1", "0", &phantom)}) {
+        const std::string dir = std::string("/sys/devices/platform/serial8250/tty/") + name;
+        std::ofstream(keep + "/" + name);  // the pseudo-terminal is bound here, outside the new /dev
+        setup += " && mkdir -p " + dir + " && echo " + type + " >" + dir + "/type && ln -s ../../devices/platform/serial8250/tty/" +
+                 name + " /sys/class/tty/" + name + " && mount --bind " + pty->Path() + " " + keep + "/" + name;
+        nodes += std::string(" && touch /dev/") + name + " && mount --bind " + keep + "/" + name + " /dev/" + name;
+    }
+    const std::string env = "XDG_CONFIG_HOME=/nonexistent unshare -m sh -c '" + setup + " && mount -t tmpfs none /dev" + nodes +
+                            " && exec \"$0\" \"$@\"'";
+    opened();  // the test's own opens
+    const Result list = Vantrel("--list-ports", env);
+    EXPECT_NE(LineOf(list.out, "COM1 ").find("/dev/ttyS0                               discovered"), std::string::npos)
+        << list.out;
+    EXPECT_NE(LineOf(list.out, "COM2 ").find("fallback"), std::string::npos) << "no UART behind ttyS1: " << list.out;
+    EXPECT_FALSE(opened());
+    const Result dry = Vantrel("send --dry-run --port COM1 --clear", env);
+    EXPECT_EQ(dry.status, 0) << dry.out;
+    EXPECT_FALSE(opened());
+    const Result probe = Vantrel("--list-ports --probe", env);
+    EXPECT_NE(LineOf(probe.out, "COM1 ").find("discovered   ready"), std::string::npos) << probe.out;
+    EXPECT_TRUE(opened());
+    close(watch);
+    std::filesystem::remove_all(keep);
 }
 
 TEST(CommandLine, OutputThatCannotBeWrittenIsAFailure) {

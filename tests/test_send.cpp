@@ -85,6 +85,8 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     Pty pty;
     const std::string port = "--port " + pty.Path() + " ";
     const int held = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);  // another program's, for "busy"
+    std::string tooMany;  // one byte past the transmit buffer
+    for (int i = 0; i < 1025; ++i) tooMany += "7 ";
     const struct {
         std::string args;
         int status;
@@ -93,7 +95,13 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {port + "--bogus", 2, "unrecognized option '--bogus'"},
         {port + "--set NOPE", 2, "no option box is labelled 'NOPE'"},
         {port + "--set CD5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
-        {port + "--bytes 1G", 2, "not hex bytes: '1G'"},
+        {port + "--bytes 1G", 2, "not a hex byte: '1G'"},
+        {port + "--bytes 'C 1B4 0D'", 2, "not a hex byte: '1B4' in 'C 1B4 0D'"},
+        {port + "--bytes ' , '", 2, "no hex bytes in ' , '"},
+        {port + "--bytes '" + tooMany + "'", 2, "more than 1024 bytes (1025) in one --bytes"},
+        {port + "-5.00 DISCOUNT", 2, "unrecognized option '-5.00'; a line that starts with '-' goes after '--'"},
+        {port + "--clear --port", 2, "option '--port' needs a value"},
+        {"--port '' --clear", 2, "no port named ''"},
         {port + "--baud 1234 X", 2, "no such speed: '1234'"},
         {port + "--page 85", 2, "no such page: '85'"},
         {port + "--sample 4", 2, "no such sample: '4'"},
@@ -104,6 +112,7 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {"--port " + pty.Path() + " --clear", 3, "busy"},
         {"--port socket://127.0.0.1:" + std::to_string(FreePort()) + " --clear", 3, "cannot open socket://"},
         {"--help", 0, ""},
+        {"--help >/dev/full", 1, "vantrel: write error: No space left on device"},
     };
     for (const auto& c : cases) {
         if (c.status == 3 && c.args.find(pty.Path()) != std::string::npos) {
@@ -125,6 +134,37 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_EQ(dry.out, "Send Command: AEDEX: 02 05 43 34 03\n    STX ENQ \"C4\" ETX  set-up: emulation AEDEX\n"
                        "bytes: 21 23 31 48 49 0D\n    \"!#1HI\" CR  upper line\n");
+}
+
+// What goes on the line for text and bytes that are easy to get wrong.
+TEST(Send, BytesAndLinesAsTheyGoOut) {
+    // "Send: " and a line frame: the hex given, then spaces (20) up to 20 bytes.
+    const auto line = [](std::string hex) {
+        while (hex.size() < 20 * 3 - 1) hex += hex.empty() ? "20" : " 20";
+        return "Send: " + hex + "\n";
+    };
+    const struct {
+        const char* env;
+        std::string args;
+        std::string writes;  // as --dry-run prints them, without the readings
+    } cases[] = {
+        {"", "--bytes 'C 1B 40 D' --bytes 1b:4:c,0", "bytes: 0C 1B 40 0D\nbytes: 1B 04 0C 00\n"},
+        {"", "--clear -- -5.00 DISCOUNT", "Clean: 0C\nSend: 0C\n" + line("2D 35 2E 30 30") + line("44 49 53 43 4F 55 4E 54")},
+        // Overlong ESC in two and three bytes, an encoded surrogate, past U+10FFFF, a cut sequence: one '?' each.
+        {"LANG=C.UTF-8", "'\xC0\x9B@X\xE0\x80\x9B\xED\xA0\x80\xF4\x90\x80\x80\xE4\xB8'",
+         "Send: 0C\n" + line("3F 40 58 3F 3F 3F 3F") + line("")},
+        // GBK: nine characters fit after "A"; the tenth would take bytes 20 and 21, and is left out.
+        {"LANG=zh_CN.UTF-8", "'A一二三四五六七八九十' B",
+         "Send: 0C\n" + line("41 D2 BB B6 FE C8 FD CB C4 CE E5 C1 F9 C6 DF B0 CB BE C5") + line("42")},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = Send("--dry-run " + c.args, c.env);
+        EXPECT_EQ(run.status, 0) << c.args << ": " << run.err;
+        std::string writes;  // the lines of bytes, not the readings indented under them
+        for (std::size_t at = 0; at < run.out.size(); at = run.out.find('\n', at) + 1)
+            if (run.out[at] != ' ') writes += run.out.substr(at, run.out.find('\n', at) - at + 1);
+        EXPECT_EQ(writes, c.writes) << c.args;
+    }
 }
 
 // A shop: three tills' displays behind one ser2net, set up by one parallel run

@@ -37,7 +37,12 @@ void ComplainOnce(const std::string& message) {
 
 PortNameMap EnvironmentMap() {
     PortNameMap map;
-    for (int i = 0; i < PortCount; ++i) map[i] = windows::Environment(("VANTREL_COM" + std::to_string(i + 1)).c_str());
+    for (int i = 0; i < PortCount; ++i) {
+        const std::string name = "VANTREL_COM" + std::to_string(i + 1), value = windows::Environment(name.c_str());
+        if (value.empty()) continue;
+        if (HasControlCharacter(value)) ComplainOnce("vantrel: " + name + ": a control character in the value; ignored");
+        else map[i] = value;
+    }
     return map;
 }
 

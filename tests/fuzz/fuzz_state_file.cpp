@@ -20,8 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (error.empty() || std::strcmp(model.Emulation(), "DSP800") != 0 || model.OwnBaud() != PowerOnBaud) std::abort();
         return 0;
     }
-    // What was accepted is a set-up the display knows, and saving it reads back the same.
+    // What was accepted is a set-up the display knows, with user-defined
+    // characters only where ESC & can define them, and saving it reads back the same.
     const Setup setup = model.StoredSetup();
+    for (std::size_t at = 0; at < setup.userCharacters.size(); at += 14) {
+        const int code = std::stoi(setup.userCharacters.substr(at, 2), nullptr, 16);
+        if (code < 0x20 || code > 0x7E) std::abort();
+    }
     DisplayModel again;
     if (!ParseSetup(SetupText(setup), again, error)) std::abort();
     if (SetupText(again.StoredSetup()) != SetupText(setup)) std::abort();

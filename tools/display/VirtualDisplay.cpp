@@ -11,6 +11,7 @@
 #include <sstream>
 #include <cstring>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -280,6 +281,12 @@ bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error
             error = std::string("no ") + key;
             return false;
         }
+    std::array<Pattern, 256> patterns{};
+    std::bitset<256> defined;
+    if (!ParseUserCharacters(values["userchars"], patterns, defined)) {
+        error = "userchars is not CC=P1P2P3P4P5 ... in hex, each CC from 20 to 7E";
+        return false;
+    }
     const std::string& speed = values["speed"];
     const bool digits = !speed.empty() && speed.size() < 7 && speed.find_first_not_of("0123456789") == std::string::npos;
     const Setup setup{values["emulation"].c_str(), digits ? std::stoi(speed) : 0, values["international"].c_str(),
@@ -291,33 +298,112 @@ bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error
     return true;
 }
 
-bool SaveSetup(const std::string& path, const Setup& setup) {
+namespace {
+
+// Writes a state file as SaveSetup says: empty when it worked, else why not.
+std::string WriteState(const std::string& path, const std::string& text) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "not a regular file";
     // A name of its own for every save (O_EXCL: never through a link that is
     // there already), so two displays sharing the file never meet in it.
     std::string temporary = path + ".XXXXXX";
-    const std::string text = SetupText(setup);
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool written = fchmod(fd, 0644) == 0 &&
-                         ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
+    if (fd < 0) return std::strerror(errno);
+    int error = 0;
+    if (fchmod(fd, 0644) != 0) error = errno;
+    if (!error) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n != static_cast<ssize_t>(text.size())) error = n < 0 ? errno : ENOSPC;
     }
-    return true;
+    if (!error && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error) std::remove(temporary.c_str());
+    return error ? std::strerror(error) : "";
 }
 
-void LoadSetup(const std::string& path, DisplayModel& model) {
-    const SmallFile file = ReadSmallFile(path, StateFileLimit);
-    if (!file.exists) return;  // a first start
+// The one line for a state file that is refused.
+void Refuse(const std::string& path, const char* kind, const std::string& why) {
+    std::fprintf(stderr, "vantrel-display: %s: %s (%s); power-on settings, kept in memory only: the file is not written\n",
+                 path.c_str(), kind, why.c_str());
+}
+
+}  // namespace
+
+bool SaveSetup(const std::string& path, const Setup& setup) { return WriteState(path, SetupText(setup)).empty(); }
+
+std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& model) {
+    std::string target = path;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // Saved into the file the link names: the link stays a link.
+        char* resolved = realpath(path.c_str(), nullptr);
+        if (!resolved) {
+            Refuse(path, "cannot be used", errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno));
+            return std::nullopt;
+        }
+        target = resolved;
+        std::free(resolved);
+    }
+    const SmallFile file = ReadSmallFile(target, StateFileLimit);
+    if (!file.exists) return target;  // a first start
     if (!file.problem.empty()) {
-        std::fprintf(stderr, "vantrel-display: %s: cannot be used (%s); power-on settings\n", path.c_str(), file.problem.c_str());
-        return;
+        Refuse(path, "cannot be used", file.problem);
+        return std::nullopt;
     }
     std::string error;
-    if (!ParseSetup(file.text, model, error))
-        std::fprintf(stderr, "vantrel-display: %s: damaged state file (%s); power-on settings\n", path.c_str(), error.c_str());
+    if (!ParseSetup(file.text, model, error)) {
+        Refuse(path, "damaged state file", error);
+        return std::nullopt;
+    }
+    return target;
+}
+
+StateSaver::StateSaver(std::string path, std::chrono::milliseconds interval)
+    : path_(std::move(path)), interval_(interval), thread_([this] { Run(); }) {}
+
+StateSaver::~StateSaver() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void StateSaver::Save(const Setup& setup) {
+    std::string text = SetupText(setup);
+    {
+        std::lock_guard lock(mutex_);
+        waiting_ = std::move(text);
+    }
+    changed_.notify_all();
+}
+
+int StateSaver::Saves() {
+    std::lock_guard lock(mutex_);
+    return saves_;
+}
+
+void StateSaver::Run() {
+    std::string said;  // the failure last said, until a save works
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stop_ || waiting_; });
+        if (!waiting_) return;  // the end, with nothing left to save
+        const std::string text = std::move(*waiting_);
+        waiting_.reset();
+        lock.unlock();
+        const std::string error = WriteState(path_, text);
+        if (!error.empty() && error != said)
+            std::fprintf(stderr, "vantrel-display: cannot save the set-up in %s: %s\n", path_.c_str(), error.c_str());
+        said = error;
+        lock.lock();
+        ++saves_;
+        // At most a few saves a second; what comes meanwhile waits, the latest
+        // replacing the rest. The end does not wait.
+        changed_.wait_for(lock, interval_, [this] { return stop_; });
+    }
 }
 
 }  // namespace vantrel::display

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,11 +108,46 @@ inline constexpr std::size_t StateFileLimit = 4096;
 // False, with `error` set, for anything but a complete and known set-up.
 bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error);
 // Writes the set-up to `path` atomically: a temporary file of a unique name in
-// the same folder (never through a link), then a rename.
+// the same folder (never through a link), then a rename. Only nothing or a
+// regular file at `path` is replaced.
 bool SaveSetup(const std::string& path, const Setup& setup);
-// Restores the set-up from `path`. A missing file is a first start: power-on
-// settings. Anything but a small regular file with a known set-up prints one
-// line on standard error and leaves the power-on settings.
-void LoadSetup(const std::string& path, DisplayModel& model);
+// Restores the set-up from `path` and says where to save it: `path`, or the
+// file that a symbolic link at `path` names, so the link stays. A missing file
+// is a first start: power-on settings. Anything but a small regular file with
+// a known set-up prints one line on standard error, leaves the power-on
+// settings and gives nullopt: the file is refused and never written, the
+// set-up lives in memory only.
+std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& model);
+
+// Saves the set-up in a state file on a thread of its own, so the display's
+// reading never waits for the disk. A set-up handed over replaces one not yet
+// saved; saves are at least `interval` apart; the end saves the latest one
+// still waiting before the thread stops. A failed save is said once on
+// standard error, until a save succeeds again.
+class StateSaver {
+public:
+    static constexpr std::chrono::milliseconds SaveInterval{250};
+    explicit StateSaver(std::string path, std::chrono::milliseconds interval = SaveInterval);
+    ~StateSaver();
+    StateSaver(const StateSaver&) = delete;
+    StateSaver& operator=(const StateSaver&) = delete;
+
+    // Never waits for a save.
+    void Save(const Setup& setup);
+    // Saves made so far, written or failed.
+    int Saves();
+
+private:
+    void Run();
+
+    const std::string path_;
+    const std::chrono::milliseconds interval_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<std::string> waiting_;  // the text of the latest set-up not yet saved
+    bool stop_ = false;
+    int saves_ = 0;
+    std::thread thread_;
+};
 
 }  // namespace vantrel::display

@@ -11,13 +11,13 @@
 
 #include <QApplication>
 #include <QTimer>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <string>
 
@@ -89,7 +89,8 @@ constexpr const char* Usage =
     "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000 ICD2002\n"
     "  --state FILE      keep the set-up (emulation, own speed, international set,\n"
     "                    code page, kept user-defined characters) in FILE from one\n"
-    "                    start to the next\n";
+    "                    start to the next; a FILE that cannot be used is never\n"
+    "                    written, and the set-up is then kept in memory only\n";
 
 }  // namespace
 
@@ -117,18 +118,23 @@ int main(int argc, char** argv) {
         // link is removed; a reader of standard output that goes away is no signal.
         for (int signal : {SIGINT, SIGTERM, SIGHUP}) OnSignal(signal, [](int) { Stop = 1; });
         OnSignal(SIGPIPE, SIG_IGN);
+        // Declared first, so it outlives the model that hands it set-ups; its
+        // end saves the latest one, on a signal too.
+        std::optional<vantrel::display::StateSaver> saver;
         vantrel::display::VirtualDisplay display;
         auto& model = display.Model();
-        if (!state.empty()) vantrel::display::LoadSetup(state, model);
+        std::optional<std::string> saveTo;  // none: no file, or a refused one that is never written
+        if (!state.empty()) saveTo = vantrel::display::LoadSetup(state, model);
         if (!emulation.empty() && !model.SetEmulation(emulation.c_str())) {
             std::fprintf(stderr, "vantrel-display: unknown emulation %s\n%s", emulation.c_str(), Usage);
             return 2;
         }
-        if (!state.empty())
-            model.OnSetupChanged([state](const vantrel::display::Setup& setup) {
-                if (!vantrel::display::SaveSetup(state, setup))
-                    std::fprintf(stderr, "vantrel-display: cannot save the set-up in %s: %s\n", state.c_str(), std::strerror(errno));
-            });
+        if (saveTo) {
+            // Saved off this thread, a few times a second at most: a host that
+            // sends configuration frames in a row never waits for the disk.
+            saver.emplace(*saveTo);
+            model.OnSetupChanged([&saver](const vantrel::display::Setup& setup) { saver->Save(setup); });
+        }
         // Everything that can fail comes before the link is made, so a failed
         // start leaves nothing behind.
         std::unique_ptr<QApplication> app;
