@@ -104,12 +104,15 @@ TEST(Mapping, EnvironmentThenFileThenTheComPortItself) {
     fs::create_directories(fs::path(windows::Wide(path)).parent_path());
     std::ofstream(fs::path(windows::Wide(path)), std::ios::binary) << "# test\nCOM3=\\\\.\\COM12\nCOM4=rfc2217://till:2217\nCOM2=COM8\n";
     _wputenv(L"VANTREL_COM2=COM9");
+    _wputenv(L"VANTREL_COM6=COM\x01");  // a control character: refused
     const PortAssignments ports = ResolvePorts();
     _wputenv(L"VANTREL_COM2=");
+    _wputenv(L"VANTREL_COM6=");
     fs::remove(fs::path(windows::Wide(path)));
     const struct { int n; const char* device; MapSource source; } cases[] = {
         {2, "COM9", MapSource::Environment}, {3, "\\\\.\\COM12", MapSource::File},
         {4, "rfc2217://till:2217", MapSource::File}, {5, "COM5", MapSource::Fallback},
+        {6, "COM6", MapSource::Fallback},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ports[c.n - 1].device, c.device) << c.n;

@@ -19,7 +19,7 @@ ports='HKLM\Software\Wine\Ports'
 "$wine_run" reg delete "$ports" /v COM7 /f >/dev/null 2>&1 || true
 wineserver -w  # the next start reads the ports from the registry
 
-fail() { echo "$1"; echo "--- display:"; tail -n 12 "$work/out"; exit 1; }
+fail() { echo "$1"; echo "--- display:"; tail -n 20 "$work/out"; exit 1; }
 # send ARGS...: runs vantrel.exe send, keeping its status, output and time.
 send() {
     local start=$(date +%s%N)
@@ -38,25 +38,12 @@ screen '|HELLO FROM WINE     |'
 screen '|SECOND LINE         |'
 echo "two lines shown; vantrel.exe send took $took_ms ms"
 
-# The speed set through SetCommState reaches the line: the display, told
-# to expect 19200 bit/s, reports that the next write came at 9600.
-send --port COM1 --set 19200
-[ "$status" = 0 ] || fail "--set 19200 exited $status"
-send --port COM1 --baud 9600 "AT THE OLD SPEED"
-grep -q 'line at 9600 bit/s, display expects 19200' "$work/out" || fail "no speed mismatch reported"
-send --port COM1 --baud 19200 --set 9600
 send --port COM1 --sample 1
 [ "$status" = 0 ] || fail "--sample exited $status"
 send --port COM1 --page A0
 [ "$status" = 0 ] || fail "--page exited $status"
-echo "speed, sample and test page sent"
-
-send --port COM7 "NOBODY"
-[ "$status" = 3 ] || fail "an unmapped COM7 exited $status"
-grep -q 'no such device' "$work/send.err" || fail "no reason for COM7: $(cat "$work/send.err")"
-send --port rfc2217://till:2217 "NET"
-[ "$status" = 3 ] && grep -q 'network ports are not available in this build' "$work/send.err" ||
-    fail "a network port: status $status, $(cat "$work/send.err")"
+screen '|áíóúñÑªº¿⌐¬½¼¡«»    |'
+echo "a sample and a test page sent"
 
 # The panel opens COM1 and a click on Send puts both lines on the display.
 if [ -n "$panel_test" ]; then
@@ -71,13 +58,33 @@ if [ -n "$panel_test" ]; then
     echo "the panel's Send shows both lines"
 fi
 
+# The speed set through SetCommState reaches the line: the display, told to
+# expect 19200 bit/s, reports that the next write came at the old 9600; and
+# one at 4800 is reported as such. (Last of the display's checks: it keeps
+# expecting 19200.)
+send --port COM1 --set 19200
+[ "$status" = 0 ] || fail "--set 19200 exited $status"
+send --port COM1 --baud 9600 "AT THE OLD SPEED"
+grep -q 'line at 9600 bit/s, display expects 19200' "$work/out" || fail "no speed mismatch reported"
+send --port COM1 --baud 4800 --clear --clear --clear
+[ "$status" = 0 ] || fail "--baud 4800 exited $status"
+grep -q 'line at 4800 bit/s, display expects 19200' "$work/out" || fail "the line's 4800 bit/s not seen"
+echo "the speeds set reach the line"
+
+send --port COM7 "NOBODY"
+[ "$status" = 3 ] || fail "an unmapped COM7 exited $status"
+grep -q 'no such device' "$work/send.err" || fail "no reason for COM7: $(cat "$work/send.err")"
+send --port rfc2217://till:2217 "NET"
+[ "$status" = 3 ] && grep -q 'network ports are not available in this build' "$work/send.err" ||
+    fail "a network port: status $status, $(cat "$work/send.err")"
+
 # A far end that reads nothing: the line fills, and then a write gives up
 # within its bound. Windows caps a command line at 32767 characters, so the
-# line is filled in a few runs of ten frames of 1000 bytes.
+# line is filled in a few runs of nine frames of 1000 bytes.
 kill -STOP "$pid"
-frame=$(head -c 1000 /dev/zero | tr '\0' 'A' | sed 's/A/41/g')
+frame=$(head -c 1000 /dev/zero | tr '\0' 'A' | sed 's/A/41 /g')
 args=()
-for _ in $(seq 10); do args+=(--bytes "$frame"); done
+for _ in $(seq 9); do args+=(--bytes "$frame"); done
 for _ in $(seq 8); do
     send --port COM1 "${args[@]}"
     [ "$status" = 0 ] || break
