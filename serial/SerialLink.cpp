@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/SerialLink.h"
 
-#include "serial/LineSettings.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,18 +8,24 @@
 #include <cstdlib>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <utility>
+// The terminal device's part is POSIX; on Windows windows/ComPort.cpp opens
+// the port and defines ProbeDevice, LookAtDevice and OpenDevice.
+#ifndef _WIN32
+#include "serial/LineSettings.h"
+
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <thread>
 #include <unistd.h>
-#include <utility>
+#endif
 
 namespace vantrel {
 
@@ -38,7 +42,9 @@ std::mutex LinkMutex;
 // file that reuses its descriptor.
 std::unique_ptr<LinkPort> Port;
 int OpenBaud = 9600;
+#ifndef _WIN32
 termios AppliedSettings{};
+#endif
 OpenFailure LastFailure = OpenFailure::None;
 std::string LastDevice;
 std::string LastDetail;
@@ -117,6 +123,7 @@ void Record(const std::uint8_t* data, std::size_t n, const Event& event, int bau
     StoreHead += kept;
 }
 
+#ifndef _WIN32
 OpenFailure Classify(int err) {
     switch (err) {
     case ENOENT:
@@ -359,6 +366,7 @@ std::unique_ptr<LinkPort> OpenTty(const std::string& path, int baudValue, OpenFa
     tcsetattr(fd, TCSANOW, &AppliedSettings);
     return std::make_unique<TtyPort>(fd, baudValue, exclusive);
 }
+#endif
 
 }  // namespace
 
@@ -375,6 +383,7 @@ const char* DescribeFailure(OpenFailure failure) {
     return "cannot be opened";
 }
 
+#ifndef _WIN32
 OpenFailure ProbeDevice(const std::string& path) {
     OpenFailure failure;
     int err;
@@ -394,6 +403,7 @@ OpenFailure LookAtDevice(const std::string& path) {
     if (!S_ISCHR(st.st_mode)) return OpenFailure::NotATerminal;
     return access(path.c_str(), R_OK | W_OK) == 0 ? OpenFailure::None : OpenFailure::AccessDenied;
 }
+#endif
 
 int WriteBoundMs(std::size_t n, int baud) {
     const long threeTimesOnLineMs = 3L * static_cast<long>(n) * 10L * 1000L / std::max(baud, 1);
@@ -423,9 +433,11 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
     Record(nullptr, 0, {.open = true}, baudValue, SystemClock::now(), {});
 }
 
+#ifndef _WIN32
 void OpenDevice(const std::string& path, int baudValue) {
     OpenWith(path, baudValue, [&](OpenFailure& failure, std::string& why) { return OpenTty(path, baudValue, failure, why); });
 }
+#endif
 
 namespace {
 
@@ -478,10 +490,12 @@ std::string LastOpenDevice() {
     return LastDevice;
 }
 
+#ifndef _WIN32
 termios LineSettings() {
     std::lock_guard lock(LinkMutex);
     return AppliedSettings;
 }
+#endif
 
 bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>* stop) {
     std::lock_guard lock(LinkMutex);

@@ -15,8 +15,13 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <termios.h>
 #include <vector>
+
+// The POSIX line's settings, which LineSettings() returns; the Windows build has none.
+#if __has_include(<termios.h>)
+#include <termios.h>
+#endif
+struct termios;
 
 namespace vantrel {
 

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The Windows installer and zip from an installed tree:
+#   make-package.sh STAGE VERSION OUTDIR [panel]
+# makes OUTDIR/vantrel-VERSION-setup.exe and OUTDIR/vantrel-VERSION-windows.zip
+# (the same files in a folder vantrel-VERSION).
+set -euo pipefail
+stage=$(realpath "$1") version=$2 out=$(realpath "$3") panel=${4:-}
+here=$(dirname "$(realpath "$0")")
+lists=$(mktemp -d)
+trap 'rm -rf "$lists"' EXIT
+
+# What to install, folder by folder, and what to remove again, deepest first.
+( cd "$stage"
+  find . -type d | sort | while read -r dir; do
+      rel=${dir#./}; rel=${rel#.}
+      win=${rel//\//\\}
+      echo "SetOutPath \"\$INSTDIR${win:+\\$win}\""
+      find "$dir" -maxdepth 1 -type f | sort | while read -r f; do echo "File \"$stage/${f#./}\""; done
+  done >"$lists/install.nsh"
+  find . -type f | sort | while read -r f; do rel=${f#./}; echo "Delete \"\$INSTDIR\\${rel//\//\\}\""; done >"$lists/uninstall.nsh"
+  find . -mindepth 1 -type d | sort -r | while read -r d; do rel=${d#./}; echo "RMDir \"\$INSTDIR\\${rel//\//\\}\""; done >>"$lists/uninstall.nsh" )
+
+setup=$out/vantrel-$version-setup.exe
+makensis -V2 -NOCD -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup" \
+    -DINSTALL_LIST="$lists/install.nsh" -DUNINSTALL_LIST="$lists/uninstall.nsh" ${panel:+-DPANEL} "$here/vantrel.nsi"
+
+zipfile=$out/vantrel-$version-windows.zip
+rm -f "$zipfile"
+ln -sfn "$stage" "$lists/vantrel-$version"
+( cd "$lists" && zip -qrX "$zipfile" "vantrel-$version/" )
+echo "made $setup ($(du -k "$setup" | cut -f1) KiB) and $zipfile ($(du -k "$zipfile" | cut -f1) KiB)"

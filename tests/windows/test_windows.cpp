@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Windows' own side of the line, the files and the code pages, under Wine.
+#include "common/SmallFile.h"
+#include "serial/PortDiscovery.h"
+#include "windows/ComPort.h"
+#include "windows/Wide.h"
+#include "windows/iconv/iconv.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <windows.h>
+
+using namespace vantrel;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder of the test's own under the temporary folder, removed at the end.
+struct TempDir {
+    fs::path path = fs::temp_directory_path() / L"vantrel-test-\u00e9\u4e2d";
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
+    std::string Write(const wchar_t* name, const std::string& text) const {
+        std::ofstream(path / name, std::ios::binary) << text;
+        return windows::Utf8((path / name).wstring());
+    }
+};
+
+std::string Convert(const char* to, const char* from, std::string in, int& error) {
+    const iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return error = EINVAL, "";
+    char out[16];
+    char *inp = in.data(), *outp = out;
+    std::size_t inLeft = in.size(), outLeft = sizeof out;
+    error = iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) ? errno : 0;
+    iconv_close(cd);
+    return std::string(out, outp);
+}
+
+std::string Utf32(char32_t c) { return std::string(reinterpret_cast<const char*>(&c), 4); }
+
+}  // namespace
+
+TEST(ComPort, NamesBecomeDevicePaths) {
+    const struct { const char* name; const wchar_t* path; } cases[] = {
+        {"COM3", L"\\\\.\\COM3"},       {"com12", L"\\\\.\\com12"}, {"COM256", L"\\\\.\\COM256"},
+        {"\\\\.\\COM10", L"\\\\.\\COM10"}, {"COM0", L"COM0"},         {"COMX", L"COMX"},
+        {"C:\\ports.txt", L"C:\\ports.txt"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(windows::ComDevicePath(c.name), c.path) << c.name;
+}
+
+TEST(ComPort, OpenErrorsAreClassified) {
+    const struct { DWORD error; OpenFailure failure; } cases[] = {
+        {ERROR_FILE_NOT_FOUND, OpenFailure::NoDevice}, {ERROR_PATH_NOT_FOUND, OpenFailure::NoDevice},
+        {ERROR_DEVICE_REMOVED, OpenFailure::NoDevice}, {ERROR_ACCESS_DENIED, OpenFailure::Busy},
+        {ERROR_SHARING_VIOLATION, OpenFailure::Busy},   {ERROR_NOT_ENOUGH_MEMORY, OpenFailure::Other},
+    };
+    for (const auto& c : cases) EXPECT_EQ(windows::ClassifyOpenError(c.error), c.failure) << c.error;
+}
+
+TEST(ComPort, WhatCannotBeOpenedSaysWhy) {
+    TempDir dir;
+    const std::string file = dir.Write(L"not-a-port.txt", "COM1=COM2\n");
+    const struct { std::string device; OpenFailure failure; } cases[] = {
+        {"COM7", OpenFailure::NoDevice},  // Wine maps no COM7 unless told to
+        {"\\\\.\\COM42", OpenFailure::NoDevice},
+        {file, OpenFailure::NotATerminal},  // opens, but takes no DCB
+    };
+    for (const auto& c : cases) {
+        OpenFailure failure = OpenFailure::None;
+        std::string detail;
+        EXPECT_EQ(windows::OpenComPort(c.device, 9600, failure, detail), nullptr) << c.device;
+        EXPECT_EQ(failure, c.failure) << c.device;
+        EXPECT_EQ(ProbeDevice(c.device), c.failure) << c.device;
+        EXPECT_EQ(LookAtDevice(c.device), c.failure) << c.device;
+    }
+    // The plain file is untouched: no frame was written into it.
+    EXPECT_EQ(ReadSmallFile(file, 100).text, "COM1=COM2\n");
+}
+
+TEST(SmallFile, ReadsThroughUtf16Names) {
+    TempDir dir;
+    const std::string ok = dir.Write(L"ports-\u00fc.conf", "COM2=COM5\n");
+    const std::string big = dir.Write(L"big.conf", std::string(2000, 'x'));
+    const SmallFile read = ReadSmallFile(ok, 100), missing = ReadSmallFile(ok + ".none", 100),
+                    large = ReadSmallFile(big, 1024), folder = ReadSmallFile(windows::Utf8(dir.path.wstring()), 100);
+    EXPECT_TRUE(read.exists && read.problem.empty());
+    EXPECT_EQ(read.text, "COM2=COM5\n");
+    EXPECT_FALSE(missing.exists);
+    EXPECT_EQ(large.problem, "larger than 1 KiB");
+    EXPECT_TRUE(large.text.empty());
+    EXPECT_EQ(folder.problem, "a folder, not a file");
+}
+
+TEST(Mapping, EnvironmentThenFileThenTheComPortItself) {
+    const std::string path = MappingFilePath();
+    ASSERT_NE(path.find("\\Vantrel\\ports.conf"), std::string::npos) << path;
+    fs::create_directories(fs::path(windows::Wide(path)).parent_path());
+    std::ofstream(fs::path(windows::Wide(path)), std::ios::binary) << "# test\nCOM3=\\\\.\\COM12\nCOM4=rfc2217://till:2217\nCOM2=COM8\n";
+    _wputenv(L"VANTREL_COM2=COM9");
+    _wputenv(L"VANTREL_COM6=COM\x01");  // a control character: refused
+    const PortAssignments ports = ResolvePorts();
+    _wputenv(L"VANTREL_COM2=");
+    _wputenv(L"VANTREL_COM6=");
+    fs::remove(fs::path(windows::Wide(path)));
+    const struct { int n; const char* device; MapSource source; } cases[] = {
+        {2, "COM9", MapSource::Environment}, {3, "\\\\.\\COM12", MapSource::File},
+        {4, "rfc2217://till:2217", MapSource::File}, {5, "COM5", MapSource::Fallback},
+        {6, "COM6", MapSource::Fallback},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ports[c.n - 1].device, c.device) << c.n;
+        EXPECT_EQ(ports[c.n - 1].source, c.source) << c.n;
+    }
+}
+
+TEST(CodePages, ConvertBothWays) {
+    const struct { const char* page; std::string bytes; char32_t c; } cases[] = {
+        {"WINDOWS-1252", "\x80", U'\u20AC'}, {"CP437", "\x80", U'\u00C7'}, {"CP866", "\x80", U'\u0410'},
+        {"GBK", "\xD6\xD0", U'\u4E2D'},      {"SHIFT_JIS", "\xB1", U'\uFF71'},
+    };
+    for (const auto& c : cases) {
+        int error = -1;
+        EXPECT_EQ(Convert("UTF-32LE", c.page, c.bytes, error), Utf32(c.c)) << c.page;
+        EXPECT_EQ(error, 0);
+        const wchar_t wide = static_cast<wchar_t>(c.c);
+        EXPECT_EQ(Convert(c.page, "WCHAR_T", std::string(reinterpret_cast<const char*>(&wide), 2), error), c.bytes) << c.page;
+        EXPECT_EQ(error, 0);
+    }
+    int error = 0;
+    const wchar_t han = L'\u4E2D';
+    Convert("WINDOWS-1252", "WCHAR_T", std::string(reinterpret_cast<const char*>(&han), 2), error);
+    EXPECT_EQ(error, EILSEQ);  // the panel turns it into '?'
+    Convert("UTF-32LE", "CP99999", "x", error);
+    EXPECT_EQ(error, EINVAL);
+}

@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "windows/ComPort.h"
+
+#include "windows/Wide.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+#include <windows.h>
+
+namespace vantrel::windows {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The line as the panel wants it, whatever the port held before.
+void ConfigureDcb(DCB& dcb, int baud) {
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.fBinary = TRUE;  // Windows knows no other mode
+    dcb.fParity = FALSE;
+    dcb.Parity = NOPARITY;
+    dcb.ByteSize = 8;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;  // an error must not stall every later write
+}
+
+// Opens and claims the device; INVALID_HANDLE_VALUE with the reason when it cannot.
+HANDLE Acquire(const std::string& device, DCB& dcb, OpenFailure& failure, std::string& detail) {
+    failure = OpenFailure::None;
+    const HANDLE h = CreateFileW(ComDevicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        failure = ClassifyOpenError(error);
+        if (failure == OpenFailure::Other) detail = ErrorText(error);
+        return h;
+    }
+    dcb = DCB{};
+    dcb.DCBlength = sizeof dcb;
+    // A mapping that names a plain file must never receive display frames.
+    if (!GetCommState(h, &dcb)) {
+        CloseHandle(h);
+        failure = OpenFailure::NotATerminal;
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+class ComPort : public LinkPort {
+public:
+    ComPort(HANDLE handle, const DCB& dcb, int baud) : handle_(handle), dcb_(dcb), baud_(baud) {}
+    ~ComPort() override { CloseHandle(handle_); }
+
+    // WriteFile ends when the bytes are with the driver or the total timeout
+    // (the write's bound) has passed; then the driver's queue must empty
+    // within what is left of the bound. Past it, whatever is queued is
+    // purged, so no part of a failed frame reaches the line later.
+    WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = MAXDWORD;  // a read returns at once: we never wait for input
+        timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(boundMs);
+        if (!SetCommTimeouts(handle_, &timeouts)) return Failed();
+        std::size_t done = 0;
+        while (done < n) {
+            DWORD wrote = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+            if (!WriteFile(handle_, data + done, chunk, &wrote, nullptr)) return Failed();
+            done += wrote;
+            if (done < n && (wrote == 0 || Clock::now() >= deadline)) return Stalled();
+        }
+        for (;;) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(handle_, &errors, &status)) return Failed();
+            if (status.cbOutQue == 0) return WriteResult::Ok;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return Stalled();
+            // The time the queued bytes need on the line, at least 1 ms per look.
+            const long long needUs = std::max(1000LL, 10LL * 1000000LL * status.cbOutQue / std::max(baud_, 1));
+            std::this_thread::sleep_for(std::chrono::microseconds(std::min<long long>(needUs, left * 1000LL)));
+        }
+    }
+
+    void Reapply() override { SetCommState(handle_, &dcb_); }
+
+private:
+    WriteResult Stalled() {
+        PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
+        return WriteResult::Stalled;
+    }
+    // A write that failed outright. A pulled USB adapter answers
+    // ERROR_DEVICE_REMOVED, ERROR_BAD_COMMAND, ERROR_GEN_FAILURE or
+    // ERROR_OPERATION_ABORTED, depending on its driver; any error but a
+    // timeout leaves a port that takes nothing until it is opened again.
+    WriteResult Failed() {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SEM_TIMEOUT || error == WAIT_TIMEOUT) return Stalled();
+        return WriteResult::DeviceGone;
+    }
+
+    HANDLE handle_;
+    DCB dcb_;
+    int baud_;
+};
+
+bool IsComName(std::wstring_view name) {
+    if (name.size() < 4 || name.size() > 6) return false;
+    if (_wcsnicmp(name.data(), L"COM", 3) != 0 || name[3] == L'0') return false;
+    return std::all_of(name.begin() + 3, name.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+}  // namespace
+
+std::wstring ComDevicePath(const std::string& device) {
+    const std::wstring wide = Wide(device);
+    if (IsComName(wide)) return L"\\\\.\\" + wide;
+    return wide;
+}
+
+OpenFailure ClassifyOpenError(unsigned long error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_NOT_READY:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_GEN_FAILURE: return OpenFailure::NoDevice;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY: return OpenFailure::Busy;
+    default: return OpenFailure::Other;
+    }
+}
+
+std::unique_ptr<LinkPort> OpenComPort(const std::string& device, int baud, OpenFailure& failure, std::string& detail) {
+    DCB dcb{};
+    const HANDLE h = Acquire(device, dcb, failure, detail);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    ConfigureDcb(dcb, baud);
+    // As on every platform: a setting the driver refuses is not an open that failed.
+    SetCommState(h, &dcb);
+    return std::make_unique<ComPort>(h, dcb, baud);
+}
+
+}  // namespace vantrel::windows
+
+namespace vantrel {
+
+OpenFailure ProbeDevice(const std::string& path) {
+    OpenFailure failure;
+    std::string detail;
+    DCB dcb{};
+    if (const HANDLE h = windows::Acquire(path, dcb, failure, detail); h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return failure;
+}
+
+// Told without opening: a COM name is there when the system has a device
+// behind it; any other path is not a serial device when it exists at all.
+OpenFailure LookAtDevice(const std::string& path) {
+    std::wstring name = windows::Wide(path);
+    if (name.rfind(L"\\\\.\\", 0) == 0) name.erase(0, 4);
+    if (windows::IsComName(name)) {
+        wchar_t target[512];
+        return QueryDosDeviceW(name.c_str(), target, 512) ? OpenFailure::None : OpenFailure::NoDevice;
+    }
+    return GetFileAttributesW(windows::Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES ? OpenFailure::NoDevice
+                                                                                     : OpenFailure::NotATerminal;
+}
+
+void OpenDevice(const std::string& path, int baudValue) {
+    OpenWith(path, baudValue, [&](OpenFailure& failure, std::string& detail) {
+        return windows::OpenComPort(path, baudValue, failure, detail);
+    });
+}
+
+}  // namespace vantrel
