@@ -226,19 +226,36 @@ void DisplayModel::SetCodePage(const char* label) {
         if (o.group == 'F' && !std::strcmp(o.label, label)) codePage_ = o.label;
 }
 
-std::vector<Reading> DisplayModel::TakeReadings() { return std::exchange(readings_, {}); }
+std::vector<Reading> DisplayModel::TakeReadings() {
+    std::vector<Reading> readings;
+    readings.reserve(said_.size());
+    for (const Said& r : said_) {
+        std::string meaning = r.detail.empty() ? std::string(r.words) : std::string(r.words) + " " + r.detail;
+        // What a running macro plays is marked as the macro's.
+        if (r.macro) meaning = "macro: " + (meaning.empty() ? std::string("not read") : meaning);
+        readings.push_back({readingBytes_.substr(r.from, r.size), std::move(meaning)});
+    }
+    said_.clear();
+    readingBytes_.clear();
+    return readings;
+}
 
 std::size_t DisplayModel::TakeReadingsLeftOut() { return std::exchange(readingsLeftOut_, 0); }
 
 // ---- Readings ----
 
-void DisplayModel::Add(std::string_view meaning, bool merges) {
+void DisplayModel::Add(const char* words, std::string detail, bool merges) {
     // What a running macro plays is the macro's, never merged with the host's bytes.
-    const std::string said = !playing_ ? std::string(meaning) : "macro: " + std::string(meaning.empty() ? "not read" : meaning);
-    if (merges && !readings_.empty() && readings_.back().meaning == said) {
-        if (readings_.back().bytes.size() < 256) readings_.back().bytes += token_;
-    } else if (readings_.size() < ReadingLimit) {
-        readings_.push_back({token_, said});
+    Said* last = said_.empty() ? nullptr : &said_.back();
+    if (merges && last && last->macro == playing_ && (last->words == words || !std::strcmp(last->words, words)) &&
+        last->detail == detail) {
+        if (last->size < 256) {  // the last reading's bytes end the store
+            readingBytes_ += token_;
+            last->size += token_.size();
+        }
+    } else if (said_.size() < ReadingLimit) {
+        said_.push_back({words, std::move(detail), readingBytes_.size(), token_.size(), playing_});
+        readingBytes_ += token_;
     } else {
         // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
         ++readingsLeftOut_;
@@ -246,7 +263,7 @@ void DisplayModel::Add(std::string_view meaning, bool merges) {
     token_.clear();
 }
 
-void DisplayModel::Unread() { Add("", true); }
+void DisplayModel::Unread() { Add("", {}, true); }
 
 // ---- Screen ----
 
@@ -541,8 +558,8 @@ void DisplayModel::StopMacro() {
     macro_.running = false;
 }
 
-void DisplayModel::DropHalfCommand(std::string_view meaning) {
-    if (!token_.empty()) Add(meaning);
+void DisplayModel::DropHalfCommand(const char* words) {
+    if (!token_.empty()) Add(words);
     prefix_.clear();
     command_ = nullptr;
     arguments_.clear();
@@ -684,8 +701,27 @@ void DisplayModel::Byte(std::uint8_t b) {
             MoveTo(0, 0);
         }
     }
+    if (prefix_.empty() && !MayStart(b)) return Single(b);  // as Mismatch reads a lone byte
     prefix_ += static_cast<char>(b);
     StartByte();
+}
+
+bool DisplayModel::MayStart(std::uint8_t b) {
+    if (startsSet_ != active_ || startsAttention_ != attention_) {
+        startsSet_ = active_;
+        startsAttention_ = attention_;
+        starts_.reset();
+        for (const CommandSet* set : {active_->shared ? &SharedCommands() : nullptr, active_}) {
+            if (!set) continue;
+            for (const Command& c : set->commands) {
+                if (c.attention) starts_.set(attention_[0]);
+                else if (c.start.size() == 1 && c.through)
+                    for (int x = static_cast<std::uint8_t>(c.start[0]); x <= c.through; ++x) starts_.set(static_cast<std::size_t>(x));
+                else if (!c.start.empty()) starts_.set(static_cast<std::uint8_t>(c.start[0]));
+            }
+        }
+    }
+    return starts_[b];
 }
 
 namespace {
@@ -756,10 +792,10 @@ void DisplayModel::Single(std::uint8_t b) {
     case Text::Every:
         Show(b);
         ++shown_;
-        return Add("text", true);
+        return Add("text", {}, true);
     case Text::None: return Unread();
-    case Text::Printer: return Add("to printer", true);
-    case Text::Ignored: return Add("ignored in string mode", true);
+    case Text::Printer: return Add("to printer", {}, true);
+    case Text::Ignored: return Add("ignored in string mode", {}, true);
     }
 }
 
@@ -778,13 +814,13 @@ Arguments DisplayModel::Args() const {
 
 void DisplayModel::Execute() {
     const Command& c = *std::exchange(command_, nullptr);
-    const std::string detail = c.action ? c.action(*this, Args()) : std::string();
+    std::string detail = c.action ? c.action(*this, Args()) : std::string();
     const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments_.size(), token_.size()});
     const std::string again = arguments_.substr(arguments_.size() - back);
     token_.resize(token_.size() - back);
     arguments_.clear();
     argumentCount_ = 0;
-    Add(detail.empty() ? std::string(c.words) : std::string(c.words) + " " + detail);
+    Add(c.words, std::move(detail));
     for (const char b : again) Byte(static_cast<std::uint8_t>(b));
 }
 

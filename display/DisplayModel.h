@@ -242,11 +242,12 @@ private:
     void Execute();
     void Single(std::uint8_t b);
     bool Introducer(std::uint8_t b) const;
+    bool MayStart(std::uint8_t b);
     void Mismatch();
     void CutShort();
     void Unread();
-    void Add(std::string_view meaning, bool merges = false);
-    void DropHalfCommand(std::string_view meaning);
+    void Add(const char* words, std::string detail = {}, bool merges = false);
+    void DropHalfCommand(const char* words);
     void StopMacro();
     void SwitchEmulation(const char* label);
     void ResetAttention();
@@ -293,8 +294,25 @@ private:
     std::array<std::uint8_t, 2> attention_{};
     bool printerOnly_ = false;
 
+    // The bytes that may start a command of the table in use (with the shared
+    // rows and the attention code), found again when either changes: a byte
+    // that starts none is read at once, without a look through the rows.
+    std::bitset<256> starts_;
+    const CommandSet* startsSet_ = nullptr;
+    std::array<std::uint8_t, 2> startsAttention_{};
+
+    // The readings, kept compact until someone takes them: the row's words (a
+    // constant), what its action added, and where its bytes lie in
+    // `readingBytes_`. TakeReadings makes the words.
+    struct Said {
+        const char* words;
+        std::string detail;
+        std::size_t from, size;
+        bool macro;  // played by a running macro
+    };
     std::string token_;  // the bytes of the reading in progress
-    std::vector<Reading> readings_;
+    std::vector<Said> said_;
+    std::string readingBytes_;
     std::size_t readingsLeftOut_ = 0;
 
     // Time, from the model's start.
