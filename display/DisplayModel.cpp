@@ -248,7 +248,7 @@ void DisplayModel::Add(const char* words, std::string detail, bool merges) {
     // What a running macro plays is the macro's, never merged with the host's bytes.
     Said* last = said_.empty() ? nullptr : &said_.back();
     if (merges && last && last->macro == playing_ && (last->words == words || !std::strcmp(last->words, words)) &&
-        last->detail == detail) {
+        last->detail.size() == detail.size() && (detail.empty() || last->detail == detail)) {
         if (last->size < 256) {  // the last reading's bytes end the store
             readingBytes_ += token_;
             last->size += token_.size();
@@ -364,7 +364,13 @@ void DisplayModel::Show(std::uint8_t b) {
         }
     }
     if (row_ == Rows - 1) counter_.shown = false;
-    cells_[row_][column_] = Decode(b);
+    Cell& cell = cells_[row_][column_];
+    if (b >= 0x20 && b < 0x7F && !userSelected_) {  // most text: Decode's first answer, in place
+        cell.glyph = InternationalGlyph(internationalSet_, b);
+        cell.dots = {};
+    } else {
+        cell = Decode(b);
+    }
     attributes_[row_][column_] = static_cast<std::uint8_t>((reverse_ ? Reverse : 0) | (characterBlink_ ? Blink : 0));
     Advance();
 }
@@ -706,22 +712,28 @@ void DisplayModel::Byte(std::uint8_t b) {
     StartByte();
 }
 
-bool DisplayModel::MayStart(std::uint8_t b) {
-    if (startsSet_ != active_ || startsAttention_ != attention_) {
-        startsSet_ = active_;
-        startsAttention_ = attention_;
-        starts_.reset();
-        for (const CommandSet* set : {active_->shared ? &SharedCommands() : nullptr, active_}) {
-            if (!set) continue;
-            for (const Command& c : set->commands) {
-                if (c.attention) starts_.set(attention_[0]);
-                else if (c.start.size() == 1 && c.through)
-                    for (int x = static_cast<std::uint8_t>(c.start[0]); x <= c.through; ++x) starts_.set(static_cast<std::size_t>(x));
-                else if (!c.start.empty()) starts_.set(static_cast<std::uint8_t>(c.start[0]));
-            }
-        }
-    }
-    return starts_[b];
+void DisplayModel::IndexRows() {
+    if (rowsSet_ == active_ && rowsAttention_[0] == attention_[0] && rowsAttention_[1] == attention_[1]) return;
+    rowsSet_ = active_;
+    rowsAttention_ = attention_;
+    // The first bytes a row may start with: the attention code's, a range, or one.
+    const auto firsts = [this](const Command& c) -> std::pair<int, int> {
+        if (c.attention) return {attention_[0], attention_[0]};
+        if (c.start.empty()) return {1, 0};
+        const int first = static_cast<std::uint8_t>(c.start[0]);
+        return {first, c.start.size() == 1 && c.through ? c.through : first};
+    };
+    const CommandSet* const sets[] = {active_->shared ? &SharedCommands() : nullptr, active_};
+    std::array<std::size_t, 257> count{};
+    for (const CommandSet* set : sets)
+        for (const Command& c : set ? set->commands : std::span<const Command>{})
+            for (auto [b, last] = firsts(c); b <= last; ++b) ++count[static_cast<std::size_t>(b) + 1];
+    for (std::size_t b = 1; b < count.size(); ++b) count[b] += count[b - 1];
+    for (std::size_t b = 0; b < count.size(); ++b) rowsFrom_[b] = static_cast<std::uint16_t>(count[b]);
+    rows_.resize(count[256]);
+    for (const CommandSet* set : sets)
+        for (const Command& c : set ? set->commands : std::span<const Command>{})
+            for (auto [b, last] = firsts(c); b <= last; ++b) rows_[count[static_cast<std::size_t>(b)]++] = &c;
 }
 
 namespace {
@@ -743,22 +755,22 @@ Fit Fits(const Command& c, std::string_view prefix, const std::array<std::uint8_
 }  // namespace
 
 void DisplayModel::StartByte() {
+    IndexRows();
+    const auto first = static_cast<std::uint8_t>(prefix_[0]);
     bool part = false;
-    for (const CommandSet* set : {active_->shared ? &SharedCommands() : nullptr, active_}) {
-        if (!set) continue;
-        for (const Command& c : set->commands) {
-            const Fit fit = Fits(c, prefix_, attention_);
-            if (fit == Fit::Whole) {
-                prefix_.clear();
-                command_ = &c;
-                arguments_.clear();
-                argumentCount_ = 0;
-                if (c.end == End::Count && c.count == 0) Execute();
-                else if (c.end == End::Rule && c.rule(Arguments{})) Execute();
-                return;
-            }
-            part = part || fit == Fit::Part;
+    for (std::size_t i = rowsFrom_[first]; i < rowsFrom_[first + 1]; ++i) {
+        const Command& c = *rows_[i];
+        const Fit fit = Fits(c, prefix_, attention_);
+        if (fit == Fit::Whole) {
+            prefix_.clear();
+            command_ = &c;
+            arguments_.clear();
+            argumentCount_ = 0;
+            if (c.end == End::Count && c.count == 0) Execute();
+            else if (c.end == End::Rule && c.rule(Arguments{})) Execute();
+            return;
         }
+        part = part || fit == Fit::Part;
     }
     if (!part) Mismatch();
 }

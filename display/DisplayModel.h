@@ -242,7 +242,11 @@ private:
     void Execute();
     void Single(std::uint8_t b);
     bool Introducer(std::uint8_t b) const;
-    bool MayStart(std::uint8_t b);
+    void IndexRows();
+    bool MayStart(std::uint8_t b) {
+        IndexRows();
+        return rowsFrom_[b + 1] != rowsFrom_[b];
+    }
     void Mismatch();
     void CutShort();
     void Unread();
@@ -294,12 +298,14 @@ private:
     std::array<std::uint8_t, 2> attention_{};
     bool printerOnly_ = false;
 
-    // The bytes that may start a command of the table in use (with the shared
-    // rows and the attention code), found again when either changes: a byte
-    // that starts none is read at once, without a look through the rows.
-    std::bitset<256> starts_;
-    const CommandSet* startsSet_ = nullptr;
-    std::array<std::uint8_t, 2> startsAttention_{};
+    // The rows of the table in use (the shared rows first, in the tables'
+    // order) by the byte that starts them, found again when the table or the
+    // attention code changes: a byte that starts no row is read at once, and a
+    // command's start is looked for among its first byte's rows alone.
+    std::vector<const Command*> rows_;  // its capacity stays: no allocation when a table comes back
+    std::array<std::uint16_t, 257> rowsFrom_{};  // byte b's rows: rows_[rowsFrom_[b]] up to rows_[rowsFrom_[b + 1]]
+    const CommandSet* rowsSet_ = nullptr;
+    std::array<std::uint8_t, 2> rowsAttention_{};
 
     // The readings, kept compact until someone takes them: the row's words (a
     // constant), what its action added, and where its bytes lie in
