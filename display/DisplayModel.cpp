@@ -675,10 +675,43 @@ void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
             attributes_[row_][column_] = 0;
             Advance();
             pending_ = false;
+        } else if (const std::size_t run = TextRun(data + i, n - i)) {
+            i += run - 1;
         } else {
             Byte(data[i]);
         }
     }
+}
+
+// Text between commands, read as Byte reads it one byte at a time, in one go:
+// the bytes that start no command and are shown, their reading merged as
+// one. Zero when the next byte is not such text or a command is being read.
+std::size_t DisplayModel::TextRun(const std::uint8_t* data, std::size_t n) {
+    const bool every = active_->text == Text::Every;
+    if (!every && active_->text != Text::Printable) return 0;
+    if (!prefix_.empty() || command_ || !token_.empty() || playing_ || (marquee_.on && marquee_.endsOnInput)) return 0;
+    std::size_t run = 0;
+    for (; run < n; ++run) {
+        const std::uint8_t b = data[run];
+        if (b == 0x00 || MayStart(b) || (!every && (b < 0x20 || b == 0x7F))) break;
+        Show(b);
+    }
+    shown_ += run;
+    if (run == 0) return 0;
+    // As Add("text") for each byte: merged into the last reading while it is
+    // text and has fewer than 256 bytes; past the limit, each byte is left out.
+    Said* last = said_.empty() ? nullptr : &said_.back();
+    if (!last || last->macro || std::strcmp(last->words, "text") != 0 || !last->detail.empty()) {
+        if (said_.size() >= ReadingLimit) return readingsLeftOut_ += run, run;
+        said_.push_back({"text", {}, readingBytes_.size(), 0, false});
+        last = &said_.back();
+    }
+    if (last->size < 256) {
+        const std::size_t kept = std::min(run, 256 - last->size);
+        readingBytes_.append(reinterpret_cast<const char*>(data), kept);
+        last->size += kept;
+    }
+    return run;
 }
 
 // A command cut short by a change of speed is read as it stands, not carried

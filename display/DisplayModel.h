@@ -236,6 +236,7 @@ private:
     static constexpr int SelfTestMs = 3000;
 
     void Byte(std::uint8_t b);
+    std::size_t TextRun(const std::uint8_t* data, std::size_t n);
     void StartByte();
     void ArgumentByte(std::uint8_t b);
     Arguments Args() const;
