@@ -745,8 +745,7 @@ void DisplayModel::Byte(std::uint8_t b) {
     StartByte();
 }
 
-void DisplayModel::IndexRows() {
-    if (rowsSet_ == active_ && rowsAttention_[0] == attention_[0] && rowsAttention_[1] == attention_[1]) return;
+void DisplayModel::ReindexRows() {
     rowsSet_ = active_;
     rowsAttention_ = attention_;
     // The first bytes a row may start with: the attention code's, a range, or one.
@@ -767,6 +766,9 @@ void DisplayModel::IndexRows() {
     for (const CommandSet* set : sets)
         for (const Command& c : set ? set->commands : std::span<const Command>{})
             for (auto [b, last] = firsts(c); b <= last; ++b) rows_[count[static_cast<std::size_t>(b)]++] = &c;
+    lone_.fill(nullptr);
+    for (std::size_t i = rows_.size(); i-- > 0;)  // backwards: the first in the tables' order stays
+        if (!rows_[i]->attention && rows_[i]->start.size() == 1) lone_[static_cast<std::uint8_t>(rows_[i]->start[0])] = rows_[i];
 }
 
 namespace {
@@ -790,20 +792,26 @@ Fit Fits(const Command& c, std::string_view prefix, const std::array<std::uint8_
 void DisplayModel::StartByte() {
     IndexRows();
     const auto first = static_cast<std::uint8_t>(prefix_[0]);
-    bool part = false;
-    for (std::size_t i = rowsFrom_[first]; i < rowsFrom_[first + 1]; ++i) {
-        const Command& c = *rows_[i];
-        const Fit fit = Fits(c, prefix_, attention_);
+    // One byte: the row it is the whole start of, else whether any row goes on from it.
+    const Command* whole = prefix_.size() == 1 ? lone_[first] : nullptr;
+    bool part = prefix_.size() == 1 && rowsFrom_[first + 1] != rowsFrom_[first];
+    for (std::size_t i = rowsFrom_[first]; prefix_.size() > 1 && i < rowsFrom_[first + 1]; ++i) {
+        const Fit fit = Fits(*rows_[i], prefix_, attention_);
         if (fit == Fit::Whole) {
-            prefix_.clear();
-            command_ = &c;
-            arguments_.clear();
-            argumentCount_ = 0;
-            if (c.end == End::Count && c.count == 0) Execute();
-            else if (c.end == End::Rule && c.rule(Arguments{})) Execute();
-            return;
+            whole = rows_[i];
+            break;
         }
         part = part || fit == Fit::Part;
+    }
+    if (whole) {
+        const Command& c = *whole;
+        prefix_.clear();
+        command_ = &c;
+        arguments_.clear();
+        argumentCount_ = 0;
+        if (c.end == End::Count && c.count == 0) Execute();
+        else if (c.end == End::Rule && c.rule(Arguments{})) Execute();
+        return;
     }
     if (!part) Mismatch();
 }

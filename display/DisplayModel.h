@@ -243,7 +243,10 @@ private:
     void Execute();
     void Single(std::uint8_t b);
     bool Introducer(std::uint8_t b) const;
-    void IndexRows();
+    void IndexRows() {
+        if (rowsSet_ != active_ || rowsAttention_ != attention_) ReindexRows();
+    }
+    void ReindexRows();
     bool MayStart(std::uint8_t b) {
         IndexRows();
         return rowsFrom_[b + 1] != rowsFrom_[b];
@@ -305,6 +308,7 @@ private:
     // command's start is looked for among its first byte's rows alone.
     std::vector<const Command*> rows_;  // its capacity stays: no allocation when a table comes back
     std::array<std::uint16_t, 257> rowsFrom_{};  // byte b's rows: rows_[rowsFrom_[b]] up to rows_[rowsFrom_[b + 1]]
+    std::array<const Command*, 256> lone_{};     // the first row that byte b is the whole start of, or null
     const CommandSet* rowsSet_ = nullptr;
     std::array<std::uint8_t, 2> rowsAttention_{};
 
