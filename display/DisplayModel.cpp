@@ -701,9 +701,10 @@ std::size_t DisplayModel::TextRun(const std::uint8_t* data, std::size_t n) {
     // As Add("text") for each byte: merged into the last reading while it is
     // text and has fewer than 256 bytes; past the limit, each byte is left out.
     Said* last = said_.empty() ? nullptr : &said_.back();
-    if (!last || last->macro || std::strcmp(last->words, "text") != 0 || !last->detail.empty()) {
+    static constexpr const char* Text = "text";
+    if (!last || last->macro || (last->words != Text && std::strcmp(last->words, Text) != 0) || !last->detail.empty()) {
         if (said_.size() >= ReadingLimit) return readingsLeftOut_ += run, run;
-        said_.push_back({"text", {}, readingBytes_.size(), 0, false});
+        said_.push_back({Text, {}, readingBytes_.size(), 0, false});
         last = &said_.back();
     }
     if (last->size < 256) {

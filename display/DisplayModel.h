@@ -244,7 +244,7 @@ private:
     void Single(std::uint8_t b);
     bool Introducer(std::uint8_t b) const;
     void IndexRows() {
-        if (rowsSet_ != active_ || rowsAttention_ != attention_) ReindexRows();
+        if (rowsSet_ != active_ || rowsAttention_[0] != attention_[0] || rowsAttention_[1] != attention_[1]) ReindexRows();
     }
     void ReindexRows();
     bool MayStart(std::uint8_t b) {
