@@ -749,27 +749,41 @@ void DisplayModel::Byte(std::uint8_t b) {
 void DisplayModel::ReindexRows() {
     rowsSet_ = active_;
     rowsAttention_ = attention_;
-    // The first bytes a row may start with: the attention code's, a range, or one.
-    const auto firsts = [this](const Command& c) -> std::pair<int, int> {
-        if (c.attention) return {attention_[0], attention_[0]};
-        if (c.start.empty()) return {1, 0};
-        const int first = static_cast<std::uint8_t>(c.start[0]);
-        return {first, c.start.size() == 1 && c.through ? c.through : first};
+    // The bytes a row may have first and second: the attention code's, a range
+    // (the last start byte's), or one; an empty range (1, 0) for none.
+    const auto at = [this](const Command& c, std::size_t i) -> std::pair<int, int> {
+        const std::size_t lead = c.attention ? attention_.size() : 0;
+        if (i < lead) return {attention_[i], attention_[i]};
+        if (i - lead >= c.start.size()) return {1, 0};
+        const int b = static_cast<std::uint8_t>(c.start[i - lead]);
+        return {b, i - lead + 1 == c.start.size() && c.through ? c.through : b};
+    };
+    // A row of one byte is listed once under it, with no second byte.
+    const auto seconds = [&](const Command& c) {
+        const auto s = at(c, 1);
+        return s.first > s.second ? std::pair<int, int>{-1, -1} : s;
     };
     const CommandSet* const sets[] = {active_->shared ? &SharedCommands() : nullptr, active_};
     std::array<std::size_t, 257> count{};
     for (const CommandSet* set : sets)
         for (const Command& c : set ? set->commands : std::span<const Command>{})
-            for (auto [b, last] = firsts(c); b <= last; ++b) ++count[static_cast<std::size_t>(b) + 1];
+            for (auto [b, last] = at(c, 0); b <= last; ++b)
+                count[static_cast<std::size_t>(b) + 1] += static_cast<std::size_t>(seconds(c).second - seconds(c).first + 1);
     for (std::size_t b = 1; b < count.size(); ++b) count[b] += count[b - 1];
     for (std::size_t b = 0; b < count.size(); ++b) rowsFrom_[b] = static_cast<std::uint16_t>(count[b]);
     rows_.resize(count[256]);
     for (const CommandSet* set : sets)
         for (const Command& c : set ? set->commands : std::span<const Command>{})
-            for (auto [b, last] = firsts(c); b <= last; ++b) rows_[count[static_cast<std::size_t>(b)]++] = &c;
+            for (auto [b, last] = at(c, 0); b <= last; ++b)
+                for (auto [s, lastSecond] = seconds(c); s <= lastSecond; ++s) rows_[count[static_cast<std::size_t>(b)]++] = {&c, s};
+    // Each first byte's rows by their second byte, stable: an insertion sort of a few rows.
+    for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t i = rowsFrom_[b] + 1u; i < rowsFrom_[b + 1]; ++i)
+            for (std::size_t j = i; j > rowsFrom_[b] && rows_[j - 1].second > rows_[j].second; --j) std::swap(rows_[j - 1], rows_[j]);
     lone_.fill(nullptr);
-    for (std::size_t i = rows_.size(); i-- > 0;)  // backwards: the first in the tables' order stays
-        if (!rows_[i]->attention && rows_[i]->start.size() == 1) lone_[static_cast<std::uint8_t>(rows_[i]->start[0])] = rows_[i];
+    for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t i = rowsFrom_[b + 1]; i-- > rowsFrom_[b];)  // backwards: the first in the tables' order stays
+            if (const Command& c = *rows_[i].command; !c.attention && c.start.size() == 1) lone_[b] = &c;
 }
 
 namespace {
@@ -796,13 +810,19 @@ void DisplayModel::StartByte() {
     // One byte: the row it is the whole start of, else whether any row goes on from it.
     const Command* whole = prefix_.size() == 1 ? lone_[first] : nullptr;
     bool part = prefix_.size() == 1 && rowsFrom_[first + 1] != rowsFrom_[first];
-    for (std::size_t i = rowsFrom_[first]; prefix_.size() > 1 && i < rowsFrom_[first + 1]; ++i) {
-        const Fit fit = Fits(*rows_[i], prefix_, attention_);
-        if (fit == Fit::Whole) {
-            whole = rows_[i];
-            break;
+    if (prefix_.size() > 1) {
+        // Two bytes or more: the rows of the first byte with this second one.
+        const auto from = rows_.begin() + rowsFrom_[first], to = rows_.begin() + rowsFrom_[first + 1];
+        const int second = static_cast<std::uint8_t>(prefix_[1]);
+        for (auto r = std::lower_bound(from, to, second, [](const IndexedRow& row, int b) { return row.second < b; });
+             r != to && r->second == second; ++r) {
+            const Fit fit = Fits(*r->command, prefix_, attention_);
+            if (fit == Fit::Whole) {
+                whole = r->command;
+                break;
+            }
+            part = part || fit == Fit::Part;
         }
-        part = part || fit == Fit::Part;
     }
     if (whole) {
         const Command& c = *whole;

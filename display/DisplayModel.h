@@ -302,11 +302,16 @@ private:
     std::array<std::uint8_t, 2> attention_{};
     bool printerOnly_ = false;
 
-    // The rows of the table in use (the shared rows first, in the tables'
-    // order) by the byte that starts them, found again when the table or the
-    // attention code changes: a byte that starts no row is read at once, and a
-    // command's start is looked for among its first byte's rows alone.
-    std::vector<const Command*> rows_;  // its capacity stays: no allocation when a table comes back
+    // The rows of the table in use (the shared rows first) by the byte that
+    // starts them and then by their second byte (-1: none), in the tables'
+    // order where both are the same; found again when the table or the
+    // attention code changes. A byte that starts no row is read at once, and a
+    // command's start is looked for among the rows of its first two bytes alone.
+    struct IndexedRow {
+        const Command* command;
+        int second;
+    };
+    std::vector<IndexedRow> rows_;  // its capacity stays: no allocation when a table comes back
     std::array<std::uint16_t, 257> rowsFrom_{};  // byte b's rows: rows_[rowsFrom_[b]] up to rows_[rowsFrom_[b + 1]]
     std::array<const Command*, 256> lone_{};     // the first row that byte b is the whole start of, or null
     const CommandSet* rowsSet_ = nullptr;
