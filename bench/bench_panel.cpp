@@ -28,6 +28,9 @@
 #include <random>
 #include <thread>
 #include <unistd.h>
+#ifdef VANTREL_BENCH_VTERM
+#include <vterm.h>
+#endif
 
 using namespace vantrel;
 using Clock = std::chrono::steady_clock;
@@ -277,45 +280,96 @@ void SendLocalAndOverNetwork(CPanelDlg& panel) {
 
 }  // namespace
 
-// The display's reader: a mixed stream of text and commands through the model,
-// the readings taken after every slice as the virtual display's monitor does.
+// The display's reader beside a terminal's (libvterm, a parser with a screen,
+// 2 x 20 here): the same three streams of 1 MiB in the same slices, the
+// readings taken after every slice as the virtual display's monitor does.
 void DisplayReader() {
     std::string chunk;
     for (int i = 0; i < 8; ++i)
         chunk += "\x0C" "TOTAL DUE     12.34\x1F$\x01\x02" "CASH          20.00\x1F" "C\x01\x1FX\x04\x1Fr\x01" "CHANGE" +
                  std::string("\x1Fr\x00\x1F" "B  7.66 EUR", 12) + "\x1BR\x02\x1F\x0D";
-    std::string stream;
-    while (stream.size() < (1u << 20)) stream += chunk;
-    const std::string text(stream.size(), 'A');
+    constexpr std::size_t Size = 1u << 20;
+    auto fill = [](const std::string& unit) {
+        std::string s;
+        while (s.size() < Size) s += unit;
+        s.resize(Size);
+        return s;
+    };
+    // A clear, a row of text, CR LF and the other row: 40 bytes.
+    const std::string rows = "\x0C" "TOTAL DUE     12.34\r\n" "CASH         20.00";
+    const struct {
+        const char* name;
+        std::string bytes;
+    } streams[] = {{"text alone", std::string(Size, 'A')},
+                   {"text with CR LF and a clear every 40 bytes", fill(rows)},
+                   {"text and commands (the ESC/POS mix)", fill(chunk)}};
     constexpr std::size_t Slice = 16 * 1024;  // as the virtual display feeds it
-    auto run = [&](const std::string& bytes, long& allocations) {
+    auto rate = [](std::size_t bytes, Clock::time_point start) {
+        return bytes / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    auto ours = [&](const std::string& bytes, long& allocations) {
         vantrel::display::DisplayModel model;
         model.SetEmulation("ESCPOS");
+        std::size_t readings = 0;
         const auto start = Clock::now();
         Counting = true;
         Allocations = 0;
         for (std::size_t at = 0; at < bytes.size(); at += Slice) {
             model.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at, std::min(Slice, bytes.size() - at), 9600);
-            model.TakeReadings();
+            readings += model.TakeReadings().size();
         }
         Counting = false;
         allocations = Allocations;
-        return bytes.size() / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
+        const double r = rate(bytes.size(), start);
+        if (readings == 0) std::fprintf(stderr, "the reader said nothing\n");
+        return r;
     };
-    std::vector<double> mixed, plain;
-    long mixedAllocations = 0, textAllocations = 0;
-    for (int i = 0; i < 10; ++i) {
-        mixed.push_back(run(stream, mixedAllocations));
-        plain.push_back(run(text, textAllocations));
+#ifdef VANTREL_BENCH_VTERM
+    auto terminal = [&](const std::string& bytes) {
+        VTerm* vt = vterm_new(vantrel::display::Rows, vantrel::display::Columns);
+        vterm_set_utf8(vt, 0);
+        VTermScreen* screen = vterm_obtain_screen(vt);
+        vterm_screen_reset(screen, 1);
+        const auto start = Clock::now();
+        for (std::size_t at = 0; at < bytes.size(); at += Slice)
+            vterm_input_write(vt, bytes.data() + at, std::min(Slice, bytes.size() - at));
+        const double r = rate(bytes.size(), start);
+        VTermScreenCell cell;
+        if (!vterm_screen_get_cell(screen, {0, 0}, &cell)) std::fprintf(stderr, "libvterm has no screen\n");
+        vterm_free(vt);
+        return r;
+    };
+#endif
+    const auto lowest = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    std::vector<double> rates[3][2];
+    long allocations[3] = {};
+    for (int round = 0; round < 10; ++round) {
+        for (int s = 0; s < 3; ++s) {
+            rates[s][0].push_back(ours(streams[s].bytes, allocations[s]));
+#ifdef VANTREL_BENCH_VTERM
+            rates[s][1].push_back(terminal(streams[s].bytes));
+#endif
+        }
     }
     // The slowest run is the figure that counts: "worst" is the lowest rate.
-    const auto lowest = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
-    Row("Display reader: 1 MiB of text and commands (ESCPOS) through the model, readings on", mixed.size(),
-        Fixed(Summarise(mixed).median, "MB/s", 1), Fixed(lowest(mixed), "MB/s (lowest)", 1), ">= 1 MB/s");
-    Row("Display reader: 1 MiB of text alone, readings on", plain.size(), Fixed(Summarise(plain).median, "MB/s", 1),
-        Fixed(lowest(plain), "MB/s (lowest)", 1), ">= 1 MB/s");
-    Row("Display reader: heap allocations per 1000 bytes of text (per slice of 16 KiB, not per byte)", 1,
-        Fixed(textAllocations * 1000.0 / text.size(), "", 3), Fixed(double(textAllocations), "in all", 0), "no allocation per byte");
+    for (int s = 0; s < 3; ++s) {
+        const std::string what = std::string("1 MiB of ") + streams[s].name + ", slices of 16 KiB";
+        Row("Display reader (ESCPOS), readings on: " + what, rates[s][0].size(), Fixed(Summarise(rates[s][0]).median, "MB/s", 1),
+            Fixed(lowest(rates[s][0]), "MB/s (lowest)", 1), ">= libvterm");
+        if (rates[s][1].empty()) {
+            Row("libvterm 2 x 20 screen: " + what, 0, "(not built: no libvterm-dev)", "", "(peer)");
+            continue;
+        }
+        Row("libvterm 2 x 20 screen: " + what, rates[s][1].size(), Fixed(Summarise(rates[s][1]).median, "MB/s", 1),
+            Fixed(lowest(rates[s][1]), "MB/s (lowest)", 1), "(peer)");
+        Row("Display reader / libvterm: " + std::string(streams[s].name), 1,
+            Fixed(Summarise(rates[s][0]).median / Summarise(rates[s][1]).median, "", 2),
+            Fixed(lowest(rates[s][0]) / lowest(rates[s][1]), "(lowest / lowest)", 2), ">= 1");
+    }
+    for (int s : {0, 2})
+        Row(std::string("Display reader: heap allocations per 1000 bytes of ") + streams[s].name + " (readings taken per slice of 16 KiB)", 1,
+            Fixed(allocations[s] * 1000.0 / streams[s].bytes.size(), "", 3), Fixed(double(allocations[s]), "in all", 0),
+            "no allocation per byte");
 }
 
 // `vantrel send LINE1 LINE2` from process start to exit, against the shell
@@ -352,6 +406,7 @@ int main(int argc, char** argv) {
     SetMessageFunction([](const QString& text, const QString&) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     DisplayReader();
+    if (argc > 1 && std::strcmp(argv[1], "--reader") == 0) return 0;  // the reader's rows alone
     const std::string self = argv[0];
     SendFromScripts(self.substr(0, self.find_last_of('/') + 1) + "vantrel");
     Pty line;

@@ -226,19 +226,36 @@ void DisplayModel::SetCodePage(const char* label) {
         if (o.group == 'F' && !std::strcmp(o.label, label)) codePage_ = o.label;
 }
 
-std::vector<Reading> DisplayModel::TakeReadings() { return std::exchange(readings_, {}); }
+std::vector<Reading> DisplayModel::TakeReadings() {
+    std::vector<Reading> readings;
+    readings.reserve(said_.size());
+    for (const Said& r : said_) {
+        std::string meaning = r.detail.empty() ? std::string(r.words) : std::string(r.words) + " " + r.detail;
+        // What a running macro plays is marked as the macro's.
+        if (r.macro) meaning = "macro: " + (meaning.empty() ? std::string("not read") : meaning);
+        readings.push_back({readingBytes_.substr(r.from, r.size), std::move(meaning)});
+    }
+    said_.clear();
+    readingBytes_.clear();
+    return readings;
+}
 
 std::size_t DisplayModel::TakeReadingsLeftOut() { return std::exchange(readingsLeftOut_, 0); }
 
 // ---- Readings ----
 
-void DisplayModel::Add(std::string_view meaning, bool merges) {
+void DisplayModel::Add(const char* words, std::string detail, bool merges) {
     // What a running macro plays is the macro's, never merged with the host's bytes.
-    const std::string said = !playing_ ? std::string(meaning) : "macro: " + std::string(meaning.empty() ? "not read" : meaning);
-    if (merges && !readings_.empty() && readings_.back().meaning == said) {
-        if (readings_.back().bytes.size() < 256) readings_.back().bytes += token_;
-    } else if (readings_.size() < ReadingLimit) {
-        readings_.push_back({token_, said});
+    Said* last = said_.empty() ? nullptr : &said_.back();
+    if (merges && last && last->macro == playing_ && (last->words == words || !std::strcmp(last->words, words)) &&
+        last->detail.size() == detail.size() && (detail.empty() || last->detail == detail)) {
+        if (last->size < 256) {  // the last reading's bytes end the store
+            readingBytes_ += token_;
+            last->size += token_.size();
+        }
+    } else if (said_.size() < ReadingLimit) {
+        said_.push_back({words, std::move(detail), readingBytes_.size(), token_.size(), playing_});
+        readingBytes_ += token_;
     } else {
         // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
         ++readingsLeftOut_;
@@ -246,7 +263,7 @@ void DisplayModel::Add(std::string_view meaning, bool merges) {
     token_.clear();
 }
 
-void DisplayModel::Unread() { Add("", true); }
+void DisplayModel::Unread() { Add("", {}, true); }
 
 // ---- Screen ----
 
@@ -347,7 +364,13 @@ void DisplayModel::Show(std::uint8_t b) {
         }
     }
     if (row_ == Rows - 1) counter_.shown = false;
-    cells_[row_][column_] = Decode(b);
+    Cell& cell = cells_[row_][column_];
+    if (b >= 0x20 && b < 0x7F && !userSelected_) {  // most text: Decode's first answer, in place
+        cell.glyph = InternationalGlyph(internationalSet_, b);
+        cell.dots = {};
+    } else {
+        cell = Decode(b);
+    }
     attributes_[row_][column_] = static_cast<std::uint8_t>((reverse_ ? Reverse : 0) | (characterBlink_ ? Blink : 0));
     Advance();
 }
@@ -541,8 +564,8 @@ void DisplayModel::StopMacro() {
     macro_.running = false;
 }
 
-void DisplayModel::DropHalfCommand(std::string_view meaning) {
-    if (!token_.empty()) Add(meaning);
+void DisplayModel::DropHalfCommand(const char* words) {
+    if (!token_.empty()) Add(words);
     prefix_.clear();
     command_ = nullptr;
     arguments_.clear();
@@ -667,12 +690,47 @@ void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
             attributes_[row_][column_] = 0;
             Advance();
             pending_ = false;
+        } else if (const std::size_t run = TextRun(data + i, n - i)) {
+            if (PrinterSelected()) toPrinter_.append(reinterpret_cast<const char*>(data + i), run);
+            i += run - 1;
         } else {
             if (PrinterSelected()) toPrinter_ += static_cast<char>(data[i]);
             Byte(data[i]);
         }
     }
     if (!toPrinter_.empty()) PassToPrinter();
+}
+
+// Text between commands, read as Byte reads it one byte at a time, in one go:
+// the bytes that start no command and are shown, their reading merged as
+// one. Zero when the next byte is not such text or a command is being read.
+std::size_t DisplayModel::TextRun(const std::uint8_t* data, std::size_t n) {
+    const bool every = active_->text == Text::Every;
+    if (!every && active_->text != Text::Printable) return 0;
+    if (!prefix_.empty() || command_ || !token_.empty() || playing_ || (marquee_.on && marquee_.endsOnInput)) return 0;
+    std::size_t run = 0;
+    for (; run < n; ++run) {
+        const std::uint8_t b = data[run];
+        if (b == 0x00 || MayStart(b) || (!every && (b < 0x20 || b == 0x7F))) break;
+        Show(b);
+    }
+    shown_ += run;
+    if (run == 0) return 0;
+    // As Add("text") for each byte: merged into the last reading while it is
+    // text and has fewer than 256 bytes; past the limit, each byte is left out.
+    Said* last = said_.empty() ? nullptr : &said_.back();
+    static constexpr const char* Text = "text";
+    if (!last || last->macro || (last->words != Text && std::strcmp(last->words, Text) != 0) || !last->detail.empty()) {
+        if (said_.size() >= ReadingLimit) return readingsLeftOut_ += run, run;
+        said_.push_back({Text, {}, readingBytes_.size(), 0, false});
+        last = &said_.back();
+    }
+    if (last->size < 256) {
+        const std::size_t kept = std::min(run, 256 - last->size);
+        readingBytes_.append(reinterpret_cast<const char*>(data), kept);
+        last->size += kept;
+    }
+    return run;
 }
 
 // A command cut short by a change of speed is read as it stands, not carried
@@ -701,8 +759,49 @@ void DisplayModel::Byte(std::uint8_t b) {
             MoveTo(0, 0);
         }
     }
+    if (prefix_.empty() && !MayStart(b)) return Single(b);  // as Mismatch reads a lone byte
     prefix_ += static_cast<char>(b);
     StartByte();
+}
+
+void DisplayModel::ReindexRows() {
+    rowsSet_ = active_;
+    rowsAttention_ = attention_;
+    // The bytes a row may have first and second: the attention code's, a range
+    // (the last start byte's), or one; an empty range (1, 0) for none.
+    const auto at = [this](const Command& c, std::size_t i) -> std::pair<int, int> {
+        const std::size_t lead = c.attention ? attention_.size() : 0;
+        if (i < lead) return {attention_[i], attention_[i]};
+        if (i - lead >= c.start.size()) return {1, 0};
+        const int b = static_cast<std::uint8_t>(c.start[i - lead]);
+        return {b, i - lead + 1 == c.start.size() && c.through ? c.through : b};
+    };
+    // A row of one byte is listed once under it, with no second byte.
+    const auto seconds = [&](const Command& c) {
+        const auto s = at(c, 1);
+        return s.first > s.second ? std::pair<int, int>{-1, -1} : s;
+    };
+    const CommandSet* const sets[] = {active_->shared ? &SharedCommands() : nullptr, active_};
+    std::array<std::size_t, 257> count{};
+    for (const CommandSet* set : sets)
+        for (const Command& c : set ? set->commands : std::span<const Command>{})
+            for (auto [b, last] = at(c, 0); b <= last; ++b)
+                count[static_cast<std::size_t>(b) + 1] += static_cast<std::size_t>(seconds(c).second - seconds(c).first + 1);
+    for (std::size_t b = 1; b < count.size(); ++b) count[b] += count[b - 1];
+    for (std::size_t b = 0; b < count.size(); ++b) rowsFrom_[b] = static_cast<std::uint16_t>(count[b]);
+    rows_.resize(count[256]);
+    for (const CommandSet* set : sets)
+        for (const Command& c : set ? set->commands : std::span<const Command>{})
+            for (auto [b, last] = at(c, 0); b <= last; ++b)
+                for (auto [s, lastSecond] = seconds(c); s <= lastSecond; ++s) rows_[count[static_cast<std::size_t>(b)]++] = {&c, s};
+    // Each first byte's rows by their second byte, stable: an insertion sort of a few rows.
+    for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t i = rowsFrom_[b] + 1u; i < rowsFrom_[b + 1]; ++i)
+            for (std::size_t j = i; j > rowsFrom_[b] && rows_[j - 1].second > rows_[j].second; --j) std::swap(rows_[j - 1], rows_[j]);
+    lone_.fill(nullptr);
+    for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t i = rowsFrom_[b + 1]; i-- > rowsFrom_[b];)  // backwards: the first in the tables' order stays
+            if (const Command& c = *rows_[i].command; !c.attention && c.start.size() == 1) lone_[b] = &c;
 }
 
 namespace {
@@ -724,22 +823,34 @@ Fit Fits(const Command& c, std::string_view prefix, const std::array<std::uint8_
 }  // namespace
 
 void DisplayModel::StartByte() {
-    bool part = false;
-    for (const CommandSet* set : {active_->shared ? &SharedCommands() : nullptr, active_}) {
-        if (!set) continue;
-        for (const Command& c : set->commands) {
-            const Fit fit = Fits(c, prefix_, attention_);
+    IndexRows();
+    const auto first = static_cast<std::uint8_t>(prefix_[0]);
+    // One byte: the row it is the whole start of, else whether any row goes on from it.
+    const Command* whole = prefix_.size() == 1 ? lone_[first] : nullptr;
+    bool part = prefix_.size() == 1 && rowsFrom_[first + 1] != rowsFrom_[first];
+    if (prefix_.size() > 1) {
+        // Two bytes or more: the rows of the first byte with this second one.
+        const auto from = rows_.begin() + rowsFrom_[first], to = rows_.begin() + rowsFrom_[first + 1];
+        const int second = static_cast<std::uint8_t>(prefix_[1]);
+        for (auto r = std::lower_bound(from, to, second, [](const IndexedRow& row, int b) { return row.second < b; });
+             r != to && r->second == second; ++r) {
+            const Fit fit = Fits(*r->command, prefix_, attention_);
             if (fit == Fit::Whole) {
-                prefix_.clear();
-                command_ = &c;
-                arguments_.clear();
-                argumentCount_ = 0;
-                if (c.end == End::Count && c.count == 0) Execute();
-                else if (c.end == End::Rule && c.rule(Arguments{})) Execute();
-                return;
+                whole = r->command;
+                break;
             }
             part = part || fit == Fit::Part;
         }
+    }
+    if (whole) {
+        const Command& c = *whole;
+        prefix_.clear();
+        command_ = &c;
+        arguments_.clear();
+        argumentCount_ = 0;
+        if (c.end == End::Count && c.count == 0) Execute();
+        else if (c.end == End::Rule && c.rule(Arguments{})) Execute();
+        return;
     }
     if (!part) Mismatch();
 }
@@ -773,10 +884,10 @@ void DisplayModel::Single(std::uint8_t b) {
     case Text::Every:
         Show(b);
         ++shown_;
-        return Add("text", true);
+        return Add("text", {}, true);
     case Text::None: return Unread();
-    case Text::Printer: return Add("to printer", true);
-    case Text::Ignored: return Add("ignored in string mode", true);
+    case Text::Printer: return Add("to printer", {}, true);
+    case Text::Ignored: return Add("ignored in string mode", {}, true);
     }
 }
 
@@ -795,13 +906,13 @@ Arguments DisplayModel::Args() const {
 
 void DisplayModel::Execute() {
     const Command& c = *std::exchange(command_, nullptr);
-    const std::string detail = c.action ? c.action(*this, Args()) : std::string();
+    std::string detail = c.action ? c.action(*this, Args()) : std::string();
     const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments_.size(), token_.size()});
     const std::string again = arguments_.substr(arguments_.size() - back);
     token_.resize(token_.size() - back);
     arguments_.clear();
     argumentCount_ = 0;
-    Add(detail.empty() ? std::string(c.words) : std::string(c.words) + " " + detail);
+    Add(c.words, std::move(detail));
     for (const char b : again) Byte(static_cast<std::uint8_t>(b));
 }
 

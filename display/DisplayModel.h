@@ -247,18 +247,27 @@ private:
     static constexpr int SelfTestMs = 3000;
 
     void Byte(std::uint8_t b);
+    std::size_t TextRun(const std::uint8_t* data, std::size_t n);
     void StartByte();
     void ArgumentByte(std::uint8_t b);
     Arguments Args() const;
     void Execute();
     void Single(std::uint8_t b);
     bool Introducer(std::uint8_t b) const;
+    void IndexRows() {
+        if (rowsSet_ != active_ || rowsAttention_[0] != attention_[0] || rowsAttention_[1] != attention_[1]) ReindexRows();
+    }
+    void ReindexRows();
+    bool MayStart(std::uint8_t b) {
+        IndexRows();
+        return rowsFrom_[b + 1] != rowsFrom_[b];
+    }
     void Mismatch();
     void CutShort();
     void Unread();
     void PassToPrinter();
-    void Add(std::string_view meaning, bool merges = false);
-    void DropHalfCommand(std::string_view meaning);
+    void Add(const char* words, std::string detail = {}, bool merges = false);
+    void DropHalfCommand(const char* words);
     void StopMacro();
     void SwitchEmulation(const char* label);
     void ResetAttention();
@@ -309,8 +318,33 @@ private:
     std::uint64_t printerBytes_ = 0;
     std::function<void(std::span<const std::uint8_t>)> printerSink_;
 
+    // The rows of the table in use (the shared rows first) by the byte that
+    // starts them and then by their second byte (-1: none), in the tables'
+    // order where both are the same; found again when the table or the
+    // attention code changes. A byte that starts no row is read at once, and a
+    // command's start is looked for among the rows of its first two bytes alone.
+    struct IndexedRow {
+        const Command* command;
+        int second;
+    };
+    std::vector<IndexedRow> rows_;  // its capacity stays: no allocation when a table comes back
+    std::array<std::uint16_t, 257> rowsFrom_{};  // byte b's rows: rows_[rowsFrom_[b]] up to rows_[rowsFrom_[b + 1]]
+    std::array<const Command*, 256> lone_{};     // the first row that byte b is the whole start of, or null
+    const CommandSet* rowsSet_ = nullptr;
+    std::array<std::uint8_t, 2> rowsAttention_{};
+
+    // The readings, kept compact until someone takes them: the row's words (a
+    // constant), what its action added, and where its bytes lie in
+    // `readingBytes_`. TakeReadings makes the words.
+    struct Said {
+        const char* words;
+        std::string detail;
+        std::size_t from, size;
+        bool macro;  // played by a running macro
+    };
     std::string token_;  // the bytes of the reading in progress
-    std::vector<Reading> readings_;
+    std::vector<Said> said_;
+    std::string readingBytes_;
     std::size_t readingsLeftOut_ = 0;
 
     // Time, from the model's start.

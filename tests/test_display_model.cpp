@@ -169,6 +169,25 @@ TEST(DisplayModel, ReadingsPastTheLimitAreCounted) {
     EXPECT_EQ(m.TakeReadingsLeftOut(), 0u);
 }
 
+// Text is read in runs between commands: its reading, its cap of 256 bytes and
+// the count past the limit are those of a byte per read.
+TEST(DisplayModel, TextReadingsAreTheSameInRunsAndByteByByte) {
+    for (const bool split : {false, true}) {
+        DisplayModel m;
+        const auto feed = [&](const std::string& bytes) {
+            if (!split) return Feed(m, bytes);
+            for (const char b : bytes) Feed(m, std::string(1, b));
+        };
+        feed(std::string(300, 'x'));
+        const std::vector<Reading> said = m.TakeReadings();
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_EQ(said[0].bytes, std::string(256, 'x')) << split;
+        feed(std::string(DisplayModel::ReadingLimit, '\x0C') + "DE");
+        EXPECT_EQ(m.TakeReadings().size(), DisplayModel::ReadingLimit);
+        EXPECT_EQ(m.TakeReadingsLeftOut(), 2u) << split << ": each byte of DE";
+    }
+}
+
 TEST(DisplayModel, AnyByteSoupKeepsTwoByTwenty) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);
