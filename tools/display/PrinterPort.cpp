@@ -15,19 +15,9 @@
 namespace vantrel::display {
 
 PrinterPort::PrinterPort(int line) {
-    char name[256];
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-        throw std::runtime_error(std::string("cannot open the printer's pseudo-terminal: ") + std::strerror(errno));
-    slavePath_ = name;
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    fcntl(master_, F_SETFD, FD_CLOEXEC);
-    fcntl(slave_, F_SETFD, FD_CLOEXEC);
     // Raw: no echo (the printer's bytes would come back as answers) and no
     // translation of CR, LF or any other byte of a receipt.
-    termios t{};
-    tcgetattr(slave_, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave_, TCSANOW, &t);
+    slavePath_ = OpenRawPseudoTerminal(master_, slave_, "the printer's pseudo-terminal");
     line_ = fcntl(line, F_DUPFD_CLOEXEC, 0);  // non-blocking, as the display's own
     if (line_ < 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(std::string("cannot set up the printer's port: ") + std::strerror(errno));

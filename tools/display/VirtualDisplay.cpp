@@ -48,24 +48,31 @@ std::string Refused(const char* option, const std::string& link, const std::stri
 
 }  // namespace
 
-VirtualDisplay::VirtualDisplay() {
+std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
+                                  const std::function<void(termios&)>& more) {
     char name[256];
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
-    slavePath_ = name;
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    fcntl(master_, F_SETFD, FD_CLOEXEC);
-    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        throw std::runtime_error(std::string("cannot open ") + what + ": " + std::strerror(errno));
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    if (more) more(t);
+    tcsetattr(slave, TCSANOW, &t);
+    return name;
+}
+
+VirtualDisplay::VirtualDisplay() {
     // Until a port user configures it, the line is raw at the display's own
     // speed. EXTPROC with packet mode makes every change of the settings a
     // notice on the master, so the reader learns of it when it happens.
-    termios t{};
-    tcgetattr(slave_, &t);
-    cfmakeraw(&t);
-    t.c_lflag |= EXTPROC;
-    cfsetospeed(&t, SpeedConstant(PowerOnBaud));
-    cfsetispeed(&t, SpeedConstant(PowerOnBaud));
-    tcsetattr(slave_, TCSANOW, &t);
+    slavePath_ = OpenRawPseudoTerminal(master_, slave_, "a pseudo-terminal", [](termios& t) {
+        t.c_lflag |= EXTPROC;
+        cfsetospeed(&t, SpeedConstant(PowerOnBaud));
+        cfsetispeed(&t, SpeedConstant(PowerOnBaud));
+    });
     const int packet = 1;
     ioctl(master_, TIOCPKT, &packet);
     if (pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)

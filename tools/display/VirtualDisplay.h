@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,6 +24,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+struct termios;
 
 namespace vantrel::display {
 
@@ -110,6 +113,12 @@ private:
     bool stop_ = false;
     std::thread reader_;
 };
+
+// Opens a pseudo-terminal for a port of the display: the master non-blocking,
+// both ends closed on exec, the slave raw, then changed by `more`. Returns the
+// slave's path; throws, naming `what`, when none can be had.
+std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
+                                  const std::function<void(termios&)>& more = {});
 
 // One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB", then how the
 // display read it, a line each: "      FF  clear".
