@@ -3,6 +3,7 @@
 
 #include "app/SendCommand.h"
 #include "serial/NetPort.h"
+#include "serial/Platform.h"
 #include "serial/PortDiscovery.h"
 #include "serial/SerialLink.h"
 
@@ -16,23 +17,45 @@ namespace vantrel {
 
 namespace {
 
-constexpr const char* Usage =
-    "Usage: vantrel [OPTION]\n"
-    "  or:  vantrel send [OPTION]... [LINE1 [LINE2]]   (see vantrel send --help)\n"
-    "Test and configuration panel for point-of-sale customer displays.\n"
-    "\n"
-    "      --list-ports  show the device each of COM1 to COM9 opens, and exit;\n"
-    "                    no device is opened\n"
-    "      --probe       with --list-ports: open each device, and close it, to\n"
-    "                    tell whether it can be opened now (this raises and\n"
-    "                    drops DTR and RTS; a network port opens its far device)\n"
-    "      --help        display this help and exit\n"
-    "      --version     output version information and exit\n"
-    "\n"
-    "COMn opens, first match wins: the device named by $VANTREL_COMn; a line\n"
-    "COMn=DEVICE in $XDG_CONFIG_HOME/vantrel/ports.conf (default\n"
-    "~/.config/vantrel/ports.conf); the n-th serial port found (built-in UARTs\n"
-    "first, then the others by their physical connection); /dev/ttyS<n-1>.\n";
+// The help's words that differ by platform: where the mapping file is, and
+// what a COM name opens when nothing maps it.
+struct PlatformHelp {
+    Platform platform;
+    const char* environment;
+    const char* mappingFile;
+    const char* fallback;
+};
+constexpr PlatformHelp HelpWords[] = {
+    {Platform::Posix, "$VANTREL_COMn",
+     "COMn=DEVICE in $XDG_CONFIG_HOME/vantrel/ports.conf (default\n"
+     "~/.config/vantrel/ports.conf)",
+     "; the n-th serial port found (built-in UARTs\n"
+     "first, then the others by their physical connection); /dev/ttyS<n-1>.\n"
+     "Opening a serial device needs membership of the dialout group.\n"},
+    {Platform::Windows, "%VANTREL_COMn%",
+     "COMn=DEVICE in %APPDATA%\\Vantrel\\ports.conf",
+     "; else Windows' own COMn.\n"
+     "COM10 and above, and \\\\.\\ device paths, open with vantrel send --port.\n"},
+};
+
+std::string Usage() {
+    const PlatformHelp& words =
+        *std::find_if(std::begin(HelpWords), std::end(HelpWords), [](const PlatformHelp& w) { return w.platform == ThisPlatform; });
+    return std::string("Usage: vantrel [OPTION]\n"
+                       "  or:  vantrel send [OPTION]... [LINE1 [LINE2]]   (see vantrel send --help)\n"
+                       "Test and configuration panel for point-of-sale customer displays.\n"
+                       "\n"
+                       "      --list-ports  show the device each of COM1 to COM9 opens, and exit;\n"
+                       "                    no device is opened\n"
+                       "      --probe       with --list-ports: open each device, and close it, to\n"
+                       "                    tell whether it can be opened now (this raises and\n"
+                       "                    drops DTR and RTS; a network port opens its far device)\n"
+                       "      --help        display this help and exit\n"
+                       "      --version     output version information and exit\n"
+                       "\n"
+                       "COMn opens, first match wins: the device named by ") +
+           words.environment + "; a line\n" + words.mappingFile + words.fallback;
+}
 
 // Options of the window toolkit itself, which it takes with a value or alone.
 constexpr std::string_view ToolkitOptionsWithValue[] = {
@@ -103,17 +126,17 @@ std::optional<int> RunCommandLine(int argc, char** argv) {
         else if (std::find(std::begin(ToolkitOptionsWithValue), std::end(ToolkitOptionsWithValue), arg) !=
                      std::end(ToolkitOptionsWithValue) && i + 1 < argc) ++i;
         else if (std::find(std::begin(ToolkitOptions), std::end(ToolkitOptions), arg) == std::end(ToolkitOptions)) {
-            std::fprintf(stderr, "vantrel: unrecognized option '%s'\n%s", argv[i], Usage);
+            std::fprintf(stderr, "vantrel: unrecognized option '%s'\n%s", argv[i], Usage().c_str());
             return 2;
         }
     }
     if (probe && action != Action::ListPorts && action != Action::Help) {
-        std::fprintf(stderr, "vantrel: '--probe' works only with '--list-ports'\n%s", Usage);
+        std::fprintf(stderr, "vantrel: '--probe' works only with '--list-ports'\n%s", Usage().c_str());
         return 2;
     }
     switch (action) {
     case Action::Panel: return std::nullopt;
-    case Action::Help: std::fputs(Usage, stdout); break;
+    case Action::Help: std::fputs(Usage().c_str(), stdout); break;
     case Action::Version: std::printf("vantrel %s\n", VANTREL_VERSION); break;
     case Action::ListPorts: ListPorts(probe); break;
     }

@@ -1,21 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "content/TextEncoding.h"
 
+#include "common/CodePages.h"
+#include "content/DoubleByteSet.h"
+
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <iconv.h>
 
 namespace vantrel {
 
 namespace {
-
-iconv_t ConverterFor(PanelCodePage codePage) {
-    // Opened once each and kept for the life of the program.
-    static const iconv_t windows1252 = iconv_open("WINDOWS-1252", "WCHAR_T");
-    static const iconv_t gbk = iconv_open("GBK", "WCHAR_T");
-    return codePage == PanelCodePage::Gbk ? gbk : windows1252;
-}
 
 // The next code point of UTF-16 text; a lone surrogate yields U+FFFD.
 char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
@@ -26,31 +19,29 @@ char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
     return u;
 }
 
-}  // namespace
-
-PanelCodePage CodePageFromLocale() {
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value && *value) return std::strncmp(value, "zh", 2) == 0 ? PanelCodePage::Gbk : PanelCodePage::Windows1252;
-    }
-    return PanelCodePage::Windows1252;
+// The bytes of one character, at most two; 0 when the code page lacks it.
+// Neither set has a character beyond the Basic Multilingual Plane. The
+// Private Use Area has no agreed characters: Windows' code page 936 puts
+// some of it in GBK's user-defined rows, glibc's GBK none; on both it is '?'.
+std::size_t Encode(char32_t c, PanelCodePage codePage, std::uint8_t out[2]) {
+    if (c > 0xFFFF) return 0;
+    if (codePage == PanelCodePage::Gbk)
+        return c >= 0xE000 && c <= 0xF8FF ? 0 : EncodeGbk(static_cast<char16_t>(c), out);
+    static const CodePage* const windows1252 = FindCodePage("W1252");
+    const auto byte = windows1252->Byte(c);
+    if (!byte) return 0;
+    out[0] = *byte;
+    return 1;
 }
 
+}  // namespace
+
 std::size_t EncodeText(std::u16string_view text, PanelCodePage codePage, std::uint8_t* out, std::size_t capacity) {
-    const iconv_t cd = ConverterFor(codePage);
     std::size_t written = 0;
     std::size_t i = 0;
     while (written < capacity && i < text.size()) {
-        wchar_t wide = static_cast<wchar_t>(NextCodePoint(text, i));
-        char bytes[8];
-        char* in = reinterpret_cast<char*>(&wide);
-        std::size_t inLeft = sizeof wide;
-        char* to = bytes;
-        std::size_t toLeft = sizeof bytes;
-        std::size_t n = 0;
-        if (cd != reinterpret_cast<iconv_t>(-1) && iconv(cd, &in, &inLeft, &to, &toLeft) != static_cast<std::size_t>(-1))
-            n = sizeof bytes - toLeft;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+        std::uint8_t bytes[2];
+        std::size_t n = Encode(NextCodePoint(text, i), codePage, bytes);
         if (n == 0) {
             bytes[0] = '?';
             n = 1;

@@ -12,7 +12,8 @@ namespace vantrel {
 
 enum class PanelCodePage { Windows1252, Gbk };
 
-// From LC_ALL, else LC_CTYPE, else LANG: "zh..." means GBK.
+// Chinese as the user's language means GBK: from LC_ALL, else LC_CTYPE, else
+// LANG ("zh...") on POSIX systems; from the user's UI language on Windows.
 PanelCodePage CodePageFromLocale();
 
 // Encodes UTF-16 text into at most `capacity` bytes and returns how many were

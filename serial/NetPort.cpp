@@ -510,10 +510,6 @@ private:
 
 }  // namespace
 
-bool IsNetworkPort(const std::string& device) {
-    return device.rfind(Rfc2217Scheme, 0) == 0 || device.rfind(SocketScheme, 0) == 0;
-}
-
 std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail) {
     const auto parsed = ParseUrl(url);
     if (!parsed) {

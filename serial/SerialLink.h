@@ -17,12 +17,6 @@
 #include <string>
 #include <vector>
 
-// The POSIX line's settings, which LineSettings() returns; the Windows build has none.
-#if __has_include(<termios.h>)
-#include <termios.h>
-#endif
-struct termios;
-
 namespace vantrel {
 
 inline constexpr int InvalidHandle = -1;
@@ -111,8 +105,6 @@ OpenFailure LastOpenFailure();
 // ("connection refused"); empty when there is none.
 std::string LastOpenDevice();
 std::string LastOpenDetail();
-// The settings applied at the last open (what ReapplyAndClose applies again).
-termios LineSettings();
 
 // Writes the first n bytes of `TxBuffer`; true when all of them left the driver
 // within the write bound.

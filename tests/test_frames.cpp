@@ -7,6 +7,7 @@
 
 #include <random>
 #include <set>
+#include <termios.h>
 
 using namespace vantrel;
 using namespace std::chrono_literals;

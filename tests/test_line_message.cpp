@@ -106,6 +106,8 @@ TEST_F(Send, FailingPortShowsOneMessagePerPress) {
 TEST(TextEncoding, UnencodableAndBrokenInputBecomesQuestionMarks) {
     EXPECT_EQ(Encoded(QString::fromUtf8("a😀b"), PanelCodePage::Windows1252), Bytes({'a', '?', 'b'}));
     EXPECT_EQ(Encoded(QString::fromUtf8("ü"), PanelCodePage::Gbk), Hex("A8 B9"));
+    // Beyond the Basic Multilingual Plane, and a private character, in GBK too.
+    EXPECT_EQ(Encoded(QString::fromUtf8("\U00020000\uE000a"), PanelCodePage::Gbk), Bytes({'?', '?', 'a'}));
     const QChar lone[] = {QChar('x'), QChar(char16_t(0xD800)), QChar('y')};
     EXPECT_EQ(Encoded(QString(lone, 3), PanelCodePage::Gbk), Bytes({'x', '?', 'y'}));
     EXPECT_EQ(Encoded(QString::fromUtf8("中文a"), PanelCodePage::Gbk, 3), Hex("D6 D0")) << "the text ends at 文";

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/LineSettings.h"
+#include "posix/LineSettings.h"
 #include "serial/PortTables.h"
 
 #include <gtest/gtest.h>

@@ -20,6 +20,7 @@
 #include <set>
 #include <sys/file.h>
 #include <unistd.h>
+#include <termios.h>
 
 using namespace vantrel;
 using namespace std::chrono_literals;

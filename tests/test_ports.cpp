@@ -47,6 +47,9 @@ TEST(CommandLine, AnswersWithNoDisplayServer) {
     const Result help = Vantrel("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--list-ports"), std::string::npos) << help.out;
+    for (const char* words : {"$XDG_CONFIG_HOME/vantrel/ports.conf", "/dev/ttyS<n-1>", "dialout"})
+        EXPECT_NE(help.out.find(words), std::string::npos) << words;
+    EXPECT_EQ(help.out.find("APPDATA"), std::string::npos) << "Windows' words on Linux";
     const Result version = Vantrel("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vantrel " VANTREL_VERSION "\n");

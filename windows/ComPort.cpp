@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "windows/ComPort.h"
 
+#include "serial/Platform.h"
 #include "windows/Wide.h"
 
 #include <algorithm>
@@ -161,6 +162,11 @@ std::unique_ptr<LinkPort> OpenComPort(const std::string& device, int baud, OpenF
 }  // namespace vantrel::windows
 
 namespace vantrel {
+
+// A port is a handle of its own: unlike POSIX descriptors, no handle the
+// program prints through can be handed to it, so an open holds nothing.
+OpeningScope::OpeningScope() = default;
+OpeningScope::~OpeningScope() = default;
 
 OpenFailure ProbeDevice(const std::string& path) {
     OpenFailure failure;

@@ -6,10 +6,6 @@
 
 namespace vantrel {
 
-bool IsNetworkPort(const std::string& device) {
-    return device.rfind("rfc2217://", 0) == 0 || device.rfind("socket://", 0) == 0;
-}
-
 std::unique_ptr<LinkPort> OpenNetworkPort(const std::string&, int, OpenFailure& failure, std::string& detail) {
     failure = OpenFailure::Other;
     detail = "network ports are not available in this build";

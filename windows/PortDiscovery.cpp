@@ -7,15 +7,13 @@
 #include "serial/PortDiscovery.h"
 
 #include "common/SmallFile.h"
-#include "serial/NetPort.h"
+#include "serial/Platform.h"
 #include "windows/ComPort.h"
 #include "windows/Wide.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <windows.h>
 #include <devguid.h>
 #include <setupapi.h>
@@ -27,35 +25,6 @@ namespace {
 
 using windows::Utf8;
 using windows::Wide;
-
-void ComplainOnce(const std::string& message) {
-    static std::mutex mutex;
-    static std::set<std::string> said;
-    std::lock_guard lock(mutex);
-    if (said.insert(message).second) std::fprintf(stderr, "%s\n", message.c_str());
-}
-
-PortNameMap EnvironmentMap() {
-    PortNameMap map;
-    for (int i = 0; i < PortCount; ++i) {
-        const std::string name = "VANTREL_COM" + std::to_string(i + 1), value = windows::Environment(name.c_str());
-        if (value.empty()) continue;
-        if (HasControlCharacter(value)) ComplainOnce("vantrel: " + name + ": a control character in the value; ignored");
-        else map[i] = value;
-    }
-    return map;
-}
-
-PortNameMap FileMap() {
-    const std::string path = MappingFilePath();
-    const SmallFile file = ReadSmallFile(path, MappingFileLimit);
-    if (!file.exists) return {};
-    if (!file.problem.empty()) {
-        ComplainOnce("vantrel: " + path + ": " + file.problem + "; the mapping file is ignored");
-        return {};
-    }
-    return ParseMappingFile(file.text, path, ComplainOnce);
-}
 
 // "COM3" for "COM3", "com3" and "\\.\COM3"; anything else as it stands.
 std::string ComName(std::string device) {
@@ -186,27 +155,8 @@ PortAssignments ResolvePorts() {
     return out;
 }
 
-PortAssignment ResolvePort(const char* portName) {
-    const int n = std::max(PortNumber(portName), 1);
-    if (const std::string mapped = EnvironmentMap()[n - 1]; !mapped.empty())
-        return {mapped, MapSource::Environment, std::nullopt};
-    return ResolvePorts()[n - 1];
-}
+const Platform ThisPlatform = Platform::Windows;
 
-PortProbe ProbePort(const std::string& device) {
-    PortProbe probe;
-    if (!IsNetworkPort(device)) probe.failure = ProbeDevice(device);
-    else OpenNetworkPort(device, 9600, probe.failure, probe.detail);
-    return probe;
-}
-
-void OpenPort(int baudValue) { OpenPortAt(ResolvePort(PortName).device, baudValue); }
-
-void OpenPortAt(const std::string& device, int baudValue) {
-    if (!IsNetworkPort(device)) return OpenDevice(device, baudValue);
-    OpenWith(device, baudValue, [&](OpenFailure& failure, std::string& detail) {
-        return OpenNetworkPort(device, baudValue, failure, detail);
-    });
-}
+std::string EnvironmentValue(const char* name) { return windows::Environment(name); }
 
 }  // namespace vantrel

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Windows' own side of the line, the files and the code pages, under Wine.
 #include "common/SmallFile.h"
+#include "content/TextEncoding.h"
 #include "serial/PortDiscovery.h"
 #include "windows/ComPort.h"
 #include "windows/Wide.h"
-#include "windows/iconv/iconv.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,19 +29,6 @@ struct TempDir {
         return windows::Utf8((path / name).wstring());
     }
 };
-
-std::string Convert(const char* to, const char* from, std::string in, int& error) {
-    const iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return error = EINVAL, "";
-    char out[16];
-    char *inp = in.data(), *outp = out;
-    std::size_t inLeft = in.size(), outLeft = sizeof out;
-    error = iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) ? errno : 0;
-    iconv_close(cd);
-    return std::string(out, outp);
-}
-
-std::string Utf32(char32_t c) { return std::string(reinterpret_cast<const char*>(&c), 4); }
 
 }  // namespace
 
@@ -120,23 +106,23 @@ TEST(Mapping, EnvironmentThenFileThenTheComPortItself) {
     }
 }
 
-TEST(CodePages, ConvertBothWays) {
-    const struct { const char* page; std::string bytes; char32_t c; } cases[] = {
-        {"WINDOWS-1252", "\x80", U'\u20AC'}, {"CP437", "\x80", U'\u00C7'}, {"CP866", "\x80", U'\u0410'},
-        {"GBK", "\xD6\xD0", U'\u4E2D'},      {"SHIFT_JIS", "\xB1", U'\uFF71'},
+// The panel's text: the single-byte page from the shared table, the
+// double-byte set through code page 936; what a set lacks, and anything
+// beyond the Basic Multilingual Plane, is one '?'.
+TEST(TextEncoding, BothCodePagesOnWindowsOwnConverter) {
+    const struct { std::u16string text; PanelCodePage page; std::size_t capacity; std::string bytes; } cases[] = {
+        {u"A\u20AC\u00E9", PanelCodePage::Windows1252, 8, "A\x80\xE9"},
+        {u"\u4E2D\u0410", PanelCodePage::Windows1252, 8, "??"},
+        {u"\U0001F600x", PanelCodePage::Windows1252, 8, "?x"},
+        {u"\u4E2D\u6587A", PanelCodePage::Gbk, 8, "\xD6\xD0\xCE\xC4" "A"},
+        {u"\U00020000\u4E2D", PanelCodePage::Gbk, 8, "?\xD6\xD0"},
+        {u"\uE000A", PanelCodePage::Gbk, 8, "?A"},  // a private character: GBK's user rows on Windows only
+        {u"A\u4E2D", PanelCodePage::Gbk, 2, "A"},  // half a character is never sent
+        {std::u16string(1, char16_t(0xD800)) + u"A", PanelCodePage::Gbk, 8, "?A"},  // a lone surrogate
     };
     for (const auto& c : cases) {
-        int error = -1;
-        EXPECT_EQ(Convert("UTF-32LE", c.page, c.bytes, error), Utf32(c.c)) << c.page;
-        EXPECT_EQ(error, 0);
-        const wchar_t wide = static_cast<wchar_t>(c.c);
-        EXPECT_EQ(Convert(c.page, "WCHAR_T", std::string(reinterpret_cast<const char*>(&wide), 2), error), c.bytes) << c.page;
-        EXPECT_EQ(error, 0);
+        std::uint8_t out[8];
+        const std::size_t n = EncodeText(c.text, c.page, out, c.capacity);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out), n), c.bytes) << c.bytes;
     }
-    int error = 0;
-    const wchar_t han = L'\u4E2D';
-    Convert("WINDOWS-1252", "WCHAR_T", std::string(reinterpret_cast<const char*>(&han), 2), error);
-    EXPECT_EQ(error, EILSEQ);  // the panel turns it into '?'
-    Convert("UTF-32LE", "CP99999", "x", error);
-    EXPECT_EQ(error, EINVAL);
 }

@@ -32,6 +32,11 @@ send() {
 }
 screen() { grep -qxF "$1" "$work/out" || fail "not on the screen: '$1'"; }
 
+# The help names Windows' own places, none of Linux's.
+help=$("$wine_run" "$exe" --help | tr -d '\r')
+grep -qF '%APPDATA%\Vantrel\ports.conf' <<<"$help" && grep -qF "Windows' own COMn" <<<"$help" &&
+    ! grep -qE 'XDG|/dev/ttyS|dialout' <<<"$help" || fail "the help is not Windows': $help"
+
 send --port COM1 "HELLO FROM WINE" "SECOND LINE"
 [ "$status" = 0 ] || fail "send exited $status: $(cat "$work/send.err")"
 screen '|HELLO FROM WINE     |'

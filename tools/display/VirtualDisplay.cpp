@@ -2,8 +2,8 @@
 #include "tools/display/VirtualDisplay.h"
 
 #include "common/SmallFile.h"
+#include "posix/LineSettings.h"
 #include "serial/PortTables.h"
-#include "serial/LineSettings.h"
 
 #include <cerrno>
 #include <iterator>
