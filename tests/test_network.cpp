@@ -243,7 +243,7 @@ TEST(NetworkSend, ANumericLoopbackAddressNeedsNoOtherAddress) {
                           << display.SlavePath() << ",9600n81,local\n";
     const ShellRun run = RunShell(
         "timeout 30 unshare -n bash -c 'ip link set lo up && ip addr add 192.0.2.1/32 dev lo || exit 90\n"
-        "/usr/sbin/ser2net -n -c " + config + " -P " + config + ".pid & server=$!\n"
+        "timeout 30 /usr/sbin/ser2net -n -c " + config + " -P " + config + ".pid & server=$!\n"
         "for i in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(rawPort) + ") 2>/dev/null && break; sleep 0.1; done\n"
         "sleep 0.2; ip addr del 192.0.2.1/32 dev lo\n"
         VANTREL_BIN " send --port rfc2217://127.0.0.1:" + std::to_string(telnetPort) + " \"NETNS RFC2217\"; echo $?\n"
