@@ -4,6 +4,7 @@
 #include "serial/LazyLibrary.h"
 
 #include <gensio/gensio.h>
+#include <gensio/gensio_addr.h>
 #include <gensio/gensio_err.h>
 #include <gensio/gensio_os_funcs_public.h>
 #include <gensio/sergensio.h>
@@ -17,16 +18,22 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/ioctl.h>
 #include <linux/sockios.h>
 #include <cstring>
 #include <cstdlib>
+
+// The handler a connection's events go to; declared in the library's header
+// for its own layers, which C++ cannot include.
+extern "C" gensio_event gensio_get_cb(gensio* io);
 
 namespace vantrel {
 
@@ -38,11 +45,12 @@ using Clock = std::chrono::steady_clock;
 // brings a dozen libraries of its own that a panel on a local port never needs.
 #define VANTREL_GENSIO_FUNCTIONS(X)                                                                       \
     X(gensio_default_os_hnd) X(gensio_os_funcs_alloc_waiter) X(gensio_os_funcs_free_waiter)              \
-    X(gensio_os_funcs_wait) X(gensio_os_funcs_wake) X(gensio_os_funcs_service) X(str_to_gensio)          \
+    X(gensio_os_funcs_wait) X(gensio_os_funcs_wake) X(gensio_os_funcs_service)                          \
     X(gensio_err_to_str) X(gensio_open) X(gensio_close) X(gensio_free) X(gensio_set_read_callback_enable) \
     X(gensio_set_write_callback_enable) X(gensio_write) X(gensio_to_sergensio) X(sergensio_baud)         \
-    X(sergensio_datasize) X(sergensio_parity) X(sergensio_stopbits) X(sergensio_flush)   \
-    X(gensio_control)
+    X(sergensio_datasize) X(sergensio_parity) X(sergensio_stopbits) X(sergensio_flush)                   \
+    X(gensio_control) X(gensio_addr_create) X(gensio_addr_free) X(gensio_terminal_alloc)                 \
+    X(gensio_filter_alloc) X(gensio_get_cb) X(gensio_get_user_data) X(gensio_set_callback)
 
 VANTREL_LAZY_FUNCTIONS(GensioLibrary, VANTREL_GENSIO_FUNCTIONS, "libgensioosh.so.4", "libgensio.so.4")
 
@@ -99,48 +107,62 @@ gensio_time TimeLeft(Clock::time_point deadline) {
     return {ns / 1000000000, static_cast<int>(ns % 1000000000)};
 }
 
-// An address found for the library's address string ("ipv4,192.0.2.7" or
-// "ipv6,2001:db8::7"). An IPv4 address written as IPv6 (::ffff:192.0.2.7) is
-// used as the IPv4 address it is.
-std::string AddressText(const addrinfo* found) {
-    char text[INET6_ADDRSTRLEN] = "";
+// A host's address as the library takes it without a look-up of its own:
+// the network type and the raw address (in_addr for IPv4; sockaddr_in6 for
+// IPv6, which keeps a link-local address's scope).
+struct Address {
+    int nettype = GENSIO_NETTYPE_UNSPEC;
+    sockaddr_storage raw{};
+    std::size_t length = 0;
+};
+
+// An IPv4 address written as IPv6 (::ffff:192.0.2.7) is used as the IPv4 address it is.
+std::optional<Address> AddressOf(const addrinfo* found) {
+    Address a;
     if (found->ai_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
-        return std::string("ipv4,") + text;
+        a.nettype = GENSIO_NETTYPE_IPV4;
+        a.length = sizeof(in_addr);
+        std::memcpy(&a.raw, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, a.length);
+        return a;
     }
-    if (found->ai_family != AF_INET6) return {};
-    const in6_addr& a = reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&a)) {
-        inet_ntop(AF_INET, a.s6_addr + 12, text, sizeof text);
-        return std::string("ipv4,") + text;
+    if (found->ai_family != AF_INET6) return std::nullopt;
+    const auto& v6 = *reinterpret_cast<const sockaddr_in6*>(found->ai_addr);
+    if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+        a.nettype = GENSIO_NETTYPE_IPV4;
+        a.length = sizeof(in_addr);
+        std::memcpy(&a.raw, v6.sin6_addr.s6_addr + 12, a.length);
+        return a;
     }
-    inet_ntop(AF_INET6, &a, text, sizeof text);
-    return std::string("ipv6,") + text;
+    a.nettype = GENSIO_NETTYPE_IPV6;
+    a.length = sizeof v6;
+    std::memcpy(&a.raw, &v6, a.length);
+    return a;
 }
 
-// The host's address for the library's address string. A numeric address is
-// taken as written: the look-up's rule that leaves out address families the
-// computer has no address of (AI_ADDRCONFIG) does not count loopback, and
-// would refuse 127.0.0.1 on a till whose only address is loopback. A name is
-// looked up on a thread of its own: a name server that does not answer costs
-// the open no more than the time it has left, and the look-up that runs on is
-// left to end by itself.
-std::optional<std::string> LookUp(const std::string& host, Clock::time_point deadline, std::string& why) {
+// The host's address. A numeric address is taken as written: the look-up's
+// rule that leaves out address families the computer has no address of
+// (AI_ADDRCONFIG) does not count loopback, and would refuse 127.0.0.1 on a
+// till whose only address is loopback; the library's own look-up applies that
+// rule too, so it is given the address itself, never a text to look up. A
+// name is looked up on a thread of its own: a name server that does not
+// answer costs the open no more than the time it has left, and the look-up
+// that runs on is left to end by itself.
+std::optional<Address> LookUp(const std::string& host, Clock::time_point deadline, std::string& why) {
     addrinfo numeric{};
     numeric.ai_family = AF_UNSPEC;
     numeric.ai_socktype = SOCK_STREAM;
     numeric.ai_flags = AI_NUMERICHOST;
     if (addrinfo* found = nullptr; getaddrinfo(host.c_str(), nullptr, &numeric, &found) == 0 && found) {
-        std::string address = AddressText(found);
+        auto address = AddressOf(found);
         freeaddrinfo(found);
-        if (!address.empty()) return address;
+        if (address) return address;
     }
     struct Answer {
         std::mutex mutex;
         std::condition_variable done;
         bool finished = false;
         int status = 0;
-        std::string address;
+        std::optional<Address> address;
     };
     auto answer = std::make_shared<Answer>();
     try {
@@ -151,7 +173,7 @@ std::optional<std::string> LookUp(const std::string& host, Clock::time_point dea
             hints.ai_flags = AI_ADDRCONFIG;
             addrinfo* found = nullptr;
             const int status = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-            const std::string address = status == 0 && found ? AddressText(found) : std::string();
+            const auto address = status == 0 && found ? AddressOf(found) : std::nullopt;
             if (found) freeaddrinfo(found);
             std::lock_guard lock(answer->mutex);
             answer->finished = true;
@@ -168,7 +190,7 @@ std::optional<std::string> LookUp(const std::string& host, Clock::time_point dea
         why = "no answer from the name server";
         return std::nullopt;
     }
-    if (answer->status != 0 || answer->address.empty()) {
+    if (answer->status != 0 || !answer->address) {
         why = "unknown host " + host + (answer->status != 0 ? std::string(" (") + gai_strerror(answer->status) + ")" : "");
         return std::nullopt;
     }
@@ -191,7 +213,14 @@ public:
             Close();
             Lib().gensio_free(io_);
         }
+        StopOverhearing();
         if (waiter_) Lib().gensio_os_funcs_free_waiter(Os(), waiter_);
+    }
+
+    // Opened: the connection ends when the library closes its socket.
+    void StopOverhearing() {
+        if (overhear_ >= 0) close(overhear_);
+        overhear_ = -1;
     }
 
     // A clean end: the library sends what it holds and closes. A server
@@ -213,9 +242,7 @@ public:
         std::string why;
         const auto host = LookUp(url.host, deadline, why);
         if (!host) return Fail(failure, detail, OpenFailure::NoDevice, why);
-        // No Nagle delay: each frame goes out when it is written, as on a serial line.
-        const std::string address = (url.telnet ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),") + *host + "," + url.port;
-        if (const int err = Lib().str_to_gensio(address.c_str(), Os(), &NetPort::Event, this, &io_)) {
+        if (const int err = Stack(*host, static_cast<unsigned>(std::stoi(url.port)))) {
             io_ = nullptr;
             return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(err));
         }
@@ -228,11 +255,11 @@ public:
         }
         if (*openResult_ != 0) {
             open_ = false;
-            if (*openResult_ == GE_REMCLOSE) return Busy(failure, detail);  // accepted, then hung up on
+            if (*openResult_ == GE_REMCLOSE) return HungUp(failure, detail);  // accepted, then hung up on
             return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(*openResult_));
         }
         Lib().gensio_set_read_callback_enable(io_, true);
-        socket_ = FindSocket(url.port);
+        if (socket_ < 0) socket_ = FindSocket();
         return true;
     }
 
@@ -252,7 +279,7 @@ public:
                 return Fail(failure, detail, OpenFailure::Other, ErrorWords(err));
             if (!Wait([this] { return setResult_.has_value() || closed_; }, deadline))
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
-            if (closed_) return Busy(failure, detail);
+            if (closed_) return HungUp(failure, detail);
             if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
         }
         return true;
@@ -261,7 +288,7 @@ public:
     // A server whose port is taken accepts, says so and hangs up at once.
     bool Settle(OpenFailure& failure, std::string& detail) {
         Wait([this] { return closed_; }, Clock::now() + std::chrono::milliseconds(150));
-        return closed_ ? Busy(failure, detail) : true;
+        return closed_ ? HungUp(failure, detail) : true;
     }
 
     // Hands the bytes to the connection (the library doubles 0xFF on telnet)
@@ -309,11 +336,10 @@ private:
         auto* self = static_cast<NetPort*>(user);
         switch (event) {
         case GENSIO_EVENT_READ:
-            // The display never answers; what the server says is kept only
-            // while it may be why it hangs up ("Port already in use").
+            // The display never answers; what the server says is kept (by
+            // the tap, over telnet) only while it may be why it hangs up.
             if (err) self->Ended();
-            else if (length && self->said_.size() < MaxWords)
-                self->said_.append(reinterpret_cast<const char*>(buf), std::min<std::size_t>(*length, MaxWords - self->said_.size()));
+            else if (length && !self->telnet_) self->Heard(buf, *length);
             break;
         case GENSIO_EVENT_WRITE_READY:
             self->writable_ = true;
@@ -324,6 +350,52 @@ private:
         Lib().gensio_os_funcs_wake(Os(), self->waiter_);
         return 0;
     }
+    // The connection's own events, seen on their way to the telnet layer. A
+    // server that hangs up while the telnet options are still being agreed
+    // says why before it does, and the telnet layer drops those words with
+    // the failed open: they are kept here, only the bytes the layer took
+    // (what it left comes again). At the first event the connection is made:
+    // its socket is found, and a copy of it is held while opening (Overhear).
+    static int Tap(gensio* io, void* user, int event, int err, unsigned char* buf, gensiods* length, const char* const* aux) {
+        auto* self = static_cast<NetPort*>(user);
+        // The first event: connected (or, with an error, already gone).
+        if (!std::exchange(self->connected_, true) && !err && (self->socket_ = self->FindSocket()) >= 0)
+            self->overhear_ = fcntl(self->socket_, F_DUPFD_CLOEXEC, 3);
+        const int result = self->tapped_(io, self->tappedData_, event, err, buf, length, aux);
+        if (event == GENSIO_EVENT_READ && !err && length) self->Heard(buf, *length);
+        return result;
+    }
+    void Heard(const unsigned char* buf, std::size_t n) {
+        if (said_.size() < MaxWords) said_.append(reinterpret_cast<const char*>(buf), std::min(n, MaxWords - said_.size()));
+    }
+
+    // The connection to `host` at `port`: TCP without Nagle's delay (each
+    // frame goes out when it is written, as on a serial line) and, for
+    // rfc2217, telnet with the COM-PORT option on it. Built from the address
+    // itself, so the library looks nothing up. 0, or the library's error.
+    int Stack(const Address& host, unsigned port) {
+        gensio_addr* address = nullptr;
+        if (const int err = Lib().gensio_addr_create(Os(), host.nettype, &host.raw, host.length, port, &address)) return err;
+        static const char* const tcpArgs[] = {"nodelay", nullptr};
+        serverPort_ = port;
+        const int err = Lib().gensio_terminal_alloc("tcp", address, tcpArgs, Os(), &NetPort::Event, this, &tcp_);
+        Lib().gensio_addr_free(address);
+        if (err || !telnet_) {
+            io_ = err ? nullptr : tcp_;
+            return err;
+        }
+        static const char* const telnetArgs[] = {"rfc2217", nullptr};
+        if (const int e = Lib().gensio_filter_alloc("telnet", tcp_, telnetArgs, Os(), &NetPort::Event, this, &io_)) {
+            Lib().gensio_free(tcp_);
+            tcp_ = nullptr;
+            return e;
+        }
+        tapped_ = Lib().gensio_get_cb(tcp_);
+        tappedData_ = Lib().gensio_get_user_data(tcp_);
+        Lib().gensio_set_callback(tcp_, &NetPort::Tap, this);
+        return 0;
+    }
+
     static void OpenDone(gensio*, int err, void* user) {
         auto* self = static_cast<NetPort*>(user);
         self->openResult_ = err;
@@ -443,30 +515,42 @@ private:
         return WriteResult::Ok;
     }
 
-    // The connection's own socket, so that an abandoned write can reset it:
-    // the one whose local port is the connection's and whose peer's port is
-    // the server's. -1 when it can't be told.
-    int FindSocket(const std::string& serverPort) const {
+    // The connection's own socket, so that an abandoned write can reset it
+    // and a hang-up's words can be read: the one whose local port is the
+    // connection's and whose peer's port is the server's. -1 when it can't be told.
+    int FindSocket() {
         char local[128] = "0";
         gensiods length = sizeof local;
-        if (Lib().gensio_control(io_, GENSIO_CONTROL_DEPTH_FIRST, GENSIO_CONTROL_GET, GENSIO_CONTROL_LADDR, local, &length) != 0)
-            return -1;
+        if (Lib().gensio_control(tcp_, 0, GENSIO_CONTROL_GET, GENSIO_CONTROL_LADDR, local, &length) != 0) return -1;
         const char* comma = std::strrchr(local, ',');  // "ipv4,127.0.0.1,41234"
         if (!comma) return -1;
-        const long localPort = std::strtol(comma + 1, nullptr, 10), peerPort = std::strtol(serverPort.c_str(), nullptr, 10);
+        localPort_ = std::strtol(comma + 1, nullptr, 10);
+        for (int fd = 0; fd < 4096; ++fd)
+            if (Ours(fd)) return fd;
+        return -1;
+    }
+    bool Ours(int fd) const {
         auto portOf = [](const sockaddr_storage& a) {
             return a.ss_family == AF_INET    ? ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port)
                    : a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6&>(a).sin6_port)
                                              : 0;
         };
-        for (int fd = 0; fd < 4096; ++fd) {
-            sockaddr_storage mine{}, peer{};
-            socklen_t mineLength = sizeof mine, peerLength = sizeof peer;
-            if (getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &mineLength) == 0 && portOf(mine) == localPort &&
-                getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 && portOf(peer) == peerPort)
-                return fd;
-        }
-        return -1;
+        sockaddr_storage mine{}, peer{};
+        socklen_t mineLength = sizeof mine, peerLength = sizeof peer;
+        return getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &mineLength) == 0 && portOf(mine) == localPort_ &&
+               getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 && portOf(peer) == serverPort_;
+    }
+
+    // What the server said that the library had not read when it saw the
+    // connection fail: a write that meets the server's reset fails at once,
+    // before the words that came ahead of the reset are read, and the
+    // library closes its socket. The copy of the socket held while opening
+    // still reads them.
+    void Overhear() {
+        unsigned char buf[512];
+        for (ssize_t n; overhear_ >= 0 && said_.size() < MaxWords && (n = recv(overhear_, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            Heard(buf, static_cast<std::size_t>(n));
+        StopOverhearing();
     }
 
     static bool Fail(OpenFailure& failure, std::string& detail, OpenFailure why, const std::string& words) {
@@ -475,16 +559,32 @@ private:
         return false;
     }
     // The server hung up at once. ser2net says why before it does ("Port
-    // already in use", "Device open failure: ..."): its own words are given;
-    // with none, another client holds its port.
-    bool Busy(OpenFailure& failure, std::string& detail) {
+    // already in use", "Device open failure: ..."): its own words are given,
+    // without the telnet commands around them. A server that says nothing
+    // may have another client on its port, or not: that is only a guess.
+    bool HungUp(OpenFailure& failure, std::string& detail) {
+        Overhear();
         std::string words;
-        for (const char c : said_)
-            if (c >= 0x20 && c < 0x7F) words += c;
-            else if (!words.empty() && words.back() != ' ') words += ' ';
+        const auto separate = [&] {
+            if (!words.empty() && words.back() != ' ') words += ' ';
+        };
+        constexpr unsigned char Iac = 255, Sb = 250, Se = 240, Will = 251;
+        for (std::size_t i = 0; i < said_.size(); ++i) {
+            const auto c = static_cast<unsigned char>(said_[i]);
+            if (c >= 0x20 && c < 0x7F) words += static_cast<char>(c);
+            else if (c != Iac || !telnet_) separate();
+            else if (i + 1 >= said_.size()) break;
+            else if (const auto command = static_cast<unsigned char>(said_[i + 1]); command == Sb) {
+                // A sub-negotiation runs to IAC SE.
+                for (i += 2; i + 1 < said_.size(); ++i)
+                    if (static_cast<unsigned char>(said_[i]) == Iac && static_cast<unsigned char>(said_[i + 1]) == Se) break;
+                ++i;
+            } else i += command >= Will && command != Iac ? 2 : 1;  // WILL, WONT, DO, DONT name an option
+        }
         while (!words.empty() && words.back() == ' ') words.pop_back();
         if (words.empty())
-            return Fail(failure, detail, OpenFailure::Busy, "the server ended the connection: another client holds its port");
+            return Fail(failure, detail, OpenFailure::Other,
+                        "the server ended the connection at once without a word (perhaps another client holds its port)");
         const bool taken = words.find("in use") != std::string::npos;
         return Fail(failure, detail, taken ? OpenFailure::Busy : OpenFailure::Other, "the server says: " + words);
     }
@@ -493,13 +593,20 @@ private:
     const int baud_;
     gensio_waiter* waiter_;
     gensio* io_ = nullptr;
-    static constexpr std::size_t MaxWords = 200;
+    gensio* tcp_ = nullptr;  // the connection under the telnet layer, or io_ itself
+    static constexpr std::size_t MaxWords = 400;
+    gensio_event tapped_ = nullptr;  // the telnet layer's handler of the connection's events
+    void* tappedData_ = nullptr;
     bool open_ = false;
     bool ended_ = false;
     bool seenInOrder_ = false;   // at the last look the server had taken every byte and ended the connection
     bool endedInOrder_ = false;  // the connection ended so
-    std::string said_;  // what the server said, up to MaxWords bytes
+    std::string said_;  // what the server said, telnet commands included, up to MaxWords bytes
     int socket_ = -1;
+    int overhear_ = -1;  // a second descriptor of the socket while opening, or -1
+    bool connected_ = false;  // the telnet layer's connection has had an event
+    long localPort_ = -1;
+    long serverPort_ = -1;
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
     bool closed_ = false;
     bool writable_ = false;
@@ -526,6 +633,7 @@ std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, Open
     auto port = std::make_unique<NetPort>(parsed->telnet, baud);
     if (!port->Connect(*parsed, deadline, failure, detail)) return nullptr;
     if (!(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail))) return nullptr;
+    port->StopOverhearing();
     return port;
 }
 

@@ -21,8 +21,9 @@ bool IsNetworkPort(const std::string& device);
 
 // Connects and, for rfc2217, sets `baud`, 8 data bits, no parity and 1 stop
 // bit; flow control and the modem lines stay as the server has them. A
-// refused, silent or unknown server fails as NoDevice, a server that ends the
-// connection at once (its port is taken) as Busy; `detail` says which.
+// refused, silent or unknown server fails as NoDevice; a server that ends the
+// connection at once as Busy when it says its port is in use, otherwise as
+// Other. `detail` says which, in the server's own words where it gave some.
 std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail);
 
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include "serial/NetPort.h"
 #include "tools/display/VirtualDisplay.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <netinet/in.h>
@@ -183,16 +184,76 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
     }
 }
 
-// ser2net says why it hangs up, and that is what the open gives. (Over
-// telnet it may hang up while the options are still being agreed, before
-// anything it says can be read: then it is "busy".)
-TEST(NetworkSend, AServerThatCannotOpenItsDeviceSaysSo) {
+// A server that hangs up at once is quoted, over telnet too, where it may hang
+// up while the options are still being agreed; one that says nothing is
+// called busy only as a guess.
+TEST(NetworkSend, AServerThatHangsUpAtOnceIsQuotedInItsOwnWords) {
     if (access(Ser2net::Path, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
-    const int port = FreePort();
-    Ser2net server("/nonexistent/ttyVANTREL", port, "tcp");
-    OpenFailure failure = OpenFailure::None;
-    std::string detail;
-    EXPECT_EQ(OpenNetworkPort("socket://127.0.0.1:" + std::to_string(port), 9600, failure, detail), nullptr);
-    EXPECT_EQ(failure, OpenFailure::Other);
-    EXPECT_EQ(detail.rfind("the server says: Device open failure", 0), 0u) << detail;
+    int ptys[2];  // devices that ser2net can open, one for each server
+    for (int& pty : ptys) {
+        pty = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(pty >= 0 && grantpt(pty) == 0 && unlockpt(pty) == 0);
+    }
+    const int missing = FreePort(), telnetMissing = FreePort(), held = FreePort(), telnetHeld = FreePort();
+    const Ser2net raw({{"/nonexistent/ttyVANTREL", missing}, {ptsname(ptys[0]), held}}, "tcp");
+    const Ser2net telnet({{"/nonexistent/ttyVANTREL", telnetMissing}, {ptsname(ptys[1]), telnetHeld}});
+    const int holders[] = {ConnectLoopback(held), ConnectLoopback(telnetHeld)};
+    int silentPort = 0;
+    const int silent = LoopbackListener(silentPort);
+    constexpr int Attempts = 4;  // over telnet the words were lost in some attempts only
+    std::thread hangUp([&] {
+        for (int i = 0; i < 2 * Attempts; ++i) close(accept(silent, nullptr, nullptr));
+    });
+    const auto at = [](const char* scheme, int port) { return std::string(scheme) + "127.0.0.1:" + std::to_string(port); };
+    const struct {
+        std::string url;
+        OpenFailure failure;
+        const char* detail;
+    } cases[] = {
+        {at("socket://", missing), OpenFailure::Other, "the server says: Device open failure"},
+        {at("rfc2217://", telnetMissing), OpenFailure::Other, "the server says: Device open failure"},
+        {at("socket://", held), OpenFailure::Busy, "the server says: Port already in use"},
+        {at("rfc2217://", telnetHeld), OpenFailure::Busy, "the server says: Port already in use"},
+        {at("socket://", silentPort), OpenFailure::Other, "the server ended the connection at once without a word (perhaps"},
+        {at("rfc2217://", silentPort), OpenFailure::Other, "the server ended the connection at once without a word (perhaps"},
+    };
+    for (const auto& c : cases)
+        for (int attempt = 0; attempt < Attempts; ++attempt) {
+            OpenFailure failure = OpenFailure::None;
+            std::string detail;
+            EXPECT_EQ(OpenNetworkPort(c.url, 9600, failure, detail), nullptr) << c.url;
+            EXPECT_EQ(failure, c.failure) << c.url << ": " << detail;
+            EXPECT_EQ(detail.rfind(c.detail, 0), 0u) << c.url << ": " << detail;
+        }
+    hangUp.join();
+    for (const int fd : {holders[0], holders[1], silent, ptys[0], ptys[1]}) close(fd);
+}
+
+// A till whose only address is loopback: a network namespace with nothing but
+// lo. ser2net looks up its own address with the rule that refuses loopback, so
+// it starts while lo has one more address, which is gone before the sends.
+TEST(NetworkSend, ANumericLoopbackAddressNeedsNoOtherAddress) {
+    if (access(Ser2net::Path, X_OK) != 0 || geteuid() != 0) GTEST_SKIP() << "needs ser2net and root";
+    VirtualDisplay display;
+    const int telnetPort = FreePort(), rawPort = FreePort();
+    const std::string config = testing::TempDir() + "vantrel-netns.yaml";
+    std::ofstream(config) << "connection: &t\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << telnetPort
+                          << "\n  connector: serialdev," << display.SlavePath() << ",9600n81,local\n"
+                          << "connection: &r\n  accepter: tcp,127.0.0.1," << rawPort << "\n  connector: serialdev,"
+                          << display.SlavePath() << ",9600n81,local\n";
+    const ShellRun run = RunShell(
+        "timeout 30 unshare -n bash -c 'ip link set lo up && ip addr add 192.0.2.1/32 dev lo || exit 90\n"
+        "timeout 30 /usr/sbin/ser2net -n -c " + config + " -P " + config + ".pid & server=$!\n"
+        "for i in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(rawPort) + ") 2>/dev/null && break; sleep 0.1; done\n"
+        "sleep 0.2; ip addr del 192.0.2.1/32 dev lo\n"
+        VANTREL_BIN " send --port rfc2217://127.0.0.1:" + std::to_string(telnetPort) + " \"NETNS RFC2217\"; echo $?\n"
+        "sleep 0.2; " VANTREL_BIN " send --port socket://127.0.0.1:" + std::to_string(rawPort) + " \"NETNS SOCKET\"; echo $?\n"
+        "kill $server; wait $server' 2>&1");
+    for (const std::string& file : {config, config + ".pid"}) std::remove(file.c_str());
+    if (run.status == 90) GTEST_SKIP() << "no network namespace: " << run.out;
+    EXPECT_TRUE(run.out.ends_with("0\n0\n")) << run.out;  // both sends' statuses
+    std::string far;
+    for (const auto& chunk : display.Pump(300ms)) far.append(chunk.bytes.begin(), chunk.bytes.end());
+    EXPECT_NE(far.find("NETNS RFC2217"), std::string::npos) << far;
+    EXPECT_NE(far.find("NETNS SOCKET"), std::string::npos) << far;
 }
