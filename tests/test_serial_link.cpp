@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vantrel;
@@ -191,12 +192,16 @@ TEST_F(Link, AnEndedHolderNeverLeavesThePortBusy) {
             OpenDevice(pty.Path(), 300);
             (void)!write(ready[1], PortHandleValid() ? "y" : "n", 1);
             std::array<std::uint8_t, 1024> frame{};
-            WriteBytes(frame.data(), frame.size());  // stalls: 102 s at 300 bit/s
+            // Room the line makes after the fill is taken at once; then a
+            // write stalls: 102 s at 300 bit/s.
+            while (WriteBytes(frame.data(), frame.size())) {
+            }
             _exit(0);
         }
         char ok = 0;
         EXPECT_EQ(read(ready[0], &ok, 1), 1);
         EXPECT_EQ(ok, 'y');
+        std::this_thread::sleep_for(200ms);
         kill(child, signal);
         int status = 0;
         waitpid(child, &status, 0);
