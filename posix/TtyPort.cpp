@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -34,6 +35,7 @@ using Clock = std::chrono::steady_clock;
 OpenFailure Classify(int err) {
     switch (err) {
     case ENOENT:
+    case ENOTDIR:
     case ENODEV:
     case ENXIO: return OpenFailure::NoDevice;
     case EBUSY:
@@ -48,10 +50,56 @@ bool IsPseudoTerminal(const struct stat& st) {
     return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;  // Unix 98 slaves
 }
 
-// Whether a descriptor other than `ours`, in any live process (this one
-// included), has the character device `device` open.
-bool OpenElsewhere(dev_t device, int ours) {
+// The multiplexer (/dev/ptmx, /dev/pts/ptmx), whose every open makes a new
+// pseudo-terminal and is its master, or an old-style master (major 2).
+bool IsPseudoTerminalMaster(const struct stat& st) {
+    return S_ISCHR(st.st_mode) && (st.st_rdev == makedev(5, 2) || major(st.st_rdev) == 2);
+}
+
+// Whether a node can be a serial port: a character device, but not a
+// pseudo-terminal's master, whose other side nobody reads. Sockets, FIFOs,
+// files and folders are none, whatever their open would do.
+bool MayBeSerial(const struct stat& st) { return S_ISCHR(st.st_mode) && !IsPseudoTerminalMaster(st); }
+
+// Whether a process holds a flock on the node `st` (/proc/locks names it by
+// its file system's device and its inode).
+bool FlockedByAnyone(const struct stat& st) {
+    FILE* locks = std::fopen("/proc/locks", "re");
+    if (!locks) return false;
+    char line[256];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, locks)) {
+        // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:3 0 EOF"
+        unsigned maj = 0, min = 0;
+        unsigned long inode = 0;
+        const char* flock = std::strstr(line, " FLOCK ");
+        found = flock && std::sscanf(flock + 7, "%*s %*s %*d %x:%x:%lu", &maj, &min, &inode) == 3 &&
+                makedev(maj, min) == st.st_dev && inode == st.st_ino;
+    }
+    std::fclose(locks);
+    return found;
+}
+
+// Whether descriptor `fd` of process `pid` is the master of pseudo-terminal `index`.
+bool IsMasterOf(const std::string& pid, const char* fd, unsigned index) {
+    const int info = ::open(("/proc/" + pid + "/fdinfo/" + fd).c_str(), O_RDONLY | O_CLOEXEC);
+    if (info < 0) return false;
+    char text[512];
+    const ssize_t n = ::read(info, text, sizeof text - 1);
+    ::close(info);
+    text[std::max<ssize_t>(n, 0)] = 0;
+    const char* at = std::strstr(text, "tty-index:");
+    return at && std::strtoul(at + 10, nullptr, 10) == index;
+}
+
+// Whether a live process (this one included) has the character device `device`
+// open through a descriptor other than `ours`. A pseudo-terminal's far end,
+// the process that holds its master, is no holder of the slave it keeps open
+// itself.
+bool OpenElsewhere(const struct stat& device, int ours) {
     const std::string self = std::to_string(getpid());
+    const bool pty = IsPseudoTerminal(device);
+    const unsigned index = (major(device.st_rdev) - 136) * 256 + minor(device.st_rdev);
     DIR* proc = opendir("/proc");
     if (!proc) return true;  // can't tell: assume the hold is someone's
     bool found = false;
@@ -61,15 +109,16 @@ bool OpenElsewhere(dev_t device, int ours) {
         const std::string dir = std::string("/proc/") + p->d_name + "/fd";
         DIR* fds = opendir(dir.c_str());
         if (!fds) continue;
+        bool slave = false, master = false;
         while (const dirent* f = readdir(fds)) {
             struct stat st {};
             if (f->d_name[0] == '.' || (self == p->d_name && std::atoi(f->d_name) == ours)) continue;
-            if (stat((dir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
-                found = true;
-                break;
-            }
+            if (stat((dir + "/" + f->d_name).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
+            if (st.st_rdev == device.st_rdev) slave = true;
+            else if (pty && st.st_rdev == makedev(5, 2) && IsMasterOf(p->d_name, f->d_name, index)) master = true;
         }
         closedir(fds);
+        found = slave && !master;
     }
     closedir(proc);
     return found;
@@ -101,32 +150,53 @@ void ClearExclusiveOnSignals() {
     (void)installed;
 }
 
-// Opens a device for exclusive use: a descriptor, or -1 with the reason.
-// `exclusive` tells whether we set the terminal's exclusive mode (TIOCEXCL),
-// so that only we clear it again.
+// Why an open that only root gets past failed, where no program holds a
+// flock on the device: its exclusive mode, which may outlive the program
+// that set it.
+constexpr const char* ExclusiveModeWords =
+    "the device is in exclusive mode (TIOCEXCL), set by a program that opened it: end that program; once it has "
+    "ended, an open as root clears the mode, as does closing the device everywhere";
+
+// Opens a device for exclusive use: a descriptor, or -1 with the reason (and
+// words of detail for Other). `exclusive` tells whether we set the terminal's
+// exclusive mode (TIOCEXCL), so that only we clear it again.
 //
 // Exclusive use is flock's: it holds against root too, and it ends with the
 // descriptor, however the program ends. TIOCEXCL keeps out programs that
 // don't use flock, but outlives a killed program where the terminal stays
 // open elsewhere; on a pseudo-terminal, whose other side stays open, it is
-// not set, and a mode that another program's end left behind is cleared.
-int AcquireDevice(const std::string& path, OpenFailure& failure, int& err, bool& exclusive) {
+// not set. "Busy" is what another live program holds: its flock, or the
+// device open in exclusive mode; a mode that nobody holds any more (none but
+// the pseudo-terminal's far end has it open) is cleared.
+int AcquireDevice(const std::string& path, OpenFailure& failure, std::string& why, bool& exclusive) {
     failure = OpenFailure::None;
-    err = 0;
+    why.clear();
     exclusive = false;
+    const auto fail = [&](int err) {
+        failure = Classify(err);
+        if (failure == OpenFailure::Other) why = std::strerror(err);
+    };
     int held = 0;
+    int fd = InvalidHandle;
     struct stat st {};
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        failure = Classify(err);
-    } else if (!isatty(fd) || fstat(fd, &st) != 0) {
-        // A mistyped mapping naming a plain file must never receive display frames.
+    if (stat(path.c_str(), &st) != 0) {
+        fail(errno);
+    } else if (!MayBeSerial(st)) {
+        // Told before opening: the open of a FIFO, a socket or the multiplexer
+        // does things of its own. A mistyped mapping must never receive frames.
         failure = OpenFailure::NotATerminal;
+    } else if ((fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+        const int err = errno;
+        fail(err);
+        if (err == EBUSY && !FlockedByAnyone(st)) {
+            failure = OpenFailure::Other;
+            why = ExclusiveModeWords;
+        }
+    } else if (!isatty(fd) || fstat(fd, &st) != 0 || !MayBeSerial(st)) {
+        failure = OpenFailure::NotATerminal;  // the node was replaced since
     } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        err = errno;
-        failure = Classify(err);
-    } else if (ioctl(fd, TIOCGEXCL, &held) == 0 && held && OpenElsewhere(st.st_rdev, fd)) {
+        fail(errno);
+    } else if (ioctl(fd, TIOCGEXCL, &held) == 0 && held && OpenElsewhere(st, fd)) {
         // Another program holds it exclusively without flock. Root gets past
         // TIOCEXCL, so ask: taking the device (and clearing the mode at our
         // close) would break that program's hold.
@@ -139,8 +209,7 @@ int AcquireDevice(const std::string& path, OpenFailure& failure, int& err, bool&
     } else if (ioctl(fd, TIOCEXCL) == 0) {
         exclusive = true;
     } else if (errno != ENOTTY && errno != EINVAL) {
-        err = errno;
-        failure = Classify(err);
+        fail(errno);
     }
     if (failure == OpenFailure::None) return fd;
     if (fd >= 0) ::close(fd);
@@ -237,13 +306,9 @@ private:
 // allowed, apply. A refused setting is not reported: the port counts as open
 // with what the driver kept, and the refused values stay the settings of record.
 std::unique_ptr<LinkPort> OpenTty(const std::string& path, int baudValue, OpenFailure& failure, std::string& why) {
-    int err = 0;
     bool exclusive = false;
-    const int fd = AcquireDevice(path, failure, err, exclusive);
-    if (fd == InvalidHandle) {
-        if (failure == OpenFailure::Other) why = std::strerror(err);
-        return nullptr;
-    }
+    const int fd = AcquireDevice(path, failure, why, exclusive);
+    if (fd == InvalidHandle) return nullptr;
     termios read{};
     tcgetattr(fd, &read);
     const termios applied = ConfigureLine(read, baudValue);
@@ -272,9 +337,9 @@ OpeningScope::~OpeningScope() {
 
 OpenFailure ProbeDevice(const std::string& path) {
     OpenFailure failure;
-    int err;
+    std::string why;
     bool exclusive;
-    if (const int fd = AcquireDevice(path, failure, err, exclusive); fd != InvalidHandle) {
+    if (const int fd = AcquireDevice(path, failure, why, exclusive); fd != InvalidHandle) {
         TtyPort released(fd, 0, exclusive);  // and let go again at once
     }
     return failure;
@@ -286,7 +351,7 @@ OpenFailure LookAtDevice(const std::string& path) {
         return errno == EACCES ? OpenFailure::AccessDenied
                : errno == ENOENT || errno == ENOTDIR ? OpenFailure::NoDevice
                                                       : OpenFailure::Other;
-    if (!S_ISCHR(st.st_mode)) return OpenFailure::NotATerminal;
+    if (!MayBeSerial(st)) return OpenFailure::NotATerminal;
     return access(path.c_str(), R_OK | W_OK) == 0 ? OpenFailure::None : OpenFailure::AccessDenied;
 }
 
