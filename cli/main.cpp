@@ -2,7 +2,7 @@
 // vantrel: answers --help, --version, --list-ports and `send` itself, with no
 // window toolkit loaded; a plain start becomes the panel (vantrel-panel), in
 // this same process, with the same arguments.
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <cerrno>
 #include <climits>
