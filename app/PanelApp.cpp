@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/PanelApp.h"
 
-#include "app/CommandLine.h"
 #include "app/PanelDlg.h"
+#include "cli/CommandLine.h"
 
 #include <QApplication>
 

@@ -3,7 +3,7 @@
 // draws the cells' attributes.
 #include "display/Commands.h"
 #include "display/DisplayModel.h"
-#include "tools/display/DisplayWindow.h"
+#include "virtual-display/DisplayWindow.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Each emulation's command set, with cases from the makers' command tables.
 #include "display/DisplayModel.h"
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <algorithm>
 #include <atomic>

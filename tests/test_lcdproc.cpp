@@ -3,7 +3,7 @@
 // driver, on the virtual display's line.
 #include "PanelFixture.h"
 #include "Peers.h"
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <fcntl.h>
 #include <filesystem>

@@ -4,7 +4,7 @@
 #include "PanelFixture.h"
 #include "Peers.h"
 #include "serial/NetPort.h"
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <fcntl.h>
 #include <fstream>

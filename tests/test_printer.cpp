@@ -2,8 +2,8 @@
 // A printer behind the virtual display: what the host sends for it comes out
 // on the printer's pseudo-terminal, what the printer answers reaches the host.
 #include "Pty.h"
-#include "tools/display/PrinterPort.h"
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/PrinterPort.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // exit statuses, and a shop of three tills set up in parallel.
 #include "PanelFixture.h"
 #include "Peers.h"
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <array>
 #include <cstdio>

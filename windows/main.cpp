@@ -3,7 +3,7 @@
 // a console program; a plain start runs the panel (vantrel-panel.exe beside
 // it, a program without a console) with the same arguments, waits for it and
 // ends with its exit status.
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 #include "windows/Wide.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // Fuzz target: the virtual display's state file reader. A file it accepts
 // gives a set-up that the display knows and that writes back to itself; one
 // it refuses leaves the power-on set-up and says why.
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/SendCommand.h"
+#include "cli/SendCommand.h"
 
 #include "app/WriteNames.h"
 #include "commands/CommandFrames.h"

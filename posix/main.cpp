@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// vantrel: answers --help, --version, --list-ports and `send` itself, with no
-// window toolkit loaded; a plain start becomes the panel (vantrel-panel), in
-// this same process, with the same arguments.
-#include "app/CommandLine.h"
+// vantrel on POSIX systems: answers --help, --version, --list-ports and
+// `send` itself, with no window toolkit loaded; a plain start becomes the
+// panel (vantrel-panel), in this same process, with the same arguments.
+#include "cli/CommandLine.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include "common/SmallFile.h"
 #include "posix/LineSettings.h"
@@ -23,7 +23,7 @@
 #include <utility>
 #include <unistd.h>
 
-#include "tools/display/PrinterPort.h"
+#include "virtual-display/PrinterPort.h"
 
 namespace vantrel::display {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/display/PrinterPort.h"
+#include "virtual-display/PrinterPort.h"
 
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <cerrno>
 #include <cstring>

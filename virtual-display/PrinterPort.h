@@ -11,7 +11,7 @@
 // display's line, unchanged, as a pass-through port does.
 #pragma once
 
-#include "tools/display/BoundedBytes.h"
+#include "virtual-display/BoundedBytes.h"
 
 #include <cstdint>
 #include <mutex>

@@ -7,8 +7,8 @@
 // window, or with --headless prints the two screen lines and the status after
 // every change. It writes to the line only what a printer behind it
 // (--printer) answers.
-#include "tools/display/DisplayWindow.h"
-#include "tools/display/VirtualDisplay.h"
+#include "virtual-display/DisplayWindow.h"
+#include "virtual-display/VirtualDisplay.h"
 
 #include <QApplication>
 #include <QTimer>

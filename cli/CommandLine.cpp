@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/CommandLine.h"
+#include "cli/CommandLine.h"
 
-#include "app/SendCommand.h"
+#include "cli/SendCommand.h"
 #include "serial/NetPort.h"
 #include "serial/Platform.h"
 #include "serial/PortDiscovery.h"

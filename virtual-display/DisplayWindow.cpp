@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tools/display/DisplayWindow.h"
+#include "virtual-display/DisplayWindow.h"
 
 #include <QFontDatabase>
 #include <algorithm>
