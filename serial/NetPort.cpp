@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -209,9 +210,9 @@ public:
 
     ~NetPort() override {
         if (io_) {
-            if (open_ && !ended_) LetTheServerPassItOn();
+            if (open_ && !ended_ && LetTheServerPassItOn() == WriteResult::NotTaken) Dissolve();
             Close();
-            Lib().gensio_free(io_);
+            if (io_) Lib().gensio_free(io_);
         }
         StopOverhearing();
         if (waiter_) Lib().gensio_os_funcs_free_waiter(Os(), waiter_);
@@ -227,12 +228,14 @@ public:
     // (ser2net) that sees the end before it has passed the last bytes on
     // drops them: so the end waits until the server has taken them, and for
     // their time on its line. A connection that ends meanwhile, or bytes
-    // still unacknowledged when the wait runs out, fail the end.
+    // still unacknowledged when the wait runs out, fail the end; those bytes
+    // missed their bound, and are dropped with the connection.
     WriteResult End(std::uint32_t& notTaken) override {
         notTaken = 0;
         ended_ = true;
         if (!io_ || !open_) return WriteResult::ConnectionDropped;
         const WriteResult result = LetTheServerPassItOn(&notTaken);
+        if (result == WriteResult::NotTaken) Dissolve();
         Close();
         return result;
     }
@@ -269,18 +272,28 @@ public:
         sergensio* sio = Lib().gensio_to_sergensio(io_);
         if (!sio) return Fail(failure, detail, OpenFailure::Other, "the server offers no line settings");
         using Setter = decltype(&::sergensio_baud);
-        const std::pair<Setter, unsigned int> steps[] = {{Lib().sergensio_baud, static_cast<unsigned>(baud_)},
-                                                         {Lib().sergensio_datasize, 8},
-                                                         {Lib().sergensio_parity, SERGENSIO_PARITY_NONE},
-                                                         {Lib().sergensio_stopbits, 1}};
-        for (const auto& [set, value] : steps) {
+        using Words = std::string (*)(unsigned int);  // a value as the server sets it ("4800 bit/s")
+        const std::tuple<Setter, unsigned int, Words> steps[] = {
+            {Lib().sergensio_baud, static_cast<unsigned>(baud_), [](unsigned v) { return std::to_string(v) + " bit/s"; }},
+            {Lib().sergensio_datasize, 8, [](unsigned v) { return std::to_string(v) + " data bits"; }},
+            {Lib().sergensio_parity, SERGENSIO_PARITY_NONE, [](unsigned v) {
+                 static const char* const names[] = {"no", "odd", "even", "mark", "space"};  // 1 to 5
+                 return (v >= 1 && v <= 5 ? std::string(names[v - 1]) : "code " + std::to_string(v)) + " parity";
+             }},
+            {Lib().sergensio_stopbits, 1, [](unsigned v) {
+                 return (v == 3 ? std::string("1.5") : std::to_string(v)) + (v == 1 ? " stop bit" : " stop bits");
+             }}};
+        for (const auto& [set, value, words] : steps) {
             setResult_.reset();
+            setValue_ = value;
             if (const int err = set(sio, value, &NetPort::SetDone, this))
                 return Fail(failure, detail, OpenFailure::Other, ErrorWords(err));
             if (!Wait([this] { return setResult_.has_value() || closed_; }, deadline))
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
             if (closed_) return HungUp(failure, detail);
             if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
+            // The server answers with the setting its line has now.
+            if (setValue_ != value) return Fail(failure, detail, OpenFailure::Other, "the server set " + words(setValue_));
         }
         return true;
     }
@@ -406,9 +419,10 @@ private:
         self->closeDone_ = true;
         Lib().gensio_os_funcs_wake(Os(), self->waiter_);
     }
-    static void SetDone(sergensio*, int err, unsigned int, void* user) {
+    static void SetDone(sergensio*, int err, unsigned int value, void* user) {
         auto* self = static_cast<NetPort*>(user);
         self->setResult_ = err;
+        self->setValue_ = value;
         Lib().gensio_os_funcs_wake(Os(), self->waiter_);
     }
 
@@ -422,11 +436,18 @@ private:
         return true;
     }
 
-    // A write that missed its bound: the server is asked to drop what it has
-    // not sent yet, and the connection is reset, not closed: a close would
-    // still deliver what the socket holds if the network came back, a reset
-    // drops it. So no part of the frame reaches the line later.
+    // A write that missed its bound: no part of the frame reaches the line later.
     WriteResult Abandon() {
+        Dissolve();
+        return WriteResult::Stalled;
+    }
+
+    // Bytes that missed their bound: the server is asked to drop what it has
+    // not sent yet (the request reaches it only if it reads on before the
+    // reset), and the connection is reset, not closed: a close would still
+    // deliver what the socket holds once the server reads again, a reset
+    // drops it.
+    void Dissolve() {
         if (sergensio* sio = telnet_ ? Lib().gensio_to_sergensio(io_) : nullptr) {
             Lib().sergensio_flush(sio, SERGIO_FLUSH_XMIT_BUFFER);
             gensio_time brief{0, 50000000};
@@ -445,7 +466,6 @@ private:
         open_ = false;
         Lib().gensio_free(io_);
         io_ = nullptr;
-        return WriteResult::Stalled;
     }
 
     void Close() {
@@ -613,6 +633,7 @@ private:
     bool closeDone_ = false;
     std::optional<int> openResult_;
     std::optional<int> setResult_;
+    unsigned int setValue_ = 0;  // the value the server confirmed
 };
 
 }  // namespace

@@ -6,12 +6,16 @@
 #include "serial/NetPort.h"
 #include "virtual-display/VirtualDisplay.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <vector>
 
 using namespace vantrel;
 using namespace vantrel::display;
@@ -122,7 +126,8 @@ TEST_F(Network, RefusedSilentAndUnknownServersFailWithinTheBound) {
 }
 
 // `vantrel send` against small loopback servers: a clean end counts only
-// what the server took, and a server's own words say why it hung up.
+// what the server took, bytes it did not take never reach it later, and an
+// RFC 2217 server's confirmed settings are the line's.
 TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
     using Serve = std::function<void(int connection)>;
     const auto readAtMost = [](int connection, std::size_t n) {
@@ -140,6 +145,41 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
             setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         });
     };
+    // Agrees every telnet option asked for and confirms each COM-PORT setting, the speed as 4800 bit/s.
+    const Serve confirms4800 = [](int connection) {
+        static const std::uint8_t se[] = {0xFF, 0xF0};
+        std::vector<std::uint8_t> in, out;
+        std::uint8_t buffer[512];
+        for (ssize_t r; (r = read(connection, buffer, sizeof buffer)) > 0;) {
+            in.insert(in.end(), buffer, buffer + r);
+            std::size_t i = 0;  // the first byte not yet answered
+            while (i + 2 < in.size()) {
+                const std::uint8_t verb = in[i + 1];
+                if (in[i] != 0xFF) {
+                    ++i;
+                } else if (verb == 0xFB || verb == 0xFD) {  // WILL, DO
+                    out.insert(out.end(), {0xFF, std::uint8_t(verb ^ 0x06), in[i + 2]});
+                    i += 3;
+                } else if (verb == 0xFA) {  // SB COM-PORT setting value... IAC SE
+                    const auto end = std::search(in.begin() + static_cast<std::ptrdiff_t>(i), in.end(), std::begin(se), std::end(se));
+                    if (end == in.end()) break;
+                    const std::size_t e = static_cast<std::size_t>(end - in.begin());
+                    if (e >= i + 4) {
+                        out.insert(out.end(), {0xFF, 0xFA, 0x2C, std::uint8_t(in[i + 3] + 100)});
+                        if (in[i + 3] == 1) out.insert(out.end(), {0x00, 0x00, 0x12, 0xC0});
+                        else out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i + 4), end);
+                        out.insert(out.end(), {0xFF, 0xF0});
+                    }
+                    i = e + 2;
+                } else {
+                    i += 2;
+                }
+            }
+            in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min(i, in.size())));
+            if (!out.empty()) (void)!write(connection, out.data(), out.size());
+            out.clear();
+        }
+    };
     std::string hex, kilobytes;  // 20 writes of 1024 bytes
     for (int i = 0; i < 1024; ++i) hex += "41 ";
     for (int i = 0; i < 20; ++i) kilobytes += "--bytes '" + hex + "' ";
@@ -150,12 +190,16 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         std::string args;
         int status;
         const char* says;
+        bool readsAfterEnd = false;  // reads what still comes once the client has ended
+        const char* scheme = "socket";
     } cases[] = {
         {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, kilobytes, 0, ""},
         {"never reads", 4096, [](int) {}, kilobytes, 1, "failed: the server did not take "},
+        {"stalls, then reads everything", 4096, [](int) {}, kilobytes, 1, "failed: the server did not take ", true},
         {"resets with data unread", 0, resetAfter(41), "--sample 1 --sample 2 --sample 3 --sample 1", 1,
          "failed: the network connection dropped"},
         {"closes early", 0, resetAfter(5000), kilobytes, 1, "failed: the network connection dropped"},
+        {"confirms another speed", 0, confirms4800, "--bytes 41", 3, ": the server set 4800 bit/s\n", false, "rfc2217"},
     };
     for (const auto& c : cases) {
         int port = 0;
@@ -163,16 +207,22 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         ASSERT_GE(listener, 0);
         int ended[2];
         ASSERT_EQ(pipe(ended), 0);
+        std::size_t late = 0;
+        bool reset = false;
         std::thread server([&] {
             const int connection = accept(listener, nullptr, nullptr);
             c.serve(connection);
             pollfd p{ended[0], POLLIN, 0};
             if (c.receiveBuffer) poll(&p, 1, 20000);  // holds the connection, unread, until the client has ended
+            char buffer[4096];
+            ssize_t r = 0;
+            while (c.readsAfterEnd && (r = read(connection, buffer, sizeof buffer)) > 0) late += static_cast<std::size_t>(r);
+            reset = r < 0 && errno == ECONNRESET;
             close(connection);
         });
         const std::string err = testing::TempDir() + "vantrel-net-err";
-        const ShellRun run = RunShell("timeout 20 " VANTREL_BIN " send --port socket://127.0.0.1:" + std::to_string(port) + " " +
-                                      c.args + " 2>" + err);
+        const ShellRun run = RunShell("timeout 20 " VANTREL_BIN " send --port " + std::string(c.scheme) + "://127.0.0.1:" +
+                                      std::to_string(port) + " " + c.args + " 2>" + err);
         std::ifstream in(err);
         const std::string said((std::istreambuf_iterator<char>(in)), {});
         (void)!write(ended[1], "x", 1);
@@ -181,6 +231,12 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         EXPECT_EQ(run.status, c.status) << c.name << ": " << said;
         EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status ? 1 : 0) << c.name << ": " << said;
+        if (!c.readsAfterEnd) continue;
+        // What the server had not taken at the failure never reaches it: the connection is reset.
+        const std::size_t notTaken = std::strtoul(said.c_str() + said.find(c.says) + std::strlen(c.says), nullptr, 10);
+        EXPECT_GT(notTaken, 0u) << said;
+        EXPECT_LE(late, 20480 - notTaken) << said;
+        EXPECT_TRUE(reset) << c.name;
     }
 }
 
