@@ -128,13 +128,20 @@ std::string CodeTable(DisplayModel& m, Arguments a) {
     return Ignored;
 }
 
-// ESC = n: bit 0 the printer, bit 1 the display (also as the digits '1'..'3').
-std::string Peripheral(DisplayModel& m, Arguments a) {
-    const int n = a[0] >= '1' && a[0] <= '3' ? a[0] - '0' : a[0];
-    if (n < 1 || n > 3) return Ignored;
+// ESC = n: bit 0 the printer, bit 1 the display. Another n, while the printer
+// is selected, goes to it whole.
+std::string SelectPeripheral(DisplayModel& m, int n) {
+    if (n < 1 || n > 3) return m.PrinterSelected() ? "to printer" : Ignored;
     if (m.MacroRunning()) return "(in a macro: ignored)";
     m.SelectPeripherals(n & 1, n & 2);
     return n == 1 ? "printer" : n == 2 ? "display" : "printer and display";
+}
+
+// The DM-D110: 1 to 3 only.
+std::string Peripheral(DisplayModel& m, Arguments a) { return SelectPeripheral(m, a[0]); }
+// The CD5220 lists: also the digits '1'..'3'.
+std::string PeripheralOrDigit(DisplayModel& m, Arguments a) {
+    return SelectPeripheral(m, a[0] >= '1' && a[0] <= '3' ? a[0] - '0' : a[0]);
 }
 
 // ESC & s n m, then for each code n..m: a column count a and a columns.
@@ -356,6 +363,10 @@ constexpr Command Printer[] = {
     Fixed("\x1B="sv, 1, "select peripheral:", Peripheral),
 };
 
+constexpr Command Cd5220Printer[] = {
+    Fixed("\x1B="sv, 1, "select peripheral:", PeripheralOrDigit),
+};
+
 // ---- CD5220 ----
 
 extern const CommandSet Cd5220StringSet;
@@ -429,7 +440,7 @@ constexpr Command Cd5220[] = {
     Fixed("\x1B_"sv, 1, "cursor", CursorSwitch),
     Fixed("\x1B" "f"sv, 1, "international set", InternationalLetter),
     Fixed("\x1B" "c"sv, 1, "characters", CharacterCode),
-    Fixed("\x1B="sv, 1, "select peripheral:", Peripheral),
+    Fixed("\x1B="sv, 1, "select peripheral:", PeripheralOrDigit),
     Fixed("\x1Bs"sv, 1, "user-defined characters kept", [](DisplayModel& m, Arguments a) -> std::string {
         return OneArgument(a) ? (m.KeepUserCharacters(), std::string()) : Ignored;
     }),
@@ -691,9 +702,10 @@ const CommandSet Sets[] = {
 
 const CommandSet SharedSet{"set-up", Shared, Text::Printable, false};
 const CommandSet PrinterSet{"printer selected", Printer, Text::Printer, false};
+const CommandSet Cd5220PrinterSet{"printer selected", Cd5220Printer, Text::Printer, false};
 
 const CommandSet* const All[] = {&Sets[0], &Sets[1], &Sets[2], &Sets[3], &Sets[4], &Sets[5], &Sets[6],
-                                 &Sets[7], &Sets[8], &Sets[9], &Cd5220StringSet, &PrinterSet, &SharedSet};
+                                 &Sets[7], &Sets[8], &Sets[9], &Cd5220StringSet, &PrinterSet, &Cd5220PrinterSet, &SharedSet};
 
 }  // namespace
 
@@ -705,7 +717,11 @@ const CommandSet& CommandSetOf(const char* emulation) {
 }
 
 const CommandSet& SharedCommands() { return SharedSet; }
-const CommandSet& PrinterCommands() { return PrinterSet; }
+const CommandSet* PrinterCommands(const CommandSet& emulation) {
+    if (&emulation == &Sets[1]) return &PrinterSet;
+    if (&emulation == &Sets[6]) return &Cd5220PrinterSet;
+    return nullptr;
+}
 std::span<const CommandSet* const> AllCommandSets() { return All; }
 
 }  // namespace vantrel::display

@@ -58,8 +58,9 @@ struct CommandSet {
 const CommandSet& CommandSetOf(const char* emulation);
 // The set-up rows (configuration frames, demonstration on and off, ESC @).
 const CommandSet& SharedCommands();
-// While the printer alone is selected (ESC = n): only the selection is read.
-const CommandSet& PrinterCommands();
+// While the printer alone is selected (ESC = n): only the selection is read,
+// as `emulation` reads it. Null for an emulation that selects no peripheral.
+const CommandSet* PrinterCommands(const CommandSet& emulation);
 // Every emulation's table, for the tests' checks of the tables themselves.
 std::span<const CommandSet* const> AllCommandSets();
 

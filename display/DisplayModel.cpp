@@ -188,7 +188,10 @@ bool DisplayModel::SetEmulation(const char* label) {
 void DisplayModel::SwitchEmulation(const char* label) {
     emulation_ = label;
     base_ = active_ = &CommandSetOf(label);
-    printerOnly_ = printerToo_ = false;
+    // A set-up change is no initialise: the selection stays while the new
+    // emulation selects peripherals too; one without ESC = has the display alone.
+    if (!PrinterCommands(*base_)) printerOnly_ = printerToo_ = false;
+    if (printerOnly_) active_ = PrinterCommands(*base_);
     ResetAttention();
     modes_.fill(base_->powerOn);
     pending_ = false;
@@ -660,7 +663,7 @@ void DisplayModel::SelectPeripherals(bool printer, bool display) {
     if (PrinterSelected()) toPrinter_.resize(toPrinter_.size() - std::min<std::size_t>(toPrinter_.size(), 3));
     printerOnly_ = printer && !display;
     printerToo_ = printer && display;
-    active_ = printerOnly_ ? &PrinterCommands() : base_;
+    active_ = printerOnly_ ? PrinterCommands(*base_) : base_;
 }
 
 void DisplayModel::PassToPrinter() {

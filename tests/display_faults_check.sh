@@ -70,7 +70,7 @@ printf '\x1b=\x02AFTER' >"$work/till"
 for _ in $(seq 100); do grep -q '^|AFTER' "$work/till-out" && break; sleep 0.1; done
 [ $((high - low)) -le 4096 ] || fail "printer: resident memory grew from $low to $high kB"
 grep -q '^|AFTER' "$work/till-out" || fail "printer: the display stopped reading"
-passed=$(grep -Eo 'printer [0-9]+ bytes passed, [1-9][0-9]* dropped\]$' "$work/till-out" | tail -n 1 | tr -d ']')
+passed=$(grep -Eo 'printer [0-9]+ bytes passed, [1-9][0-9]* dropped;' "$work/till-out" | tail -n 1 | tr -d ';')
 [ -n "$passed" ] || fail "printer: the drop is not counted"
 [ "$(echo "$passed" | awk '{print $2}')" -ge 1048576 ] 2>/dev/null || fail "printer: less than 1 MB passed: $passed"
 kill -TERM "$display"
@@ -136,11 +136,15 @@ for code in 19 7F; do
   printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\nuserchars=%s=7F4141417F\n' "$code" >"$state/userchars-$code"
 done
 printf 'emulation=NOPE\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$state/damaged"
+printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\nbogus=1\n' >"$state/unknown-key"
+printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$state/read-only"
+chmod 444 "$state/read-only"
+ln "$state/damaged" "$state/hard-link"
 mkfifo "$state/fifo"
 ln -s /dev/null "$state/to-device"
 ln -s large "$state/to-large"
 ln -s nowhere "$state/dangling"
-kinds="large userchars-19 userchars-7F damaged fifo to-device to-large dangling folder"
+kinds="large userchars-19 userchars-7F damaged unknown-key read-only hard-link missing/state fifo to-device to-large dangling folder"
 # A copy of /dev/null's node, where we may make one.
 if mknod "$state/device" c 1 3 2>/dev/null; then kinds="$kinds device"; else echo "--state: no device node made (not root)"; fi
 snapshot() { ls -lAi --time-style=full-iso "$state"; find "$state" -type f -exec sha256sum {} +; }
@@ -175,6 +179,35 @@ TERM new-1 new-1 DSP800
 INT new-2 new-2 DSP800
 HUP link target AEDEX
 END
+# A file of another user's, saved by root: its mode and owner stay.
+printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$work/owned"
+if chown 65534:65534 "$work/owned" 2>/dev/null && chmod 640 "$work/owned"; then
+  start_with_state "$work/owned"
+  send_until "$germany" Germany
+  kill -TERM "$display"
+  wait "$display"
+  grep -q Germany "$work/owned" || fail "--state owned: not saved"
+  [ "$(stat -c '%a %u %g' "$work/owned")" = "640 65534 65534" ] || fail "--state owned: $(stat -c '%a %u %g' "$work/owned")"
+fi
+
+# Paths that cannot all be had, or no path: the start is refused with one line.
+ln -sfn "$work/nowhere" "$work/taken"
+while read -r options; do
+  # shellcheck disable=SC2086
+  eval timeout 5 "$program" --headless $options >/dev/null 2>"$work/err"
+  status=$?
+  [ "$status" -eq 2 ] && [ "$(wc -l <"$work/err")" -eq 1 ] || fail "$options: exit $status, $(cat "$work/err")"
+  [ -L "$work/taken" ] && [ "$(readlink "$work/taken")" = "$work/nowhere" ] || fail "$options: a path was changed"
+done <<END
+--link "$work/taken" --printer "$work/taken"
+--printer "$work/taken" --link "$work/taken"
+--state "$work/taken" --link "$work/taken"
+--state "$work/taken" --printer "$work/taken"
+--state ""
+--link ""
+--printer ""
+END
+
 [ -L "$kept/link" ] || fail "--state: the link to a state file was replaced"
 [ "$(ls "$kept")" = "$(printf 'link\nnew-1\nnew-2\ntarget')" ] || fail "--state: files left behind: $(ls "$kept")"
 

@@ -53,6 +53,7 @@ struct PassCase {
     std::string sent;
     std::string printer;  // what the printer side receives
     std::string screen;   // the upper row, trailing blanks left out
+    const char* reading = nullptr;  // one of the readings, when given
 };
 
 // A till's receipt: initialise, emphasised, text, cut (GS V 0, with its NUL).
@@ -65,6 +66,12 @@ const PassCase PassCases[] = {
     {"ESCPOS", "ESC = out of range passes whole", "\x1B=\x01" "A\x1B=\x07" "B\x1B=\x02", "A\x1B=\x07" "B", ""},
     {"ESCPOS", "ESC not followed by = passes", "\x1B=\x01\x1B\x1B=\x02" "C", "\x1B", "C"},
     {"DSP800", "no selection command: nothing passes", "\x1B=\x01" "A", "", "A"},
+    {"ESCPOS", "the digit 1 selects nothing: passed whole", "\x1B=\x01" "A\x1B=1B\x1B=\x02", "A\x1B=1B", ""},
+    {"ESCPOS", "the digit 1 selects nothing: the display reads on", "\x1B=1AB", "", "AB"},
+    {"ESCPOS", "ESC = 0 while the printer is selected", "\x1B=\x01\x1B=\x00" "B\x1B=\x02"s, "\x1B=\x00" "B"s, "",
+     "ESC \"=\" NUL  select peripheral: to printer"},
+    {"ESCPOS", "both survive a set-up change to CD5220", "\x1B=\x03\x02\x05" "C7\x03" "A\x1B=2B", "\x02\x05" "C7\x03" "A", "AB"},
+    {"ESCPOS", "a set-up change to DSP800: the display alone", "\x1B=\x03\x02\x05" "C0\x03" "A", "\x02\x05" "C0\x03", "A"},
 };
 
 std::string Upper(const DisplayModel& model) {
@@ -83,7 +90,12 @@ TEST(PrinterBehindTheDisplay, PassesExactlyTheBytesForThePrinter) {
         ASSERT_TRUE(model.SetEmulation(c.emulation));
         std::string passed;
         model.OnPrinterBytes([&passed](std::span<const std::uint8_t> b) { passed.append(b.begin(), b.end()); });
-        for (char b : c.sent) model.Feed(reinterpret_cast<const std::uint8_t*>(&b), 1, PowerOnBaud);
+        std::string readings;
+        for (char b : c.sent) {
+            model.Feed(reinterpret_cast<const std::uint8_t*>(&b), 1, PowerOnBaud);
+            for (const Reading& r : model.TakeReadings()) readings += DescribeReading(r) + "\n";
+        }
+        if (c.reading) EXPECT_NE(readings.find(std::string(c.reading) + "\n"), std::string::npos) << readings;
         EXPECT_EQ(ToHex({passed.begin(), passed.end()}), ToHex({c.printer.begin(), c.printer.end()}));
         EXPECT_EQ(model.PrinterBytes(), c.printer.size());
         EXPECT_EQ(Upper(model), c.screen);
@@ -120,6 +132,33 @@ TEST(PrinterBehindTheDisplay, TheAnswerReachesTheHost) {
     EXPECT_EQ(host.Read(100ms), "");  // nothing echoed
     printer.Write(status);
     EXPECT_EQ(host.Read(), status);
+}
+
+// The host does not read: the oldest answers give way, counted in the status
+// line and the monitor; the host finds the rest.
+TEST(PrinterBehindTheDisplay, AnswersTheHostDoesNotReadAreDroppedAndCounted) {
+    VirtualDisplay display;
+    display.Model().SetEmulation("ESCPOS");
+    display.AttachPrinter("");
+    PrinterPort& port = *display.Printer();
+    const Side host(display.SlavePath()), printer(port.SlavePath());
+    const std::string answers(512 * 1024, 'S');
+    printer.Write(answers);
+    host.Write("X");
+    std::uint64_t said = 0;
+    std::string monitor;
+    for (const auto& chunk : display.Pump(50ms)) {
+        said += chunk.answersDropped;
+        monitor += MonitorLine(chunk);
+    }
+    EXPECT_GT(said, 0u);
+    EXPECT_NE(monitor.find(std::to_string(said) + " older answer bytes dropped"), std::string::npos) << monitor;
+    const std::string received = host.Read();
+    EXPECT_EQ(port.Answered(), answers.size());
+    EXPECT_EQ(received.size() + port.AnswersDropped(), answers.size());
+    EXPECT_NE(StatusLine(display).find(std::to_string(answers.size()) + " answer bytes, " +
+                                       std::to_string(port.AnswersDropped()) + " dropped"),
+              std::string::npos);
 }
 
 // Nobody reads the printer side: the display reads on, the oldest bytes give

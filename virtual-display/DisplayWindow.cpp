@@ -91,7 +91,10 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     auto* clock = new QTimer(this);
     clock_.start();
     connect(clock, &QTimer::timeout, this, [this] {
-        if (display_.Model().Elapse(static_cast<int>(clock_.restart()))) Refresh();
+        // The printer's counts change also while the host is silent.
+        if (display_.Model().Elapse(static_cast<int>(clock_.restart())) ||
+            status_->text() != QString::fromStdString(StatusLine(display_)))
+            Refresh();
     });
     clock->start(50);
     Refresh();

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vantrel::display {
 
@@ -62,9 +63,25 @@ std::uint64_t PrinterPort::Dropped() const {
     return dropped_;
 }
 
+std::uint64_t PrinterPort::Answered() const {
+    std::lock_guard lock(mutex_);
+    return answered_;
+}
+
+std::uint64_t PrinterPort::AnswersDropped() const {
+    std::lock_guard lock(mutex_);
+    return answersDropped_;
+}
+
+std::uint64_t PrinterPort::TakeAnswersDropped() {
+    std::lock_guard lock(mutex_);
+    return answersDropped_ - std::exchange(answersDroppedSaid_, answersDropped_);
+}
+
 std::string PrinterPort::Counts() const {
     std::lock_guard lock(mutex_);
-    return "printer " + std::to_string(passed_) + " bytes passed, " + std::to_string(dropped_) + " dropped";
+    return "printer " + std::to_string(passed_) + " bytes passed, " + std::to_string(dropped_) + " dropped; " +
+           std::to_string(answered_) + " answer bytes, " + std::to_string(answersDropped_) + " dropped";
 }
 
 void PrinterPort::Pump() {
@@ -109,7 +126,8 @@ void PrinterPort::ReadAnswers() {
     const ssize_t n = read(master_, buf, sizeof buf);
     if (n <= 0) return;
     std::lock_guard lock(mutex_);
-    answers_.Push({buf, static_cast<std::size_t>(n)});
+    answered_ += static_cast<std::size_t>(n);
+    answersDropped_ += answers_.Push({buf, static_cast<std::size_t>(n)});
 }
 
 void PrinterPort::WriteAnswers() {

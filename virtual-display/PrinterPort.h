@@ -42,7 +42,11 @@ public:
 
     std::uint64_t Passed() const;   // bytes the display passed to the printer
     std::uint64_t Dropped() const;  // of those, dropped because nobody read them
-    // "printer 120 bytes passed, 0 dropped": for the status line.
+    std::uint64_t Answered() const;        // bytes the printer side wrote back
+    std::uint64_t AnswersDropped() const;  // of those, dropped because the host did not read them
+    // The answers dropped since the last call: for the monitor.
+    std::uint64_t TakeAnswersDropped();
+    // "printer 120 bytes passed, 0 dropped; 3 answer bytes, 0 dropped": for the status line.
     std::string Counts() const;
 
 private:
@@ -62,6 +66,7 @@ private:
     BoundedBytes held_{HoldLimit};     // for the printer
     BoundedBytes answers_{HoldLimit};  // for the host
     std::uint64_t passed_ = 0, dropped_ = 0;
+    std::uint64_t answered_ = 0, answersDropped_ = 0, answersDroppedSaid_ = 0;
     bool stop_ = false;
     std::thread pump_;
 };

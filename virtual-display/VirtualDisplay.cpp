@@ -243,6 +243,7 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
         chunk.printer = std::exchange(passed_, {});
         chunk.printerDropped = std::exchange(passedDropped_, 0);
+        if (printer_) chunk.answersDropped = printer_->TakeAnswersDropped();
         chunks.push_back(std::move(chunk));
     }
     return chunks;
@@ -288,6 +289,8 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
     if (!chunk.printer.empty()) line += "\n      " + PrinterLine(chunk);
     if (chunk.printerDropped)
         line += "\n      printer: " + std::to_string(chunk.printerDropped) + " older bytes dropped, nobody reads the printer side";
+    if (chunk.answersDropped)
+        line += "\n      printer: " + std::to_string(chunk.answersDropped) + " older answer bytes dropped, the host does not read them";
     return line;
 }
 
@@ -322,6 +325,12 @@ bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error
             error = std::string("no ") + key;
             return false;
         }
+    // A key the display does not know would be lost at the next save.
+    for (const auto& [key, value] : values)
+        if (key != "emulation" && key != "speed" && key != "international" && key != "codepage" && key != "userchars") {
+            error = "a key the display does not know: " + key;
+            return false;
+        }
     std::array<Pattern, 256> patterns{};
     std::bitset<256> defined;
     if (!ParseUserCharacters(values["userchars"], patterns, defined)) {
@@ -351,7 +360,11 @@ std::string WriteState(const std::string& path, const std::string& text) {
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return std::strerror(errno);
     int error = 0;
-    if (fchmod(fd, 0644) != 0) error = errno;
+    // The file as it was: its mode and owner stay.
+    const bool existing = lstat(path.c_str(), &st) == 0;
+    if (fchmod(fd, existing ? st.st_mode & 07777 : 0644) != 0) error = errno;
+    if (!error && existing && (st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(fd, st.st_uid, st.st_gid) != 0)
+        error = errno;
     if (!error) {
         const ssize_t n = ::write(fd, text.data(), text.size());
         if (n != static_cast<ssize_t>(text.size())) error = n < 0 ? errno : ENOSPC;
@@ -386,10 +399,32 @@ std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& mode
         target = resolved;
         std::free(resolved);
     }
+    // Saved by a rename beside it: the folder must take a new file.
+    const auto slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        Refuse(path, "cannot be used", "its folder: " + std::string(std::strerror(errno)));
+        return std::nullopt;
+    }
     const SmallFile file = ReadSmallFile(target, StateFileLimit);
     if (!file.exists) return target;  // a first start
     if (!file.problem.empty()) {
         Refuse(path, "cannot be used", file.problem);
+        return std::nullopt;
+    }
+    // A file the user made read-only (also to root), one that a new file of the
+    // same name would split from its other names, or one whose owner a save
+    // could not keep.
+    const char* unsaveable = nullptr;
+    if (stat(target.c_str(), &st) != 0 || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 ||
+        !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
+        unsaveable = "read-only";
+    else if (st.st_nlink > 1)
+        unsaveable = "more than one hard link";
+    else if (geteuid() != 0 && st.st_uid != geteuid())
+        unsaveable = "owned by another user";
+    if (unsaveable) {
+        Refuse(path, "cannot be used", unsaveable);
         return std::nullopt;
     }
     std::string error;

@@ -46,6 +46,7 @@ public:
         std::size_t readingsLeftOut;    // readings past the model's limit, counted only
         std::vector<std::uint8_t> printer = {};  // the bytes the display passed to the printer
         std::size_t printerDropped = 0;           // older printer bytes dropped to make room for them
+        std::uint64_t answersDropped = 0;         // printer answers dropped since the last chunk: the host did not read them
     };
 
     // Opens the pseudo-terminal and starts reading it.

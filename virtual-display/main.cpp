@@ -17,10 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -37,6 +40,7 @@ bool PrintScreen(vantrel::display::VirtualDisplay& display) {
 int RunHeadless(vantrel::display::VirtualDisplay& display) {
     auto& model = display.Model();
     bool out = PrintScreen(display);
+    std::string shown = vantrel::display::StatusLine(display);
     auto last = std::chrono::steady_clock::now();
     while (!Stop && out) {
         pollfd p{display.ReadyFd(), POLLIN, 0};
@@ -57,8 +61,13 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
         const std::string before = model.Line(0) + model.Line(1);
         model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
         last = now;
-        changed = changed || model.Line(0) + model.Line(1) != before;
-        if (changed) out = PrintScreen(display);
+        // The printer's counts change also while the host is silent (answers it does not read).
+        std::string status = vantrel::display::StatusLine(display);
+        changed = changed || model.Line(0) + model.Line(1) != before || status != shown;
+        if (changed) {
+            out = PrintScreen(display);
+            shown = std::move(status);
+        }
     }
     return 0;
 }
@@ -74,6 +83,16 @@ bool HasDisplayServer(int argc, char** argv) {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 && *x11) || (wayland && *wayland);
+}
+
+// Whether two paths name one place, the links on the way followed.
+bool SamePath(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code error;
+    const auto place = [&error](const std::string& p) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(p, error), error);
+    };
+    return place(a) == place(b);
 }
 
 void OnSignal(int signal, void (*handler)(int)) {
@@ -104,11 +123,18 @@ int main(int argc, char** argv) {
     std::string link, printer, emulation, state;
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--link") && i + 1 < argc) link = argv[++i];
-        else if (!std::strcmp(argv[i], "--printer") && i + 1 < argc && *argv[i + 1]) printer = argv[++i];
-        else if (!std::strcmp(argv[i], "--emulation") && i + 1 < argc) emulation = argv[++i];
-        else if (!std::strcmp(argv[i], "--state") && i + 1 < argc) state = argv[++i];
-        else if (!std::strcmp(argv[i], "--headless")) headless = true;
+        std::string* value = !std::strcmp(argv[i], "--link")        ? &link
+                             : !std::strcmp(argv[i], "--printer")   ? &printer
+                             : !std::strcmp(argv[i], "--emulation") ? &emulation
+                             : !std::strcmp(argv[i], "--state")     ? &state
+                                                                    : nullptr;
+        if (value && i + 1 < argc) {
+            *value = argv[++i];
+            if (value->empty()) {
+                std::fprintf(stderr, "vantrel-display: %s: an empty path or name\n", argv[i - 1]);
+                return 2;
+            }
+        } else if (!std::strcmp(argv[i], "--headless")) headless = true;
         else if (!std::strcmp(argv[i], "--help")) {
             std::fputs(Usage, stdout);
             return 0;
@@ -120,6 +146,15 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Two options naming one path would leave one of them without it.
+    const std::pair<const char*, const std::string*> paths[] = {{"--link", &link}, {"--printer", &printer}, {"--state", &state}};
+    for (std::size_t a = 0; a < std::size(paths); ++a)
+        for (std::size_t b = a + 1; b < std::size(paths); ++b)
+            if (!paths[a].second->empty() && SamePath(*paths[a].second, *paths[b].second)) {
+                std::fprintf(stderr, "vantrel-display: %s and %s name the same path %s\n", paths[a].first, paths[b].first,
+                             paths[b].second->c_str());
+                return 2;
+            }
     try {
         // Both modes end on SIGINT, SIGTERM and SIGHUP through a flag, so the
         // link is removed; a reader of standard output that goes away is no signal.
