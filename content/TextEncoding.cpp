@@ -2,6 +2,7 @@
 #include "content/TextEncoding.h"
 
 #include "common/CodePages.h"
+#include "common/ControlCharacters.h"
 #include "content/DoubleByteSet.h"
 
 #include <algorithm>
@@ -24,7 +25,8 @@ char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
 // Private Use Area has no agreed characters: Windows' code page 936 puts
 // some of it in GBK's user-defined rows, glibc's GBK none; on both it is '?'.
 std::size_t Encode(char32_t c, PanelCodePage codePage, std::uint8_t out[2]) {
-    if (c > 0xFFFF) return 0;
+    // A control character is no text: sent, it would be a command to the display.
+    if (c > 0xFFFF || IsControlCharacter(c)) return 0;
     if (codePage == PanelCodePage::Gbk)
         return c >= 0xE000 && c <= 0xF8FF ? 0 : EncodeGbk(static_cast<char16_t>(c), out);
     static const CodePage* const windows1252 = FindCodePage("W1252");

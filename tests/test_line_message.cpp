@@ -95,6 +95,17 @@ TEST_F(Send, ChineseCharacterThatDoesNotFitWholeIsLeftOut) {
     EXPECT_EQ(ToHex(line), ToHex(expected));
 }
 
+// A line is text: a tab or an escape (which the panel's fields may hold,
+// which a script may give), DEL and C1 go out as '?' in both code pages,
+// never as commands to the display.
+TEST(LineFrame, ControlCharactersAreQuestionMarks) {
+    for (const PanelCodePage cp : {PanelCodePage::Windows1252, PanelCodePage::Gbk}) {
+        std::uint8_t frame[LineFrameLength];
+        BuildLineFrame(u"A\tB\x1B@C\r\n\x7F\u0085\u009B~", cp, frame);
+        EXPECT_EQ(std::string(frame, frame + LineFrameLength), "A?B?@C?????~        ");
+    }
+}
+
 TEST_F(Send, FailingPortShowsOneMessagePerPress) {
     pty.CloseMaster();
     Click(1006);
