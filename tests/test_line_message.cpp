@@ -123,6 +123,9 @@ TEST(TextEncoding, UnencodableAndBrokenInputBecomesQuestionMarks) {
     EXPECT_EQ(Encoded(QString(lone, 3), PanelCodePage::Gbk), Bytes({'x', '?', 'y'}));
     EXPECT_EQ(Encoded(QString::fromUtf8("中文a"), PanelCodePage::Gbk, 3), Hex("D6 D0")) << "the text ends at 文";
     EXPECT_TRUE(Encoded(QString(), PanelCodePage::Gbk).empty());
+    // Decomposed letters compose where a code page has the result (é; ǘ and が in GBK alone); ẽ in neither.
+    EXPECT_EQ(Encoded(QString::fromUtf8("e\u0301u\u0308\u0301e\u0303"), PanelCodePage::Windows1252), Hex("E9 3F 65 3F"));
+    EXPECT_EQ(Encoded(QString::fromUtf8("e\u0301u\u0308\u0301\u304B\u3099"), PanelCodePage::Gbk), Hex("A8 A6 A8 B6 A4 AC"));
 }
 
 TEST_F(PanelTest, SampleButtonCyclesTheThreeTextsAndSendsNothing) {

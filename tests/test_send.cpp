@@ -181,6 +181,8 @@ TEST(Send, BytesAndLinesAsTheyGoOut) {
         // A line is text: C0 (ESC, TAB, LF), DEL and C1 (U+0085, U+009B) are '?', never commands.
         {"LANG=C.UTF-8", "\"$(printf '\\033@X\\tY\\nZ\\177\\302\\205\\302\\233')\"",
          "Send: 0C\n" + line("3F 40 58 3F 59 3F 5A 3F 3F 3F") + line("")},
+        // A decomposed é (e, U+0301) is the one character it composes to.
+        {"LANG=C.UTF-8", "'e\xCC\x81'", "Send: 0C\n" + line("E9") + line("")},
         // GBK: nine characters fit after "A"; the tenth would take bytes 20 and 21, and is left out.
         {"LANG=zh_CN.UTF-8", "'A一二三四五六七八九十' B",
          "Send: 0C\n" + line("41 D2 BB B6 FE C8 FD CB C4 CE E5 C1 F9 C6 DF B0 CB BE C5") + line("42")},
