@@ -48,10 +48,10 @@ void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes) {
 }
 
 void PrintWriteFailure(const char* port, const LoggedWrite& row, const std::string& write) {
-    std::string why = DescribeWriteResult(row.result, row.notTaken);
+    std::string why = DescribeWriteResult(row.result, row.notTaken) + "; the write that failed: " + write;
     if (row.earlierRows)
         why += "; the " + std::to_string(row.earlierRows) + " writes before it may have been discarded with it from the output queue";
-    std::fprintf(stderr, "vantrel: write to %s failed (%s): %s\n", Escaped(port).c_str(), write.c_str(), why.c_str());
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(port).c_str(), why.c_str());
 }
 
 }  // namespace vantrel

@@ -122,7 +122,8 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {"--port socket://127.0.0.1 X", 3, "cannot open socket://127.0.0.1: not a network port address"},
         {"--dry-run --port socket://127.0.0.1 X", 3, "cannot open socket://127.0.0.1: not a network port address"},
         // Send stops at its failed clear, and says which write failed.
-        {"--port " + stopped.Path() + " HELLO WORLD", 1, "failed (Send, the clear): the line took nothing"},
+        {"--port " + stopped.Path() + " HELLO WORLD", 1, "failed: the line took nothing within the write's bound"},
+        {"--port " + stopped.Path() + " --sample 2", 1, "; the write that failed: Send, the clear"},
         {port + "--page 85", 2, "no such page: '85'"},
         {port + "--sample 4", 2, "no such sample: '4'"},
         {port + "--emulation VT100 --clear", 2, "no such emulation: 'VT100'"},
