@@ -2,7 +2,6 @@
 #include "app/CommandLine.h"
 
 #include "app/SendCommand.h"
-#include "common/ControlCharacters.h"
 #include "serial/NetPort.h"
 #include "serial/Platform.h"
 #include "serial/PortDiscovery.h"
