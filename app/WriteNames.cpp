@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/WriteNames.h"
 
+#include "common/ControlCharacters.h"
+
 #include <cstdio>
 
 namespace vantrel {
@@ -42,14 +44,14 @@ std::string HexBytes(const std::string& bytes) {
 }
 
 void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes) {
-    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", port, DescribeWriteResult(why, bytes).c_str());
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(port).c_str(), DescribeWriteResult(why, bytes).c_str());
 }
 
-void PrintWriteFailure(const char* port, const LoggedWrite& row) {
-    std::string why = DescribeWriteResult(row.result, row.notTaken);
+void PrintWriteFailure(const char* port, const LoggedWrite& row, const std::string& write) {
+    std::string why = DescribeWriteResult(row.result, row.notTaken) + "; the write that failed: " + write;
     if (row.earlierRows)
         why += "; the " + std::to_string(row.earlierRows) + " writes before it may have been discarded with it from the output queue";
-    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", port, why.c_str());
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(port).c_str(), why.c_str());
 }
 
 }  // namespace vantrel

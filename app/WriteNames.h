@@ -24,8 +24,8 @@ std::string HexBytes(const std::string& bytes);
 // The one line on standard error for a failed write to `port`; `bytes`: how
 // many a NotTaken end left behind.
 void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes = 0);
-// The same for a failed row of the line log, with the earlier writes that
-// its discard may have taken.
-void PrintWriteFailure(const char* port, const LoggedWrite& row);
+// The same for a failed row of the line log, named by `write` ("Send, the
+// clear"), with the earlier writes that its discard may have taken.
+void PrintWriteFailure(const char* port, const LoggedWrite& row, const std::string& write);
 
 }  // namespace vantrel

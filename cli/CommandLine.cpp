@@ -99,7 +99,8 @@ void ListPorts(bool probe) {
         // A network port that can't be opened says why, in the open's own words.
         if (network && look.failure != OpenFailure::None) text += look.detail;
         else if (p.record) text += DescribeRecord(*p.record);
-        std::puts(text.substr(0, text.find_last_not_of(' ') + 1).c_str());
+        // What a device or a server says of itself is shown, never obeyed.
+        std::puts(Escaped(text.substr(0, text.find_last_not_of(' ') + 1)).c_str());
     }
 }
 
@@ -126,7 +127,7 @@ std::optional<int> RunCommandLine(int argc, char** argv) {
         else if (std::find(std::begin(ToolkitOptionsWithValue), std::end(ToolkitOptionsWithValue), arg) !=
                      std::end(ToolkitOptionsWithValue) && i + 1 < argc) ++i;
         else if (std::find(std::begin(ToolkitOptions), std::end(ToolkitOptions), arg) == std::end(ToolkitOptions)) {
-            std::fprintf(stderr, "vantrel: unrecognized option '%s'\n%s", argv[i], Usage().c_str());
+            std::fprintf(stderr, "vantrel: unrecognized option '%s'\n%s", Escaped(argv[i]).c_str(), Usage().c_str());
             return 2;
         }
     }

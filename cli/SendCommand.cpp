@@ -3,9 +3,11 @@
 
 #include "app/WriteNames.h"
 #include "commands/CommandFrames.h"
+#include "common/ControlCharacters.h"
 #include "content/CharTest.h"
 #include "content/LineMessage.h"
 #include "display/DisplayModel.h"
+#include "serial/NetPort.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortTables.h"
 #include "serial/SerialLink.h"
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <getopt.h>
 #include <unistd.h>
 #include <string>
@@ -28,7 +31,7 @@ namespace vantrel {
 namespace {
 
 constexpr const char* Usage =
-    "Usage: vantrel send [OPTION]... [LINE1 [LINE2]]\n"
+    "Usage: vantrel send [OPTION]... [--] [LINE1 [LINE2]]\n"
     "Put on the line what the panel's buttons put there, in the order given.\n"
     "\n"
     "      --port NAME       COM1 to COM9 (mapped as the panel maps them), a device\n"
@@ -56,7 +59,7 @@ constexpr const char* Usage =
     "LINE1 and LINE2: what \"Send\" sends: a clear, then both lines cut or padded to\n"
     "20 positions (Windows-1252, or GBK under a Chinese locale, where a character\n"
     "that does not fit whole is left out); a missing LINE2 is blank. What is no\n"
-    "UTF-8 is sent as '?'.\n"
+    "UTF-8, and a control character (a tab, ESC, ...), is sent as '?'.\n"
     "\n"
     "Exit status: 0 every write went out, 1 a write failed, 2 a usage error,\n"
     "3 the port could not be opened.\n";
@@ -66,6 +69,10 @@ struct Action {
     WriteSource source;
     std::function<void()> run;
 };
+
+// What the user gave, quoted in a message: its control characters escaped,
+// so that the message stays one line and the terminal obeys none of it.
+std::string Quoted(std::string_view text) { return "'" + Escaped(text) + "'"; }
 
 // A usage error: one line, then the usage, status 2.
 int UsageError(const std::string& problem) {
@@ -92,12 +99,12 @@ std::string ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
         const std::string_view byte = all.substr(at, all.find_first_of(separators, at) - at);
         const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
         if (byte.size() > 2 || !std::all_of(byte.begin(), byte.end(), hex))
-            return "not a hex byte: '" + std::string(byte) + "' in '" + text +
-                   "' (a byte is one or two hex digits, apart from the next by spaces, commas or colons)";
+            return "not a hex byte: " + Quoted(byte) + " in " + Quoted(text) +
+                   " (a byte is one or two hex digits, apart from the next by spaces, commas or colons)";
         bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(byte), nullptr, 16)));
         at += byte.size();
     }
-    if (bytes.empty()) return std::string("no hex bytes in '") + text + "'";
+    if (bytes.empty()) return "no hex bytes in " + Quoted(text);
     if (bytes.size() > TxBufferSize)
         return "more than " + std::to_string(TxBufferSize) + " bytes (" + std::to_string(bytes.size()) + ") in one --bytes";
     return {};
@@ -109,24 +116,16 @@ std::string ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
 // one U+FFFD, which the encoders send as '?'.
 std::u16string Utf16(const char* text) {
     std::u16string out;
-    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p;) {
-        const int length = *p < 0x80 ? 1 : (*p >> 5) == 6 ? 2 : (*p >> 4) == 14 ? 3 : (*p >> 3) == 30 ? 4 : 0;
-        char32_t c = length == 1 ? *p : length == 2 ? *p & 0x1F : length == 3 ? *p & 0x0F : *p & 0x07;
-        int i = 1;
-        for (; i < length && (p[i] & 0xC0) == 0x80; ++i) c = (c << 6) | (p[i] & 0x3F);
-        constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};  // the least value of each length
-        if (length == 0 || i < length || c < shortest[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-            out += u'\uFFFD';
-            p += std::max(i, 1);
-            continue;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    const std::string_view all = text;
+    for (std::size_t at = 0; at < all.size();) {
+        const Utf8Step step = NextUtf8(all, at);
+        at += step.length;
+        if (step.c >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((step.c - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((step.c - 0x10000) & 0x3FF));
         } else {
-            out += static_cast<char16_t>(c);
+            out += static_cast<char16_t>(step.c);
         }
-        p += length;
     }
     return out;
 }
@@ -138,17 +137,37 @@ std::string Trimmed(const char* label) {
     return s;
 }
 
-// Each write: its cause, bytes and how the display reads them.
+// A write by its cause and, in an action of several, its place: "Send, the
+// clear", "Send, line 2", "Demo, write 2", "bytes".
+std::string WriteName(const LoggedWrite& w, std::size_t index) {
+    constexpr const char* SendFrames[] = {"the clear", "line 1", "line 2"};
+    const std::string cause = SourceWords(w.source, 0, "bytes");
+    if (w.source.controlId == 1006 && index < std::size(SendFrames)) return cause + ", " + SendFrames[index];
+    return index ? cause + ", write " + std::to_string(index + 1) : cause;
+}
+
+// Each write: its cause, bytes and how the display reads them; a failed one
+// says why, and the display reads nothing of it.
 void Explain(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader, int baud) {
     for (const LoggedWrite& w : writes) {
-        if (w.open) continue;
         std::printf("%s: %s\n", SourceWords(w.source, 0, "bytes").c_str(), HexBytes(w.bytes).c_str());
+        if (w.result != WriteResult::Ok) {
+            std::printf("    FAILED, not written: %s\n", DescribeWriteResult(w.result, w.notTaken).c_str());
+            continue;
+        }
         reader.Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), baud);
         for (const display::Reading& r : reader.TakeReadings()) std::printf("    %s\n", display::DescribeReading(r).c_str());
         if (reader.SpeedMismatch())
             std::printf("    (the display now expects %d bit/s: at %d bit/s it shows garbage)\n", reader.OwnBaud(), baud);
     }
 }
+
+// A dry run's port: it takes every write and sends it nowhere.
+class NoPort final : public LinkPort {
+public:
+    WriteResult Write(const std::uint8_t*, std::size_t, int) override { return WriteResult::Ok; }
+    void Reapply() override {}
+};
 
 }  // namespace
 
@@ -182,14 +201,17 @@ int RunSend(int argc, char** argv) {
             if (!*optarg) return UsageError("no port named ''");
             port = optarg;
             break;
-        case 'b':
-            if (!ParseNumber(optarg, 10, baud) || std::find(BaudRates.begin(), BaudRates.end(), baud) == BaudRates.end())
-                return UsageError(std::string("no such speed: '") + optarg + "'");
+        case 'b': {
+            // One of the list's numbers as written: no sign, blank or leading zero.
+            const auto rate = std::find_if(BaudRates.begin(), BaudRates.end(), [](int r) { return std::to_string(r) == optarg; });
+            if (rate == BaudRates.end()) return UsageError("no such speed: " + Quoted(optarg));
+            baud = *rate;
             break;
+        }
         case 's': {
-            if (!ParseNumber(optarg, 10, n) || n < 1 || n > 3) return UsageError(std::string("no such sample: '") + optarg + "'");
+            if (!ParseNumber(optarg, 10, n) || n < 1 || n > 3) return UsageError("no such sample: " + Quoted(optarg));
             const SampleText& sample = SampleTexts[static_cast<std::size_t>(n - 1)];
-            actions.push_back({{1006}, [&sample] { SendTwoLines(Utf16(sample.line1), Utf16(sample.line2), CodePageFromLocale()); }});
+            actions.push_back({{1006}, [&sample] { WriteTwoLines(Utf16(sample.line1), Utf16(sample.line2), CodePageFromLocale()); }});
             break;
         }
         case 'c': button(1005, SendCleanFrame); break;
@@ -199,7 +221,7 @@ int RunSend(int argc, char** argv) {
         case 'f': button(1087, SendFullLightFrame); break;
         case 'g': {
             if (!ParseNumber(optarg, 16, n) || n < 0x80 || n > 0xF0 || n % 16)
-                return UsageError(std::string("no such page: '") + optarg + "' (80, 90, ... F0)");
+                return UsageError("no such page: " + Quoted(optarg) + " (80, 90, ... F0)");
             const int page = (n - 0x80) / 16;
             actions.push_back({{1095, nullptr, page}, [page] {
                                    CharTestPage = static_cast<unsigned char>(page);
@@ -211,10 +233,10 @@ int RunSend(int argc, char** argv) {
             const OptionFrame* frame = nullptr;
             for (const OptionFrame& f : OptionFrameTable)
                 if (Trimmed(f.label) == Trimmed(optarg)) frame = &f;
-            if (!frame) return UsageError(std::string("no option box is labelled '") + optarg + "'");
+            if (!frame) return UsageError("no option box is labelled " + Quoted(optarg));
             for (const OptionFrame* f : options)
                 if (f->group == frame->group)
-                    return UsageError(std::string("'") + f->label + "' and '" + optarg + "' are of one group");
+                    return UsageError(std::string("'") + f->label + "' and " + Quoted(optarg) + " are of one group");
             options.push_back(frame);
             if (!optionsPlaced) {  // all of them go here, in the panel's order
                 optionsPlaced = true;
@@ -241,24 +263,24 @@ int RunSend(int argc, char** argv) {
         case 'n': dryRun = explain = true; break;
         case 'E': {
             display::DisplayModel probe;
-            if (!probe.SetEmulation(optarg)) return UsageError(std::string("no such emulation: '") + optarg + "'");
+            if (!probe.SetEmulation(optarg)) return UsageError("no such emulation: " + Quoted(optarg));
             emulation = optarg;
             break;
         }
         case 'h': std::fputs(Usage, stdout); return 0;
-        case ':': return UsageError(std::string("option '") + argv[at] + "' needs a value");
+        case ':': return UsageError("option " + Quoted(argv[at]) + " needs a value");
         default: {
             const std::string_view arg = argv[at];
-            return UsageError("unrecognized option '" + std::string(arg) + "'" +
+            return UsageError("unrecognized option " + Quoted(arg) +
                               (arg.rfind("--", 0) == 0 ? "" : "; a line that starts with '-' goes after '--'"));
         }
         }
     }
     lines.insert(lines.end(), argv + optind, argv + argc);  // the lines after "--"
-    if (lines.size() > 2) return UsageError(std::string("too many lines: '") + lines[2] + "'");
+    if (lines.size() > 2) return UsageError("too many lines: " + Quoted(lines[2]));
     if (!lines.empty()) {
         const std::u16string line1 = Utf16(lines[0]), line2 = lines.size() > 1 ? Utf16(lines[1]) : u"";
-        actions.push_back({{1006}, [line1, line2] { SendTwoLines(line1, line2, CodePageFromLocale()); }});
+        actions.push_back({{1006}, [line1, line2] { WriteTwoLines(line1, line2, CodePageFromLocale()); }});
     }
     if (actions.empty()) return UsageError("nothing to send");
 
@@ -268,9 +290,21 @@ int RunSend(int argc, char** argv) {
     const std::string device = named ? ResolvePort(PortName).device : port;
     display::DisplayModel reader;
     reader.SetEmulation(emulation.c_str());
-    if (!dryRun) {
+    {
         const WriteSourceScope source({1003});
-        OpenPortAt(device, baud);
+        if (dryRun) {
+            // Nothing is opened, but a name that the open refuses before it
+            // connects is refused here too, in the same words.
+            OpenWith(device, baud, [&device](OpenFailure& failure, std::string& detail) -> std::unique_ptr<LinkPort> {
+                if (IsNetworkPort(device) && !(detail = NetworkPortRefusal(device)).empty()) {
+                    failure = OpenFailure::Other;
+                    return nullptr;
+                }
+                return std::make_unique<NoPort>();
+            });
+        } else {
+            OpenPortAt(device, baud);
+        }
         if (!PortHandleValid()) return 3;  // the open said why
     }
     int status = 0;
@@ -280,11 +314,12 @@ int RunSend(int argc, char** argv) {
         const std::uint64_t from = NewestLineLogRecord();
         action.run();
         std::uint64_t lost = 0;
-        const std::vector<LoggedWrite> writes = ReadLineLog(from, lost);
+        std::vector<LoggedWrite> writes = ReadLineLog(from, lost);
+        std::erase_if(writes, [](const LoggedWrite& w) { return w.open; });
         if (explain) Explain(writes, reader, baud);
-        for (const LoggedWrite& w : writes)
-            if (!dryRun && !w.open && w.result != WriteResult::Ok) {
-                PrintWriteFailure(device.c_str(), w);
+        for (std::size_t i = 0; i < writes.size(); ++i)
+            if (writes[i].result != WriteResult::Ok) {
+                PrintWriteFailure(device.c_str(), writes[i], WriteName(writes[i], i));
                 status = 1;
                 break;
             }

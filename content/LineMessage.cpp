@@ -24,4 +24,13 @@ void SendTwoLines(std::u16string_view line1, std::u16string_view line2, PanelCod
     SendFrame(LineFrameLength);
 }
 
+bool WriteTwoLines(std::u16string_view line1, std::u16string_view line2, PanelCodePage codePage) {
+    TxBuffer[0] = ClearByte;
+    if (!WriteFrame(1)) return false;
+    BuildLineFrame(line1, codePage, TxBuffer.data());
+    if (!WriteFrame(LineFrameLength)) return false;
+    BuildLineFrame(line2, codePage, TxBuffer.data());
+    return WriteFrame(LineFrameLength);
+}
+
 }  // namespace vantrel

@@ -30,11 +30,15 @@ inline constexpr std::array<SampleText, 3> SampleTexts{{
 extern unsigned char SampleTextIndex;
 
 // 20 bytes at `out`: the encoded line's characters that fit whole in 20 bytes,
-// padded with spaces.
+// padded with spaces. A line is text: a control character is sent as '?'.
 void BuildLineFrame(std::u16string_view line, PanelCodePage codePage, std::uint8_t* out);
 
 // The clear byte, then line 1 and line 2 as line frames, through TxBuffer: 41
 // bytes. Only a failure of the last write is reported (once).
 void SendTwoLines(std::u16string_view line1, std::u16string_view line2, PanelCodePage codePage);
+// The same three frames for a script: none after the first that fails (a
+// line over the old text, or without its clear, is worse than none), and no
+// reporter. True when all three went out.
+bool WriteTwoLines(std::u16string_view line1, std::u16string_view line2, PanelCodePage codePage);
 
 }  // namespace vantrel

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Typed text -> bytes in the panel's 8-bit code page: Windows-1252, or GBK
 // (code page 936) when the locale's language is Chinese. One byte is one
-// display position; a character the code page lacks becomes '?'.
+// display position; a character the code page lacks, and a control character
+// (C0, tab and line feed among them, DEL, C1), becomes '?'. A letter followed
+// by a combining accent is sent as the one character they compose (NFC) where
+// the code page has it.
 #pragma once
 
 #include <cstddef>

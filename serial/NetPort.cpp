@@ -638,11 +638,15 @@ private:
 
 }  // namespace
 
+std::string NetworkPortRefusal(const std::string& url) {
+    return ParseUrl(url) ? "" : "not a network port address (rfc2217://HOST:PORT or socket://HOST:PORT)";
+}
+
 std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail) {
     const auto parsed = ParseUrl(url);
     if (!parsed) {
         failure = OpenFailure::Other;
-        detail = "not a network port address (rfc2217://HOST:PORT or socket://HOST:PORT)";
+        detail = NetworkPortRefusal(url);
         return nullptr;
     }
     if (!Os()) {

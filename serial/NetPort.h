@@ -19,6 +19,11 @@ inline constexpr int NetOpenBoundMs = 3000;
 
 bool IsNetworkPort(const std::string& device);
 
+// Why OpenNetworkPort refuses `url` before it connects (a malformed address,
+// or no network ports in this build); empty when it would try. A dry run
+// checks a name with it, as the open does.
+std::string NetworkPortRefusal(const std::string& url);
+
 // Connects and, for rfc2217, sets `baud`, 8 data bits, no parity and 1 stop
 // bit; flow control and the modem lines stay as the server has them. A
 // refused, silent or unknown server fails as NoDevice; a server that ends the

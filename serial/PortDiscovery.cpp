@@ -40,7 +40,7 @@ PortNameMap FileMap() {
     const SmallFile file = ReadSmallFile(path, MappingFileLimit);
     if (!file.exists) return {};  // no file: nothing to say
     if (!file.problem.empty()) {
-        ComplainOnce("vantrel: " + path + ": " + file.problem + "; the mapping file is ignored");
+        ComplainOnce("vantrel: " + Escaped(path) + ": " + file.problem + "; the mapping file is ignored");
         return {};
     }
     return ParseMappingFile(file.text, path, ComplainOnce);

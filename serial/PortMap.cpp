@@ -40,13 +40,6 @@ const char* MapSourceName(MapSource source) {
     return "";
 }
 
-bool HasControlCharacter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return (b < 0x20 && b != '\t') || b == 0x7F;
-    });
-}
-
 PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
                              const std::function<void(const std::string&)>& complain) {
     PortNameMap map;
@@ -60,7 +53,7 @@ PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
         const auto eq = line.find('=');
         const int n = eq == std::string_view::npos ? 0 : PortNumber(Trim(line.substr(0, eq)));
         const std::string_view device = eq == std::string_view::npos ? std::string_view{} : Trim(line.substr(eq + 1));
-        const std::string where = "vantrel: " + fileName + ":" + std::to_string(lineNumber) + ": ";
+        const std::string where = "vantrel: " + Escaped(fileName) + ":" + std::to_string(lineNumber) + ": ";
         if (HasControlCharacter(line)) {
             complain(where + "a control character in the line; line ignored");
         } else if (n == 0 || device.empty()) {

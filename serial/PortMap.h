@@ -7,6 +7,8 @@
 // without hardware; PortDiscovery.h fills the records from the system.
 #pragma once
 
+#include "common/ControlCharacters.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -52,12 +54,9 @@ using PortAssignments = std::array<PortAssignment, PortCount>;
 // The most a mapping file may hold; a larger one is ignored.
 inline constexpr std::size_t MappingFileLimit = 64 * 1024;
 
-// A byte below 0x20 but tab, or DEL: never part of a mapping, which would
-// otherwise reach the listing's rows and messages as it stands.
-bool HasControlCharacter(std::string_view text);
-
 // Reads "COMn=DEVICE" lines; blank lines and lines starting with '#' are
-// skipped. A line with a control byte (a NUL, say) is malformed. Each malformed line goes to `complain` as one message naming
+// skipped. A line with a control character (HasControlCharacter: a NUL, a
+// tab, U+0085) is malformed, leading and trailing blanks aside. Each malformed line goes to `complain` as one message naming
 // `fileName` and the line number, and is ignored; the good lines still count.
 PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
                              const std::function<void(const std::string&)>& complain);

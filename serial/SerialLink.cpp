@@ -4,6 +4,8 @@
 // (posix/TtyPort.cpp, windows/ComPort.cpp).
 #include "serial/SerialLink.h"
 
+#include "common/ControlCharacters.h"
+
 #include "serial/Platform.h"
 
 #include <algorithm>
@@ -144,8 +146,10 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         std::string why = LastFailure == OpenFailure::Other && !LastDetail.empty() ? LastDetail : DescribeFailure(LastFailure);
         if (LastFailure != OpenFailure::Other && !LastDetail.empty()) why += ": " + LastDetail;
         // A port given by its device or URL alone (vantrel send --port) has no COM name.
-        if (PortName[0]) std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, device.c_str(), why.c_str());
-        else std::fprintf(stderr, "vantrel: cannot open %s: %s\n", device.c_str(), why.c_str());
+        // The device as the user gave it, and a server's own words: one line whatever they hold.
+        const std::string shown = Escaped(device), reason = Escaped(why);
+        if (PortName[0]) std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, shown.c_str(), reason.c_str());
+        else std::fprintf(stderr, "vantrel: cannot open %s: %s\n", shown.c_str(), reason.c_str());
         return;
     }
     OpenBaud = baudValue;

@@ -95,6 +95,17 @@ TEST_F(Send, ChineseCharacterThatDoesNotFitWholeIsLeftOut) {
     EXPECT_EQ(ToHex(line), ToHex(expected));
 }
 
+// A line is text: a tab or an escape (which the panel's fields may hold,
+// which a script may give), DEL and C1 go out as '?' in both code pages,
+// never as commands to the display.
+TEST(LineFrame, ControlCharactersAreQuestionMarks) {
+    for (const PanelCodePage cp : {PanelCodePage::Windows1252, PanelCodePage::Gbk}) {
+        std::uint8_t frame[LineFrameLength];
+        BuildLineFrame(u"A\tB\x1B@C\r\n\x7F\u0085\u009B~", cp, frame);
+        EXPECT_EQ(std::string(frame, frame + LineFrameLength), "A?B?@C?????~        ");
+    }
+}
+
 TEST_F(Send, FailingPortShowsOneMessagePerPress) {
     pty.CloseMaster();
     Click(1006);
@@ -112,6 +123,9 @@ TEST(TextEncoding, UnencodableAndBrokenInputBecomesQuestionMarks) {
     EXPECT_EQ(Encoded(QString(lone, 3), PanelCodePage::Gbk), Bytes({'x', '?', 'y'}));
     EXPECT_EQ(Encoded(QString::fromUtf8("中文a"), PanelCodePage::Gbk, 3), Hex("D6 D0")) << "the text ends at 文";
     EXPECT_TRUE(Encoded(QString(), PanelCodePage::Gbk).empty());
+    // Decomposed letters compose where a code page has the result (é; ǘ and が in GBK alone); ẽ in neither.
+    EXPECT_EQ(Encoded(QString::fromUtf8("e\u0301u\u0308\u0301e\u0303"), PanelCodePage::Windows1252), Hex("E9 3F 65 3F"));
+    EXPECT_EQ(Encoded(QString::fromUtf8("e\u0301u\u0308\u0301\u304B\u3099"), PanelCodePage::Gbk), Hex("A8 A6 A8 B6 A4 AC"));
 }
 
 TEST_F(PanelTest, SampleButtonCyclesTheThreeTextsAndSendsNothing) {

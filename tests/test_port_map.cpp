@@ -99,6 +99,9 @@ TEST(PortMap, MappingFileKeepsGoodLinesAndNamesEachBadOne) {
         "COM2=\n"
         "COM3=/dev/ttyUSB6\n"
         "\xff\xfe=\x01\n"
+        "COM4=/tmp/x\ty\n"
+        "COM5=/tmp/\xC2\x85nel\n"
+        "\tCOM6=/dev/ttyUSB3\t\n"  // blanks around a line are its layout
         "COM9=/dev/ttyACM1";  // no newline at the end
     std::vector<std::string> complaints;
     const PortNameMap map = ParseMappingFile(text, "/home/u/.config/vantrel/ports.conf",
@@ -106,13 +109,41 @@ TEST(PortMap, MappingFileKeepsGoodLinesAndNamesEachBadOne) {
     EXPECT_EQ(map[0], "/dev/ttyUSB4");
     EXPECT_EQ(map[1], "");
     EXPECT_EQ(map[2], "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+    EXPECT_EQ(map[3], "");
+    EXPECT_EQ(map[4], "");
+    EXPECT_EQ(map[5], "/dev/ttyUSB3");
     EXPECT_EQ(map[8], "/dev/ttyACM1");
-    const std::vector<int> badLines{5, 6, 7, 8, 9};
+    const std::vector<int> badLines{5, 6, 7, 8, 9, 10, 11};
     ASSERT_EQ(complaints.size(), badLines.size());
     for (std::size_t i = 0; i < badLines.size(); ++i) {
         const std::string where = "/home/u/.config/vantrel/ports.conf:" + std::to_string(badLines[i]) + ": ";
         EXPECT_NE(complaints[i].find(where), std::string::npos) << complaints[i];
         EXPECT_EQ(complaints[i].find('\n'), std::string::npos) << "one line each";
+    }
+}
+
+// One rule for the environment, the mapping file and every message that
+// quotes what a user or a device gave: C0 (tab included), DEL and C1, as
+// UTF-8 or as a lone 8-bit byte, are control characters, and shown escaped.
+TEST(PortMap, ControlCharactersAreFoundAndShownEscaped) {
+    const struct {
+        std::string text;
+        bool control;
+        const char* shown;
+    } cases[] = {
+        {"/dev/serial/by-id/usb-Ünï_A1", false, "/dev/serial/by-id/usb-Ünï_A1"},
+        {"/tmp/x\ty", true, "/tmp/x\\ty"},
+        {"COM1\r\n", true, "COM1\\r\\n"},
+        {"/tmp/\x1B]0;pwn\a", true, "/tmp/\\x1B]0;pwn\\x07"},
+        {std::string("a\0b\x7F", 4), true, "a\\x00b\\x7F"},
+        {"/tmp/\xC2\x85nel \xC2\x9B", true, "/tmp/\\u0085nel \\u009B"},
+        {"/tmp/\x9B" "1m", true, "/tmp/\\x9B1m"},            // C1 as an 8-bit terminal reads it
+        {"/tmp/\xC0\x9B", true, "/tmp/\\xC0\\x9B"},         // an overlong ESC
+        {"/tmp/caf\xE9 \xE9t\xE9", false, "/tmp/caf\\xE9 \\xE9t\\xE9"},  // Latin-1: no control, but no UTF-8 either
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(HasControlCharacter(c.text), c.control) << c.shown;
+        EXPECT_EQ(Escaped(c.text), c.shown);
     }
 }
 

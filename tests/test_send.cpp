@@ -12,6 +12,7 @@
 #include <functional>
 #include <sys/file.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -85,6 +86,14 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     Pty pty;
     const std::string port = "--port " + pty.Path() + " ";
     const int held = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);  // another program's, for "busy"
+    Pty stopped;  // the far end holds the line with XOFF: every write misses its bound
+    termios t{};
+    tcgetattr(stopped.Slave(), &t);
+    t.c_iflag |= IXON;
+    tcsetattr(stopped.Slave(), TCSANOW, &t);
+    ASSERT_EQ(write(stopped.Master(), "\x13", 1), 1);
+    // Text with control characters, as the shell gives it: shown escaped, on one line.
+    const auto shell = [](const char* printf) { return std::string("\"$(printf '") + printf + "')\""; };
     std::string tooMany;  // one byte past the transmit buffer
     for (int i = 0; i < 1025; ++i) tooMany += "7 ";
     const struct {
@@ -103,6 +112,18 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {port + "--clear --port", 2, "option '--port' needs a value"},
         {"--port '' --clear", 2, "no port named ''"},
         {port + "--baud 1234 X", 2, "no such speed: '1234'"},
+        {port + "--baud ' 9600' X", 2, "no such speed: ' 9600'"},
+        {port + "--baud +9600 X", 2, "no such speed: '+9600'"},
+        {port + "--baud 09600 X", 2, "no such speed: '09600'"},
+        {port + "--set " + shell("CD5220\\nvantrel: all good"), 2, "no option box is labelled 'CD5220\\nvantrel: all good'"},
+        {port + "--bogus" + shell("\\033[2J\\302\\233"), 2, "unrecognized option '--bogus\\x1B[2J\\u009B'"},
+        {"--port " + shell("/dev/x\\ny\\tz") + " --clear", 3, "cannot open /dev/x\\ny\\tz: no such device"},
+        // A malformed network name is refused alike with or without --dry-run, before any connection.
+        {"--port socket://127.0.0.1 X", 3, "cannot open socket://127.0.0.1: not a network port address"},
+        {"--dry-run --port socket://127.0.0.1 X", 3, "cannot open socket://127.0.0.1: not a network port address"},
+        // Send stops at its failed clear, and says which write failed.
+        {"--port " + stopped.Path() + " HELLO WORLD", 1, "failed: the line took nothing within the write's bound"},
+        {"--port " + stopped.Path() + " --sample 2", 1, "; the write that failed: Send, the clear"},
         {port + "--page 85", 2, "no such page: '85'"},
         {port + "--sample 4", 2, "no such sample: '4'"},
         {port + "--emulation VT100 --clear", 2, "no such emulation: 'VT100'"},
@@ -123,11 +144,16 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         EXPECT_EQ(run.status, c.status) << c.args << ": " << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
         EXPECT_EQ(run.err.find("Usage: vantrel send") != std::string::npos, c.status == 2) << c.args;
-        if (c.status == 3) {
+        if (c.status == 1 || c.status == 3) {
             EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        } else if (c.status == 2) {
+            EXPECT_EQ(run.err.find('\n'), run.err.find("\nUsage: vantrel send")) << "one line, then the usage: " << run.err;
         }
     }
     close(held);
+    // Released, the stopped line carries nothing: the clear was discarded, and no line followed it.
+    ASSERT_EQ(write(stopped.Master(), "\x11", 1), 1);
+    EXPECT_EQ(ToHex(stopped.ReadUntilQuiet(200ms)), "");
     EXPECT_EQ(Send("--help").out.rfind("Usage: vantrel send", 0), 0u);
     // --dry-run opens nothing and explains: even a port that is not there.
     const Outcome dry = Send("--port /nonexistent/x --dry-run --set AEDEX --bytes '21 23 31 48 49 0D'");
@@ -153,6 +179,11 @@ TEST(Send, BytesAndLinesAsTheyGoOut) {
         // Overlong ESC in two and three bytes, an encoded surrogate, past U+10FFFF, a cut sequence: one '?' each.
         {"LANG=C.UTF-8", "'\xC0\x9B@X\xE0\x80\x9B\xED\xA0\x80\xF4\x90\x80\x80\xE4\xB8'",
          "Send: 0C\n" + line("3F 40 58 3F 3F 3F 3F") + line("")},
+        // A line is text: C0 (ESC, TAB, LF), DEL and C1 (U+0085, U+009B) are '?', never commands.
+        {"LANG=C.UTF-8", "\"$(printf '\\033@X\\tY\\nZ\\177\\302\\205\\302\\233')\"",
+         "Send: 0C\n" + line("3F 40 58 3F 59 3F 5A 3F 3F 3F") + line("")},
+        // A decomposed é (e, U+0301) is the one character it composes to.
+        {"LANG=C.UTF-8", "'e\xCC\x81'", "Send: 0C\n" + line("E9") + line("")},
         // GBK: nine characters fit after "A"; the tenth would take bytes 20 and 21, and is left out.
         {"LANG=zh_CN.UTF-8", "'A一二三四五六七八九十' B",
          "Send: 0C\n" + line("41 D2 BB B6 FE C8 FD CB C4 CE E5 C1 F9 C6 DF B0 CB BE C5") + line("42")},

@@ -6,9 +6,11 @@
 
 namespace vantrel {
 
-std::unique_ptr<LinkPort> OpenNetworkPort(const std::string&, int, OpenFailure& failure, std::string& detail) {
+std::string NetworkPortRefusal(const std::string&) { return "network ports are not available in this build"; }
+
+std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int, OpenFailure& failure, std::string& detail) {
     failure = OpenFailure::Other;
-    detail = "network ports are not available in this build";
+    detail = NetworkPortRefusal(url);
     return nullptr;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: typed text -> line frame. The first byte picks the code page,
 // the rest is UTF-16 as typed (any code units, lone surrogates included).
+#include "common/ControlCharacters.h"
 #include "content/LineMessage.h"
 #include "content/TextEncoding.h"
 
@@ -24,12 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     BuildLineFrame(text, codePage, buffer.data() + 10);
     for (int i = 0; i < 10; ++i)
         if (buffer[i] != 0xA5 || buffer[30 + i] != 0xA5) std::abort();
-    // Pure ASCII text is sent as it is, cut or padded to 20.
+    // Pure ASCII text is sent as it is, cut or padded to 20, a control character as '?'.
     bool ascii = true;
     for (char16_t c : text) ascii = ascii && c < 0x80;
     if (ascii) {
         for (std::size_t i = 0; i < LineFrameLength; ++i) {
-            const std::uint8_t expected = i < text.size() ? static_cast<std::uint8_t>(text[i]) : ' ';
+            const std::uint8_t expected = i >= text.size()                ? ' '
+                                          : IsControlCharacter(text[i]) ? '?'
+                                                                        : static_cast<std::uint8_t>(text[i]);
             if (buffer[10 + i] != expected) std::abort();
         }
     }

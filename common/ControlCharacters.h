@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Control characters in text that a user or a device gave: one rule for the
+// port mappings, the messages that quote such text and the display's lines.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// C0 (tab, line feed and escape among them), DEL and C1 (U+0080 to U+009F).
+constexpr bool IsControlCharacter(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+// The UTF-8 sequence at `text[at]`: its length, and its code point in `c`.
+// What is no UTF-8 (a stray byte, a cut sequence, an overlong form such as C0
+// 9B for ESC, an encoded surrogate, a value past U+10FFFF) is one U+FFFD with
+// `valid` false, as long as the lead byte and the continuation bytes read.
+struct Utf8Step {
+    char32_t c;
+    std::size_t length;
+    bool valid;
+};
+constexpr Utf8Step NextUtf8(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char b = byte(0);
+    const std::size_t length = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
+    std::size_t i = 1;
+    for (; i < length && at + i < text.size() && (byte(i) & 0xC0) == 0x80; ++i) c = (c << 6) | (byte(i) & 0x3F);
+    constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};  // the least value of each length
+    if (length == 0 || i < length || c < shortest[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        return {0xFFFD, i, false};
+    return {c, length, true};
+}
+
+// Whether UTF-8 text holds a control character: one that decodes to one, or a
+// byte 80 to 9F outside any valid sequence (C1 as an 8-bit terminal reads it).
+inline bool HasControlCharacter(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const Utf8Step step = NextUtf8(text, at);
+        const std::string_view bytes = text.substr(at, step.length);
+        if (step.valid ? IsControlCharacter(step.c)
+                       : std::any_of(bytes.begin(), bytes.end(), [](char b) { return IsControlCharacter(static_cast<unsigned char>(b)); }))
+            return true;
+        at += step.length;
+    }
+    return false;
+}
+
+// Text for a message of one line: each control character and each byte
+// outside a valid UTF-8 sequence escaped ("\n", "\t", "\x1B", "\u0085",
+// "\xC0"); the rest as it stands.
+inline std::string Escaped(std::string_view text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        const Utf8Step step = NextUtf8(text, at);
+        const std::string_view bytes = text.substr(at, step.length);
+        at += step.length;
+        char escape[12];
+        if (step.valid && !IsControlCharacter(step.c)) {
+            out += bytes;
+        } else if (step.valid && (step.c == '\n' || step.c == '\t' || step.c == '\r')) {
+            out += step.c == '\n' ? "\\n" : step.c == '\t' ? "\\t" : "\\r";
+        } else if (step.valid && step.c >= 0x80) {
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(step.c));
+            out += escape;
+        } else {
+            for (const char b : bytes) {
+                std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(b));
+                out += escape;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace vantrel
