@@ -95,7 +95,9 @@ TEST(PrinterBehindTheDisplay, PassesExactlyTheBytesForThePrinter) {
             model.Feed(reinterpret_cast<const std::uint8_t*>(&b), 1, PowerOnBaud);
             for (const Reading& r : model.TakeReadings()) readings += DescribeReading(r) + "\n";
         }
-        if (c.reading) EXPECT_NE(readings.find(std::string(c.reading) + "\n"), std::string::npos) << readings;
+        if (c.reading) {
+            EXPECT_NE(readings.find(std::string(c.reading) + "\n"), std::string::npos) << readings;
+        }
         EXPECT_EQ(ToHex({passed.begin(), passed.end()}), ToHex({c.printer.begin(), c.printer.end()}));
         EXPECT_EQ(model.PrinterBytes(), c.printer.size());
         EXPECT_EQ(Upper(model), c.screen);
