@@ -79,24 +79,32 @@ std::vector<PortRecord> OrderDiscovered(std::vector<PortRecord> ports) {
     return ports;
 }
 
+bool TakeMapping(PortAssignment& port, const PortNameMap& environment, const PortNameMap& file, int index) {
+    if (!environment[index].empty()) {
+        port.device = environment[index];
+        port.source = MapSource::Environment;
+    } else if (!file[index].empty()) {
+        port.device = file[index];
+        port.source = MapSource::File;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 PortAssignments MapPorts(const PortNameMap& environment, const PortNameMap& file, std::vector<PortRecord> discovered,
                          const std::function<bool(const std::string&, const std::string&)>& sameDevice) {
     discovered = OrderDiscovered(std::move(discovered));
     PortAssignments out;
     for (int i = 0; i < PortCount; ++i) {
         PortAssignment& a = out[i];
-        if (!environment[i].empty()) {
-            a.device = environment[i];
-            a.source = MapSource::Environment;
-        } else if (!file[i].empty()) {
-            a.device = file[i];
-            a.source = MapSource::File;
-        } else if (static_cast<std::size_t>(i) < discovered.size()) {
-            a.device = discovered[i].device;
-            a.source = MapSource::Discovered;
-            a.record = discovered[i];
-            continue;
-        } else {
+        if (!TakeMapping(a, environment, file, i)) {
+            if (static_cast<std::size_t>(i) < discovered.size()) {
+                a.device = discovered[i].device;
+                a.source = MapSource::Discovered;
+                a.record = discovered[i];
+                continue;
+            }
             a.device = "/dev/ttyS" + std::to_string(i);
             a.source = MapSource::Fallback;
         }

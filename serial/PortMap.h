@@ -66,6 +66,10 @@ PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
 // those without one last, by device name.
 std::vector<PortRecord> OrderDiscovered(std::vector<PortRecord> ports);
 
+// Port `index`'s device as the environment, then the mapping file, name it:
+// false when neither does and the platform's own rule decides.
+bool TakeMapping(PortAssignment& port, const PortNameMap& environment, const PortNameMap& file, int index);
+
 // The assignment of COM1..COM9. `sameDevice` tells whether two paths name one
 // device (symbolic links resolved); it links a mapped path to its record.
 PortAssignments MapPorts(const PortNameMap& environment, const PortNameMap& file, std::vector<PortRecord> discovered,

@@ -139,13 +139,7 @@ PortAssignments ResolvePorts() {
     PortAssignments out;
     for (int i = 0; i < PortCount; ++i) {
         PortAssignment& a = out[i];
-        if (!environment[i].empty()) {
-            a.device = environment[i];
-            a.source = MapSource::Environment;
-        } else if (!file[i].empty()) {
-            a.device = file[i];
-            a.source = MapSource::File;
-        } else {
+        if (!TakeMapping(a, environment, file, i)) {  // else Windows' own COMn
             a.device = "COM" + std::to_string(i + 1);
             a.source = MapSource::Fallback;
         }
