@@ -17,30 +17,38 @@ namespace vantrel {
 
 namespace {
 
-// The help's words that differ by platform: where the mapping file is, and
-// what a COM name opens when nothing maps it.
-struct PlatformHelp {
+// The help's words of each platform.
+constexpr struct {
     Platform platform;
-    const char* environment;
-    const char* mappingFile;
-    const char* fallback;
-};
-constexpr PlatformHelp HelpWords[] = {
-    {Platform::Posix, "$VANTREL_COMn",
-     "COMn=DEVICE in $XDG_CONFIG_HOME/vantrel/ports.conf (default\n"
-     "~/.config/vantrel/ports.conf)",
-     "; the n-th serial port found (built-in UARTs\n"
-     "first, then the others by their physical connection); /dev/ttyS<n-1>.\n"
-     "Opening a serial device needs membership of the dialout group.\n"},
-    {Platform::Windows, "%VANTREL_COMn%",
-     "COMn=DEVICE in %APPDATA%\\Vantrel\\ports.conf",
-     "; else Windows' own COMn.\n"
-     "COM10 and above, and \\\\.\\ device paths, open with vantrel send --port.\n"},
+    PlatformHelp words;
+} HelpWords[] = {
+    {Platform::Posix,
+     {"$VANTREL_COMn",
+      "COMn=DEVICE in $XDG_CONFIG_HOME/vantrel/ports.conf (default\n"
+      "~/.config/vantrel/ports.conf)",
+      "; the n-th serial port found (built-in UARTs\n"
+      "first, then the others by their physical connection); /dev/ttyS<n-1>.\n"
+      "Opening a serial device needs membership of the dialout group.\n",
+      "; a network port opens its far device",
+      "path, or an rfc2217:// or socket:// URL; default COM1\n"}},
+    {Platform::Windows,
+     {"%VANTREL_COMn%", "COMn=DEVICE in %APPDATA%\\Vantrel\\ports.conf",
+      "; else Windows' own COMn.\n"
+      "COM10 and above, and \\\\.\\ device paths, open with vantrel send --port.\n",
+      "", "path (COM10 and above, \\\\.\\COMn); default COM1\n"}},
 };
 
+}  // namespace
+
+const PlatformHelp& ThisPlatformHelp() {
+    return std::find_if(std::begin(HelpWords), std::end(HelpWords), [](const auto& w) { return w.platform == ThisPlatform; })
+        ->words;
+}
+
+namespace {
+
 std::string Usage() {
-    const PlatformHelp& words =
-        *std::find_if(std::begin(HelpWords), std::end(HelpWords), [](const PlatformHelp& w) { return w.platform == ThisPlatform; });
+    const PlatformHelp& words = ThisPlatformHelp();
     return std::string("Usage: vantrel [OPTION]\n"
                        "  or:  vantrel send [OPTION]... [LINE1 [LINE2]]   (see vantrel send --help)\n"
                        "Test and configuration panel for point-of-sale customer displays.\n"
@@ -49,11 +57,13 @@ std::string Usage() {
                        "                    no device is opened\n"
                        "      --probe       with --list-ports: open each device, and close it, to\n"
                        "                    tell whether it can be opened now (this raises and\n"
-                       "                    drops DTR and RTS; a network port opens its far device)\n"
-                       "      --help        display this help and exit\n"
-                       "      --version     output version information and exit\n"
-                       "\n"
-                       "COMn opens, first match wins: the device named by ") +
+                       "                    drops DTR and RTS") +
+           words.probeNetwork +
+           ")\n"
+           "      --help        display this help and exit\n"
+           "      --version     output version information and exit\n"
+           "\n"
+           "COMn opens, first match wins: the device named by " +
            words.environment + "; a line\n" + words.mappingFile + words.fallback;
 }
 

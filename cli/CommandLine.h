@@ -7,6 +7,17 @@
 
 namespace vantrel {
 
+// The help's words that differ by platform: where the mapping file is, what
+// a COM name opens when nothing maps it, and which ports --port takes.
+struct PlatformHelp {
+    const char* environment;
+    const char* mappingFile;
+    const char* fallback;
+    const char* probeNetwork;  // what --probe does to a network port, if there are any
+    const char* portNames;     // the rest of vantrel send's --port line
+};
+const PlatformHelp& ThisPlatformHelp();
+
 // The exit status when the command line was answered here; nothing when the
 // panel should start.
 std::optional<int> RunCommandLine(int argc, char** argv);

@@ -2,6 +2,7 @@
 #include "cli/SendCommand.h"
 
 #include "app/WriteNames.h"
+#include "cli/CommandLine.h"
 #include "commands/CommandFrames.h"
 #include "common/ControlCharacters.h"
 #include "content/CharTest.h"
@@ -30,12 +31,13 @@ namespace vantrel {
 
 namespace {
 
-constexpr const char* Usage =
+constexpr const char* UsageHead =
     "Usage: vantrel send [OPTION]... [--] [LINE1 [LINE2]]\n"
     "Put on the line what the panel's buttons put there, in the order given.\n"
     "\n"
     "      --port NAME       COM1 to COM9 (mapped as the panel maps them), a device\n"
-    "                        path, or an rfc2217:// or socket:// URL; default COM1\n"
+    "                        ";
+constexpr const char* UsageRest =
     "      --baud N          300, 600, 1200, 2400, 4800, 9600, 19200 or 38400;\n"
     "                        default 9600\n"
     "      --sample N        what \"Send\" sends with the sample text N (1 to 3)\n"
@@ -65,6 +67,8 @@ constexpr const char* Usage =
     "3 the port could not be opened.\n";
 static_assert(TxBufferSize == 1024, "the usage gives --bytes' limit");
 
+std::string Usage() { return std::string(UsageHead) + ThisPlatformHelp().portNames + UsageRest; }
+
 struct Action {
     WriteSource source;
     std::function<void()> run;
@@ -76,7 +80,7 @@ std::string Quoted(std::string_view text) { return "'" + Escaped(text) + "'"; }
 
 // A usage error: one line, then the usage, status 2.
 int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "vantrel send: %s\n%s", problem.c_str(), Usage);
+    std::fprintf(stderr, "vantrel send: %s\n%s", problem.c_str(), Usage().c_str());
     return 2;
 }
 
@@ -267,7 +271,7 @@ int RunSend(int argc, char** argv) {
             emulation = optarg;
             break;
         }
-        case 'h': std::fputs(Usage, stdout); return 0;
+        case 'h': std::fputs(Usage().c_str(), stdout); return 0;
         case ':': return UsageError("option " + Quoted(argv[at]) + " needs a value");
         default: {
             const std::string_view arg = argv[at];

@@ -43,6 +43,13 @@ const char* MapSourceName(MapSource source) {
 PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
                              const std::function<void(const std::string&)>& complain) {
     PortNameMap map;
+    // A text editor may begin the file with a byte-order mark (Notepad does):
+    // UTF-8's is skipped; UTF-16 is not read at all.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+        complain("vantrel: " + Escaped(fileName) + ": written as UTF-16; save it as UTF-8 (file ignored)");
+        return map;
+    }
     int lineNumber = 0;
     while (!text.empty()) {
         const auto end = text.find('\n');

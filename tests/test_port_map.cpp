@@ -122,6 +122,28 @@ TEST(PortMap, MappingFileKeepsGoodLinesAndNamesEachBadOne) {
     }
 }
 
+// A file saved by a Windows editor: UTF-8's byte-order mark is skipped, and
+// UTF-16 is refused whole with one line that says how to save it.
+TEST(PortMap, ByteOrderMarks) {
+    const struct {
+        std::string text;
+        const char* com5;
+        const char* complaint;
+    } cases[] = {
+        {"\xEF\xBB\xBF" "COM5=COM1\r\n", "COM1", nullptr},
+        {std::string("\xFF\xFE" "C\0O\0M\0" "5\0=\0", 12), "", "ports.conf: written as UTF-16; save it as UTF-8"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> complaints;
+        const PortNameMap map = ParseMappingFile(c.text, "ports.conf", [&](const std::string& m) { complaints.push_back(m); });
+        EXPECT_EQ(map[4], c.com5);
+        ASSERT_EQ(complaints.size(), c.complaint ? 1u : 0u);
+        if (c.complaint) {
+            EXPECT_NE(complaints[0].find(c.complaint), std::string::npos) << complaints[0];
+        }
+    }
+}
+
 // One rule for the environment, the mapping file and every message that
 // quotes what a user or a device gave: C0 (tab included), DEL and C1, as
 // UTF-8 or as a lone 8-bit byte, are control characters, and shown escaped.

@@ -145,6 +145,8 @@ OpenFailure ClassifyOpenError(unsigned long error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY: return OpenFailure::Busy;
+    // A name that opens something other than a port (CON, a console) without a handle for us.
+    case ERROR_INVALID_HANDLE: return OpenFailure::NotATerminal;
     default: return OpenFailure::Other;
     }
 }

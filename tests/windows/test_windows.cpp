@@ -46,6 +46,7 @@ TEST(ComPort, OpenErrorsAreClassified) {
         {ERROR_FILE_NOT_FOUND, OpenFailure::NoDevice}, {ERROR_PATH_NOT_FOUND, OpenFailure::NoDevice},
         {ERROR_DEVICE_REMOVED, OpenFailure::NoDevice}, {ERROR_ACCESS_DENIED, OpenFailure::Busy},
         {ERROR_SHARING_VIOLATION, OpenFailure::Busy},   {ERROR_NOT_ENOUGH_MEMORY, OpenFailure::Other},
+        {ERROR_INVALID_HANDLE, OpenFailure::NotATerminal},
     };
     for (const auto& c : cases) EXPECT_EQ(windows::ClassifyOpenError(c.error), c.failure) << c.error;
 }
