@@ -14,6 +14,21 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 wait_link() { for _ in $(seq 100); do [ -L "$1" ] && return 0; sleep 0.05; done; return 1; }
 rss_kb() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
+# Resident memory of process $1, every half second for at most $2 rounds,
+# into low and high; after eight rounds the command $3, when given, may end
+# the sampling early.
+sample_rss() {
+  local i now
+  sleep 0.5
+  low=$(rss_kb "$1")
+  high=$low
+  for i in $(seq "$2"); do
+    sleep 0.5
+    now=$(rss_kb "$1")
+    [ "$now" -gt "$high" ] && high=$now
+    [ -n "${3:-}" ] && [ "$i" -ge 8 ] && eval "$3" && break
+  done
+}
 
 # A flood: resident memory stays flat, SIGTERM is answered within a second.
 "$program" --headless --link "$work/flood" >/dev/null 2>&1 &
@@ -23,14 +38,7 @@ wait_link "$work/flood" || fail "flood: no link"
 yes >"$work/flood" 2>/dev/null &
 writer=$!
 pids+=("$writer")
-sleep 0.5
-low=$(rss_kb "$display")
-high=$low
-for _ in $(seq 8); do
-  sleep 0.5
-  now=$(rss_kb "$display")
-  [ "$now" -gt "$high" ] && high=$now
-done
+sample_rss "$display" 8
 [ $((high - low)) -le 4096 ] || fail "flood: resident memory grew from $low to $high kB"
 start=$(date +%s%N)
 kill -TERM "$display"
@@ -52,17 +60,13 @@ wait_link "$work/till" && wait_link "$work/printer" || fail "printer: no links"
 { printf '\x1b=\x01'; exec yes 'RECEIPT LINE'; } >"$work/till" &
 writer=$!
 pids+=("$writer")
-sleep 0.5
-low=$(rss_kb "$display")
-high=$low
 # Four seconds at least, and until 1 MB has passed (slow under the sanitizers).
-for i in $(seq 60); do
-  sleep 0.5
-  now=$(rss_kb "$display")
-  [ "$now" -gt "$high" ] && high=$now
+passed_mb() {
+  local bytes
   bytes=$(tail -c 4096 "$work/till-out" | grep -Eo 'printer [0-9]+ bytes passed' | tail -n 1 | awk '{print $2}')
-  [ "$i" -ge 8 ] && [ "${bytes:-0}" -ge 1048576 ] && break
-done
+  [ "${bytes:-0}" -ge 1048576 ]
+}
+sample_rss "$display" 60 passed_mb
 kill "$writer"
 wait "$writer" 2>/dev/null
 printf '\x1b=\x02AFTER' >"$work/till"
