@@ -2,7 +2,7 @@
 #include "app/LineLogDlg.h"
 
 #include "app/Messages.h"
-#include "app/WriteNames.h"
+#include "serial/WriteNames.h"
 #include "commands/CommandFrames.h"
 
 #include <QAbstractTableModel>

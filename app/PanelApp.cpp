@@ -2,7 +2,6 @@
 #include "app/PanelApp.h"
 
 #include "app/PanelDlg.h"
-#include "cli/CommandLine.h"
 
 #include <QApplication>
 

@@ -5,7 +5,7 @@
 #include "app/DialogUnits.h"
 #include "app/FieldEdit.h"
 #include "app/LineLogDlg.h"
-#include "app/WriteNames.h"
+#include "serial/WriteNames.h"
 #include "app/Messages.h"
 #include "app/PanelTables.h"
 #include "app/PortList.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/SendCommand.h"
 
-#include "app/WriteNames.h"
+#include "serial/WriteNames.h"
 #include "cli/CommandLine.h"
 #include "commands/CommandFrames.h"
 #include "common/ControlCharacters.h"

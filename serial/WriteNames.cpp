@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/WriteNames.h"
+#include "serial/WriteNames.h"
 
 #include "common/ControlCharacters.h"
 
