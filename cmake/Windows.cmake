@@ -80,7 +80,8 @@ set(VANTREL_TO_TEXT sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/to-text.sh)
 set(VANTREL_WINDOWS_PAGE ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/vantrel-windows.man)
 add_custom_command(OUTPUT vantrel-windows.1
   COMMAND awk -v windows=${VANTREL_WINDOWS_PAGE} -f ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/manual.awk
-          vantrel.1 > vantrel-windows.1
+          vantrel.1 > vantrel-windows.1.tmp
+  COMMAND ${CMAKE_COMMAND} -E rename vantrel-windows.1.tmp vantrel-windows.1
   DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/vantrel.1 ${VANTREL_WINDOWS_PAGE} packaging/windows/manual.awk)
 add_custom_command(OUTPUT vantrel.txt COMMAND ${VANTREL_TO_TEXT} vantrel-windows.1 vantrel.txt man
   DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/vantrel-windows.1 packaging/windows/to-text.sh)

@@ -36,9 +36,13 @@ BEGIN {
 }
 skipSection || skipSub { next }
 # A list entry that Windows has its own of.
-pending { pending = 0; if ($0 in entry) { printf "%s", entry[$0]; inEntry = 1; next } print ".TP" }
+pending { pending = 0; if ($0 in entry) { printf "%s", entry[$0]; used[$0] = 1; inEntry = 1; next } print ".TP" }
 $0 == ".TP" { pending = 1; inEntry = 0; next }
 inEntry && /^\.(TP|PP|LP|P|SH|SS|IP)( |$)/ { inEntry = 0 }
 inEntry { next }
 { print }
-END { if (!placed) printf "%s", sections }
+END {
+    if (!placed) printf "%s", sections
+    # An entry whose Linux counterpart was renamed would be lost: say so.
+    for (tag in entry) if (!(tag in used)) { print "manual.awk: no entry " tag " in the Linux page" > "/dev/stderr"; exit 1 }
+}
