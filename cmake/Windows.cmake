@@ -90,12 +90,19 @@ add_custom_command(OUTPUT LICENSE.txt COMMAND ${VANTREL_TO_TEXT} ${CMAKE_CURRENT
 add_custom_target(documents ALL DEPENDS vantrel.txt LICENSE.txt)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vantrel.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 
-# build-windows/vantrel-VERSION-setup.exe and vantrel-VERSION-windows.zip.
+# build-windows/vantrel-VERSION-setup.exe and vantrel-VERSION-windows.zip;
+# the installer tells of the product what the programs tell.
+file(CONFIGURE OUTPUT product.nsh @ONLY CONTENT [[
+!define VERSION4 "@VANTREL_VERSION_FULL@"
+!define PUBLISHER "@VANTREL_PUBLISHER@"
+!define COPYRIGHT "@VANTREL_COPYRIGHT@"
+!define ICON "@VANTREL_ICON@"
+]])
 set(VANTREL_STAGE ${CMAKE_CURRENT_BINARY_DIR}/stage)
 add_custom_target(installer
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${VANTREL_STAGE}
   COMMAND ${CMAKE_COMMAND} --install ${CMAKE_CURRENT_BINARY_DIR} --prefix ${VANTREL_STAGE} --strip
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/make-package.sh ${VANTREL_STAGE} ${PROJECT_VERSION}
-          ${VANTREL_VERSION_FULL} ${CMAKE_CURRENT_BINARY_DIR} ${VANTREL_ICON} $<$<BOOL:${VANTREL_PANEL}>:panel>
+          ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/product.nsh $<$<BOOL:${VANTREL_PANEL}>:panel>
   DEPENDS vantrel documents ${VANTREL_ICON} $<$<BOOL:${VANTREL_PANEL}>:vantrel-panel>
   VERBATIM)

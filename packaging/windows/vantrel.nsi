@@ -1,8 +1,9 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
-; The Windows installer. make-package.sh passes VERSION, VERSION4 (the same
-; as four numbers), STAGE (the files to install), INSTALL_LIST and
+; The Windows installer. make-package.sh passes VERSION, PRODUCT (the
+; version as four numbers, the publisher, the copyright and the icon, as the
+; programs have them), STAGE (the files to install), INSTALL_LIST and
 ; UNINSTALL_LIST (made from STAGE, so that the uninstaller removes exactly
-; what was installed), ICON, OUTFILE and, when the panel is built, PANEL.
+; what was installed), OUTFILE and, when the panel is built, PANEL.
 ;
 ; One install is registered (the uninstall key): the installer proposes its
 ; folder and upgrades it in place; an uninstaller removes the key and the
@@ -13,8 +14,8 @@ SetCompressor /SOLID lzma
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
+!include "${PRODUCT}"
 
-!define PUBLISHER "Vantrel developers"
 Name "Vantrel ${VERSION}"
 OutFile "${OUTFILE}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel"
@@ -32,7 +33,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "FileDescription" "Installs and removes Vantrel ${VERSION}"
 VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}. GPL 3 or later."
+VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"

@@ -64,7 +64,7 @@ rm -rf "$dir" "$otherdir" "$menu"
 mkdir -p "$work/old"
 cp "$stage/vantrel.exe" "$stage/LICENSE.txt" "$work/old/"
 echo "of the older version" >"$work/old/old-only.txt"
-bash "$here/../../packaging/windows/make-package.sh" "$work/old" 0.9 0.9.0.0 "$work" "$build/vantrel.ico" >/dev/null
+bash "$here/../../packaging/windows/make-package.sh" "$work/old" 0.9 "$work" "$build/product.nsh" >/dev/null
 run_setup "$work/vantrel-0.9-setup.exe" "$other"
 [ -f "$otherdir/old-only.txt" ] || fail "the older version was not installed in $other"
 
