@@ -12,10 +12,47 @@ if(BUILD_TESTING)
   add_subdirectory(tests/windows)
 endif()
 
-# What the installer and the zip hold: both programs, the Qt libraries and
-# plugins the panel needs and the MinGW runtime they need (vantrel.exe is
-# linked statically), the manual as text and the licence. Flat, as Windows
-# programs are: Qt finds its plugins beside the program.
+# Each program's icon, version information and application manifest.
+enable_language(RC)
+set(VANTREL_PUBLISHER "Vantrel developers")
+set(VANTREL_COPYRIGHT "Copyright (C) 2026 Vantrel developers. GPL 3 or later.")
+foreach(part MINOR PATCH TWEAK)
+  if(NOT PROJECT_VERSION_${part} STREQUAL "")
+    list(APPEND VANTREL_VERSION_NUMBERS ${PROJECT_VERSION_${part}})
+  else()
+    list(APPEND VANTREL_VERSION_NUMBERS 0)
+  endif()
+endforeach()
+list(PREPEND VANTREL_VERSION_NUMBERS ${PROJECT_VERSION_MAJOR})
+list(JOIN VANTREL_VERSION_NUMBERS "," VANTREL_VERSION_COMMAS)
+list(JOIN VANTREL_VERSION_NUMBERS "." VANTREL_VERSION_FULL)
+set(VANTREL_ICON ${CMAKE_CURRENT_BINARY_DIR}/vantrel.ico)
+set(VANTREL_ICON_IMAGES resources/icons/vantrel-16.png resources/icons/vantrel-32.png
+    resources/icons/vantrel-48.png resources/icons/vantrel-128.png)
+add_custom_command(OUTPUT vantrel.ico
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/make-icon.sh ${VANTREL_ICON} ${VANTREL_ICON_IMAGES}
+  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+  DEPENDS ${VANTREL_ICON_IMAGES} packaging/windows/make-icon.sh VERBATIM)
+# vantrel_program_resources(TARGET DESCRIPTION)
+function(vantrel_program_resources target description)
+  set(VANTREL_RC_NAME ${target})
+  set(VANTREL_RC_DESCRIPTION ${description})
+  set(VANTREL_RC_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest)
+  configure_file(packaging/windows/program.manifest.in ${target}.manifest @ONLY)
+  configure_file(packaging/windows/program.rc.in ${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+  set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${target}.rc PROPERTIES
+    OBJECT_DEPENDS "${VANTREL_ICON};${VANTREL_RC_MANIFEST}")
+endfunction()
+vantrel_program_resources(vantrel "Vantrel, customer display test panel: command line")
+if(VANTREL_PANEL)
+  vantrel_program_resources(vantrel-panel "Vantrel, customer display test panel")
+endif()
+
+# What the installer and the zip hold: both programs, the Qt libraries,
+# plugins and Chinese texts the panel needs and the MinGW runtime they need
+# (vantrel.exe is linked statically), the manual as text and the licence.
+# Flat, as Windows programs are: Qt finds its plugins beside the program.
 install(TARGETS vantrel RUNTIME DESTINATION .)
 if(VANTREL_PANEL)
   install(TARGETS vantrel-panel RUNTIME DESTINATION .)
@@ -25,22 +62,47 @@ if(VANTREL_PANEL)
                 ${VANTREL_QT_ROOT}/bin/libwinpthread-1.dll DESTINATION .)
   install(FILES ${VANTREL_QT_ROOT}/plugins/platforms/qwindows.dll DESTINATION platforms)
   install(FILES ${VANTREL_QT_ROOT}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles)
+  # Qt's own texts in Chinese (buttons, the file dialog), which the panel
+  # loads from translations beside it: the Qt for MinGW's, else the host
+  # Qt's of the same version (Debian's qt6-translations-l10n).
+  find_file(VANTREL_QT_ZH_CN qtbase_zh_CN.qm NO_CACHE NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
+            PATHS ${VANTREL_QT_ROOT}/translations ${QT_HOST_PATH}/share/qt6/translations)
+  if(VANTREL_QT_ZH_CN)
+    install(FILES ${VANTREL_QT_ZH_CN} DESTINATION translations)
+  else()
+    message(WARNING "No qtbase_zh_CN.qm (qt6-translations-l10n): the panel's Qt texts stay English in Chinese")
+  endif()
 endif()
+# The manual: the Linux page with Windows' own ports, files and limits in
+# place of Linux's (packaging/windows/manual.awk), as text.
 configure_file(packaging/vantrel.1 vantrel.1 @ONLY)
 set(VANTREL_TO_TEXT sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/to-text.sh)
-add_custom_command(OUTPUT vantrel.txt COMMAND ${VANTREL_TO_TEXT} vantrel.1 vantrel.txt man
-  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/vantrel.1 packaging/windows/to-text.sh)
+set(VANTREL_WINDOWS_PAGE ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/vantrel-windows.man)
+add_custom_command(OUTPUT vantrel-windows.1
+  COMMAND awk -v windows=${VANTREL_WINDOWS_PAGE} -f ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/manual.awk
+          vantrel.1 > vantrel-windows.1.tmp
+  COMMAND ${CMAKE_COMMAND} -E rename vantrel-windows.1.tmp vantrel-windows.1
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/vantrel.1 ${VANTREL_WINDOWS_PAGE} packaging/windows/manual.awk)
+add_custom_command(OUTPUT vantrel.txt COMMAND ${VANTREL_TO_TEXT} vantrel-windows.1 vantrel.txt man
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/vantrel-windows.1 packaging/windows/to-text.sh)
 add_custom_command(OUTPUT LICENSE.txt COMMAND ${VANTREL_TO_TEXT} ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE LICENSE.txt
   DEPENDS LICENSE packaging/windows/to-text.sh)
 add_custom_target(documents ALL DEPENDS vantrel.txt LICENSE.txt)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vantrel.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 
-# build-windows/vantrel-VERSION-setup.exe and vantrel-VERSION-windows.zip.
+# build-windows/vantrel-VERSION-setup.exe and vantrel-VERSION-windows.zip;
+# the installer tells of the product what the programs tell.
+file(CONFIGURE OUTPUT product.nsh @ONLY CONTENT [[
+!define VERSION4 "@VANTREL_VERSION_FULL@"
+!define PUBLISHER "@VANTREL_PUBLISHER@"
+!define COPYRIGHT "@VANTREL_COPYRIGHT@"
+!define ICON "@VANTREL_ICON@"
+]])
 set(VANTREL_STAGE ${CMAKE_CURRENT_BINARY_DIR}/stage)
 add_custom_target(installer
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${VANTREL_STAGE}
   COMMAND ${CMAKE_COMMAND} --install ${CMAKE_CURRENT_BINARY_DIR} --prefix ${VANTREL_STAGE} --strip
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/make-package.sh ${VANTREL_STAGE} ${PROJECT_VERSION}
-          ${CMAKE_CURRENT_BINARY_DIR} $<$<BOOL:${VANTREL_PANEL}>:panel>
-  DEPENDS vantrel documents $<$<BOOL:${VANTREL_PANEL}>:vantrel-panel>
+          ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/product.nsh $<$<BOOL:${VANTREL_PANEL}>:panel>
+  DEPENDS vantrel documents ${VANTREL_ICON} $<$<BOOL:${VANTREL_PANEL}>:vantrel-panel>
   VERBATIM)

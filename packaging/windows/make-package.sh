@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows installer and zip from an installed tree:
-#   make-package.sh STAGE VERSION OUTDIR [panel]
+#   make-package.sh STAGE VERSION OUTDIR PRODUCT [panel]
 # makes OUTDIR/vantrel-VERSION-setup.exe and OUTDIR/vantrel-VERSION-windows.zip
-# (the same files in a folder vantrel-VERSION).
+# (the same files in a folder vantrel-VERSION). PRODUCT (product.nsh, made by
+# cmake/Windows.cmake) has the version as four numbers, the publisher, the
+# copyright and the icon.
 set -euo pipefail
-stage=$(realpath "$1") version=$2 out=$(realpath "$3") panel=${4:-}
+stage=$(realpath "$1") version=$2 out=$(realpath "$3") product=$(realpath "$4") panel=${5:-}
 here=$(dirname "$(realpath "$0")")
 lists=$(mktemp -d)
 trap 'rm -rf "$lists"' EXIT
@@ -22,7 +24,7 @@ trap 'rm -rf "$lists"' EXIT
   find . -mindepth 1 -type d | sort -r | while read -r d; do rel=${d#./}; echo "RMDir \"\$INSTDIR\\${rel//\//\\}\""; done >>"$lists/uninstall.nsh" )
 
 setup=$out/vantrel-$version-setup.exe
-makensis -V2 -NOCD -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup" \
+makensis -V2 -NOCD -DVERSION="$version" -DPRODUCT="$product" -DSTAGE="$stage" -DOUTFILE="$setup" \
     -DINSTALL_LIST="$lists/install.nsh" -DUNINSTALL_LIST="$lists/uninstall.nsh" ${panel:+-DPANEL} "$here/vantrel.nsi"
 
 zipfile=$out/vantrel-$version-windows.zip
