@@ -76,8 +76,8 @@ public:
 
     // WriteFile ends when the bytes are with the driver or the total timeout
     // (the write's bound) has passed; then the driver's queue must empty
-    // within what is left of the bound. Past it, whatever is queued is
-    // purged, so no part of a failed frame reaches the line later.
+    // within what is left of the bound. Past it, a frame the driver took part
+    // of is purged (Stalled), so no part of it reaches the line later.
     WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
         earlier_ = 0;
