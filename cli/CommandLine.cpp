@@ -97,6 +97,8 @@ void ListPorts(bool probe) {
     auto row = [](const std::string& name, const std::string& device, const std::string& from, const std::string& state) {
         return Column(name, 6) + Column(device, 41) + Column(from, 13) + Column(state, 17);
     };
+    // What a device or a server says of itself is shown, never obeyed.
+    auto print = [](const std::string& text) { std::puts(Escaped(text.substr(0, text.find_last_not_of(' ') + 1)).c_str()); };
     std::puts((row("NAME", "DEVICE", "FROM", "STATE") + "DESCRIPTION").c_str());
     for (int i = 0; i < PortCount; ++i) {
         const PortAssignment& p = ports[i];
@@ -109,9 +111,15 @@ void ListPorts(bool probe) {
         // A network port that can't be opened says why, in the open's own words.
         if (network && look.failure != OpenFailure::None) text += look.detail;
         else if (p.record) text += DescribeRecord(*p.record);
-        // What a device or a server says of itself is shown, never obeyed.
-        std::puts(Escaped(text.substr(0, text.find_last_not_of(' ') + 1)).c_str());
+        print(text);
     }
+    // The ports that no name of the list reaches (on Windows COM10 and up), and the line that would.
+    const std::vector<PortRecord> unreached = UnreachedPorts(ports, DiscoverPorts());
+    for (const PortRecord& r : unreached) {
+        const OpenFailure failure = probe ? ProbePort(r.device).failure : LookAtDevice(r.device);
+        print(row("-", r.device, "discovered", ShortFailure(failure, r.device, probe)) + DescribeRecord(r));
+    }
+    if (!unreached.empty()) print("A port marked - is not in the panel's list: " + ReachHint(ports, unreached.front().device) + ".");
 }
 
 // Standard output that could not be written (a full disk, a closed pipe) is a

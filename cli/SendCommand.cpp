@@ -9,6 +9,7 @@
 #include "content/LineMessage.h"
 #include "display/DisplayModel.h"
 #include "serial/NetPort.h"
+#include "serial/Platform.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortTables.h"
 #include "serial/SerialLink.h"
@@ -202,7 +203,8 @@ int RunSend(int argc, char** argv) {
         switch (c) {
         case 1: lines.push_back(optarg); break;
         case 'p':
-            if (!*optarg) return UsageError("no port named ''");
+            if (const NamedPort named = ReadPortName(optarg, ThisPlatform); !named.refusal.empty())
+                return UsageError(named.refusal);
             port = optarg;
             break;
         case 'b': {
@@ -289,9 +291,9 @@ int RunSend(int argc, char** argv) {
     if (actions.empty()) return UsageError("nothing to send");
 
     // COM1..COM9 through the panel's mapping; anything else is a device or a URL.
-    const bool named = port.size() == 4 && port.compare(0, 3, "COM") == 0 && port[3] >= '1' && port[3] <= '9';
-    std::strcpy(PortName, named ? port.c_str() : "");
-    const std::string device = named ? ResolvePort(PortName).device : port;
+    const NamedPort named = ReadPortName(port, ThisPlatform);
+    std::snprintf(PortName, sizeof PortName, "%s", named.panel ? ("COM" + std::to_string(named.panel)).c_str() : "");
+    const std::string device = named.panel ? ResolvePort(PortName).device : named.device;
     display::DisplayModel reader;
     reader.SetEmulation(emulation.c_str());
     {
@@ -300,7 +302,8 @@ int RunSend(int argc, char** argv) {
             // Nothing is opened, but a name that the open refuses before it
             // connects is refused here too, in the same words.
             OpenWith(device, baud, [&device](OpenFailure& failure, std::string& detail) -> std::unique_ptr<LinkPort> {
-                if (IsNetworkPort(device) && !(detail = NetworkPortRefusal(device)).empty()) {
+                if (!(detail = ReadMappedDevice(device, ThisPlatform).refusal).empty() ||
+                    (IsNetworkPort(device) && !(detail = NetworkPortRefusal(device)).empty())) {
                     failure = OpenFailure::Other;
                     return nullptr;
                 }
@@ -309,7 +312,11 @@ int RunSend(int argc, char** argv) {
         } else {
             OpenPortAt(device, baud);
         }
-        if (!PortHandleValid()) return 3;  // the open said why
+        if (!PortHandleValid()) {  // the open said why; a missing device also which ones are there, as the panel says
+            if (LastOpenFailure() == OpenFailure::NoDevice && !IsNetworkPort(device))
+                std::fprintf(stderr, "vantrel: %s\n", PortsFoundWords().c_str());
+            return 3;
+        }
     }
     int status = 0;
     // Each action's writes are read back from the line log: what failed, and what to explain.

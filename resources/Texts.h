@@ -69,7 +69,14 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::PortClosedMessage, "Operation valid only when the port is open!", "只有串口打开时才有效！"},
     {Text::OpenFailedMessage, "The port is already open!", "串口打开失败!"},
     {Text::NoDeviceReason, "No such device: %1.", "设备不存在：%1。"},
+#ifdef _WIN32  // the list stops at COM9; USB adapters are often COM10 and up
+    {Text::PortsFound,
+     "Serial ports on this computer: %1.\nCOM10 and up: add a line such as COM2=COM12 to "
+     "%APPDATA%\\Vantrel\\ports.conf, then choose COM2.",
+     "本机的串口：%1。\nCOM10 及以上的串口：在 %APPDATA%\\Vantrel\\ports.conf 中加入一行，如 COM2=COM12，然后选择 COM2。"},
+#else
     {Text::PortsFound, "Serial ports on this computer: %1.", "本机的串口：%1。"},
+#endif
     {Text::NoPortsFound, "No serial port was found on this computer.", "本机未发现串口。"},
     {Text::BusyReason, "%1 is busy: another program holds it.", "%1 正被其他程序占用。"},
     {Text::AccessDeniedReason,

@@ -29,8 +29,15 @@ PortNameMap EnvironmentMap() {
     for (int i = 0; i < PortCount; ++i) {
         const std::string name = "VANTREL_COM" + std::to_string(i + 1), value = EnvironmentValue(name.c_str());
         if (value.empty()) continue;
-        if (HasControlCharacter(value)) ComplainOnce("vantrel: " + name + ": a control character in the value; ignored");
-        else map[i] = value;
+        if (HasControlCharacter(value)) {
+            ComplainOnce("vantrel: " + name + ": a control character in the value; ignored");
+        } else if (const NamedPort mapped = ReadMappedDevice(value, ThisPlatform); !mapped.refusal.empty()) {
+            // Kept, so that the port refuses to open instead of opening another one.
+            ComplainOnce("vantrel: " + name + ": " + mapped.refusal + "; COM" + std::to_string(i + 1) + " will not open");
+            map[i] = value;
+        } else {
+            map[i] = mapped.device;
+        }
     }
     return map;
 }
@@ -43,11 +50,24 @@ PortNameMap FileMap() {
         ComplainOnce("vantrel: " + Escaped(path) + ": " + file.problem + "; the mapping file is ignored");
         return {};
     }
-    return ParseMappingFile(file.text, path, ComplainOnce);
+    return ParseMappingFile(file.text, path, ComplainOnce, ThisPlatform);
 }
 
 bool IsNetworkPort(const std::string& device) {
     return device.rfind("rfc2217://", 0) == 0 || device.rfind("socket://", 0) == 0;
+}
+
+std::string PortsFoundWords() {
+    std::string words;
+    for (const PortRecord& r : OrderDiscovered(DiscoverPorts())) words += (words.empty() ? "" : ", ") + Escaped(r.device);
+    return words.empty() ? "no serial port was found on this computer" : "serial ports on this computer: " + words;
+}
+
+std::string ReachHint(const PortAssignments& ports, const std::string& device) {
+    const int free = FreePortNumber(ports);
+    const std::string name = free ? "COM" + std::to_string(free) : "COMn";
+    return "to choose " + Escaped(device) + " in the panel, add the line " + name + "=" + Escaped(device) + " to " +
+           Escaped(MappingFilePath()) + ", then choose " + name + (free ? "" : " (n from 1 to 9)");
 }
 
 PortAssignment ResolvePort(const char* portName) {
@@ -58,9 +78,17 @@ PortAssignment ResolvePort(const char* portName) {
     return ResolvePorts()[n - 1];
 }
 
+namespace {
+
+// Why a mapped device is refused before any open (ReadMappedDevice); empty when it is not.
+std::string Refusal(const std::string& device) { return ReadMappedDevice(device, ThisPlatform).refusal; }
+
+}  // namespace
+
 PortProbe ProbePort(const std::string& device) {
     PortProbe probe;
-    if (!IsNetworkPort(device)) probe.failure = ProbeDevice(device);
+    if (probe.detail = Refusal(device); !probe.detail.empty()) probe.failure = OpenFailure::Other;
+    else if (!IsNetworkPort(device)) probe.failure = ProbeDevice(device);
     else OpenNetworkPort(device, 9600, probe.failure, probe.detail);  // and closed again at once
     return probe;
 }
@@ -68,6 +96,13 @@ PortProbe ProbePort(const std::string& device) {
 void OpenPort(int baudValue) { OpenPortAt(ResolvePort(PortName).device, baudValue); }
 
 void OpenPortAt(const std::string& device, int baudValue) {
+    if (const std::string refusal = Refusal(device); !refusal.empty()) {
+        return OpenWith(device, baudValue, [&](OpenFailure& failure, std::string& detail) -> std::unique_ptr<LinkPort> {
+            failure = OpenFailure::Other;
+            detail = refusal;
+            return nullptr;
+        });
+    }
     if (!IsNetworkPort(device)) return OpenDevice(device, baudValue);
     OpenWith(device, baudValue, [&](OpenFailure& failure, std::string& detail) {
         return OpenNetworkPort(device, baudValue, failure, detail);

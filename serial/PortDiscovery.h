@@ -34,6 +34,15 @@ struct PortProbe {
 // panel opens it (connected, and for rfc2217 its line set) and closed.
 PortProbe ProbePort(const std::string& device);
 
+// "serial ports on this computer: COM1, COM2, COM12", or that none was found:
+// what a message that no device is there adds, as the panel's does.
+std::string PortsFoundWords();
+
+// How to reach `device`, a port that none of COM1..COM9 reaches (UnreachedPorts),
+// from the panel's list: "to choose COM12 in the panel, add the line
+// COM3=COM12 to PATH, then choose COM3".
+std::string ReachHint(const PortAssignments& ports, const std::string& device);
+
 // The device behind one name ("COM1".."COM9"). The environment answers
 // without discovery; the rest resolves as ResolvePorts does.
 PortAssignment ResolvePort(const char* portName);

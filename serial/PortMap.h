@@ -35,10 +35,31 @@ struct PortRecord {
 
 enum class MapSource { Environment, File, Discovered, Fallback };
 
+// "environment", "file", "discovered", "fallback".
 const char* MapSourceName(MapSource source);
 
-// 1..9 for "COM1".."COM9", else 0.
-int PortNumber(std::string_view name);  // "environment", "file", "discovered", "fallback"
+enum class Platform;  // serial/Platform.h
+
+// 1..9 for the panel's COM1..COM9, else 0. Windows' device names ignore case
+// and take one colon after them, and so do ours: "com3" and "COM3:" are COM3.
+int PortNumber(std::string_view name);
+
+// What a port name that a user gives means (vantrel send --port, the device
+// of a mapping): one of the panel's names, a device opened as it stands, or a
+// refusal that says why. On Windows COM10 and up are Windows' own ports, and
+// a name that Windows would take for one of its device aliases (AUX, NUL,
+// LPT1, "COM1 ", "COM1.txt"), or whose blanks and dots at the end it would
+// drop, is refused: it would open something other than what it says.
+struct NamedPort {
+    int panel = 0;        // 1..9: the panel's COMn, mapped as the panel maps it
+    std::string device;   // otherwise the device ("COM12", "\\.\COM3", "/dev/ttyUSB0")
+    std::string refusal;  // not empty: the name is refused, for this reason
+};
+NamedPort ReadPortName(std::string_view name, Platform platform);
+
+// The device that a mapping's value names. A COM name there is Windows' own
+// port ("com2:" is COM2), which on other systems is no device: refused.
+NamedPort ReadMappedDevice(std::string_view value, Platform platform);
 
 struct PortAssignment {
     std::string device;
@@ -56,19 +77,31 @@ inline constexpr std::size_t MappingFileLimit = 64 * 1024;
 
 // Reads "COMn=DEVICE" lines; blank lines and lines starting with '#' are
 // skipped. A line with a control character (HasControlCharacter: a NUL, a
-// tab, U+0085) is malformed, leading and trailing blanks aside. Each malformed line goes to `complain` as one message naming
-// `fileName` and the line number, and is ignored; the good lines still count.
+// tab, U+0085) is malformed, leading and trailing blanks aside. Each malformed
+// line goes to `complain` as one message naming `fileName`, the line number
+// and its fault, and is ignored; the good lines still count. A device that
+// ReadMappedDevice refuses is said the same way but kept, so that its port
+// refuses to open rather than open another one.
 PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
-                             const std::function<void(const std::string&)>& complain);
+                             const std::function<void(const std::string&)>& complain, Platform platform);
 
 // Discovered ports in their stable order: built-in UARTs (ttyS<N>) by N, then
 // the others by their /dev/serial/by-path name (their physical connection),
-// those without one last, by device name.
+// those without one last: Windows' COMn by n (COM2 before COM12), then by
+// device name.
 std::vector<PortRecord> OrderDiscovered(std::vector<PortRecord> ports);
 
 // Port `index`'s device as the environment, then the mapping file, name it:
 // false when neither does and the platform's own rule decides.
 bool TakeMapping(PortAssignment& port, const PortNameMap& environment, const PortNameMap& file, int index);
+
+// The discovered ports that none of COM1..COM9 reaches (on Windows, COM10
+// and up unless a mapping names them), in OrderDiscovered's order.
+std::vector<PortRecord> UnreachedPorts(const PortAssignments& ports, std::vector<PortRecord> discovered);
+
+// The first of COM1..COM9 with no device behind it (1..9), or 0: the name a
+// mapping line suggests for a port the list lacks.
+int FreePortNumber(const PortAssignments& ports);
 
 // The assignment of COM1..COM9. `sameDevice` tells whether two paths name one
 // device (symbolic links resolved); it links a mapped path to its record.

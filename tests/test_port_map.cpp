@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/PortMap.h"
+#include "serial/Platform.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -105,7 +106,7 @@ TEST(PortMap, MappingFileKeepsGoodLinesAndNamesEachBadOne) {
         "COM9=/dev/ttyACM1";  // no newline at the end
     std::vector<std::string> complaints;
     const PortNameMap map = ParseMappingFile(text, "/home/u/.config/vantrel/ports.conf",
-                                             [&](const std::string& m) { complaints.push_back(m); });
+                                             [&](const std::string& m) { complaints.push_back(m); }, Platform::Posix);
     EXPECT_EQ(map[0], "/dev/ttyUSB4");
     EXPECT_EQ(map[1], "");
     EXPECT_EQ(map[2], "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
@@ -135,7 +136,8 @@ TEST(PortMap, ByteOrderMarks) {
     };
     for (const auto& c : cases) {
         std::vector<std::string> complaints;
-        const PortNameMap map = ParseMappingFile(c.text, "ports.conf", [&](const std::string& m) { complaints.push_back(m); });
+        const PortNameMap map =
+            ParseMappingFile(c.text, "ports.conf", [&](const std::string& m) { complaints.push_back(m); }, Platform::Windows);
         EXPECT_EQ(map[4], c.com5);
         ASSERT_EQ(complaints.size(), c.complaint ? 1u : 0u);
         if (c.complaint) {
@@ -167,6 +169,119 @@ TEST(PortMap, ControlCharactersAreFoundAndShownEscaped) {
         EXPECT_EQ(HasControlCharacter(c.text), c.control) << c.shown;
         EXPECT_EQ(Escaped(c.text), c.shown);
     }
+}
+
+// What a name means: "COM3" the panel's COM3, "=DEVICE" a device as it
+// stands, "!WORDS" refused with WORDS in the reason.
+void ExpectMeaning(const NamedPort& port, const std::string& expected, const std::string& context) {
+    if (expected.starts_with("!")) {
+        EXPECT_NE(port.refusal.find(expected.substr(1)), std::string::npos) << context << ": " << port.refusal;
+        EXPECT_EQ(port.refusal.find('\n'), std::string::npos) << context;
+    } else if (expected.starts_with("=")) {
+        EXPECT_EQ(port.refusal, "") << context;
+        EXPECT_EQ(port.device, expected.substr(1)) << context;
+    } else {
+        EXPECT_EQ(port.refusal, "") << context;
+        EXPECT_EQ("COM" + std::to_string(port.panel), expected) << context;
+    }
+}
+
+// Windows' device names ignore case and take one colon, and Windows opens its
+// device aliases for names that look like files: each name means one thing,
+// or is refused for the reason that holds.
+TEST(PortMap, PortNamesOnBothSystems) {
+    const struct { std::string name; const char* posix; const char* windows; } cases[] = {
+        {"COM1", "COM1", "COM1"},
+        {"com1", "COM1", "COM1"},
+        {"Com9:", "COM9", "COM9"},
+        {"COM1::", "!write COM1", "!write COM1"},
+        {"COM1 ", "!write COM1", "!write COM1"},
+        {" com3", "!write COM3", "!write COM3"},
+        {"COM01", "!write COM1", "!write COM1"},
+        {"COM 5", "!write COM5", "!write COM5"},
+        {"COM0", "!no COM0", "!no COM0"},
+        {"COM12", "!not one of the panel's ports", "=COM12"},
+        {"com12:", "!not one of the panel's ports", "=COM12"},
+        {"AUX", "=AUX", "!alias AUX"},
+        {"nul", "=nul", "!alias NUL"},
+        {"lpt1:", "=lpt1:", "!alias LPT1"},
+        {"CONOUT$", "=CONOUT$", "!alias CONOUT$"},
+        {"COM\xC2\xB9", "=COM\xC2\xB9", "!alias COM\xC2\xB9"},
+        {"C:\\temp\\com1.log", "=C:\\temp\\com1.log", "!alias COM1"},
+        {"C:\\ports\\till ", "=C:\\ports\\till ", "!drops blanks"},
+        {"\\\\.\\COM3", "=\\\\.\\COM3", "=\\\\.\\COM3"},
+        {"\\\\.\\aux", "=\\\\.\\aux", "!alias AUX"},
+        {"command.txt", "=command.txt", "=command.txt"},
+        {"/dev/ttyUSB0", "=/dev/ttyUSB0", "=/dev/ttyUSB0"},
+        {"", "!no port named ''", "!no port named ''"},
+    };
+    for (const auto& c : cases) {
+        ExpectMeaning(ReadPortName(c.name, Platform::Posix), c.posix, "Linux '" + c.name + "'");
+        ExpectMeaning(ReadPortName(c.name, Platform::Windows), c.windows, "Windows '" + c.name + "'");
+    }
+    // A mapping names a device: a COM name there is Windows' own port, and no device elsewhere.
+    const struct { const char* value; const char* posix; const char* windows; } mapped[] = {
+        {"com2:", "!a port name, not a device", "=COM2"},
+        {"COM12", "!a port name, not a device", "=COM12"},
+        {"Com2 ", "!a port name, not a device", "!write COM2"},
+        {"AUX", "=AUX", "!alias AUX"},
+        {"socket://till:4001", "=socket://till:4001", "=socket://till:4001"},
+    };
+    for (const auto& c : mapped) {
+        ExpectMeaning(ReadMappedDevice(c.value, Platform::Posix), c.posix, std::string("Linux mapping ") + c.value);
+        ExpectMeaning(ReadMappedDevice(c.value, Platform::Windows), c.windows, std::string("Windows mapping ") + c.value);
+    }
+}
+
+// A mapping line's name follows the same rule, and each complaint names its
+// line's own fault; a refused device is kept, so that its port cannot open
+// another one in its place.
+TEST(PortMap, MappingFileNamesEachFaultAsItIs) {
+    const char* text =
+        "com5=COM12\n"
+        "COM3:=com2\n"
+        "COM12=COM3\n"
+        "COM 4=COM2\n"
+        "COM6=AUX\n"
+        "COM7=\n"
+        "COM8\n";
+    const struct { int line; const char* fault; } faults[] = {
+        {3, "only COM1 to COM9 are mapped, not COM12"}, {4, "write COM4"}, {5, "alias AUX"},
+        {5, "COM6 will not open"}, {6, "no device after '='"}, {7, "expected COMn=DEVICE"},
+    };
+    std::vector<std::string> complaints;
+    const PortNameMap map = ParseMappingFile(text, "ports.conf", [&](const std::string& m) { complaints.push_back(m); },
+                                             Platform::Windows);
+    EXPECT_EQ(map[4], "COM12");
+    EXPECT_EQ(map[2], "COM2");
+    EXPECT_EQ(map[3], "");
+    EXPECT_EQ(map[5], "AUX");
+    ASSERT_EQ(complaints.size(), 5u);
+    for (const auto& f : faults) {
+        const std::string& complaint = complaints[static_cast<std::size_t>(f.line - 3)];
+        EXPECT_NE(complaint.find("ports.conf:" + std::to_string(f.line) + ": "), std::string::npos) << complaint;
+        EXPECT_NE(complaint.find(f.fault), std::string::npos) << complaint;
+    }
+}
+
+// Windows lists its ports in any order: COM2 comes before COM12, and the ones
+// that no name of the list reaches are told apart, with a free name to map.
+TEST(PortMap, PortsAboveNineInNumericOrderAndUnreached) {
+    const std::vector<PortRecord> found{Port("COM12"), Port("COM2"), Port("COM10"), Port("COM1")};
+    std::vector<std::string> order;
+    for (const PortRecord& r : OrderDiscovered(found)) order.push_back(r.device);
+    EXPECT_EQ(order, (std::vector<std::string>{"COM1", "COM2", "COM10", "COM12"}));
+    PortAssignments ports;
+    for (int i = 0; i < PortCount; ++i) ports[i] = {"COM" + std::to_string(i + 1), MapSource::Fallback, std::nullopt};
+    ports[0].record = Port("COM1");
+    ports[1].record = Port("COM2");
+    ports[2] = {"COM10", MapSource::File, Port("COM10")};  // COM3=COM10 in the mapping file
+    std::vector<std::string> unreached;
+    for (const PortRecord& r : UnreachedPorts(ports, found)) unreached.push_back(r.device);
+    EXPECT_EQ(unreached, std::vector<std::string>{"COM12"});
+    EXPECT_EQ(FreePortNumber(ports), 4);
+    for (PortAssignment& p : ports) p.source = MapSource::Environment;
+    EXPECT_EQ(FreePortNumber(ports), 0);
 }
 
 }  // namespace

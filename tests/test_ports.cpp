@@ -214,7 +214,7 @@ TEST(CommandLine, MappingFileThatCannotBeUsedSaysWhyInOneLineAndNeverBlocks) {
         EXPECT_NE(list.out.find("ports.conf:"), std::string::npos) << c.name << list.out;
         EXPECT_NE(list.out.find(c.says), std::string::npos) << c.name << list.out;
         std::size_t said = 0;
-        for (std::size_t at = 0; (at = list.out.find("ports.conf", at)) != std::string::npos; ++at) ++said;
+        for (std::size_t at = 0; (at = list.out.find("ports.conf:", at)) != std::string::npos; ++at) ++said;
         EXPECT_EQ(said, 1u) << c.name << ": one line" << list.out;
         if (!c.asNobody) {  // the rest of the mapping still works
             EXPECT_NE(LineOf(list.out, "COM1 ").find("environment  present"), std::string::npos) << c.name << list.out;

@@ -37,6 +37,13 @@ void ConfigureDcb(DCB& dcb, int baud) {
     dcb.fAbortOnError = FALSE;  // an error must not stall every later write
 }
 
+// Whether `device` is a folder or a file: not a COM name and not in the device
+// namespace (\\.\), and the file system knows it.
+bool IsFileSystemObject(const std::string& device) {
+    const std::wstring path = ComDevicePath(device);
+    return path.rfind(L"\\\\.\\", 0) != 0 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // Opens and claims the device; INVALID_HANDLE_VALUE with the reason when it cannot.
 HANDLE Acquire(const std::string& device, DCB& dcb, OpenFailure& failure, std::string& detail) {
     failure = OpenFailure::None;
@@ -45,6 +52,9 @@ HANDLE Acquire(const std::string& device, DCB& dcb, OpenFailure& failure, std::s
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         failure = ClassifyOpenError(error);
+        // Access is denied to a port that another program holds, and as much
+        // to a folder or a read-only file: those are no serial device.
+        if (failure == OpenFailure::Busy && IsFileSystemObject(device)) failure = OpenFailure::NotATerminal;
         if (failure == OpenFailure::Other) detail = ErrorText(error);
         return h;
     }
@@ -66,39 +76,58 @@ public:
 
     // WriteFile ends when the bytes are with the driver or the total timeout
     // (the write's bound) has passed; then the driver's queue must empty
-    // within what is left of the bound. Past it, whatever is queued is
-    // purged, so no part of a failed frame reaches the line later.
+    // within what is left of the bound. Past it, a frame the driver took part
+    // of is purged (Stalled), so no part of it reaches the line later.
     WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
         const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+        earlier_ = 0;
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = MAXDWORD;  // a read returns at once: we never wait for input
         timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(boundMs);
-        if (!SetCommTimeouts(handle_, &timeouts)) return Failed();
+        if (!SetCommTimeouts(handle_, &timeouts)) return Failed(0);
         std::size_t done = 0;
         while (done < n) {
             DWORD wrote = 0;
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
-            if (!WriteFile(handle_, data + done, chunk, &wrote, nullptr)) return Failed();
+            const BOOL ok = WriteFile(handle_, data + done, chunk, &wrote, nullptr);
             done += wrote;
-            if (done < n && (wrote == 0 || Clock::now() >= deadline)) return Stalled();
+            if (!ok) return Failed(done);
+            if (done < n && (wrote == 0 || Clock::now() >= deadline)) return Stalled(done);
         }
         for (;;) {
             DWORD errors = 0;
             COMSTAT status{};
-            if (!ClearCommError(handle_, &errors, &status)) return Failed();
+            if (!ClearCommError(handle_, &errors, &status)) return Failed(done);
             if (status.cbOutQue == 0) return WriteResult::Ok;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return Stalled();
+            if (left <= 0) return Stalled(done);
             // The time the queued bytes need on the line, at least 1 ms per look.
             const long long needUs = std::max(1000LL, 10LL * 1000000LL * status.cbOutQue / std::max(baud_, 1));
             std::this_thread::sleep_for(std::chrono::microseconds(std::min<long long>(needUs, left * 1000LL)));
         }
     }
 
+    std::size_t EarlierDiscarded() const override { return earlier_; }
+
     void Reapply() override { SetCommState(handle_, &dcb_); }
 
 private:
-    WriteResult Stalled() {
+    // The most a pseudo-terminal holds for a reader that does not read: what
+    // a port under Wine may have queued while it reports an empty queue.
+    static constexpr std::size_t UncountedQueue = 64 * 1024;
+
+    // A write that missed its bound, `done` of its n bytes given to the
+    // driver: the output queue is purged, so that no part of the frame
+    // reaches the line later. With none given there is nothing of it to
+    // purge, and nothing written before it is. A driver that counts its queue
+    // says what else went with them; one that reports an empty queue (a
+    // pseudo-terminal under Wine) may have held anything, as on Linux.
+    WriteResult Stalled(std::size_t done) {
+        if (done == 0) return WriteResult::Stalled;
+        DWORD errors = 0;
+        COMSTAT status{};
+        const std::size_t queued = ClearCommError(handle_, &errors, &status) ? status.cbOutQue : 0;
+        earlier_ = queued == 0 ? UncountedQueue : queued > done ? queued - done : 0;
         PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
         return WriteResult::Stalled;
     }
@@ -106,15 +135,16 @@ private:
     // ERROR_DEVICE_REMOVED, ERROR_BAD_COMMAND, ERROR_GEN_FAILURE or
     // ERROR_OPERATION_ABORTED, depending on its driver; any error but a
     // timeout leaves a port that takes nothing until it is opened again.
-    WriteResult Failed() {
+    WriteResult Failed(std::size_t done) {
         const DWORD error = GetLastError();
-        if (error == ERROR_SEM_TIMEOUT || error == WAIT_TIMEOUT) return Stalled();
+        if (error == ERROR_SEM_TIMEOUT || error == WAIT_TIMEOUT) return Stalled(done);
         return WriteResult::DeviceGone;
     }
 
     HANDLE handle_;
     DCB dcb_;
     int baud_;
+    std::size_t earlier_ = 0;  // see EarlierDiscarded
 };
 
 bool IsComName(std::wstring_view name) {
@@ -181,6 +211,7 @@ OpenFailure ProbeDevice(const std::string& path) {
 // Told without opening: a COM name is there when the system has a device
 // behind it; any other path is not a serial device when it exists at all.
 OpenFailure LookAtDevice(const std::string& path) {
+    if (!ReadMappedDevice(path, Platform::Windows).refusal.empty()) return OpenFailure::Other;
     std::wstring name = windows::Wide(path);
     if (name.rfind(L"\\\\.\\", 0) == 0) name.erase(0, 4);
     if (windows::IsComName(name)) {

@@ -16,7 +16,8 @@ namespace vantrel::windows {
 std::wstring ComDevicePath(const std::string& device);
 
 // The open's failure for a CreateFileW error. Share mode 0 makes a port that
-// another program holds answer "access denied": that is busy.
+// another program holds answer "access denied": that is busy (the open tells
+// a folder or a file, which answers the same, apart).
 OpenFailure ClassifyOpenError(unsigned long error);
 
 // Opens `device` exclusively at `baud`, 8 data bits, no parity, 1 stop bit,

@@ -58,6 +58,7 @@ TEST(ComPort, WhatCannotBeOpenedSaysWhy) {
         {"COM7", OpenFailure::NoDevice},  // Wine maps no COM7 unless told to
         {"\\\\.\\COM42", OpenFailure::NoDevice},
         {file, OpenFailure::NotATerminal},  // opens, but takes no DCB
+        {windows::Utf8(dir.path.wstring()), OpenFailure::NotATerminal},  // access denied, as to a held port
     };
     for (const auto& c : cases) {
         OpenFailure failure = OpenFailure::None;
@@ -89,22 +90,27 @@ TEST(Mapping, EnvironmentThenFileThenTheComPortItself) {
     const std::string path = MappingFilePath();
     ASSERT_NE(path.find("\\Vantrel\\ports.conf"), std::string::npos) << path;
     fs::create_directories(fs::path(windows::Wide(path)).parent_path());
-    std::ofstream(fs::path(windows::Wide(path)), std::ios::binary) << "# test\nCOM3=\\\\.\\COM12\nCOM4=rfc2217://till:2217\nCOM2=COM8\n";
-    _wputenv(L"VANTREL_COM2=COM9");
-    _wputenv(L"VANTREL_COM6=COM\x01");  // a control character: refused
+    std::ofstream(fs::path(windows::Wide(path)), std::ios::binary)
+        << "# test\nCOM3=\\\\.\\COM12\nCOM4=rfc2217://till:2217\nCOM2=COM8\ncom5:=com12\n";
+    _wputenv(L"VANTREL_COM2=com9:");
+    _wputenv(L"VANTREL_COM6=COM\x01");  // a control character: ignored
+    _wputenv(L"VANTREL_COM7=AUX");       // an alias: kept, so that COM7 refuses to open
     const PortAssignments ports = ResolvePorts();
     _wputenv(L"VANTREL_COM2=");
     _wputenv(L"VANTREL_COM6=");
+    _wputenv(L"VANTREL_COM7=");
     fs::remove(fs::path(windows::Wide(path)));
     const struct { int n; const char* device; MapSource source; } cases[] = {
         {2, "COM9", MapSource::Environment}, {3, "\\\\.\\COM12", MapSource::File},
-        {4, "rfc2217://till:2217", MapSource::File}, {5, "COM5", MapSource::Fallback},
-        {6, "COM6", MapSource::Fallback},
+        {4, "rfc2217://till:2217", MapSource::File}, {5, "COM12", MapSource::File},
+        {6, "COM6", MapSource::Fallback}, {7, "AUX", MapSource::Environment},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ports[c.n - 1].device, c.device) << c.n;
         EXPECT_EQ(ports[c.n - 1].source, c.source) << c.n;
     }
+    EXPECT_EQ(ProbePort(ports[6].device).failure, OpenFailure::Other);
+    EXPECT_NE(ProbePort(ports[6].device).detail.find("alias AUX"), std::string::npos);
 }
 
 // The panel's text: the single-byte page from the shared table, the

@@ -7,16 +7,31 @@
 set -euo pipefail
 exe=$1 display=$2 wine_run=$3 panel_test=${4:-}
 work=$(mktemp -d)
-trap 'kill -CONT "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill -CONT "$pid" 2>/dev/null || true; kill "$pid" "${reader:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 "$display" --headless --link "$work/com1" >"$work/out" 2>"$work/err" &
 pid=$!
-for _ in $(seq 100); do [ -L "$work/com1" ] && break; sleep 0.05; done
+# COM2 and COM12: a pseudo-terminal that no one but this script reads; every
+# byte that reaches it lands in com2.bytes.
+/usr/bin/python3 -c '
+import os, sys
+master, slave = os.openpty()
+os.symlink(os.ttyname(slave), sys.argv[1])
+with open(sys.argv[2], "ab", buffering=0) as out:
+    while True:
+        out.write(os.read(master, 4096))
+' "$work/com2" "$work/com2.bytes" &
+reader=$!
+for _ in $(seq 100); do [ -L "$work/com1" ] && [ -L "$work/com2" ] && break; sleep 0.05; done
 [ -L "$work/com1" ] || { echo "the display made no line"; cat "$work/err"; exit 1; }
+[ -L "$work/com2" ] || { echo "no second line"; exit 1; }
 slave=$(readlink "$work/com1")
 
 ports='HKLM\Software\Wine\Ports'
 "$wine_run" reg add "$ports" /v COM1 /d "$slave" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM2 /d "$(readlink "$work/com2")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM12 /d "$(readlink "$work/com2")" /f >/dev/null
 "$wine_run" reg delete "$ports" /v COM7 /f >/dev/null 2>&1 || true
+"$wine_run" cmd /c 'del %APPDATA%\Vantrel\ports.conf 2>NUL' || true  # one that a failed run left
 wineserver -w  # the next start reads the ports from the registry
 
 fail() { echo "$1"; echo "--- display:"; tail -n 20 "$work/out"; exit 1; }
@@ -84,6 +99,59 @@ echo "the speeds set reach the line"
 send --port COM7 "NOBODY"
 [ "$status" = 3 ] || fail "an unmapped COM7 exited $status"
 grep -q 'no such device' "$work/send.err" || fail "no reason for COM7: $(cat "$work/send.err")"
+grep -qE 'serial ports on this computer: COM1, COM2(, COM[3-9])*, COM12([^0-9]|$)' "$work/send.err" ||
+    fail "a missing COM7 names no ports, or not in order: $(cat "$work/send.err")"
+list=$("$wine_run" "$exe" --list-ports | tr -d '\r')
+grep -qE '^-  +COM12 +discovered +present' <<<"$list" && grep -qE 'add the line COM[3-9]=COM12 to' <<<"$list" ||
+    fail "COM12 is not listed with its mapping line: $list"
+echo "COM12 is listed, and named with the others when a port is missing"
+
+# A COM name in any case or with one colon is the panel's, mapped as the
+# panel maps it: with VANTREL_COM1=COM2 it reaches COM2, never Windows' own
+# COM1 (the display); so does COM3=COM2 in the mapping file. A device alias,
+# a name Windows would cut short, a folder and a mapping of such a name write
+# nowhere and say why.
+"$wine_run" cmd /c 'mkdir %APPDATA%\Vantrel 2>NUL & echo COM3=com2:> %APPDATA%\Vantrel\ports.conf' || true  # (mkdir's status)
+reached() { grep -qF "$1" "$work/com2.bytes" 2>/dev/null; }
+for port in com1 COM1: cOm1; do
+    VANTREL_COM1=COM2 send --port "$port" "MAPPED $port"
+    [ "$status" = 0 ] && reached "MAPPED $port" || fail "--port $port with VANTREL_COM1=COM2: status $status, $(cat "$work/send.err")"
+done
+send --port com3 "FROM THE FILE"
+[ "$status" = 0 ] && reached "FROM THE FILE" || fail "--port com3 with COM3=com2: in the file: status $status, $(cat "$work/send.err")"
+refused() {  # refused STATUS WORDS ARGS...: exits STATUS, says WORDS, writes nothing
+    local want=$1 words=$2
+    shift 2
+    send "$@" "REFUSED"
+    [ "$status" = "$want" ] && grep -qF "$words" "$work/send.err" ||
+        fail "$* exited $status (not $want) or did not say '$words': $(cat "$work/send.err")"
+}
+refused 2 'the Windows device alias AUX' --port AUX
+refused 2 "is not a port name: write COM1" --port 'COM1 '
+refused 2 'the Windows device alias NUL' --port 'nul.txt'
+VANTREL_COM1='COM2 ' refused 3 "VANTREL_COM1: 'COM2 ' is not a port name" --port COM1
+refused 3 'not a serial device' --port 'C:\windows'
+grep -q REFUSED "$work/out" "$work/com2.bytes" && fail "a refused name wrote to a port"
+grep -q MAPPED "$work/out" && fail "a mapped COM1 reached Windows' own COM1"
+"$wine_run" cmd /c 'del %APPDATA%\Vantrel\ports.conf' || true
+echo "COM names in any case or with a colon are mapped; aliases, blanks and folders refused"
+
+# A write that the line does not take purges the output queue: it names the
+# writes before it that the purge may have taken, in Linux's words; when it
+# names none, every one of them arrives.
+kill -STOP "$reader"
+before=$(stat -c %s "$work/com2.bytes")
+args=()
+for _ in $(seq 1000); do args+=(--full-light); done
+send --port COM2 --explain "${args[@]}"
+kill -CONT "$reader"
+sleep 1
+[ "$status" = 1 ] || fail "a stuck COM2 exited $status: $(cat "$work/send.err")"
+ok=$(( $(grep -c '^Full Light:' "$work/send.out") - 1 ))
+arrived=$(( $(stat -c %s "$work/com2.bytes") - before ))
+grep -qF "; the $ok writes before it may have been discarded with it" "$work/send.err" || [ "$arrived" -ge $((40 * ok)) ] ||
+    fail "$ok writes went out before the stuck one, $arrived bytes arrived, and no word of it: $(cat "$work/send.err")"
+echo "a stuck write after $ok others: $(grep -o 'the [0-9]* writes before it may have been discarded' "$work/send.err" || echo "nothing discarded")"
 send --port rfc2217://till:2217 "NET"
 [ "$status" = 3 ] && grep -q 'network ports are not available in this build' "$work/send.err" ||
     fail "a network port: status $status, $(cat "$work/send.err")"
