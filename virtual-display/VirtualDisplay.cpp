@@ -119,12 +119,21 @@ void PublishLink(const char* option, const std::string& link, const std::string&
     } else if (errno != ENOENT) {
         throw std::runtime_error(std::string(option) + " " + link + ": " + std::strerror(errno));
     }
-    // Made beside the path and renamed onto it: the path never names anything else meanwhile.
-    const std::string fresh = link + ".vantrel-" + std::to_string(getpid());
-    unlink(fresh.c_str());
-    if (symlink(target.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
+    // Made beside the path and renamed onto it: the path never names anything
+    // else meanwhile. The temporary name is short, so that any name that fits
+    // the folder's limit can be the link, and new: nothing there is replaced.
+    const auto slash = link.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : link.substr(0, slash + 1);
+    std::string fresh;
+    int made = -1;
+    for (unsigned n = 0; made != 0 && n < 100; ++n) {
+        fresh = folder + ".vantrel-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        made = symlink(target.c_str(), fresh.c_str());
+        if (made != 0 && errno != EEXIST) break;
+    }
+    if (made != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
         const int err = errno;
-        unlink(fresh.c_str());
+        if (made == 0) unlink(fresh.c_str());
         throw std::runtime_error("cannot create " + link + ": " + std::strerror(err));
     }
 }
