@@ -2,6 +2,7 @@
 #include "virtual-display/DisplayWindow.h"
 
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <algorithm>
 #include <QLabel>
 #include <QPainter>
@@ -63,19 +64,26 @@ void ScreenView::paintEvent(QPaintEvent*) {
     }
 }
 
-// A user-defined character from its five columns of seven dots (bit 0 on top).
+// A user-defined character from its five columns of seven dots (bit 0 on
+// top), as tall as the capitals of the font the others are drawn in: the top
+// row at their top, the bottom row on their baseline, where drawText in the
+// cell's centre puts them.
 void ScreenView::DrawPattern(QPainter& p, const QRect& cell, const Pattern& pattern, const QColor& ink) {
-    const int dot = std::min(cell.width() / 6, cell.height() / 9);
-    const int left = cell.left() + (cell.width() - 5 * dot) / 2, top = cell.top() + (cell.height() - 7 * dot) / 2;
+    const QFontMetricsF metrics(p.font());
+    const qreal baseline = cell.top() + (cell.height() - metrics.height()) / 2 + metrics.ascent();
+    const qreal pitch = metrics.capHeight() / 7, dot = pitch * 0.8;
+    const qreal left = cell.left() + (cell.width() - 5 * pitch) / 2, top = baseline - 7 * pitch;
     for (int x = 0; x < 5; ++x)
         for (int y = 0; y < 7; ++y)
-            if (pattern[x] >> y & 1) p.fillRect(left + x * dot + 1, top + y * dot + 1, dot - 2, dot - 2, ink);
+            if (pattern[x] >> y & 1) p.fillRect(QRectF(left + x * pitch, top + y * pitch + pitch - dot, dot, dot), ink);
 }
 
 DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
       monitor_(new QPlainTextEdit(this)), notifier_(new QSocketNotifier(display.ReadyFd(), QSocketNotifier::Read, this)) {
-    setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(display.SlavePath())));
+    // The path the user gave, else the line's own.
+    const std::string& path = display.Link().empty() ? display.SlavePath() : display.Link();
+    setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(path)));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(screen_, 0, Qt::AlignHCenter);
     status_->setTextFormat(Qt::PlainText);
