@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QImage>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -104,4 +109,27 @@ TEST(DisplayWindow, TheMonitorSaysWhyBytesAreGarbage) {
         EXPECT_EQ(readings, c.readings) << c.sent;
         close(fd);
     }
+}
+
+// The monitor lines its columns up in the system's fixed-width font, or a
+// monospace face of its size where a platform theme gives a proportional one
+// as that, also when the theme sets another font for the whole application;
+// the rest of the window keeps the platform's interface font.
+TEST(DisplayWindow, TheMonitorKeepsAFixedWidthFont) {
+    for (const char* system : {"DejaVu Sans Mono", "DejaVu Serif"}) {
+        const QFont fixed = FixedWidthFont(QFont(QString::fromLatin1(system), 11));
+        EXPECT_TRUE(QFontInfo(fixed).fixedPitch()) << system;
+        EXPECT_EQ(fixed.pointSize(), 11) << system;
+    }
+    EXPECT_EQ(FixedWidthFont(QFont(QStringLiteral("DejaVu Sans Mono"))).family(), QStringLiteral("DejaVu Sans Mono"));
+
+    VirtualDisplay display;
+    DisplayWindow window(display);
+    const QFont before = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Serif"), 13));
+    EXPECT_EQ(window.findChild<QPlainTextEdit*>()->font(), FixedWidthFont());
+    // No font of its own but the monitor's: the platform's, as the toolkit gives it.
+    EXPECT_FALSE(window.testAttribute(Qt::WA_SetFont));
+    EXPECT_FALSE(window.findChild<QLabel*>()->testAttribute(Qt::WA_SetFont));
+    QApplication::setFont(before);
 }

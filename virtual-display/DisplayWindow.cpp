@@ -2,6 +2,7 @@
 #include "virtual-display/DisplayWindow.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <algorithm>
 #include <QLabel>
@@ -22,6 +23,16 @@ constexpr int Margin = 18;
 
 }  // namespace
 
+QFont FixedWidthFont(const QFont& system) {
+    QFont font = system;
+    if (!QFontInfo(font).fixedPitch()) {
+        font.setFamilies({QStringLiteral("monospace")});
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+    }
+    return font;
+}
+
 ScreenView::ScreenView(const DisplayModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
@@ -34,7 +45,7 @@ void ScreenView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), QColor(0x10, 0x14, 0x16));
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font = FixedWidthFont();
     font.setPixelSize(CellHeight - 12);
     font.setBold(true);
     p.setFont(font);
@@ -91,7 +102,7 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     monitor_->setReadOnly(true);
     monitor_->setMaximumBlockCount(500);
     monitor_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    monitor_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    monitor_->setFont(FixedWidthFont());
     monitor_->setMinimumHeight(160);
     layout->addWidget(monitor_);
     connect(notifier_, &QSocketNotifier::activated, this, &DisplayWindow::LineReadable);

@@ -4,6 +4,8 @@
 #include "virtual-display/VirtualDisplay.h"
 
 #include <QElapsedTimer>
+#include <QFont>
+#include <QFontDatabase>
 #include <QWidget>
 
 class QLabel;
@@ -12,6 +14,11 @@ class QPlainTextEdit;
 class QSocketNotifier;
 
 namespace vantrel::display {
+
+// The system's fixed-width font (`system`), for the monitor and the screen:
+// where a platform theme gives a proportional font as that (qt6ct before its
+// fixed font is set), a monospace face of the same size.
+QFont FixedWidthFont(const QFont& system = QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
 // The screen: two rows of twenty cells in vacuum-fluorescent blue-green, with
 // a status line and a monitor of every chunk the line delivers.
