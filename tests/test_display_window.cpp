@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -132,4 +133,30 @@ TEST(DisplayWindow, TheMonitorKeepsAFixedWidthFont) {
     EXPECT_FALSE(window.testAttribute(Qt::WA_SetFont));
     EXPECT_FALSE(window.findChild<QLabel*>()->testAttribute(Qt::WA_SetFont));
     QApplication::setFont(before);
+}
+
+// As a screen reader finds it through the accessibility tree: an element of
+// the window, named, whose text is the two rows, a cell's place for each
+// character.
+TEST(DisplayWindow, TheScreenReadsAsItsTwoRows) {
+    VirtualDisplay display;
+    DisplayWindow window(display);
+    window.show();
+    Feed(display.Model(), "\x0C" "TOTAL 12.34\r\nTHANK YOU");
+    QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&window);
+    ASSERT_NE(root, nullptr);
+    QAccessibleInterface* screen = nullptr;
+    for (int i = 0; i < root->childCount() && !screen; ++i)
+        if (root->child(i)->role() == QAccessible::StaticText && root->child(i)->textInterface()) screen = root->child(i);
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(screen->text(QAccessible::Name), QStringLiteral("Customer display"));
+    EXPECT_EQ(screen->parent(), root);
+    QAccessibleTextInterface* text = screen->textInterface();
+    const QString rows = QStringLiteral("TOTAL 12.34         \nTHANK YOU           ");
+    EXPECT_EQ(text->text(0, text->characterCount()), rows);
+    const int second = static_cast<int>(rows.indexOf(QLatin1Char('T'), 1 + rows.indexOf(QLatin1Char('\n'))));
+    const QRect cell = text->characterRect(second);
+    EXPECT_TRUE(screen->rect().contains(cell));
+    EXPECT_EQ(text->offsetAtPoint(cell.center()), second);
+    EXPECT_GT(cell.top(), text->characterRect(0).bottom());
 }

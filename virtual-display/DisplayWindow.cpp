@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/DisplayWindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -33,8 +35,95 @@ QFont FixedWidthFont(const QFont& system) {
     return font;
 }
 
+namespace {
+
+// The screen as assistive technology reads it: read-only text, no selection.
+class ScreenAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ScreenAccessible(ScreenView* view) : QAccessibleWidget(view, QAccessible::StaticText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return View()->ScreenText();
+        return QAccessibleWidget::text(t);
+    }
+
+    QString text(int start, int end) const override { return View()->ScreenText().mid(start, end - start); }
+    int characterCount() const override { return static_cast<int>(View()->ScreenText().size()); }
+    QRect characterRect(int offset) const override {
+        const QRect cell = View()->CellRect(offset);
+        return cell.isNull() ? QRect() : QRect(View()->mapToGlobal(cell.topLeft()), cell.size());
+    }
+    int offsetAtPoint(const QPoint& point) const override {
+        const QPoint at = View()->mapFromGlobal(point);
+        for (int offset = 0; offset < characterCount(); ++offset)
+            if (View()->CellRect(offset).contains(at)) return offset;
+        return -1;
+    }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    ScreenView* View() const { return static_cast<ScreenView*>(widget()); }
+};
+
+QAccessibleInterface* ScreenAccessibleFor(const QString&, QObject* object) {
+    auto* view = qobject_cast<ScreenView*>(object);
+    return view ? new ScreenAccessible(view) : nullptr;
+}
+
+}  // namespace
+
 ScreenView::ScreenView(const DisplayModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    static const bool installed = (QAccessible::installFactory(ScreenAccessibleFor), true);
+    Q_UNUSED(installed);
+    setAccessibleName(QStringLiteral("Customer display"));
+    setAccessibleDescription(QStringLiteral("The two rows of the virtual customer display"));
+    rows_ = ScreenText();
+}
+
+QString ScreenView::ScreenText() const {
+    QString rows;
+    for (int r = 0; r < Rows; ++r) {
+        if (r) rows += QLatin1Char('\n');
+        for (int c = 0; c < Columns; ++c) {
+            const char32_t g = model_.Glyph(r, c);
+            rows += QString::fromUcs4(&g, 1);
+        }
+    }
+    return rows;
+}
+
+QRect ScreenView::CellRect(int offset) const {
+    const int row = offset / (Columns + 1), column = offset % (Columns + 1);  // a row and its line end
+    if (offset < 0 || row >= Rows || column == Columns) return {};
+    return {Margin + column * (CellWidth + Gap), Margin + row * (CellHeight + Gap), CellWidth, CellHeight};
+}
+
+void ScreenView::Refresh() {
+    update();
+    QString rows = ScreenText();
+    if (rows == rows_) return;
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent event(this, 0, rows_, rows);
+        QAccessible::updateAccessibility(&event);
+    }
+    rows_ = std::move(rows);
 }
 
 QSize ScreenView::sizeHint() const {
@@ -54,7 +143,7 @@ void ScreenView::paintEvent(QPaintEvent*) {
     const QColor lit = QColor::fromRgbF(0x5c / 255.0 * level, 1.0 * level, 0xd8 / 255.0 * level);
     for (int r = 0; r < Rows; ++r) {
         for (int c = 0; c < Columns; ++c) {
-            const QRect cell(Margin + c * (CellWidth + Gap), Margin + r * (CellHeight + Gap), CellWidth, CellHeight);
+            const QRect cell = CellRect(r * (Columns + 1) + c);
             p.fillRect(cell, QColor(0x18, 0x26, 0x24));  // an unlit cell glows faintly
             if (!model_.Lit(r, c)) continue;             // blinked off, or the display is off
             // A reversed cell: lit, with its character dark on it.
@@ -129,7 +218,7 @@ void DisplayWindow::LineReadable() {
 
 void DisplayWindow::Refresh() {
     status_->setText(QString::fromStdString(StatusLine(display_)));
-    screen_->update();
+    screen_->Refresh();
 }
 
 }  // namespace vantrel::display

@@ -22,11 +22,20 @@ QFont FixedWidthFont(const QFont& system = QFontDatabase::systemFont(QFontDataba
 
 // The screen: two rows of twenty cells in vacuum-fluorescent blue-green, with
 // a status line and a monitor of every chunk the line delivers.
+// To assistive technology (a screen reader, through AT-SPI) the screen is one
+// element of static text named "Customer display", whose text is its two
+// rows, a line each, twenty characters a row.
 class ScreenView : public QWidget {
     Q_OBJECT
 public:
     explicit ScreenView(const DisplayModel& model, QWidget* parent = nullptr);
     QSize sizeHint() const override;
+    // The two rows as the screen shows them now: "row 1\nrow 2".
+    QString ScreenText() const;
+    // The place of the character at `offset` of ScreenText(), in the view.
+    QRect CellRect(int offset) const;
+    // Draws anew, and tells assistive technology when the rows changed.
+    void Refresh();
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -34,6 +43,7 @@ protected:
 private:
     static void DrawPattern(QPainter& p, const QRect& cell, const Pattern& pattern, const QColor& ink);
     const DisplayModel& model_;
+    QString rows_;  // as last told
 };
 
 class DisplayWindow : public QWidget {
