@@ -7,13 +7,11 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QFontInfo>
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <termios.h>
