@@ -722,6 +722,9 @@ const CommandSet* PrinterCommands(const CommandSet& emulation) {
     if (&emulation == &Sets[6]) return &Cd5220PrinterSet;
     return nullptr;
 }
+bool SelectsPeripherals(const Command& command) {
+    return command.action == Peripheral || command.action == PeripheralOrDigit;
+}
 std::span<const CommandSet* const> AllCommandSets() { return All; }
 
 }  // namespace vantrel::display

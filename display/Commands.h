@@ -61,6 +61,9 @@ const CommandSet& SharedCommands();
 // While the printer alone is selected (ESC = n): only the selection is read,
 // as `emulation` reads it. Null for an emulation that selects no peripheral.
 const CommandSet* PrinterCommands(const CommandSet& emulation);
+// Whether a row is the selection of peripherals (ESC = n): while the printer
+// is selected, its bytes pass to the printer only when n selects nothing.
+bool SelectsPeripherals(const Command& command);
 // Every emulation's table, for the tests' checks of the tables themselves.
 std::span<const CommandSet* const> AllCommandSets();
 

@@ -667,10 +667,7 @@ void DisplayModel::SelectPeripherals(bool printer, bool display) {
 }
 
 void DisplayModel::PassToPrinter() {
-    // Bytes that the engine still reads as the start of a command may yet be a
-    // selection: at most ESC and =, kept for the next Feed.
-    const std::size_t reading = prefix_.size() + (command_ ? command_->start.size() + argumentCount_ : 0);
-    const std::size_t n = toPrinter_.size() - std::min({reading, std::size_t{2}, toPrinter_.size()});
+    const std::size_t n = toPrinter_.size() - std::min(Undecided(), toPrinter_.size());
     if (n == 0) return;
     printerBytes_ += n;
     if (printerSink_) printerSink_({reinterpret_cast<const std::uint8_t*>(toPrinter_.data()), n});
@@ -824,6 +821,21 @@ Fit Fits(const Command& c, std::string_view prefix, const std::array<std::uint8_
 }
 
 }  // namespace
+
+// The last bytes for the printer that are still read as the start of a
+// selection (ESC, ESC =): whether they pass depends on the bytes to come.
+// Any other command being read, the printer selected or not, decides nothing.
+std::size_t DisplayModel::Undecided() {
+    if (!PrinterSelected()) return 0;
+    if (command_) return SelectsPeripherals(*command_) ? command_->start.size() + argumentCount_ : 0;
+    if (prefix_.empty()) return 0;
+    IndexRows();
+    const auto first = static_cast<std::uint8_t>(prefix_[0]);
+    for (std::size_t i = rowsFrom_[first]; i < rowsFrom_[first + 1]; ++i)
+        if (SelectsPeripherals(*rows_[i].command) && Fits(*rows_[i].command, prefix_, attention_) == Fit::Part)
+            return prefix_.size();
+    return 0;
+}
 
 void DisplayModel::StartByte() {
     IndexRows();

@@ -118,9 +118,10 @@ public:
     bool PrinterSelected() const { return printerOnly_ || printerToo_; }
     // Where the bytes for the printer go, in order and unchanged: everything
     // the host sends while the printer is selected, but the selecting commands
-    // themselves. Called at the end of a Feed; a byte that may still begin a
-    // selection (ESC, ESC =) waits for the next. Without a sink they are
-    // counted only.
+    // themselves. Called at the end of every Feed with every byte whose
+    // destination is decided; only bytes that may still begin a selection
+    // (ESC, ESC =, while the printer is selected) wait for the next. Without
+    // a sink they are counted only.
     void OnPrinterBytes(std::function<void(std::span<const std::uint8_t>)> sink) { printerSink_ = std::move(sink); }
     // The bytes passed to the printer since the start.
     std::uint64_t PrinterBytes() const { return printerBytes_; }
@@ -265,6 +266,7 @@ private:
     void Mismatch();
     void CutShort();
     void Unread();
+    std::size_t Undecided();
     void PassToPrinter();
     void Add(const char* words, std::string detail = {}, bool merges = false);
     void DropHalfCommand(const char* words);

@@ -3,8 +3,8 @@
 # vantrel-display treated unkindly: a writer that floods the line, a printer
 # side that nobody reads, paths given as --link or --printer that are not ours
 # to replace, paths given as --state that are no state file, signals and a
-# reader of standard output that goes away, no
-# display server.   display_faults_check.sh PROGRAM
+# reader of standard output that goes away, no display server, a wrong
+# command line.   display_faults_check.sh PROGRAM
 set -uo pipefail
 program=$1
 work=$(mktemp -d)
@@ -223,12 +223,37 @@ printf 'HELLO' >"$work/piped"
 for _ in $(seq 40); do [ -L "$work/piped" ] || break; sleep 0.05; done
 [ ! -L "$work/piped" ] || fail "a closed standard output left the link behind"
 
-# A window with no display server: a message, no link, no abort.
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --link "$work/window" >/dev/null 2>"$work/err"
-status=$?
-[ "$status" -eq 1 ] || fail "no display server: exit $status"
-grep -q "no display server" "$work/err" || fail "no display server: no message"
-[ ! -L "$work/window" ] || fail "no display server: link left behind"
+# A window with no display server, or one named that does not run: a
+# message, no link, no abort.
+[ ! -e /tmp/.X11-unix/X7391 ] || fail "a display server runs at :7391"
+for server in "" ":7391"; do
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ${server:+DISPLAY=$server} \
+    "$program" --link "$work/window" >/dev/null 2>"$work/err"
+  status=$?
+  [ "$status" -eq 1 ] || fail "display server '$server': exit $status"
+  [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "^vantrel-display: no display server" "$work/err" ||
+    fail "display server '$server': $(cat "$work/err")"
+  [ ! -L "$work/window" ] || fail "display server '$server': link left behind"
+done
+
+# The command line by GNU's conventions: the help begins with the usage and
+# says what the program is; a wrong command line is one line, then where to
+# look, and exit status 2.
+"$program" --help >"$work/out" 2>&1 && head -n 1 "$work/out" | grep -q '^Usage: vantrel-display ' &&
+  grep -q '^A virtual two-line, twenty-position customer display' "$work/out" || fail "--help: $(head -n 4 "$work/out")"
+while read -r arguments; do
+  # shellcheck disable=SC2086
+  "$program" $arguments >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 2 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" -eq 2 ] &&
+    [ "$(tail -n 1 "$work/err")" = "Try 'vantrel-display --help' for more information." ] ||
+    fail "$arguments: exit $status, $(cat "$work/err")"
+done <<'END'
+--bogus
+--headless --link
+--headless operand
+--headless --emulation NOPE
+END
 
 [ "$failures" -eq 0 ] && echo "display faults handled" && exit 0
 exit 1

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The panel driving the virtual display over its pseudo-terminal.
 #include "PanelFixture.h"
+#include "virtual-display/PrinterPort.h"
 #include "virtual-display/VirtualDisplay.h"
 
 #include <algorithm>
@@ -127,4 +128,23 @@ TEST(StateSaver, SavesTheLatestAtTheEndAndSaysAFailureOnce) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("cannot save the set-up in "), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+// The longest name a folder takes can be the line's link and the printer's;
+// the link is made under a temporary name of its own, and none is left behind.
+TEST(VirtualDisplayLine, TheLongestLegalNamesAreLinks) {
+    char folder[] = "/tmp/vantrel-links-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string line = std::string(folder) + "/" + std::string(255, 'L');
+    const std::string printer = std::string(folder) + "/" + std::string(255, 'P');
+    {
+        VirtualDisplay display;
+        ASSERT_NO_THROW(display.Publish(line));
+        ASSERT_NO_THROW(display.AttachPrinter(printer));
+        EXPECT_EQ(std::filesystem::read_symlink(line), display.SlavePath());
+        EXPECT_EQ(std::filesystem::read_symlink(printer), display.Printer()->SlavePath());
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    std::filesystem::remove(folder);
 }

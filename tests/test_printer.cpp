@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <thread>
@@ -72,6 +73,14 @@ const PassCase PassCases[] = {
      "ESC \"=\" NUL  select peripheral: to printer"},
     {"ESCPOS", "both survive a set-up change to CD5220", "\x1B=\x03\x02\x05" "C7\x03" "A\x1B=2B", "\x02\x05" "C7\x03" "A", "AB"},
     {"ESCPOS", "a set-up change to DSP800: the display alone", "\x1B=\x03\x02\x05" "C0\x03" "A", "\x02\x05" "C0\x03", "A"},
+    // Deselected, then a command of the display's own left unfinished: the
+    // printer's bytes before it are decided and go at once.
+    {"ESCPOS", "ESC = 2, then US $ unfinished", "\x1B=\x01" + Receipt + "\x1B=\x02\x1F$", Receipt, ""},
+    {"CD5220", "ESC = 2, then ESC l unfinished", "\x1B=1RECEIPT\n\x1B=2\x1Bl", "RECEIPT\n", ""},
+    {"ESCPOS", "ESC @ deselects, then US $ unfinished", "\x1B=\x03" "AB\x1B@\x1F$", "AB\x1B@", ""},
+    {"CD5220", "a set-up change deselects, then EOT SOH unfinished", "\x1B=3AB\x02\x05" "C0\x03\x04\x01",
+     "AB\x02\x05" "C0\x03", "AB"},
+    {"ESCPOS", "an ESC = at the end waits for its n", "\x1B=\x01" "A\x1B=", "A", ""},
 };
 
 std::string Upper(const DisplayModel& model) {
@@ -81,26 +90,30 @@ std::string Upper(const DisplayModel& model) {
 
 }  // namespace
 
-// Through the model, one byte a Feed (a selection split across reads), and
-// through both pseudo-terminals in one write.
+// Through the model one byte a Feed (a selection split across reads) and all
+// in one Feed, and through both pseudo-terminals in one write.
 TEST(PrinterBehindTheDisplay, PassesExactlyTheBytesForThePrinter) {
     for (const PassCase& c : PassCases) {
         SCOPED_TRACE(std::string(c.emulation) + ": " + c.what);
-        DisplayModel model;
-        ASSERT_TRUE(model.SetEmulation(c.emulation));
-        std::string passed;
-        model.OnPrinterBytes([&passed](std::span<const std::uint8_t> b) { passed.append(b.begin(), b.end()); });
-        std::string readings;
-        for (char b : c.sent) {
-            model.Feed(reinterpret_cast<const std::uint8_t*>(&b), 1, PowerOnBaud);
-            for (const Reading& r : model.TakeReadings()) readings += DescribeReading(r) + "\n";
+        for (const std::size_t feed : {std::size_t{1}, c.sent.size()}) {
+            SCOPED_TRACE(feed == 1 ? "a byte a Feed" : "one Feed");
+            DisplayModel model;
+            ASSERT_TRUE(model.SetEmulation(c.emulation));
+            std::string passed;
+            model.OnPrinterBytes([&passed](std::span<const std::uint8_t> b) { passed.append(b.begin(), b.end()); });
+            std::string readings;
+            for (std::size_t at = 0; at < c.sent.size(); at += feed) {
+                model.Feed(reinterpret_cast<const std::uint8_t*>(c.sent.data() + at), std::min(feed, c.sent.size() - at),
+                           PowerOnBaud);
+                for (const Reading& r : model.TakeReadings()) readings += DescribeReading(r) + "\n";
+            }
+            if (c.reading) {
+                EXPECT_NE(readings.find(std::string(c.reading) + "\n"), std::string::npos) << readings;
+            }
+            EXPECT_EQ(ToHex({passed.begin(), passed.end()}), ToHex({c.printer.begin(), c.printer.end()}));
+            EXPECT_EQ(model.PrinterBytes(), c.printer.size());
+            EXPECT_EQ(Upper(model), c.screen);
         }
-        if (c.reading) {
-            EXPECT_NE(readings.find(std::string(c.reading) + "\n"), std::string::npos) << readings;
-        }
-        EXPECT_EQ(ToHex({passed.begin(), passed.end()}), ToHex({c.printer.begin(), c.printer.end()}));
-        EXPECT_EQ(model.PrinterBytes(), c.printer.size());
-        EXPECT_EQ(Upper(model), c.screen);
 
         VirtualDisplay display;
         ASSERT_TRUE(display.Model().SetEmulation(c.emulation));
@@ -111,6 +124,7 @@ TEST(PrinterBehindTheDisplay, PassesExactlyTheBytesForThePrinter) {
         const std::string received = printer.Read();
         EXPECT_EQ(ToHex({received.begin(), received.end()}), ToHex({c.printer.begin(), c.printer.end()}));
         EXPECT_EQ(Upper(display.Model()), c.screen);
+        EXPECT_EQ(display.Printer()->Passed(), c.printer.size());
     }
 }
 

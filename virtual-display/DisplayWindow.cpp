@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/DisplayWindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <algorithm>
 #include <QLabel>
 #include <QPainter>
@@ -21,8 +25,105 @@ constexpr int Margin = 18;
 
 }  // namespace
 
+QFont FixedWidthFont(const QFont& system) {
+    QFont font = system;
+    if (!QFontInfo(font).fixedPitch()) {
+        font.setFamilies({QStringLiteral("monospace")});
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+    }
+    return font;
+}
+
+namespace {
+
+// The screen as assistive technology reads it: read-only text, no selection.
+class ScreenAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ScreenAccessible(ScreenView* view) : QAccessibleWidget(view, QAccessible::StaticText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return View()->ScreenText();
+        return QAccessibleWidget::text(t);
+    }
+
+    QString text(int start, int end) const override { return View()->ScreenText().mid(start, end - start); }
+    int characterCount() const override { return static_cast<int>(View()->ScreenText().size()); }
+    QRect characterRect(int offset) const override {
+        const QRect cell = View()->CellRect(offset);
+        return cell.isNull() ? QRect() : QRect(View()->mapToGlobal(cell.topLeft()), cell.size());
+    }
+    int offsetAtPoint(const QPoint& point) const override {
+        const QPoint at = View()->mapFromGlobal(point);
+        for (int offset = 0; offset < characterCount(); ++offset)
+            if (View()->CellRect(offset).contains(at)) return offset;
+        return -1;
+    }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    ScreenView* View() const { return static_cast<ScreenView*>(widget()); }
+};
+
+QAccessibleInterface* ScreenAccessibleFor(const QString&, QObject* object) {
+    auto* view = qobject_cast<ScreenView*>(object);
+    return view ? new ScreenAccessible(view) : nullptr;
+}
+
+}  // namespace
+
 ScreenView::ScreenView(const DisplayModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    static const bool installed = (QAccessible::installFactory(ScreenAccessibleFor), true);
+    Q_UNUSED(installed);
+    setAccessibleName(QStringLiteral("Customer display"));
+    setAccessibleDescription(QStringLiteral("The two rows of the virtual customer display"));
+    rows_ = ScreenText();
+}
+
+QString ScreenView::ScreenText() const {
+    QString rows;
+    for (int r = 0; r < Rows; ++r) {
+        if (r) rows += QLatin1Char('\n');
+        for (int c = 0; c < Columns; ++c) {
+            const char32_t g = model_.Glyph(r, c);
+            rows += QString::fromUcs4(&g, 1);
+        }
+    }
+    return rows;
+}
+
+QRect ScreenView::CellRect(int offset) const {
+    const int row = offset / (Columns + 1), column = offset % (Columns + 1);  // a row and its line end
+    if (offset < 0 || row >= Rows || column == Columns) return {};
+    return {Margin + column * (CellWidth + Gap), Margin + row * (CellHeight + Gap), CellWidth, CellHeight};
+}
+
+void ScreenView::Refresh() {
+    update();
+    QString rows = ScreenText();
+    if (rows == rows_) return;
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent event(this, 0, rows_, rows);
+        QAccessible::updateAccessibility(&event);
+    }
+    rows_ = std::move(rows);
 }
 
 QSize ScreenView::sizeHint() const {
@@ -33,7 +134,7 @@ void ScreenView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), QColor(0x10, 0x14, 0x16));
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font = FixedWidthFont();
     font.setPixelSize(CellHeight - 12);
     font.setBold(true);
     p.setFont(font);
@@ -42,7 +143,7 @@ void ScreenView::paintEvent(QPaintEvent*) {
     const QColor lit = QColor::fromRgbF(0x5c / 255.0 * level, 1.0 * level, 0xd8 / 255.0 * level);
     for (int r = 0; r < Rows; ++r) {
         for (int c = 0; c < Columns; ++c) {
-            const QRect cell(Margin + c * (CellWidth + Gap), Margin + r * (CellHeight + Gap), CellWidth, CellHeight);
+            const QRect cell = CellRect(r * (Columns + 1) + c);
             p.fillRect(cell, QColor(0x18, 0x26, 0x24));  // an unlit cell glows faintly
             if (!model_.Lit(r, c)) continue;             // blinked off, or the display is off
             // A reversed cell: lit, with its character dark on it.
@@ -63,19 +164,26 @@ void ScreenView::paintEvent(QPaintEvent*) {
     }
 }
 
-// A user-defined character from its five columns of seven dots (bit 0 on top).
+// A user-defined character from its five columns of seven dots (bit 0 on
+// top), as tall as the capitals of the font the others are drawn in: the top
+// row at their top, the bottom row on their baseline, where drawText in the
+// cell's centre puts them.
 void ScreenView::DrawPattern(QPainter& p, const QRect& cell, const Pattern& pattern, const QColor& ink) {
-    const int dot = std::min(cell.width() / 6, cell.height() / 9);
-    const int left = cell.left() + (cell.width() - 5 * dot) / 2, top = cell.top() + (cell.height() - 7 * dot) / 2;
+    const QFontMetricsF metrics(p.font());
+    const qreal baseline = cell.top() + (cell.height() - metrics.height()) / 2 + metrics.ascent();
+    const qreal pitch = metrics.capHeight() / 7, dot = pitch * 0.8;
+    const qreal left = cell.left() + (cell.width() - 5 * pitch) / 2, top = baseline - 7 * pitch;
     for (int x = 0; x < 5; ++x)
         for (int y = 0; y < 7; ++y)
-            if (pattern[x] >> y & 1) p.fillRect(left + x * dot + 1, top + y * dot + 1, dot - 2, dot - 2, ink);
+            if (pattern[x] >> y & 1) p.fillRect(QRectF(left + x * pitch, top + y * pitch + pitch - dot, dot, dot), ink);
 }
 
 DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
       monitor_(new QPlainTextEdit(this)), notifier_(new QSocketNotifier(display.ReadyFd(), QSocketNotifier::Read, this)) {
-    setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(display.SlavePath())));
+    // The path the user gave, else the line's own.
+    const std::string& path = display.Link().empty() ? display.SlavePath() : display.Link();
+    setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(path)));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(screen_, 0, Qt::AlignHCenter);
     status_->setTextFormat(Qt::PlainText);
@@ -83,7 +191,7 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     monitor_->setReadOnly(true);
     monitor_->setMaximumBlockCount(500);
     monitor_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    monitor_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    monitor_->setFont(FixedWidthFont());
     monitor_->setMinimumHeight(160);
     layout->addWidget(monitor_);
     connect(notifier_, &QSocketNotifier::activated, this, &DisplayWindow::LineReadable);
@@ -110,7 +218,7 @@ void DisplayWindow::LineReadable() {
 
 void DisplayWindow::Refresh() {
     status_->setText(QString::fromStdString(StatusLine(display_)));
-    screen_->update();
+    screen_->Refresh();
 }
 
 }  // namespace vantrel::display

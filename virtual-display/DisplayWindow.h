@@ -4,6 +4,8 @@
 #include "virtual-display/VirtualDisplay.h"
 
 #include <QElapsedTimer>
+#include <QFont>
+#include <QFontDatabase>
 #include <QWidget>
 
 class QLabel;
@@ -13,13 +15,27 @@ class QSocketNotifier;
 
 namespace vantrel::display {
 
+// The system's fixed-width font (`system`), for the monitor and the screen:
+// where a platform theme gives a proportional font as that (qt6ct before its
+// fixed font is set), a monospace face of the same size.
+QFont FixedWidthFont(const QFont& system = QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
 // The screen: two rows of twenty cells in vacuum-fluorescent blue-green, with
 // a status line and a monitor of every chunk the line delivers.
+// To assistive technology (a screen reader, through AT-SPI) the screen is one
+// element of static text named "Customer display", whose text is its two
+// rows, a line each, twenty characters a row.
 class ScreenView : public QWidget {
     Q_OBJECT
 public:
     explicit ScreenView(const DisplayModel& model, QWidget* parent = nullptr);
     QSize sizeHint() const override;
+    // The two rows as the screen shows them now: "row 1\nrow 2".
+    QString ScreenText() const;
+    // The place of the character at `offset` of ScreenText(), in the view.
+    QRect CellRect(int offset) const;
+    // Draws anew, and tells assistive technology when the rows changed.
+    void Refresh();
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -27,6 +43,7 @@ protected:
 private:
     static void DrawPattern(QPainter& p, const QRect& cell, const Pattern& pattern, const QColor& ink);
     const DisplayModel& model_;
+    QString rows_;  // as last told
 };
 
 class DisplayWindow : public QWidget {

@@ -32,6 +32,7 @@ PrinterPort::~PrinterPort() {
     }
     [[maybe_unused]] const ssize_t w = write(wake_[1], "x", 1);
     pump_.join();
+    WriteHeld();  // the last bytes passed, as far as the printer side takes them now
     if (!link_.empty()) RemoveOwnLink(link_, slavePath_);
     for (int fd : {master_, slave_, line_, wake_[0], wake_[1]})
         if (fd >= 0) close(fd);

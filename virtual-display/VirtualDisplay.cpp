@@ -5,6 +5,7 @@
 #include "posix/LineSettings.h"
 #include "serial/PortTables.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <map>
@@ -119,12 +120,21 @@ void PublishLink(const char* option, const std::string& link, const std::string&
     } else if (errno != ENOENT) {
         throw std::runtime_error(std::string(option) + " " + link + ": " + std::strerror(errno));
     }
-    // Made beside the path and renamed onto it: the path never names anything else meanwhile.
-    const std::string fresh = link + ".vantrel-" + std::to_string(getpid());
-    unlink(fresh.c_str());
-    if (symlink(target.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
+    // Made beside the path and renamed onto it: the path never names anything
+    // else meanwhile. The temporary name is short, so that any name that fits
+    // the folder's limit can be the link, and new: nothing there is replaced.
+    const auto slash = link.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : link.substr(0, slash + 1);
+    std::string fresh;
+    int made = -1;
+    for (unsigned n = 0; made != 0 && n < 100; ++n) {
+        fresh = folder + ".vantrel-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        made = symlink(target.c_str(), fresh.c_str());
+        if (made != 0 && errno != EEXIST) break;
+    }
+    if (made != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
         const int err = errno;
-        unlink(fresh.c_str());
+        if (made == 0) unlink(fresh.c_str());
         throw std::runtime_error("cannot create " + link + ": " + std::strerror(err));
     }
 }
@@ -238,8 +248,20 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
     for (Raw& raw : taken) {
         Chunk chunk{std::move(raw.bytes), raw.lineBaud, raw.at - lastChunk_, {}, 0};
         lastChunk_ = raw.at;
-        model_.Feed(chunk.bytes.data(), chunk.bytes.size(), chunk.lineBaud);
+        const std::size_t garbage = Feed(chunk.bytes, chunk.lineBaud);
         chunk.readings = model_.TakeReadings();
+        if (garbage) {
+            // Read as the display reads no byte at the wrong speed: the first
+            // bytes of them, as a reading keeps them, and why.
+            const std::size_t from = chunk.bytes.size() - garbage;
+            const int line = chunk.lineBaud;
+            chunk.readings.push_back(
+                {std::string(chunk.bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                             chunk.bytes.begin() + static_cast<std::ptrdiff_t>(from + std::min<std::size_t>(garbage, 256))),
+                 "shown as garbage: the line runs at " +
+                     (line == UnknownBaud ? std::string("an unknown speed") : std::to_string(line) + " bit/s") +
+                     ", the display expects " + std::to_string(model_.OwnBaud())});
+        }
         chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
         chunk.printer = std::exchange(passed_, {});
         chunk.printerDropped = std::exchange(passedDropped_, 0);
@@ -247,6 +269,24 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         chunks.push_back(std::move(chunk));
     }
     return chunks;
+}
+
+// The display's own speed changes only by a configuration frame (STX ENQ B n
+// ETX), at its last byte: fed in pieces that end at each ETX, the bytes after
+// such a change are known.
+std::size_t VirtualDisplay::Feed(const std::vector<std::uint8_t>& bytes, int lineBaud) {
+    constexpr std::uint8_t Etx = 0x03;
+    for (std::size_t at = 0; at < bytes.size();) {
+        if (lineBaud != model_.OwnBaud()) {  // nothing is understood now, no frame either
+            model_.Feed(bytes.data() + at, bytes.size() - at, lineBaud);
+            return bytes.size() - at;
+        }
+        const auto etx = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), Etx);
+        const std::size_t end = etx == bytes.end() ? bytes.size() : static_cast<std::size_t>(etx - bytes.begin()) + 1;
+        model_.Feed(bytes.data() + at, end - at, lineBaud);
+        at = end;
+    }
+    return 0;
 }
 
 std::vector<VirtualDisplay::Chunk> VirtualDisplay::Pump(std::chrono::milliseconds time) {
@@ -280,9 +320,11 @@ static std::string HexAndText(std::span<const std::uint8_t> bytes) {
 }
 
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
-    char head[32];
-    std::snprintf(head, sizeof head, "+%9.3f ms ",
-                  std::chrono::duration<double, std::milli>(chunk.sincePrevious).count());
+    // In the same columns: milliseconds below a second, then seconds.
+    const double ms = std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
+    char head[48];
+    if (ms < 999.9995) std::snprintf(head, sizeof head, "%+10.3f ms ", ms);
+    else std::snprintf(head, sizeof head, "%+10.1f s  ", ms / 1000);
     std::string line = std::string(head) + HexAndText(chunk.bytes);
     for (const Reading& reading : chunk.readings) line += "\n      " + DescribeReading(reading);
     if (chunk.readingsLeftOut) line += "\n      ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out";

@@ -42,7 +42,7 @@ public:
         std::vector<std::uint8_t> bytes;
         int lineBaud;
         Clock::duration sincePrevious;
-        std::vector<Reading> readings;  // how the display took the bytes
+        std::vector<Reading> readings;  // how the display took the bytes, and the last ones taken at the wrong speed
         std::size_t readingsLeftOut;    // readings past the model's limit, counted only
         std::vector<std::uint8_t> printer = {};  // the bytes the display passed to the printer
         std::size_t printerDropped = 0;           // older printer bytes dropped to make room for them
@@ -67,6 +67,8 @@ public:
     PrinterPort* Printer() const { return printer_.get(); }
 
     const std::string& SlavePath() const { return slavePath_; }
+    // The path published with Publish, as given; empty without one.
+    const std::string& Link() const { return link_; }
     // Readable while read bytes wait to be taken by ReadAvailable.
     int ReadyFd() const { return ready_[0]; }
     DisplayModel& Model() { return model_; }
@@ -91,6 +93,8 @@ private:
     // Reads what the line holds now (or until the queue is full).
     void ReadPending(int& baud);
     void Queue(const std::uint8_t* data, std::size_t n, int baud);
+    // Feeds the model; how many of the last bytes it took at the wrong speed.
+    std::size_t Feed(const std::vector<std::uint8_t>& bytes, int lineBaud);
     // Waits until the reader has read everything written before the call.
     void Sync();
 
@@ -121,8 +125,9 @@ private:
 std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
                                   const std::function<void(termios&)>& more = {});
 
-// One chunk of the line monitor: "+12.345 ms  0C 41 42  .AB", then how the
-// display read it, a line each: "      FF  clear".
+// One chunk of the line monitor: "   +12.345 ms 0C 41 42  .AB" (a second or
+// more: "     +50.3 s  "), then how the display read it, a line each:
+// "      FF  clear".
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
 // The model's status, and with a printer behind the display its counts:
 // "...  |  printer 120 bytes passed, 0 dropped".

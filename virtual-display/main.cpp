@@ -24,6 +24,7 @@
 #include <poll.h>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -103,9 +104,13 @@ void OnSignal(int signal, void (*handler)(int)) {
 }
 
 constexpr const char* Usage =
-    "usage: vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]\n"
+    "Usage: vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]\n"
     "                       [--state FILE]\n"
-    "       vantrel-display --help | --version\n"
+    "  or:  vantrel-display --help | --version\n"
+    "A virtual two-line, twenty-position customer display on a pseudo-terminal:\n"
+    "prints the line's path, then shows what the display shows for every byte\n"
+    "written there, in a window or, with --headless, on standard output.\n"
+    "\n"
     "  --link PATH       make PATH a symbolic link to the display's line\n"
     "  --printer PATH    a printer behind the display: PATH links to a second\n"
     "                    pseudo-terminal where the bytes for the printer come out\n"
@@ -115,7 +120,37 @@ constexpr const char* Usage =
     "  --state FILE      keep the set-up (emulation, own speed, international set,\n"
     "                    code page, kept user-defined characters) in FILE from one\n"
     "                    start to the next; a FILE that cannot be used is never\n"
-    "                    written, and the set-up is then kept in memory only\n";
+    "                    written, and the set-up is then kept in memory only\n"
+    "  --help            print this help and exit\n"
+    "  --version         print the version and exit\n"
+    "\n"
+    "Exit status: 0 when ended by a signal or a closed window, 1 when the display\n"
+    "cannot start, 2 for a wrong command line.\n";
+
+// While the toolkit starts: a display server that does not answer (DISPLAY
+// names none that runs) is one line and exit status 1, not the toolkit's
+// warnings and abort. Nothing is made yet that the end would have to remove.
+// The warnings of a start that works are said after it.
+struct Held {
+    QtMsgType type;
+    const char *file, *function, *category;  // the toolkit's own constant texts
+    int line;
+    QString message;
+};
+std::vector<Held> HeldMessages;
+void WhileStarting(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "vantrel-display: no display server answers for the window; use --headless\n");
+        std::_Exit(1);
+    }
+    HeldMessages.push_back({type, context.file, context.function, context.category, context.line, message});
+}
+
+// A wrong command line: one line that says what is wrong, then where to look.
+int UsageError(const std::string& what) {
+    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n", what.c_str());
+    return 2;
+}
 
 }  // namespace
 
@@ -128,7 +163,9 @@ int main(int argc, char** argv) {
                              : !std::strcmp(argv[i], "--emulation") ? &emulation
                              : !std::strcmp(argv[i], "--state")     ? &state
                                                                     : nullptr;
-        if (value && i + 1 < argc) {
+        if (value && i + 1 == argc) {
+            return UsageError(std::string("option '") + argv[i] + "' requires an argument");
+        } else if (value) {
             *value = argv[++i];
             if (value->empty()) {
                 std::fprintf(stderr, "vantrel-display: %s: an empty path or name\n", argv[i - 1]);
@@ -142,8 +179,8 @@ int main(int argc, char** argv) {
             std::printf("vantrel-display %s\n", VANTREL_VERSION);
             return 0;
         } else {
-            std::fprintf(stderr, "vantrel-display: unknown argument %s\n%s", argv[i], Usage);
-            return 2;
+            return UsageError(argv[i][0] == '-' ? std::string("unrecognized option '") + argv[i] + "'"
+                                                : std::string("extra operand '") + argv[i] + "'");
         }
     }
     // Two options naming one path would leave one of them without it.
@@ -168,8 +205,7 @@ int main(int argc, char** argv) {
         std::optional<std::string> saveTo;  // none: no file, or a refused one that is never written
         if (!state.empty()) saveTo = vantrel::display::LoadSetup(state, model);
         if (!emulation.empty() && !model.SetEmulation(emulation.c_str())) {
-            std::fprintf(stderr, "vantrel-display: unknown emulation %s\n%s", emulation.c_str(), Usage);
-            return 2;
+            return UsageError("unknown emulation " + emulation);
         }
         if (saveTo) {
             // Saved off this thread, a few times a second at most: a host that
@@ -185,7 +221,11 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "vantrel-display: no display server for the window (DISPLAY is not set); use --headless\n");
                 return 1;
             }
+            qInstallMessageHandler(WhileStarting);
             app = std::make_unique<QApplication>(argc, argv);
+            qInstallMessageHandler(nullptr);
+            for (const Held& held : std::exchange(HeldMessages, {}))
+                qt_message_output(held.type, QMessageLogContext(held.file, held.line, held.function, held.category), held.message);
         }
         if (!printer.empty()) display.AttachPrinter(printer);
         if (!link.empty()) display.Publish(link);

@@ -3,11 +3,13 @@
 // and the emulation; time passes between reads (scrolling, macros, blinking);
 // the screen must stay 2 x 20 with the cursor on it, and every reading must
 // describe itself. A second model gets the same bytes one per read, with time
-// passing at the same places: how the line cuts the bytes must change nothing.
+// passing at the same places: how the line cuts the bytes must change nothing,
+// on the screen, in the readings, or in the bytes passed to the printer.
 #include "display/DisplayModel.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DisplayModel model, bytewise;
     const int baud = speeds[data[0] % 5];
     if (!model.SetEmulation(emulations[(data[0] / 5) % 10]) || !bytewise.SetEmulation(model.Emulation())) std::abort();
+    std::string printer, printerBytewise;
+    model.OnPrinterBytes([&printer](std::span<const std::uint8_t> b) { printer.append(b.begin(), b.end()); });
+    bytewise.OnPrinterBytes([&printerBytewise](std::span<const std::uint8_t> b) { printerBytewise.append(b.begin(), b.end()); });
     // Feed in uneven chunks, as a line delivers them.
     for (std::size_t i = 1; i < size;) {
         const std::size_t n = 1 + (data[i] % 7);
@@ -52,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& s : said)
         if (s.empty()) std::abort();
     if (said != saidBytewise || model.Status() != bytewise.Status() || model.CursorRow() != bytewise.CursorRow() ||
-        model.CursorColumn() != bytewise.CursorColumn())
+        model.CursorColumn() != bytewise.CursorColumn() || printer != printerBytewise || model.PrinterBytes() != printer.size())
         std::abort();
     for (int r = 0; r < Rows; ++r)
         if (model.Line(r) != bytewise.Line(r)) std::abort();
