@@ -5,6 +5,7 @@
 #include "app/DialogUnits.h"
 #include "app/FieldEdit.h"
 #include "app/LineLogDlg.h"
+#include "app/PanelApp.h"
 #include "app/WriteNames.h"
 #include "app/Messages.h"
 #include "app/PanelTables.h"
@@ -367,6 +368,7 @@ void CPanelDlg::OnLanguage() {
     SetLineFontOnFields();
     ShowSampleLines(0);
     UiLanguage = UiLanguage == 0 ? 1 : 0;
+    UseQtTranslation(UiLanguage);
     if (lineLog_) lineLog_->Retranslate();
     CharTestPage = 0;
     SampleTextIndex = 0;
