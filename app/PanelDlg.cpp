@@ -162,6 +162,7 @@ void CPanelDlg::OnInitDialog() {
     DoDataExchange(false);
     SampleTextIndex = 0;
     UiLanguage = 0;
+    UseQtTranslation(UiLanguage);
     CharTestPage = 0;
     PortOpen = 0;
     PortList->setCurrentIndex(DefaultPortIndex);
