@@ -348,7 +348,7 @@ void CLineLogDlg::Read(Row& row) {
 void CLineLogDlg::SizeColumns() {
     const QFontMetrics cells(view_->font()), headings(view_->horizontalHeader()->font());
     const int margin = 2 * view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + cells.averageCharWidth();
-    const QString widest[] = {QStringLiteral("00:00:00.000"), QString(20, '0'), QString(3 * 12, '0'), QString(20, '0')};
+    const QString widest[] = {QStringLiteral("00:00:00.000"), QString(20, '0'), QString(3 * 8, '0'), QString(20, '0')};
     QHeaderView* header = view_->horizontalHeader();
     for (int c = 0; c < ColumnCount; ++c) {
         if (c == ReadingColumn || c == ResultColumn) {

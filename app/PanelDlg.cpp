@@ -57,6 +57,7 @@ CPanelDlg::CPanelDlg(QWidget* parent) : QDialog(parent) {
         PrintWriteFailure(PortName, why);
         ShowMessage(Text::PortClosedMessage, Tr(WriteResultText(why)));
     });
+    GetDlgItem(1121)->setToolTip(LineLogKey.toString(QKeySequence::NativeText));
     auto* lineLogKey = new QShortcut(LineLogKey, this);
     connect(lineLogKey, &QShortcut::activated, this, &CPanelDlg::ShowLineLog);
     OnInitDialog();
@@ -134,6 +135,7 @@ void CPanelDlg::BuildControls() {
         {1007, &CPanelDlg::OnAutoSend},     {1060, &CPanelDlg::OnReset},      {1061, &CPanelDlg::OnDemo},
         {1062, &CPanelDlg::OnClearDemo},    {1067, &CPanelDlg::OnSendCommand}, {1087, &CPanelDlg::OnFullLight},
         {1095, &CPanelDlg::OnCharTest},     {1114, &CPanelDlg::OnSampleText}, {1115, &CPanelDlg::OnLanguage},
+        {1121, &CPanelDlg::ShowLineLog},
     };
     for (const auto& [id, handler] : buttons)
         connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this, handler);

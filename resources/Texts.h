@@ -314,7 +314,7 @@ struct LabelRow {
     Text whenSet = Text::Count;
 };
 
-inline constexpr std::array<LabelRow, 18> LabelTable{{
+inline constexpr std::array<LabelRow, 19> LabelTable{{
     {1003, Text::OpenCom, LabelState::PortOpen, Text::CloseCom},
     {1006, Text::Send},
     {1087, Text::FullLight},
@@ -333,6 +333,7 @@ inline constexpr std::array<LabelRow, 18> LabelTable{{
     {1118, Text::SetBaudRate},
     {1119, Text::SelectInternational},
     {1120, Text::SetLanguage},
+    {1121, Text::LineLog},
 }};
 
 }  // namespace vantrel

@@ -34,6 +34,7 @@ const Row Rows[] = {
     {-1, "Port:", "串口:"},             {1116, "Baudrate:", "  波特率:"},
     {1117, "Command Style", "指令格式"}, {1118, "Set BaudRate", "设置波特率"},
     {1119, "Select International Fonts", "选择国际拓展字符"}, {1120, "Set Language Fonts", "选择语言"},
+    {1121, "Line log", "线路日志"},
 };
 
 class Language : public PanelTest {

@@ -327,8 +327,10 @@ TEST_F(LineLog, RefreshNeverWaitsForAWriteInProgress) {
 // row that says why, and leaves that so.
 TEST_F(PanelTest, TheLogSaysWhatItKnowsBeforeTheFirstOpen) {
     ClearLineLog();
-    panel->ShowLineLog();
+    EXPECT_EQ(Button(1121)->toolTip(), "Ctrl+L");
+    Click(1121);  // the panel's button opens it
     CLineLogDlg* log = panel->LineLogForTest();
+    ASSERT_TRUE(log && log->isVisible());
     EXPECT_TRUE(Labels(log).contains(Tr(Text::LogNotOpened)));
     {
         PortMapping missing(1, "/nonexistent/ttyVANTREL");
@@ -402,6 +404,6 @@ TEST_F(LineLog, ColumnsFitTheirFontAndCutCellsShowWhole) {
     for (int column : {Time, Control, TextColumn})
         EXPECT_LE(view->fontMetrics().horizontalAdvance(log->Cell(row, column)), view->columnWidth(column)) << column;
     const QModelIndex bytes = view->model()->index(row, BytesColumn), time = view->model()->index(row, Time);
-    EXPECT_EQ(view->model()->data(bytes, Qt::ToolTipRole).toString(), log->Cell(row, BytesColumn)) << "60 bytes of hex are cut";
+    EXPECT_EQ(view->model()->data(bytes, Qt::ToolTipRole).toString(), log->Cell(row, BytesColumn)) << "a line frame's 20 bytes in hex are cut";
     EXPECT_FALSE(view->model()->data(time, Qt::ToolTipRole).isValid());
 }
