@@ -343,18 +343,17 @@ void CLineLogDlg::Read(Row& row) {
     if (model_->Clears() != clears) screenKnown_ = true;
 }
 
-// Widths by the fonts in use: the time and the control whole, a line frame's
-// bytes and text; what the display read and the result share the rest.
+// Widths by the fonts in use: the time and the control whole, the start of a
+// line frame's bytes, its text, an ordinary result; what the display read
+// takes the rest, and grows with the window.
 void CLineLogDlg::SizeColumns() {
     const QFontMetrics cells(view_->font()), headings(view_->horizontalHeader()->font());
     const int margin = 2 * view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + cells.averageCharWidth();
-    const QString widest[] = {QStringLiteral("00:00:00.000"), QString(20, '0'), QString(3 * 8, '0'), QString(20, '0')};
-    QHeaderView* header = view_->horizontalHeader();
+    const QString widest[ColumnCount] = {QStringLiteral("00:00:00.000"), QString(20, '0'), QString(3 * 8, '0'),
+                                         QString(20, '0'), QString(), Tr(Text::LogOk).arg(QStringLiteral("000.000"))};
+    view_->horizontalHeader()->setSectionResizeMode(ReadingColumn, QHeaderView::Stretch);
     for (int c = 0; c < ColumnCount; ++c) {
-        if (c == ReadingColumn || c == ResultColumn) {
-            header->setSectionResizeMode(c, QHeaderView::Stretch);
-            continue;
-        }
+        if (c == ReadingColumn) continue;
         const int text = cells.horizontalAdvance(widest[c]);
         const int heading = headings.horizontalAdvance(Tr(Headings[c])) + 2 * headings.averageCharWidth();
         view_->setColumnWidth(c, std::max(text, heading) + margin);
