@@ -56,7 +56,7 @@ const std::vector<char16_t>& GbkCharacters() {
     static const std::vector<char16_t> characters = [] {
         std::vector<char16_t> table(0x10000);
         for (char32_t c = 0x80; c < 0x10000; ++c) {
-            if ((c >= 0xD800 && c < 0xF900)) continue;  // surrogates and the Private Use Area: never sent
+            if (c >= 0xD800 && c < 0xF900) continue;  // surrogates and the Private Use Area: never sent
             std::uint8_t bytes[2];
             const std::size_t n = EncodeGbk(static_cast<char16_t>(c), bytes);
             if (n == 2) table[bytes[0] << 8 | bytes[1]] = static_cast<char16_t>(c);
@@ -79,8 +79,9 @@ QString Printable(const LoggedWrite& w) {
         char32_t c = b >= 0x20 && b < 0x7F ? b : 0;
         if (gbk && b >= 0x80) {
             const std::vector<char16_t>& table = GbkCharacters();
-            if (i + 1 < bytes.size() && table[b << 8 | static_cast<std::uint8_t>(bytes[i + 1])]) c = table[b << 8 | static_cast<std::uint8_t>(bytes[++i])];
-            else c = table[b];
+            const char16_t pair = i + 1 < bytes.size() ? table[b << 8 | static_cast<std::uint8_t>(bytes[i + 1])] : 0;
+            c = pair ? pair : table[b];
+            if (pair) ++i;
         } else if (typed && b >= 0x80) {
             c = display::CodePageGlyph("W1252", b);
             if (c == U'\uFFFD' || (c >= 0x80 && c < 0xA0)) c = 0;
