@@ -28,7 +28,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 namespace vantrel {
@@ -114,13 +113,17 @@ QString DisplayWords(const QString& english) {
         }
         return out;
     }();
-    const Phrase* prefix = nullptr;
-    for (const Phrase& p : DisplayPhrases) {
-        const QString e = QString::fromUtf8(p.english);
-        if (e == words) return QString::fromUtf8(p.chinese);
-        if (words.startsWith(e + ' ') && (!prefix || std::strlen(p.english) > std::strlen(prefix->english))) prefix = &p;
+    static const QStringList phrases = [] {
+        QStringList out;
+        for (const Phrase& p : DisplayPhrases) out << QString::fromUtf8(p.english);
+        return out;
+    }();
+    int prefix = -1;
+    for (int i = 0; i < phrases.size(); ++i) {
+        if (phrases[i] == words) return QString::fromUtf8(DisplayPhrases[i].chinese);
+        if (words.startsWith(phrases[i] + ' ') && (prefix < 0 || phrases[i].size() > phrases[prefix].size())) prefix = i;
     }
-    if (prefix) return QString::fromUtf8(prefix->chinese) + ' ' + DisplayWords(words.mid(int(std::strlen(prefix->english)) + 1));
+    if (prefix >= 0) return QString::fromUtf8(DisplayPhrases[prefix].chinese) + ' ' + DisplayWords(words.mid(phrases[prefix].size() + 1));
     for (const Pattern& p : patterns) {
         const QRegularExpressionMatch m = p.match.match(words);
         if (!m.hasMatch()) continue;
