@@ -4,6 +4,8 @@
 #include "app/Messages.h"
 #include "serial/WriteNames.h"
 #include "commands/CommandFrames.h"
+#include "content/DoubleByteSet.h"
+#include "content/TextEncoding.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -18,12 +20,15 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStyle>
 #include <QTableView>
 #include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace vantrel {
 
@@ -35,10 +40,143 @@ constexpr Text Headings[ColumnCount] = {Text::LogTime, Text::LogControl, Text::L
 
 constexpr const char* PowerOnEmulation = "DSP800";
 
-QString Printable(const std::string& bytes) {
+// The system's fixed-width font, for columns of bytes and display positions;
+// where the platform's face is missing, the nearest monospaced one.
+QFont FixedFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    return font;
+}
+
+// GBK's characters by their two bytes, as the panel's encoder makes them:
+// a write is shown as the text that was typed. Made at its first use.
+const std::vector<char16_t>& GbkCharacters() {
+    static const std::vector<char16_t> characters = [] {
+        std::vector<char16_t> table(0x10000);
+        for (char32_t c = 0x80; c < 0x10000; ++c) {
+            if (c >= 0xD800 && c < 0xF900) continue;  // surrogates and the Private Use Area: never sent
+            std::uint8_t bytes[2];
+            const std::size_t n = EncodeGbk(static_cast<char16_t>(c), bytes);
+            if (n == 2) table[bytes[0] << 8 | bytes[1]] = static_cast<char16_t>(c);
+            if (n == 1 && bytes[0] >= 0x80) table[bytes[0]] = static_cast<char16_t>(c);
+        }
+        return table;
+    }();
+    return characters;
+}
+
+// A write's bytes as text: Send's in the code page the panel typed them in
+// (Windows-1252 or GBK); any other write's as ASCII. What is not text is a dot.
+QString Printable(const LoggedWrite& w) {
+    const bool typed = w.source.controlId == 1006;
+    const bool gbk = typed && CodePageFromLocale() == PanelCodePage::Gbk;
     QString s;
-    for (const char c : bytes) s += c >= 0x20 && c < 0x7F ? QChar(c) : QChar('.');
+    const std::string& bytes = w.bytes;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<std::uint8_t>(bytes[i]);
+        char32_t c = b >= 0x20 && b < 0x7F ? b : 0;
+        if (gbk && b >= 0x80) {
+            const std::vector<char16_t>& table = GbkCharacters();
+            const char16_t pair = i + 1 < bytes.size() ? table[b << 8 | static_cast<std::uint8_t>(bytes[i + 1])] : 0;
+            c = pair ? pair : table[b];
+            if (pair) ++i;
+        } else if (typed && b >= 0x80) {
+            c = display::CodePageGlyph("W1252", b);
+            if (c == U'\uFFFD' || (c >= 0x80 && c < 0xA0)) c = 0;
+        }
+        s += c ? QChar(static_cast<char16_t>(c)) : QChar('.');
+    }
     return s;
+}
+
+// The display's own English words in the panel's language (DisplayPhrases):
+// a phrase of the table, a phrase with its detail after it ("cursor to
+// position 5"), or a phrase with placeholders, each filled in turn.
+QString DisplayWords(const QString& english) {
+    const QString words = english.trimmed();
+    if (UiLanguage == 0 || words.isEmpty()) return english;
+    struct Pattern {
+        QRegularExpression match;
+        const char* chinese;
+    };
+    static const std::vector<Pattern> patterns = [] {
+        std::vector<Pattern> out;
+        static const QRegularExpression placeholder(QStringLiteral("%[1-9]"));
+        for (const Phrase& p : DisplayPhrases) {
+            const QString e = QString::fromUtf8(p.english);
+            if (!e.contains(placeholder)) continue;
+            QString pattern;
+            for (const QString& part : e.split(placeholder)) pattern += QRegularExpression::escape(part) + QStringLiteral("(.+?)");
+            pattern.chop(5);  // no capture after the last part
+            out.push_back({QRegularExpression(QRegularExpression::anchoredPattern(pattern)), p.chinese});
+        }
+        return out;
+    }();
+    static const QStringList phrases = [] {
+        QStringList out;
+        for (const Phrase& p : DisplayPhrases) out << QString::fromUtf8(p.english);
+        return out;
+    }();
+    int prefix = -1;
+    for (int i = 0; i < phrases.size(); ++i) {
+        if (phrases[i] == words) return QString::fromUtf8(DisplayPhrases[i].chinese);
+        if (words.startsWith(phrases[i] + ' ') && (prefix < 0 || phrases[i].size() > phrases[prefix].size())) prefix = i;
+    }
+    if (prefix >= 0) return QString::fromUtf8(DisplayPhrases[prefix].chinese) + ' ' + DisplayWords(words.mid(phrases[prefix].size() + 1));
+    for (const Pattern& p : patterns) {
+        const QRegularExpressionMatch m = p.match.match(words);
+        if (!m.hasMatch()) continue;
+        const QString chinese = QString::fromUtf8(p.chinese);
+        QString out;
+        for (int i = 0; i < chinese.size(); ++i) {
+            const int n = i + 1 < chinese.size() && chinese[i] == '%' ? chinese[i + 1].digitValue() : -1;
+            if (n >= 1 && n <= m.lastCapturedIndex()) {
+                out += DisplayWords(m.captured(n));
+                ++i;
+            } else {
+                out += chinese[i];
+            }
+        }
+        return out;
+    }
+    return english;
+}
+
+// The display's set-up line, its parts in the panel's language.
+QString StatusWords(const std::string& status) {
+    static const QRegularExpression gap(QStringLiteral("\\s{2,}"));
+    QStringList parts;
+    for (const QString& part : QString::fromStdString(status).split(QStringLiteral("  |  "))) {
+        QStringList words;
+        for (const QString& w : part.split(gap, Qt::SkipEmptyParts)) words << DisplayWords(w);
+        parts << words.join(QStringLiteral("  "));
+    }
+    return parts.join(QStringLiteral("  |  "));
+}
+
+// How the display read a write: its bytes and what they meant to it.
+QString ReadingWords(const std::vector<display::Reading>& readings) {
+    QStringList said;
+    for (const display::Reading& r : readings) {
+        // The bytes as the model describes them, without its meaning.
+        std::string bytes = display::DescribeReading({r.bytes, "-"});
+        bytes.resize(bytes.size() - 3);
+        const QString b = QString::fromStdString(bytes);
+        said << (r.meaning.empty() ? Tr(Text::LogUnread).arg(b) : b + QStringLiteral("  ") + DisplayWords(QString::fromStdString(r.meaning)));
+    }
+    return said.join(QStringLiteral("  |  "));
+}
+
+// Why an open failed, in one line.
+QString OpenFailureWords(const LoggedWrite& w) {
+    const QString device = QString::fromStdString(w.bytes);
+    const Text reason = w.openFailure == OpenFailure::NoDevice       ? Text::NoDeviceReason
+                        : w.openFailure == OpenFailure::Busy         ? Text::BusyReason
+                        : w.openFailure == OpenFailure::AccessDenied ? Text::AccessDeniedReason
+                        : w.openFailure == OpenFailure::NotATerminal ? Text::NotSerialReason
+                                                                      : Text::OtherOpenReason;
+    return Tr(reason).arg(device).replace('\n', ' ');
 }
 
 QString Format(const CLineLogDlg::Row& row, int column) {
@@ -46,10 +184,12 @@ QString Format(const CLineLogDlg::Row& row, int column) {
     switch (column) {
     case TimeColumn: return QDateTime::fromMSecsSinceEpoch(w.timeOfDayUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
     case ControlColumn: return QString::fromStdString(SourceWords(w.source, UiLanguage));
-    case BytesColumn: return QString::fromStdString(HexBytes(w.bytes));
-    case TextColumn: return Printable(w.bytes);
-    case ReadingColumn: return QString::fromStdString(row.reading);
+    case BytesColumn: return w.open ? QString() : QString::fromStdString(HexBytes(w.bytes));
+    case TextColumn: return w.open ? QString() : Printable(w);
+    case ReadingColumn: return ReadingWords(row.readings);
     case ResultColumn: {
+        if (w.open && w.openFailure != OpenFailure::None)
+            return Tr(Text::LogOpenFailed).arg(QString::number(w.baud), OpenFailureWords(w));
         if (w.open) return Tr(Text::LogOpened).arg(w.baud);
         const QString ms = QString::number(w.durationUs / 1000.0, 'f', 3);
         if (w.result == WriteResult::Ok)
@@ -72,8 +212,10 @@ public:
     int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : log_.RowCount(); }
     int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : ColumnCount; }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid()) return {};
-        return Format(log_.rows_[static_cast<std::size_t>(index.row())], index.column());
+        if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) return {};
+        const QString text = Format(log_.rows_[static_cast<std::size_t>(index.row())], index.column());
+        if (role == Qt::DisplayRole) return text;
+        return log_.CutShort(text, index.column()) ? text : QVariant();  // the whole of a cell cut short
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) return {};
@@ -103,17 +245,19 @@ CLineLogDlg::CLineLogDlg(QWidget* parent)
     setWindowFlag(Qt::Window);
     setModal(false);
     resize(980, 560);
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // The platform's interface font for the words; the fixed-width font where
+    // bytes and display positions line up in columns.
+    setFont(QApplication::font());
+    const QFont fixed = FixedFont();
     view_->setModel(table_);
     view_->setFont(fixed);
+    view_->horizontalHeader()->setFont(font());
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setWordWrap(false);
     view_->verticalHeader()->setVisible(false);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
-    view_->horizontalHeader()->setStretchLastSection(true);
-    const int widths[ColumnCount] = {95, 160, 190, 120, 250};
-    for (int c = 0; c + 1 < ColumnCount; ++c) view_->setColumnWidth(c, widths[c]);
+    SizeColumns();
 
     for (const OptionFrame& f : OptionFrameTable)
         if (f.group == 'C') emulation_->addItem(QString::fromUtf8(f.label));
@@ -122,7 +266,7 @@ CLineLogDlg::CLineLogDlg(QWidget* parent)
         for (const OptionFrame& f : OptionFrameTable)
             if (f.group == 'C' && QString::fromUtf8(f.label) == emulation_->itemText(index)) SetStartEmulation(f.label);
     });
-    QFont screen = fixed;
+    QFont screen = fixed;  // the display's twenty positions, one under the other
     screen.setPointSize(screen.pointSize() + 6);
     expected_->setFont(screen);
     expected_->setTextFormat(Qt::PlainText);
@@ -182,6 +326,7 @@ void CLineLogDlg::Retranslate() {
     copy_->setText(Tr(Text::LogCopy));
     clear_->setText(Tr(Text::LogClear));
     emit table_->headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+    SizeColumns();
     if (!rows_.empty()) emit table_->dataChanged(table_->index(0, 0), table_->index(RowCount() - 1, ColumnCount - 1));
     ShowExpected();
 }
@@ -190,16 +335,38 @@ void CLineLogDlg::Retranslate() {
 // screen that is not known until the next clear.
 void CLineLogDlg::Read(Row& row) {
     const LoggedWrite& w = row.write;
+    if (w.open ? w.openFailure == OpenFailure::None : w.result != WriteResult::NotOpen) opened_ = true;
     if (w.open) {
-        screenKnown_ = false;
+        if (w.openFailure == OpenFailure::None) screenKnown_ = false;
         return;
     }
     if (w.result != WriteResult::Ok) return;  // nothing of it reached the line
     const std::uint64_t clears = model_->Clears();
     model_->Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), w.baud);
-    for (const display::Reading& r : model_->TakeReadings())
-        row.reading += (row.reading.empty() ? "" : "  |  ") + display::DescribeReading(r);
+    row.readings = model_->TakeReadings();
     if (model_->Clears() != clears) screenKnown_ = true;
+}
+
+// Widths by the fonts in use: the time and the control whole, the start of a
+// line frame's bytes, its text, an ordinary result; what the display read
+// takes the rest, and grows with the window.
+void CLineLogDlg::SizeColumns() {
+    const QFontMetrics cells(view_->font()), headings(view_->horizontalHeader()->font());
+    const int margin = 2 * view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + cells.averageCharWidth();
+    const QString widest[ColumnCount] = {QStringLiteral("00:00:00.000"), QString(20, '0'), QString(3 * 8, '0'),
+                                         QString(20, '0'), QString(), Tr(Text::LogOk).arg(QStringLiteral("000.000"))};
+    view_->horizontalHeader()->setSectionResizeMode(ReadingColumn, QHeaderView::Stretch);
+    for (int c = 0; c < ColumnCount; ++c) {
+        if (c == ReadingColumn) continue;
+        const int text = cells.horizontalAdvance(widest[c]);
+        const int heading = headings.horizontalAdvance(Tr(Headings[c])) + 2 * headings.averageCharWidth();
+        view_->setColumnWidth(c, std::max(text, heading) + margin);
+    }
+}
+
+bool CLineLogDlg::CutShort(const QString& text, int column) const {
+    const int margin = 2 * view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 2;
+    return view_->fontMetrics().horizontalAdvance(text) + margin > view_->columnWidth(column);
 }
 
 void CLineLogDlg::Refresh() {
@@ -208,6 +375,7 @@ void CLineLogDlg::Refresh() {
     if (lost) {
         dropped_ += lost;
         screenKnown_ = false;
+        opened_ = true;  // what was lost may have been an open
     }
     if (fresh.empty()) {
         if (lost) ShowExpected();
@@ -257,7 +425,7 @@ void CLineLogDlg::Reread() {
     model_->SetEmulation(startEmulation_);
     screenKnown_ = false;
     for (Row& row : rows_) {
-        row.reading.clear();
+        row.readings.clear();
         Read(row);
     }
     table_->Reset();
@@ -266,8 +434,8 @@ void CLineLogDlg::Reread() {
 
 void CLineLogDlg::ShowExpected() {
     expected_->setText(QString::fromStdString(model_->Line(0) + "\n" + model_->Line(1)));
-    QString status = QString::fromStdString(model_->Status());
-    if (!screenKnown_) status += QStringLiteral("\n") + Tr(Text::LogScreenUnknown);
+    QString status = StatusWords(model_->Status());
+    if (!screenKnown_) status += QStringLiteral("\n") + Tr(opened_ ? Text::LogScreenUnknown : Text::LogNotOpened);
     if (model_->PrinterBytes()) status += QStringLiteral("\n") + Tr(Text::LogPrinter).arg(model_->PrinterBytes());
     status_->setText(status);
     droppedLabel_->setText(dropped_ ? Tr(Text::LogDropped).arg(dropped_) : QString());

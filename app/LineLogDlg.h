@@ -53,9 +53,11 @@ public:
 
     struct Row {
         LoggedWrite write;
-        std::string reading;     // the display's readings of the write, or empty
+        std::vector<display::Reading> readings;  // how the display read the write
         bool discarded = false;  // a later write's discard of the output queue may have taken it
     };
+    // Whether `text` is wider than its cell in `column`: the cell's tooltip shows it whole.
+    bool CutShort(const QString& text, int column) const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -65,6 +67,7 @@ private:
     void Read(Row& row);
     void MarkDiscarded(std::size_t failed);
     void Reread();
+    void SizeColumns();
     void ShowExpected();
     void Save();
     void Copy();
@@ -77,6 +80,7 @@ private:
     const char* startEmulation_ = nullptr;
     std::unique_ptr<display::DisplayModel> model_;
     bool screenKnown_ = false;
+    bool opened_ = false;  // a port was opened (or records that may hold an open were lost)
 
     LineLogTable* table_;
     QTableView* view_;

@@ -4,6 +4,12 @@
 #include "app/PanelDlg.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QPointer>
+#include <QTranslator>
+#include <cstdio>
+#include <utility>
 
 namespace vantrel {
 
@@ -12,6 +18,34 @@ int CPanelApp::InitInstance(int argc, char** argv) {
     CPanelDlg panel;
     panel.exec();
     return 0;
+}
+
+bool UseQtTranslation(int language) {
+    static QPointer<QTranslator> chinese;  // loaded at the first switch to Chinese, kept while the application lives
+    if (language != 1) {
+        if (chinese) QCoreApplication::removeTranslator(chinese);
+        return true;
+    }
+    if (!chinese) {
+        static constexpr const char* Name = "qtbase_zh_CN";
+        const QStringList folders{QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                                  QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+        auto* translator = new QTranslator(QCoreApplication::instance());
+        for (const QString& folder : folders)
+            if (translator->load(QString::fromLatin1(Name), folder)) {
+                chinese = translator;
+                break;
+            }
+        if (!chinese) {
+            delete translator;
+            static bool said = false;
+            if (!std::exchange(said, true))
+                std::fprintf(stderr, "vantrel: Qt's Chinese texts (%s.qm) are not in %s: its dialogs' own buttons stay English\n",
+                             Name, qPrintable(QDir::toNativeSeparators(folders.join(QStringLiteral(" or ")))));
+            return false;
+        }
+    }
+    return QCoreApplication::installTranslator(chinese);
 }
 
 }  // namespace vantrel

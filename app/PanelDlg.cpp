@@ -5,6 +5,7 @@
 #include "app/DialogUnits.h"
 #include "app/FieldEdit.h"
 #include "app/LineLogDlg.h"
+#include "app/PanelApp.h"
 #include "serial/WriteNames.h"
 #include "app/Messages.h"
 #include "app/PanelTables.h"
@@ -56,6 +57,7 @@ CPanelDlg::CPanelDlg(QWidget* parent) : QDialog(parent) {
         PrintWriteFailure(PortName, why);
         ShowMessage(Text::PortClosedMessage, Tr(WriteResultText(why)));
     });
+    GetDlgItem(1121)->setToolTip(LineLogKey.toString(QKeySequence::NativeText));
     auto* lineLogKey = new QShortcut(LineLogKey, this);
     connect(lineLogKey, &QShortcut::activated, this, &CPanelDlg::ShowLineLog);
     OnInitDialog();
@@ -133,6 +135,7 @@ void CPanelDlg::BuildControls() {
         {1007, &CPanelDlg::OnAutoSend},     {1060, &CPanelDlg::OnReset},      {1061, &CPanelDlg::OnDemo},
         {1062, &CPanelDlg::OnClearDemo},    {1067, &CPanelDlg::OnSendCommand}, {1087, &CPanelDlg::OnFullLight},
         {1095, &CPanelDlg::OnCharTest},     {1114, &CPanelDlg::OnSampleText}, {1115, &CPanelDlg::OnLanguage},
+        {1121, &CPanelDlg::ShowLineLog},
     };
     for (const auto& [id, handler] : buttons)
         connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this, handler);
@@ -161,6 +164,7 @@ void CPanelDlg::OnInitDialog() {
     DoDataExchange(false);
     SampleTextIndex = 0;
     UiLanguage = 0;
+    UseQtTranslation(UiLanguage);
     CharTestPage = 0;
     PortOpen = 0;
     PortList->setCurrentIndex(DefaultPortIndex);
@@ -367,6 +371,7 @@ void CPanelDlg::OnLanguage() {
     SetLineFontOnFields();
     ShowSampleLines(0);
     UiLanguage = UiLanguage == 0 ? 1 : 0;
+    UseQtTranslation(UiLanguage);
     if (lineLog_) lineLog_->Retranslate();
     CharTestPage = 0;
     SampleTextIndex = 0;

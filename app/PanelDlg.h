@@ -57,7 +57,7 @@ public:
     void OnLanguage();
     void OnSysCommand(int commandId);
     void OnOK();
-    // The line log window (Ctrl+L, or the window menu's entry below About).
+    // The line log window (its button, Ctrl+L, or the right-click menu's entry below About).
     void ShowLineLog();
     CLineLogDlg* LineLogForTest() const { return lineLog_; }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The panel's resources: the dialog templates, the window-menu string, and the
-// items of the two lists. The control table lists the 76 controls of the panel
+// items of the two lists. The control table lists the 77 controls of the panel
 // in template order, which is also the Tab order; rectangles are dialog units.
 #pragma once
 
@@ -39,7 +39,7 @@ inline constexpr int AboutCommandId = 16;
 
 inline constexpr int DialogFontPoints = 8;
 
-inline constexpr std::array<Control, 76> PanelControls{{
+inline constexpr std::array<Control, 77> PanelControls{{
     {1000, Kind::Edit, nullptr, 89, 39, 313, 35},
     {-1, Kind::Label, Text::PortCaption, 17, 17, 21, 8},
     {1001, Kind::List, nullptr, 39, 14, 34, 61},
@@ -116,6 +116,7 @@ inline constexpr std::array<Control, 76> PanelControls{{
     {1105, Kind::Check, "W1255", 357, 325, 36, 10},
     {1114, Kind::Button, Text::String1, 236, 14, 57, 13},
     {1115, Kind::Button, "TO Chinese", 168, 13, 55, 14},
+    {1121, Kind::Button, Text::LineLog, 378, 13, 36, 14},  // the line log's window (also Ctrl+L)
 }};
 
 // The About box (template 100).
@@ -144,7 +145,7 @@ constexpr std::size_t CountKind(Kind kind) {
     return n;
 }
 static_assert(CountKind(Kind::Check) == 54);
-static_assert(CountKind(Kind::Button) == 12);
+static_assert(CountKind(Kind::Button) == 13);
 static_assert(CountKind(Kind::Group) == 4);
 
 }  // namespace vantrel

@@ -57,6 +57,7 @@ struct Slot {
     int baud;
     std::uint32_t notTaken;
     std::uint32_t earlierRows;
+    OpenFailure openFailure;
     std::uint64_t byteStart;  // in the byte store, counted from its beginning
     std::uint32_t length;
 };
@@ -75,6 +76,7 @@ struct Event {
     bool close = false;
     std::uint32_t notTaken = 0;
     std::size_t earlierDiscarded = 0;  // bytes before this write that its discard may have taken
+    OpenFailure openFailure = OpenFailure::None;
 };
 
 // The rows just before the next one whose bytes fit in `bytes`: back to the
@@ -100,7 +102,7 @@ void Record(const std::uint8_t* data, std::size_t n, const Event& event, int bau
             std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count(),
             static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
             CurrentSource.controlId, CurrentSource.option, CurrentSource.number, event.result, event.open, event.close,
-            baud, event.notTaken, earlierRows, StoreHead, static_cast<std::uint32_t>(kept)};
+            baud, event.notTaken, earlierRows, event.openFailure, StoreHead, static_cast<std::uint32_t>(kept)};
     for (std::size_t i = 0; i < kept;) {
         const std::size_t at = (StoreHead + i) % LineLogBytes, run = std::min(kept - i, LineLogBytes - at);
         std::memcpy(Store.data() + at, data + i, run);
@@ -150,6 +152,9 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         const std::string shown = Escaped(device), reason = Escaped(why);
         if (PortName[0]) std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, shown.c_str(), reason.c_str());
         else std::fprintf(stderr, "vantrel: cannot open %s: %s\n", shown.c_str(), reason.c_str());
+        // The failed open in the line log, with its device as the record's bytes.
+        Record(reinterpret_cast<const std::uint8_t*>(device.data()), device.size(),
+               {.result = WriteResult::NotOpen, .open = true, .openFailure = LastFailure}, baudValue, SystemClock::now(), {});
         return;
     }
     OpenBaud = baudValue;
@@ -263,6 +268,7 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
         w.baud = s.baud;
         w.notTaken = s.notTaken;
         w.earlierRows = s.earlierRows;
+        w.openFailure = s.openFailure;
         w.bytes.resize(s.length);
         for (std::size_t i = 0; i < s.length; ++i) w.bytes[i] = Store[(s.byteStart + i) % LineLogBytes];
     }

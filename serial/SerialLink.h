@@ -157,11 +157,12 @@ struct LoggedWrite {
     std::int32_t durationUs = 0;
     WriteSource source;
     WriteResult result = WriteResult::Ok;
-    bool open = false;   // not a write: the port was opened at `baud`
+    bool open = false;   // not a write: the port was opened at `baud`, or failed to open
     bool close = false;  // not a write: the port's end, and `result` how it went
     int baud = 0;
     std::uint32_t notTaken = 0;     // a close: the bytes the server did not take
     std::uint32_t earlierRows = 0;  // a failed write: the rows before it whose bytes its discard may have taken
+    OpenFailure openFailure = OpenFailure::None;  // an open that failed: why (`result` NotOpen, `bytes` the device)
     std::string bytes;
 };
 

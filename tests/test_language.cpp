@@ -5,8 +5,12 @@
 #include "content/CharTest.h"
 #include "content/LineMessage.h"
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 
 using namespace vantrel;
 using namespace std::chrono_literals;
@@ -30,6 +34,7 @@ const Row Rows[] = {
     {-1, "Port:", "串口:"},             {1116, "Baudrate:", "  波特率:"},
     {1117, "Command Style", "指令格式"}, {1118, "Set BaudRate", "设置波特率"},
     {1119, "Select International Fonts", "选择国际拓展字符"}, {1120, "Set Language Fonts", "选择语言"},
+    {1121, "Line log", "线路日志"},
 };
 
 class Language : public PanelTest {
@@ -139,4 +144,21 @@ TEST_F(Language, MessagesFollowTheLanguage) {
     Switch();
     Click(1005);
     EXPECT_EQ(messages.last(), "Operation valid only when the port is open!");
+}
+
+// Qt's own texts follow the switch too: a message box's OK, the Save dialog.
+TEST_F(Language, QtsOwnDialogsFollowTheLanguage) {
+    const auto texts = [] {
+        QMessageBox box(QMessageBox::NoIcon, {}, {}, QMessageBox::Ok);
+        QFileDialog save;
+        save.setAcceptMode(QFileDialog::AcceptSave);
+        save.setOption(QFileDialog::DontUseNativeDialog);
+        const auto* accept = save.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save);
+        return QStringList{box.button(QMessageBox::Ok)->text(), accept->text()};
+    };
+    EXPECT_EQ(texts(), QStringList({"OK", "&Save"}));
+    Switch();
+    EXPECT_EQ(texts(), QStringList({QString::fromUtf8("确定"), QString::fromUtf8("保存(&S)")}));
+    Switch();
+    EXPECT_EQ(texts(), QStringList({"OK", "&Save"}));
 }

@@ -5,10 +5,15 @@
 #include "Peers.h"
 #include "app/LineLogDlg.h"
 #include "content/AutoSend.h"
+#include "display/Commands.h"
 
 #include <QFile>
+#include <QFontInfo>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <atomic>
@@ -27,7 +32,14 @@ using namespace std::string_literals;
 
 namespace {
 
-enum { Control = 1, BytesColumn = 2, Reading = 4, Result = 5 };
+enum { Time = 0, Control = 1, BytesColumn = 2, TextColumn = 3, Reading = 4, Result = 5 };
+
+// Every line the log's labels show.
+QString Labels(const CLineLogDlg* log) {
+    QStringList all;
+    for (const QLabel* label : log->findChildren<QLabel*>()) all << label->text();
+    return all.join('\n');
+}
 
 class LineLog : public PanelTest {
 protected:
@@ -309,4 +321,88 @@ TEST_F(LineLog, RefreshNeverWaitsForAWriteInProgress) {
     EXPECT_FALSE(written) << "the refresh waited for the write";
     while (!written) pty.ReadUntilQuiet(10ms);  // the line takes bytes again
     writer.join();
+}
+
+// Before any open the log says that nothing was opened; a failed open is a
+// row that says why, and leaves that so.
+TEST_F(PanelTest, TheLogSaysWhatItKnowsBeforeTheFirstOpen) {
+    ClearLineLog();
+    EXPECT_EQ(Button(1121)->toolTip(), "Ctrl+L");
+    Click(1121);  // the panel's button opens it
+    CLineLogDlg* log = panel->LineLogForTest();
+    ASSERT_TRUE(log && log->isVisible());
+    EXPECT_TRUE(Labels(log).contains(Tr(Text::LogNotOpened)));
+    {
+        PortMapping missing(1, "/nonexistent/ttyVANTREL");
+        testing::internal::CaptureStderr();
+        Click(1003);
+        testing::internal::GetCapturedStderr();
+    }
+    log->Refresh();
+    ASSERT_EQ(log->RowCount(), 1);
+    EXPECT_EQ(log->RowsText({0}).section('\t', 1), "Open COM\t\t\t\tport not opened at 9600 bit/s: No such device: /nonexistent/ttyVANTREL.\n");
+    EXPECT_TRUE(Labels(log).contains(Tr(Text::LogNotOpened)));
+    Open();
+    log->Refresh();
+    EXPECT_FALSE(Labels(log).contains(Tr(Text::LogNotOpened)));
+    EXPECT_TRUE(Labels(log).contains(Tr(Text::LogScreenUnknown)));
+}
+
+// In Chinese the display's own words are Chinese too, and Send's text shows
+// as it was typed, in the code page it was sent in.
+TEST_F(LineLog, ChineseWordsAndTypedTextAsTyped) {
+    Click(1115);
+    Click(1079);  // France
+    Click(1067);
+    EXPECT_EQ(Column(0, Reading).last(), QString::fromUtf8("STX ENQ \"S1\" ETX  设置：国际字符集 法国"));
+    EXPECT_TRUE(Labels(log).contains(QString::fromUtf8("DSP800  9600 bit/s  法国  PC437  演示关"))) << qPrintable(Labels(log));
+    const struct {
+        const char* locale;
+        const char* typed;
+        const char* shown;
+    } cases[] = {{"zh_CN.UTF-8", "价格 12元", "价格 12元"}, {"de_DE.UTF-8", "Preis 12€ ß", "Preis 12€ ß"}};
+    for (const auto& c : cases) {
+        setenv("LC_ALL", c.locale, 1);
+        Edit(1000)->setText(QString::fromUtf8(c.typed));
+        const int from = (log->Refresh(), log->RowCount());
+        Click(1006);
+        const QStringList text = Column(from, TextColumn);
+        unsetenv("LC_ALL");
+        ASSERT_EQ(text.size(), 3);
+        EXPECT_EQ(text[1].trimmed(), QString::fromUtf8(c.shown)) << c.locale;
+    }
+    Click(1087);  // Full Light's bytes are no text, whatever the code page
+    EXPECT_EQ(Column(0, TextColumn).last(), QString(40, '.'));
+    Click(1115);
+    EXPECT_EQ(Column(0, Reading).first(), "");  // the open
+    EXPECT_TRUE(Labels(log).contains("DSP800  9600 bit/s  France  PC437  demo off"));
+}
+
+// Every phrase of the display's command tables has its Chinese.
+TEST(LineLogWords, EveryCommandOfEveryEmulationIsTranslated) {
+    for (const display::CommandSet* set : display::AllCommandSets())
+        for (const display::Command& c : set->commands)
+            EXPECT_TRUE(std::any_of(std::begin(DisplayPhrases), std::end(DisplayPhrases),
+                                    [&](const Phrase& p) { return std::strcmp(p.english, c.words) == 0; }))
+                << set->name << ": " << c.words;
+}
+
+// The columns fit the fonts in use, bytes and the expected screen are in the
+// fixed-width font, and a cell cut short shows whole in its tooltip.
+TEST_F(LineLog, ColumnsFitTheirFontAndCutCellsShowWhole) {
+    Click(1006);
+    log->Refresh();
+    auto* view = log->findChild<QTableView*>();
+    EXPECT_TRUE(QFontInfo(view->font()).fixedPitch());
+    int screens = 0;
+    for (const QLabel* label : log->findChildren<QLabel*>())
+        screens += label->text().startsWith("     THANK YOU") && QFontInfo(label->font()).fixedPitch();
+    EXPECT_EQ(screens, 1) << "the expected screen in the fixed-width font";
+    EXPECT_EQ(view->horizontalHeader()->sectionResizeMode(Reading), QHeaderView::Stretch);
+    const int row = log->RowCount() - 1;
+    for (int column : {Time, Control, TextColumn, Result})
+        EXPECT_LE(view->fontMetrics().horizontalAdvance(log->Cell(row, column)), view->columnWidth(column)) << column;
+    const QModelIndex bytes = view->model()->index(row, BytesColumn), time = view->model()->index(row, Time);
+    EXPECT_EQ(view->model()->data(bytes, Qt::ToolTipRole).toString(), log->Cell(row, BytesColumn)) << "a line frame's 20 bytes in hex are cut";
+    EXPECT_FALSE(view->model()->data(time, Qt::ToolTipRole).isValid());
 }

@@ -63,7 +63,7 @@ TEST_F(PanelTest, EveryControlOfTheTemplateExistsWithItsKindLabelAndTabOrder) {
             previous = w;
         }
     }
-    EXPECT_EQ(ids.size(), 76u);
+    EXPECT_EQ(ids.size(), 77u);
     EXPECT_EQ(Label(1115), "TO Chinese");
     EXPECT_EQ(Box(1085)->text(), "Spain1 ");
     EXPECT_EQ(panel->windowTitle(), "Vantrel V2.0");
