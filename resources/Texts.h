@@ -22,7 +22,7 @@ enum class Text {
     WriteGoneReason, WriteStalledReason, WriteDroppedReason, WriteNotOpenReason, WriteNotTakenReason,
     // The line log window.
     LineLog, LogTime, LogControl, LogBytes, LogText, LogReading, LogResult, LogSave, LogCopy, LogClear,
-    LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogFailed, LogOpened, LogPattern,
+    LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogTakenByServer, LogFailed, LogOpened, LogPattern,
     LogPrinter,
     LogClosed, LogDiscarded, LogEarlierDiscarded, LogSaveFailed,
     Count
@@ -85,7 +85,7 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
      "线路在写入时限内没有接收数据：对端用流控制占住了线路，或电缆接错。"},
     {Text::WriteDroppedReason, "The network connection dropped.", "网络连接已断开。"},
     {Text::WriteNotOpenReason, "The port is not open.", "串口未打开。"},
-    {Text::WriteNotTakenReason, "The server did not take %1 bytes.", "服务器未接收 %1 个字节。"},
+    {Text::WriteNotTakenReason, "The server did not take at least the last %1 bytes.", "服务器至少有最后 %1 个字节未接收。"},
     {Text::LineLog, "Line log", "线路日志"},
     {Text::LogTime, "Time", "时间"},
     {Text::LogControl, "Control", "控件"},
@@ -102,6 +102,8 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
      "自串口打开后尚未清屏：显示器可能还显示较早的内容。"},
     {Text::LogDropped, "%1 older rows dropped", "已丢弃 %1 条较早的记录"},
     {Text::LogOk, "ok (%1 ms)", "成功（%1 毫秒）"},
+    {Text::LogTakenByServer, "taken by the server (%1 ms); whether its line sent it is not known",
+     "服务器已接收（%1 毫秒）；其线路是否已发出未知"},
     {Text::LogFailed, "failed: %1", "失败：%1"},
     {Text::LogOpened, "port opened at %1 bit/s", "串口已打开，%1 bit/s"},
     {Text::LogPattern, "%1 pattern %2", "%1 图案 %2"},

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/NetPort.h"
 
+#include "common/ControlCharacters.h"
 #include "serial/LazyLibrary.h"
 
 #include <gensio/gensio.h>
@@ -254,11 +255,14 @@ public:
         open_ = true;
         if (!Wait([this] { return openResult_.has_value(); }, deadline)) {
             open_ = false;  // nothing to close cleanly: the attempt is dropped with the connection
+            // A server that spoke, but never completed the telnet open, speaks another protocol.
+            if (telnet_ && !said_.empty()) return NotRfc2217(failure, detail);
             return Fail(failure, detail, OpenFailure::NoDevice, "no answer within 3 s");
         }
         if (*openResult_ != 0) {
             open_ = false;
             if (*openResult_ == GE_REMCLOSE) return HungUp(failure, detail);  // accepted, then hung up on
+            if (telnet_ && *openResult_ == GE_NOTSUP) return NotRfc2217(failure, detail);
             return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(*openResult_));
         }
         Lib().gensio_set_read_callback_enable(io_, true);
@@ -287,10 +291,11 @@ public:
             setResult_.reset();
             setValue_ = value;
             if (const int err = set(sio, value, &NetPort::SetDone, this))
-                return Fail(failure, detail, OpenFailure::Other, ErrorWords(err));
+                return err == GE_NOTSUP ? NotRfc2217(failure, detail) : Fail(failure, detail, OpenFailure::Other, ErrorWords(err));
             if (!Wait([this] { return setResult_.has_value() || closed_; }, deadline))
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
             if (closed_) return HungUp(failure, detail);
+            if (*setResult_ == GE_NOTSUP) return NotRfc2217(failure, detail);
             if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
             // The server answers with the setting its line has now.
             if (setValue_ != value) return Fail(failure, detail, OpenFailure::Other, "the server set " + words(setValue_));
@@ -309,7 +314,8 @@ public:
     // the write at once, as an unplugged adapter does; one that takes nothing
     // within the bound is dropped with whatever it still holds.
     WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+        const auto start = Clock::now();
+        const auto deadline = start + std::chrono::milliseconds(boundMs);
         if (closed_) return WriteResult::ConnectionDropped;
         gensio_time now{0, 0};
         Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
@@ -330,11 +336,19 @@ public:
             if (done == n && writable_) {
                 // 10 bits a byte on the far line, and a margin for the server to hand them on.
                 passedOnBy_ = Clock::now() + std::chrono::milliseconds(50 + static_cast<long>(n) * 10000 / std::max(baud_, 1));
+                // The far line's schedule: these bytes follow those still on it,
+                // and have the bound of a local write from when they were written.
+                lineFreeAt_ = std::max(lineFreeAt_, start) + std::chrono::microseconds(static_cast<long>(n) * 10000000L / std::max(baud_, 1));
+                purgeAt_ = std::max(purgeAt_, start + std::max<Clock::duration>(std::chrono::seconds(1), 3 * (lineFreeAt_ - start)));
                 return WriteResult::Ok;
             }
         }
         return WriteResult::ConnectionDropped;
     }
+
+    // TCP tells only that the server's machine took the bytes; neither ser2net
+    // nor the protocol says when its line has sent them.
+    bool KnownTakenByServerOnly() const override { return true; }
 
     void Reapply() override {
         sergensio* sio = telnet_ && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr;
@@ -453,6 +467,15 @@ private:
             gensio_time brief{0, 50000000};
             Lib().gensio_os_funcs_service(Os(), &brief);
         }
+        Reset();
+    }
+
+public:
+    // Resets the connection and lets it go: after a missed bound, and after
+    // an open that failed, which has nothing to end cleanly and must end
+    // within the open's bound.
+    void Reset() {
+        if (!io_) return;
         if (socket_ >= 0) {
             // Dissolving the association resets at once and purges the send
             // queue; the library closes the descriptor later, as its own.
@@ -468,6 +491,7 @@ private:
         io_ = nullptr;
     }
 
+private:
     void Close() {
         if (open_ && Lib().gensio_close(io_, &NetPort::CloseDone, this) == 0)
             Wait([this] { return closeDone_; }, Clock::now() + std::chrono::seconds(1));
@@ -526,12 +550,21 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        // A server that resets the connection with bytes unread does so within this time.
-        const auto until = std::min(passedOnBy_, deadline);
+        // A server that resets the connection with bytes unread does so within
+        // this time. Over RFC 2217 the wait runs on to the bound of every byte
+        // on the far line: ser2net tells nothing of its line's queue, so what
+        // its line holds then (a far end that holds it with flow control) is
+        // purged, and never reaches the line later.
+        const auto until = telnet_ ? std::max(purgeAt_, std::min(passedOnBy_, deadline)) : std::min(passedOnBy_, deadline);
         do {
             if (Dropped()) return WriteResult::ConnectionDropped;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         } while (socket_ >= 0 && Clock::now() < until);
+        const bool wrote = purgeAt_ != Clock::time_point{};
+        if (sergensio* sio = telnet_ && wrote && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr) {
+            Lib().sergensio_flush(sio, SERGIO_FLUSH_XMIT_BUFFER);
+            Wait([this] { return closed_; }, Clock::now() + std::chrono::milliseconds(20));  // the request goes out
+        }
         return WriteResult::Ok;
     }
 
@@ -578,35 +611,53 @@ private:
         detail = words;
         return false;
     }
-    // The server hung up at once. ser2net says why before it does ("Port
-    // already in use", "Device open failure: ..."): its own words are given,
-    // without the telnet commands around them. A server that says nothing
-    // may have another client on its port, or not: that is only a guess.
-    bool HungUp(OpenFailure& failure, std::string& detail) {
-        Overhear();
+    // What the server said, without the telnet commands around it.
+    std::string ServerWords() const {
         std::string words;
-        const auto separate = [&] {
-            if (!words.empty() && words.back() != ' ') words += ' ';
-        };
         constexpr unsigned char Iac = 255, Sb = 250, Se = 240, Will = 251;
         for (std::size_t i = 0; i < said_.size(); ++i) {
             const auto c = static_cast<unsigned char>(said_[i]);
-            if (c >= 0x20 && c < 0x7F) words += static_cast<char>(c);
-            else if (c != Iac || !telnet_) separate();
+            if (c != Iac || !telnet_) words += static_cast<char>(c);
             else if (i + 1 >= said_.size()) break;
-            else if (const auto command = static_cast<unsigned char>(said_[i + 1]); command == Sb) {
+            else if (const auto command = static_cast<unsigned char>(said_[i + 1]); command == Iac) {
+                words += static_cast<char>(Iac);  // a data byte 0xFF, doubled on the wire
+                ++i;
+            } else if (command == Sb) {
                 // A sub-negotiation runs to IAC SE.
                 for (i += 2; i + 1 < said_.size(); ++i)
                     if (static_cast<unsigned char>(said_[i]) == Iac && static_cast<unsigned char>(said_[i + 1]) == Se) break;
                 ++i;
-            } else i += command >= Will && command != Iac ? 2 : 1;  // WILL, WONT, DO, DONT name an option
+            } else i += command >= Will ? 2 : 1;  // WILL, WONT, DO, DONT name an option
         }
-        while (!words.empty() && words.back() == ' ') words.pop_back();
+        return words;
+    }
+
+    // A server that answered the telnet open, but not as an RFC 2217 server
+    // does: it fails as a silent one does, and says which it was.
+    bool NotRfc2217(OpenFailure& failure, std::string& detail) {
+        const std::size_t data = ServerWords().size();
+        return Fail(failure, detail, OpenFailure::NoDevice,
+                    data ? "the server does not speak RFC 2217: it answered with bytes that are no telnet negotiation"
+                         : "the server does not speak RFC 2217: it did not agree the COM-PORT option");
+    }
+
+    // The server hung up at once. ser2net says why before it does ("Port
+    // already in use", "Device open failure: ..."): its own words are given,
+    // without the telnet commands around them, quoted and with every control
+    // character escaped, so that the terminal obeys none of them. A server
+    // that says nothing may have another client on its port, or not: that is
+    // only a guess.
+    bool HungUp(OpenFailure& failure, std::string& detail) {
+        Overhear();
+        std::string words = ServerWords();
+        constexpr std::string_view Blank = " \t\r\n";
+        words.erase(0, std::min(words.size(), words.find_first_not_of(Blank)));
+        words.erase(words.find_last_not_of(Blank) + 1);
         if (words.empty())
             return Fail(failure, detail, OpenFailure::Other,
                         "the server ended the connection at once without a word (perhaps another client holds its port)");
         const bool taken = words.find("in use") != std::string::npos;
-        return Fail(failure, detail, taken ? OpenFailure::Busy : OpenFailure::Other, "the server says: " + words);
+        return Fail(failure, detail, taken ? OpenFailure::Busy : OpenFailure::Other, "the server says: '" + Escaped(words) + "'");
     }
 
     const bool telnet_;
@@ -628,6 +679,8 @@ private:
     long localPort_ = -1;
     long serverPort_ = -1;
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
+    Clock::time_point lineFreeAt_{};  // when every byte written has left the far line, if it never stops
+    Clock::time_point purgeAt_{};     // when every byte written is past its bound on the far line
     bool closed_ = false;
     bool writable_ = false;
     bool closeDone_ = false;
@@ -656,8 +709,11 @@ std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, Open
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(NetOpenBoundMs);
     auto port = std::make_unique<NetPort>(parsed->telnet, baud);
-    if (!port->Connect(*parsed, deadline, failure, detail)) return nullptr;
-    if (!(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail))) return nullptr;
+    if (!port->Connect(*parsed, deadline, failure, detail) ||
+        !(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail))) {
+        port->Reset();
+        return nullptr;
+    }
     port->StopOverhearing();
     return port;
 }

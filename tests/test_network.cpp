@@ -180,6 +180,20 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
             out.clear();
         }
     };
+    // Answers the telnet open with noise, as a server of another protocol might.
+    const Serve garbage = [](int connection) {
+        std::uint32_t noise = 12345;
+        std::uint8_t buffer[64];
+        for (int i = 0; i < 100; ++i) {
+            for (std::uint8_t& b : buffer) b = static_cast<std::uint8_t>((noise = noise * 1103515245 + 12345) >> 16);
+            if (send(connection, buffer, sizeof buffer, MSG_NOSIGNAL) < 0) return;
+            std::this_thread::sleep_for(50ms);
+        }
+    };
+    const Serve sendsControls = [](int connection) {
+        static const char words[] = "\x1B[31mPort already in use\r\n\a\u202E evil";
+        (void)!write(connection, words, sizeof words - 1);
+    };
     std::string hex, kilobytes;  // 20 writes of 1024 bytes
     for (int i = 0; i < 1024; ++i) hex += "41 ";
     for (int i = 0; i < 20; ++i) kilobytes += "--bytes '" + hex + "' ";
@@ -192,14 +206,22 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         const char* says;
         bool readsAfterEnd = false;  // reads what still comes once the client has ended
         const char* scheme = "socket";
+        const char* explains = "";    // on standard output, with --explain
+        const char* explainsAlso = "";
     } cases[] = {
-        {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, kilobytes, 0, ""},
-        {"never reads", 4096, [](int) {}, kilobytes, 1, "failed: the server did not take "},
-        {"stalls, then reads everything", 4096, [](int) {}, kilobytes, 1, "failed: the server did not take ", true},
-        {"resets with data unread", 0, resetAfter(41), "--sample 1 --sample 2 --sample 3 --sample 1", 1,
-         "failed: the network connection dropped"},
-        {"closes early", 0, resetAfter(5000), kilobytes, 1, "failed: the network connection dropped"},
+        {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, "--explain " + kilobytes, 0, "", false, "socket",
+         "bytes: 41 41", "\n    taken by the server\n"},
+        {"never reads", 4096, [](int) {}, kilobytes, 1,
+         "failed: at the end: the server did not take at least the last "},
+        {"stalls, then reads everything", 4096, [](int) {}, kilobytes, 1,
+         "failed: at the end: the server did not take at least the last ", true},
+        {"resets with data unread", 0, resetAfter(60), "--explain --sample 1 --sample 2 --sample 3 --sample 1", 1,
+         "failed: the network connection dropped; the write", false, "socket", "FAILED"},
+        {"closes early", 0, resetAfter(5000), kilobytes, 1, "failed: the network connection dropped; the write"},
         {"confirms another speed", 0, confirms4800, "--bytes 41", 3, ": the server set 4800 bit/s\n", false, "rfc2217"},
+        {"answers garbage", 0, garbage, "--bytes 41", 3, "the server does not speak RFC 2217", false, "rfc2217"},
+        {"sends control characters", 0, sendsControls, "--bytes 41", 3,
+         "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n"},
     };
     for (const auto& c : cases) {
         int port = 0;
@@ -221,8 +243,10 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
             close(connection);
         });
         const std::string err = testing::TempDir() + "vantrel-net-err";
+        const auto start = std::chrono::steady_clock::now();
         const ShellRun run = RunShell("timeout 20 " VANTREL_BIN " send --port " + std::string(c.scheme) + "://127.0.0.1:" +
                                       std::to_string(port) + " " + c.args + " 2>" + err);
+        const auto took = std::chrono::steady_clock::now() - start;
         std::ifstream in(err);
         const std::string said((std::istreambuf_iterator<char>(in)), {});
         (void)!write(ended[1], "x", 1);
@@ -231,6 +255,9 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         EXPECT_EQ(run.status, c.status) << c.name << ": " << said;
         EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status ? 1 : 0) << c.name << ": " << said;
+        for (const char* words : {c.explains, c.explainsAlso})
+            EXPECT_NE(run.out.find(words), std::string::npos) << c.name << ": " << run.out.substr(0, 2000);
+        if (c.status == 3) EXPECT_LT(took, 3800ms) << c.name << ": the open's bound is 3 s";
         if (!c.readsAfterEnd) continue;
         // What the server had not taken at the failure never reaches it: the connection is reset.
         const std::size_t notTaken = std::strtoul(said.c_str() + said.find(c.says) + std::strlen(c.says), nullptr, 10);
