@@ -7,6 +7,7 @@
 #include "virtual-display/VirtualDisplay.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <vector>
 
 using namespace vantrel;
@@ -293,10 +295,10 @@ TEST(NetworkSend, AServerThatHangsUpAtOnceIsQuotedInItsOwnWords) {
         OpenFailure failure;
         const char* detail;
     } cases[] = {
-        {at("socket://", missing), OpenFailure::Other, "the server says: Device open failure"},
-        {at("rfc2217://", telnetMissing), OpenFailure::Other, "the server says: Device open failure"},
-        {at("socket://", held), OpenFailure::Busy, "the server says: Port already in use"},
-        {at("rfc2217://", telnetHeld), OpenFailure::Busy, "the server says: Port already in use"},
+        {at("socket://", missing), OpenFailure::Other, "the server says: 'Device open failure"},
+        {at("rfc2217://", telnetMissing), OpenFailure::Other, "the server says: 'Device open failure"},
+        {at("socket://", held), OpenFailure::Busy, "the server says: 'Port already in use'"},
+        {at("rfc2217://", telnetHeld), OpenFailure::Busy, "the server says: 'Port already in use'"},
         {at("socket://", silentPort), OpenFailure::Other, "the server ended the connection at once without a word (perhaps"},
         {at("rfc2217://", silentPort), OpenFailure::Other, "the server ended the connection at once without a word (perhaps"},
     };
@@ -339,4 +341,30 @@ TEST(NetworkSend, ANumericLoopbackAddressNeedsNoOtherAddress) {
     for (const auto& chunk : display.Pump(300ms)) far.append(chunk.bytes.begin(), chunk.bytes.end());
     EXPECT_NE(far.find("NETNS RFC2217"), std::string::npos) << far;
     EXPECT_NE(far.find("NETNS SOCKET"), std::string::npos) << far;
+}
+
+// A far line that its far end holds with flow control (XOFF every 20 ms):
+// ser2net takes the bytes and tells nothing of its line, so the run says only
+// that, and at its end what the line still holds is purged, never reaching
+// the line once it is released.
+TEST(NetworkSend, AHeldFarLineGetsNothingLater) {
+    if (access(Ser2net::Path, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
+    Pty line;
+    const int port = FreePort();
+    const Ser2net server(line.Path() + ",xonxoff", port);
+    std::atomic<bool> holding{true};
+    std::thread hold([&] {
+        while (holding) {
+            (void)!write(line.Master(), "\x13", 1);
+            std::this_thread::sleep_for(20ms);
+        }
+        (void)!write(line.Master(), "\x11", 1);
+    });
+    const ShellRun run =
+        RunShell("timeout 20 " VANTREL_BIN " send --explain --port rfc2217://127.0.0.1:" + std::to_string(port) + " 'HELD LINE' TEXT");
+    holding = false;
+    hold.join();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Send: 0C\n    taken by the server\n"), std::string::npos) << run.out;
+    EXPECT_EQ(ToHex(line.ReadUntilQuiet(500ms)), "") << "released, the line carries nothing of the run";
 }
