@@ -336,10 +336,9 @@ public:
             if (done == n && writable_) {
                 // 10 bits a byte on the far line, and a margin for the server to hand them on.
                 passedOnBy_ = Clock::now() + std::chrono::milliseconds(50 + static_cast<long>(n) * 10000 / std::max(baud_, 1));
-                // The far line's schedule: these bytes follow those still on it,
-                // and have the bound of a local write from when they were written.
-                lineFreeAt_ = std::max(lineFreeAt_, start) + std::chrono::microseconds(static_cast<long>(n) * 10000000L / std::max(baud_, 1));
-                purgeAt_ = std::max(purgeAt_, start + std::max<Clock::duration>(std::chrono::seconds(1), 3 * (lineFreeAt_ - start)));
+                // The far line's schedule: these bytes follow those still on it.
+                lineFreeAt_ = std::max(lineFreeAt_, start) +
+                              std::chrono::microseconds(static_cast<long>(n) * 10000000L / std::max(baud_, 1));
                 return WriteResult::Ok;
             }
         }
@@ -555,12 +554,13 @@ private:
         // on the far line: ser2net tells nothing of its line's queue, so what
         // its line holds then (a far end that holds it with flow control) is
         // purged, and never reaches the line later.
-        const auto until = telnet_ ? std::max(purgeAt_, std::min(passedOnBy_, deadline)) : std::min(passedOnBy_, deadline);
+        const bool wrote = lineFreeAt_ != Clock::time_point{};
+        const auto purgeAt = lineFreeAt_ + std::chrono::seconds(1);  // a line that stops taking bytes fails after 1 s
+        const auto until = telnet_ && wrote ? std::max(purgeAt, std::min(passedOnBy_, deadline)) : std::min(passedOnBy_, deadline);
         do {
             if (Dropped()) return WriteResult::ConnectionDropped;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         } while (socket_ >= 0 && Clock::now() < until);
-        const bool wrote = purgeAt_ != Clock::time_point{};
         if (sergensio* sio = telnet_ && wrote && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr) {
             Lib().sergensio_flush(sio, SERGIO_FLUSH_XMIT_BUFFER);
             Wait([this] { return closed_; }, Clock::now() + std::chrono::milliseconds(20));  // the request goes out
@@ -680,7 +680,6 @@ private:
     long serverPort_ = -1;
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
     Clock::time_point lineFreeAt_{};  // when every byte written has left the far line, if it never stops
-    Clock::time_point purgeAt_{};     // when every byte written is past its bound on the far line
     bool closed_ = false;
     bool writable_ = false;
     bool closeDone_ = false;
