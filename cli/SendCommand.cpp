@@ -203,9 +203,11 @@ std::string EndPlace(const std::vector<TakenWrite>& taken, WriteResult end, std:
         while (first > 0 && bytes < notTaken) bytes += taken[--first].size;
     else first = 0;
     const std::size_t count = taken.size() - first;
+    if (end != WriteResult::NotTaken)
+        return "; which of the " + std::to_string(count) + " writes from " + taken[first].name +
+               " on the server passed on is not known";
     if (count == 1) return "; the write that failed: " + taken[first].name;
-    return std::string(end == WriteResult::NotTaken ? "; the writes that failed: the last " : "; the writes it concerns: the ") +
-           std::to_string(count) + ", from " + taken[first].name + " on";
+    return "; the writes that failed: the last " + std::to_string(count) + ", from " + taken[first].name + " on";
 }
 
 // A dry run's port: it takes every write and sends it nowhere.

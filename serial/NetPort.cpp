@@ -253,10 +253,10 @@ public:
         if (const int err = Lib().gensio_open(io_, &NetPort::OpenDone, this))
             return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(err));
         open_ = true;
-        if (!Wait([this] { return openResult_.has_value(); }, deadline)) {
+        if (!Wait([this] { return openResult_.has_value() || notTelnet_; }, deadline) || notTelnet_) {
             open_ = false;  // nothing to close cleanly: the attempt is dropped with the connection
             // A server that spoke, but never completed the telnet open, speaks another protocol.
-            if (telnet_ && !said_.empty()) return NotRfc2217(failure, detail);
+            if (notTelnet_ || (telnet_ && !said_.empty())) return NotRfc2217(failure, detail);
             return Fail(failure, detail, OpenFailure::NoDevice, "no answer within 3 s");
         }
         if (*openResult_ != 0) {
@@ -387,9 +387,42 @@ private:
         // The first event: connected (or, with an error, already gone).
         if (!std::exchange(self->connected_, true) && !err && (self->socket_ = self->FindSocket()) >= 0)
             self->overhear_ = fcntl(self->socket_, F_DUPFD_CLOEXEC, 3);
+        const bool read = event == GENSIO_EVENT_READ && !err && length;
+        // What is no telnet never reaches the telnet layer, whose parser may
+        // take seconds over it: the open fails at once.
+        if (read && (self->notTelnet_ || (!self->openResult_ && !self->Telnet(buf, *length)))) {
+            self->Heard(buf, *length);
+            self->notTelnet_ = true;
+            Lib().gensio_os_funcs_wake(Os(), self->waiter_);
+            return 0;  // all taken
+        }
         const int result = self->tapped_(io, self->tappedData_, event, err, buf, length, aux);
-        if (event == GENSIO_EVENT_READ && !err && length) self->Heard(buf, *length);
+        if (read) {
+            self->Heard(buf, *length);
+            self->WatchForPurged(buf, *length);
+        }
         return result;
+    }
+    // Whether bytes that a server sends while the telnet open runs may be
+    // telnet: an RFC 2217 server opens with its options, so its first byte is
+    // IAC, and IAC is followed by a command (240 to 255), never by a lower byte.
+    bool Telnet(const unsigned char* buf, std::size_t n) const {
+        constexpr unsigned char Iac = 255, LeastCommand = 240;
+        if (said_.empty() && n > 0 && buf[0] != Iac) return false;
+        for (std::size_t i = 0; i + 1 < n; ++i)
+            if (buf[i] == Iac && buf[++i] < LeastCommand) return false;
+        return true;
+    }
+    // The server confirms a purge of its line's output (PURGE-DATA, 112).
+    void WatchForPurged(const unsigned char* buf, std::size_t n) {
+        if (!purgeAsked_) return;
+        static constexpr std::string_view Confirmed = "\xFF\xFA\x2C\x70";
+        recent_.append(reinterpret_cast<const char*>(buf), n);
+        if (!purged_ && recent_.find(Confirmed) != std::string::npos) {
+            purged_ = true;
+            Lib().gensio_os_funcs_wake(Os(), waiter_);  // the telnet layer keeps the answer to itself
+        }
+        if (recent_.size() >= Confirmed.size()) recent_.erase(0, recent_.size() - (Confirmed.size() - 1));
     }
     void Heard(const unsigned char* buf, std::size_t n) {
         if (said_.size() < MaxWords) said_.append(reinterpret_cast<const char*>(buf), std::min(n, MaxWords - said_.size()));
@@ -550,10 +583,11 @@ private:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         // A server that resets the connection with bytes unread does so within
-        // this time. Over RFC 2217 the wait runs on to the bound of every byte
-        // on the far line: ser2net tells nothing of its line's queue, so what
-        // its line holds then (a far end that holds it with flow control) is
-        // purged, and never reaches the line later.
+        // this time. Over RFC 2217 the wait runs on to a second past the time
+        // of every byte on the far line: ser2net tells nothing of its line's
+        // queue, so what its device still queues then (a far end that holds
+        // the line with flow control) is purged. What ser2net holds itself
+        // it keeps: only the server is known to have taken the bytes.
         const bool wrote = lineFreeAt_ != Clock::time_point{};
         const auto purgeAt = lineFreeAt_ + std::chrono::seconds(1);  // a line that stops taking bytes fails after 1 s
         const auto until = telnet_ && wrote ? std::max(purgeAt, std::min(passedOnBy_, deadline)) : std::min(passedOnBy_, deadline);
@@ -562,8 +596,11 @@ private:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         } while (socket_ >= 0 && Clock::now() < until);
         if (sergensio* sio = telnet_ && wrote && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr) {
+            // ser2net drains what it holds when the connection ends before the
+            // purge has been done: the end waits for the purge's confirmation.
+            purgeAsked_ = true;
             Lib().sergensio_flush(sio, SERGIO_FLUSH_XMIT_BUFFER);
-            Wait([this] { return closed_; }, Clock::now() + std::chrono::milliseconds(20));  // the request goes out
+            Wait([this] { return purged_ || closed_; }, Clock::now() + std::chrono::milliseconds(500));
         }
         return WriteResult::Ok;
     }
@@ -681,6 +718,10 @@ private:
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
     Clock::time_point lineFreeAt_{};  // when every byte written has left the far line, if it never stops
     bool closed_ = false;
+    bool notTelnet_ = false;   // the server sent what is no telnet while the open ran
+    bool purgeAsked_ = false;
+    bool purged_ = false;      // the server confirmed the purge
+    std::string recent_;       // the last bytes heard, while a purge's confirmation is awaited
     bool writable_ = false;
     bool closeDone_ = false;
     std::optional<int> openResult_;

@@ -218,8 +218,8 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         {"stalls, then reads everything", 4096, [](int) {}, kilobytes, 1,
          "failed: at the end: the server did not take at least the last ", true},
         {"resets with data unread", 0, resetAfter(60), "--explain --sample 1 --sample 2 --sample 3 --sample 1", 1,
-         "failed: the network connection dropped; the write", false, "socket", "FAILED"},
-        {"closes early", 0, resetAfter(5000), kilobytes, 1, "failed: the network connection dropped; the write"},
+         "the network connection dropped; ", false, "socket", "FAILED"},
+        {"closes early", 0, resetAfter(5000), kilobytes, 1, "the network connection dropped; "},
         {"confirms another speed", 0, confirms4800, "--bytes 41", 3, ": the server set 4800 bit/s\n", false, "rfc2217"},
         {"answers garbage", 0, garbage, "--bytes 41", 3, "the server does not speak RFC 2217", false, "rfc2217"},
         {"sends control characters", 0, sendsControls, "--bytes 41", 3,
@@ -344,10 +344,9 @@ TEST(NetworkSend, ANumericLoopbackAddressNeedsNoOtherAddress) {
 }
 
 // A far line that its far end holds with flow control (XOFF every 20 ms):
-// ser2net takes the bytes and tells nothing of its line, so the run says only
-// that, and at its end what the line still holds is purged, never reaching
-// the line once it is released.
-TEST(NetworkSend, AHeldFarLineGetsNothingLater) {
+// ser2net takes the bytes and tells nothing of its line, so the run says no
+// more than that, for every write, and ends.
+TEST(NetworkSend, AHeldFarLineIsOnlyTakenByTheServer) {
     if (access(Ser2net::Path, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
     Pty line;
     const int port = FreePort();
@@ -365,6 +364,7 @@ TEST(NetworkSend, AHeldFarLineGetsNothingLater) {
     holding = false;
     hold.join();
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("Send: 0C\n    taken by the server\n"), std::string::npos) << run.out;
-    EXPECT_EQ(ToHex(line.ReadUntilQuiet(500ms)), "") << "released, the line carries nothing of the run";
+    std::size_t taken = 0;
+    for (std::size_t at = 0; (at = run.out.find("\n    taken by the server\n", at)) != std::string::npos; ++at) ++taken;
+    EXPECT_EQ(taken, 3u) << "the clear and both lines: " << run.out;
 }
