@@ -61,6 +61,8 @@ TEST_F(Network, TextPatternsAndSpeedReachTheFarPort) {
 
     Click(1087);  // "Full Light": 40 x B2
     EXPECT_EQ(Far(), Bytes(40, 0xB2));
+    std::uint64_t lost = 0;
+    EXPECT_TRUE(ReadLineLog(0, lost).back().takenByServer) << "a server tells only that it took the bytes";
     for (int page = 0; page < 7; ++page) Click(1095);
     Far();
     Click(1095);  // the last page ends in FF, which telnet doubles on the wire
