@@ -255,6 +255,10 @@ public:
         open_ = true;
         if (!Wait([this] { return openResult_.has_value() || notTelnet_; }, deadline) || notTelnet_) {
             open_ = false;  // nothing to close cleanly: the attempt is dropped with the connection
+            // Words, then a hang-up, are a refusal in the server's words.
+            if (notTelnet_ && Wait([this] { return openResult_.has_value(); }, std::min(deadline, Clock::now() + std::chrono::milliseconds(150))) &&
+                *openResult_ == GE_REMCLOSE)
+                return HungUp(failure, detail);
             // A server that spoke, but never completed the telnet open, speaks another protocol.
             if (notTelnet_ || (telnet_ && !said_.empty())) return NotRfc2217(failure, detail);
             return Fail(failure, detail, OpenFailure::NoDevice, "no answer within 3 s");

@@ -226,6 +226,9 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         {"answers garbage", 0, garbage, "--bytes 41", 3, "the server does not speak RFC 2217", false, "rfc2217"},
         {"sends control characters", 0, sendsControls, "--bytes 41", 3,
          "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n"},
+        {"sends control characters over telnet", 0, sendsControls, "--bytes 41", 3,
+         "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n", false,
+         "rfc2217"},
     };
     for (const auto& c : cases) {
         int port = 0;
