@@ -193,7 +193,10 @@ QString Format(const CLineLogDlg::Row& row, int column) {
         if (w.open) return Tr(Text::LogOpened).arg(w.baud);
         const QString ms = QString::number(w.durationUs / 1000.0, 'f', 3);
         if (w.result == WriteResult::Ok)
-            return w.close ? Tr(Text::LogClosed) : Tr(row.discarded ? Text::LogDiscarded : Text::LogOk).arg(ms);
+            return w.close           ? Tr(Text::LogClosed)
+                   : row.discarded     ? Tr(Text::LogDiscarded).arg(ms)
+                   : w.takenByServer   ? Tr(Text::LogTakenByServer).arg(ms)
+                                       : Tr(Text::LogOk).arg(ms);
         QString reason = Tr(WriteResultText(w.result));
         if (w.result == WriteResult::NotTaken) reason = reason.arg(w.notTaken);
         const QString failed = Tr(Text::LogFailed).arg(reason);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <cstdio>
 #include <string_view>
@@ -52,6 +53,7 @@ std::string Usage() {
     return std::string("Usage: vantrel [OPTION]\n"
                        "  or:  vantrel send [OPTION]... [LINE1 [LINE2]]   (see vantrel send --help)\n"
                        "Test and configuration panel for point-of-sale customer displays.\n"
+                       "With no option, vantrel starts the panel.\n"
                        "\n"
                        "      --list-ports  show the device each of COM1 to COM9 opens, and exit;\n"
                        "                    no device is opened\n"
@@ -103,10 +105,14 @@ void ListPorts(bool probe) {
     for (int i = 0; i < PortCount; ++i) {
         const PortAssignment& p = ports[i];
         const bool network = IsNetworkPort(p.device);
+        // Without --probe, what can be told without opening anything, by
+        // the open's own rules: the kind of node, the form of the address.
         PortProbe look;
         if (probe) look = ProbePort(p.device);
         else if (!network) look.failure = LookAtDevice(p.device);
-        const std::string state = probe || !network ? ShortFailure(look.failure, p.device, probe) : "network";
+        else if (!(look.detail = NetworkPortRefusal(p.device)).empty()) look.failure = OpenFailure::Other;
+        const std::string state =
+            probe || !network || look.failure != OpenFailure::None ? ShortFailure(look.failure, p.device, probe) : "network";
         std::string text = row("COM" + std::to_string(i + 1), p.device, MapSourceName(p.source), state);
         // A network port that can't be opened says why, in the open's own words.
         if (network && look.failure != OpenFailure::None) text += look.detail;
@@ -123,8 +129,18 @@ void ListPorts(bool probe) {
 }
 
 // Standard output that could not be written (a full disk, a closed pipe) is a
-// failure, as for GNU tools: a message and a non-zero status.
+// failure, as for GNU tools: one line and status 1. A closed pipe is such a
+// failure too, never a death by SIGPIPE: a send then still puts every action on
+// the line, on every kind of port, and a device's exclusive mode is cleared as
+// at any end.
+void OutputFailsInsteadOfKilling() {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
 int FinishOutput(int status) {
+    errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
     std::fprintf(stderr, "vantrel: write error: %s\n", std::strerror(errno ? errno : EIO));
     return 1;
@@ -133,7 +149,10 @@ int FinishOutput(int status) {
 }  // namespace
 
 std::optional<int> RunCommandLine(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == "send") return FinishOutput(RunSend(argc - 1, argv + 1));
+    if (argc > 1 && std::string_view(argv[1]) == "send") {
+        OutputFailsInsteadOfKilling();
+        return FinishOutput(RunSend(argc - 1, argv + 1));
+    }
     enum class Action { Panel, Help, Version, ListPorts } action = Action::Panel;
     bool probe = false;
     for (int i = 1; i < argc; ++i) {
@@ -153,6 +172,8 @@ std::optional<int> RunCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "vantrel: '--probe' works only with '--list-ports'\n%s", Usage().c_str());
         return 2;
     }
+    if (action == Action::Panel) return std::nullopt;  // the panel's signals stay its own
+    OutputFailsInsteadOfKilling();
     switch (action) {
     case Action::Panel: return std::nullopt;
     case Action::Help: std::fputs(Usage().c_str(), stdout); break;

@@ -56,6 +56,7 @@ constexpr const char* UsageRest =
     "                        power-on DSP800, then as the frames sent set it)\n"
     "      --dry-run         print as --explain does, and open no port\n"
     "      --help            display this help and exit\n"
+    "      --version         output version information and exit\n"
     "      --                the options end: what follows are lines, even one\n"
     "                        that starts with '-' (vantrel send -- -5.00 OFF)\n"
     "\n"
@@ -64,8 +65,9 @@ constexpr const char* UsageRest =
     "that does not fit whole is left out); a missing LINE2 is blank. What is no\n"
     "UTF-8, and a control character (a tab, ESC, ...), is sent as '?'.\n"
     "\n"
-    "Exit status: 0 every write went out, 1 a write failed, 2 a usage error,\n"
-    "3 the port could not be opened.\n";
+    "Exit status: 0 every write went out (on a network port: the server took every\n"
+    "byte, which is all it tells), 1 a write failed (to the line or to standard\n"
+    "output), 2 a usage error, 3 the port could not be opened.\n";
 static_assert(TxBufferSize == 1024, "the usage gives --bytes' limit");
 
 std::string Usage() { return std::string(UsageHead) + ThisPlatformHelp().portNames + UsageRest; }
@@ -76,8 +78,15 @@ struct Action {
 };
 
 // What the user gave, quoted in a message: its control characters escaped,
-// so that the message stays one line and the terminal obeys none of it.
-std::string Quoted(std::string_view text) { return "'" + Escaped(text) + "'"; }
+// so that the message stays one line and the terminal obeys none of it. A
+// long text is quoted by its beginning, cut where a character ends, and its size.
+std::string Quoted(std::string_view text) {
+    constexpr std::size_t Longest = 60;
+    if (text.size() <= Longest) return "'" + Escaped(text) + "'";
+    std::size_t cut = Longest - 10;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return "'" + Escaped(text.substr(0, cut)) + "'... (" + std::to_string(text.size()) + " bytes)";
+}
 
 // A usage error: one line, then the usage, status 2.
 int UsageError(const std::string& problem) {
@@ -85,12 +94,16 @@ int UsageError(const std::string& problem) {
     return 2;
 }
 
-bool ParseNumber(const char* text, int base, int& value) {
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(text, &end, base);
-    if (errno || end == text || *end || n < 0 || n > 0xFFFF) return false;
-    value = static_cast<int>(n);
+// A number as the usage writes it: digits of `base` only, with no sign, blank
+// or leading zero (so "09600", "+1", " 80" and "0x80" are none).
+bool ParseNumber(std::string_view text, int base, int& value) {
+    const auto digit = [base](char c) {
+        const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return (lower >= '0' && lower <= '9' && lower - '0' < base) || (base > 10 && lower >= 'a' && lower < 'a' + base - 10);
+    };
+    if (text.empty() || text.size() > 5 || (text[0] == '0' && text.size() > 1) || !std::all_of(text.begin(), text.end(), digit))
+        return false;
+    value = std::stoi(std::string(text), nullptr, base);
     return true;
 }
 
@@ -104,7 +117,7 @@ std::string ParseHex(const char* text, std::vector<std::uint8_t>& bytes) {
         const std::string_view byte = all.substr(at, all.find_first_of(separators, at) - at);
         const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
         if (byte.size() > 2 || !std::all_of(byte.begin(), byte.end(), hex))
-            return "not a hex byte: " + Quoted(byte) + " in " + Quoted(text) +
+            return "not a hex byte: " + Quoted(byte) + (byte.size() < all.size() ? " in " + Quoted(text) : "") +
                    " (a byte is one or two hex digits, apart from the next by spaces, commas or colons)";
         bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(byte), nullptr, 16)));
         at += byte.size();
@@ -151,20 +164,51 @@ std::string WriteName(const LoggedWrite& w, std::size_t index) {
     return index ? cause + ", write " + std::to_string(index + 1) : cause;
 }
 
-// Each write: its cause, bytes and how the display reads them; a failed one
-// says why, and the display reads nothing of it.
-void Explain(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader, int baud) {
+// Each write goes through the display's reader. With `explain`, each is
+// printed: its cause, bytes and how the display reads them; a failed one says
+// why, and the display reads nothing of it; one that only a server is known to
+// have taken says so. The speed the display expects when a write went at
+// another one, or 0.
+int Follow(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader, int baud, bool explain) {
+    int garbled = 0;
     for (const LoggedWrite& w : writes) {
-        std::printf("%s: %s\n", SourceWords(w.source, 0, "bytes").c_str(), HexBytes(w.bytes).c_str());
+        if (explain) std::printf("%s: %s\n", SourceWords(w.source, 0, "bytes").c_str(), HexBytes(w.bytes).c_str());
         if (w.result != WriteResult::Ok) {
-            std::printf("    FAILED, not written: %s\n", DescribeWriteResult(w.result, w.notTaken).c_str());
+            if (explain) std::printf("    FAILED, not written: %s\n", DescribeWriteResult(w.result, w.notTaken).c_str());
             continue;
         }
+        if (reader.SpeedMismatch() && !garbled) garbled = reader.OwnBaud();
+        if (explain && w.takenByServer) std::printf("    %s\n", DescribeWriteResult(w.result, 0, true).c_str());
         reader.Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), baud);
-        for (const display::Reading& r : reader.TakeReadings()) std::printf("    %s\n", display::DescribeReading(r).c_str());
+        const std::vector<display::Reading> readings = reader.TakeReadings();
+        if (!explain) continue;
+        for (const display::Reading& r : readings) std::printf("    %s\n", display::DescribeReading(r).c_str());
         if (reader.SpeedMismatch())
             std::printf("    (the display now expects %d bit/s: at %d bit/s it shows garbage)\n", reader.OwnBaud(), baud);
     }
+    return garbled;
+}
+
+struct TakenWrite {
+    std::string name;
+    std::size_t size;
+};
+
+// The writes that a failed end concerns: those that hold the last `notTaken`
+// bytes, which the server did not take; after a dropped connection, any that
+// the server had taken, since which of them it passed on is not known.
+std::string EndPlace(const std::vector<TakenWrite>& taken, WriteResult end, std::uint32_t notTaken) {
+    if (taken.empty()) return {};
+    std::size_t first = taken.size(), bytes = 0;
+    if (end == WriteResult::NotTaken)
+        while (first > 0 && bytes < notTaken) bytes += taken[--first].size;
+    else first = 0;
+    const std::size_t count = taken.size() - first;
+    if (end != WriteResult::NotTaken)
+        return "; which of the " + std::to_string(count) + " writes from " + taken[first].name +
+               " on the server passed on is not known";
+    if (count == 1) return "; the write that failed: " + taken[first].name;
+    return "; the writes that failed: the last " + std::to_string(count) + ", from " + taken[first].name + " on";
 }
 
 // A dry run's port: it takes every write and sends it nowhere.
@@ -185,7 +229,8 @@ int RunSend(int argc, char** argv) {
         {"page", required_argument, nullptr, 'g'},   {"set", required_argument, nullptr, 'S'},
         {"bytes", required_argument, nullptr, 'x'},  {"explain", no_argument, nullptr, 'e'},
         {"dry-run", no_argument, nullptr, 'n'},      {"emulation", required_argument, nullptr, 'E'},
-        {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+        {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0}};
     std::string port = "COM1", emulation = "DSP800";
     int baud = 9600;
     bool explain = false, dryRun = false;
@@ -208,8 +253,7 @@ int RunSend(int argc, char** argv) {
             port = optarg;
             break;
         case 'b': {
-            // One of the list's numbers as written: no sign, blank or leading zero.
-            const auto rate = std::find_if(BaudRates.begin(), BaudRates.end(), [](int r) { return std::to_string(r) == optarg; });
+            const auto rate = std::find(BaudRates.begin(), BaudRates.end(), ParseNumber(optarg, 10, n) ? n : 0);
             if (rate == BaudRates.end()) return UsageError("no such speed: " + Quoted(optarg));
             baud = *rate;
             break;
@@ -274,6 +318,7 @@ int RunSend(int argc, char** argv) {
             break;
         }
         case 'h': std::fputs(Usage().c_str(), stdout); return 0;
+        case 'V': std::printf("vantrel %s\n", VANTREL_VERSION); return 0;
         case ':': return UsageError("option " + Quoted(argv[at]) + " needs a value");
         default: {
             const std::string_view arg = argv[at];
@@ -319,6 +364,8 @@ int RunSend(int argc, char** argv) {
         }
     }
     int status = 0;
+    bool warned = false;
+    std::vector<TakenWrite> taken;  // the writes only a server is known to have taken
     // Each action's writes are read back from the line log: what failed, and what to explain.
     for (const Action& action : actions) {
         const WriteSourceScope source(action.source);
@@ -327,26 +374,35 @@ int RunSend(int argc, char** argv) {
         std::uint64_t lost = 0;
         std::vector<LoggedWrite> writes = ReadLineLog(from, lost);
         std::erase_if(writes, [](const LoggedWrite& w) { return w.open; });
-        if (explain) Explain(writes, reader, baud);
+        // A speed frame, then bytes at the line's old speed: the display shows garbage.
+        if (const int expects = Follow(writes, reader, baud, explain); expects && !warned && !dryRun) {
+            warned = true;
+            std::fprintf(stderr,
+                         "vantrel send: warning: after its speed frame the display expects %d bit/s, and the writes "
+                         "after it went at %d bit/s: it shows garbage (send them in a run of their own with --baud %d)\n",
+                         expects, baud, expects);
+        }
         for (std::size_t i = 0; i < writes.size(); ++i)
-            if (writes[i].result != WriteResult::Ok) {
+            if (writes[i].result == WriteResult::Ok && writes[i].takenByServer) {
+                taken.push_back({WriteName(writes[i], i) + " (action " + std::to_string(&action - actions.data() + 1) + ")",
+                                 writes[i].bytes.size()});
+            } else if (writes[i].result != WriteResult::Ok) {
                 PrintWriteFailure(device.c_str(), writes[i], WriteName(writes[i], i));
                 status = 1;
                 break;
             }
         if (status) break;
     }
-    // The end fails too when a network server did not take everything.
+    // The end fails too when a network server did not take everything: it
+    // names the writes it concerns, as far as they are known.
     std::uint32_t notTaken = 0;
     if (const WriteResult end = ClosePort(&notTaken); end != WriteResult::Ok && status == 0) {
-        PrintWriteFailure(device.c_str(), end, notTaken);
+        const std::string why = "at the end: " + DescribeWriteResult(end, notTaken) + EndPlace(taken, end, notTaken);
+        if (explain) std::printf("end\n    FAILED: %s\n", why.c_str());
+        std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(device).c_str(), why.c_str());
         status = 1;
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "vantrel: write error: %s\n", std::strerror(errno ? errno : EIO));
-        return 1;
-    }
-    return status;
+    return status;  // a failed standard output is the caller's to report, once
 }
 
 }  // namespace vantrel

@@ -36,6 +36,13 @@ constexpr Utf8Step NextUtf8(std::string_view text, std::size_t at) {
     return {c, length, true};
 }
 
+// The marks and embeddings that turn the direction of the text after them
+// (U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069): shown raw, a quoted
+// name could turn the rest of a terminal's line around.
+constexpr bool IsBidiControl(char32_t c) {
+    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 // Whether UTF-8 text holds a control character: one that decodes to one, or a
 // byte 80 to 9F outside any valid sequence (C1 as an 8-bit terminal reads it).
 inline bool HasControlCharacter(std::string_view text) {
@@ -50,9 +57,9 @@ inline bool HasControlCharacter(std::string_view text) {
     return false;
 }
 
-// Text for a message of one line: each control character and each byte
-// outside a valid UTF-8 sequence escaped ("\n", "\t", "\x1B", "\u0085",
-// "\xC0"); the rest as it stands.
+// Text for a message of one line: each control character, each control of
+// the text's direction and each byte outside a valid UTF-8 sequence escaped
+// ("\n", "\t", "\x1B", "\u0085", "\u202E", "\xC0"); the rest as it stands.
 inline std::string Escaped(std::string_view text) {
     std::string out;
     for (std::size_t at = 0; at < text.size();) {
@@ -60,7 +67,7 @@ inline std::string Escaped(std::string_view text) {
         const std::string_view bytes = text.substr(at, step.length);
         at += step.length;
         char escape[12];
-        if (step.valid && !IsControlCharacter(step.c)) {
+        if (step.valid && !IsControlCharacter(step.c) && !IsBidiControl(step.c)) {
             out += bytes;
         } else if (step.valid && (step.c == '\n' || step.c == '\t' || step.c == '\r')) {
             out += step.c == '\n' ? "\\n" : step.c == '\t' ? "\\t" : "\\r";

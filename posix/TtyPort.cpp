@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -56,10 +59,28 @@ bool IsPseudoTerminalMaster(const struct stat& st) {
     return S_ISCHR(st.st_mode) && (st.st_rdev == makedev(5, 2) || major(st.st_rdev) == 2);
 }
 
-// Whether a node can be a serial port: a character device, but not a
+// Whether a character device is a terminal, told from the kernel's list of
+// devices without opening it: a pseudo-terminal's slave (which the list
+// leaves out), or a device of the tty class. Where the system shows no such
+// list, any character device may be one.
+bool IsTerminalNode(const struct stat& st) {
+    if (IsPseudoTerminal(st)) return true;
+    const std::string node =
+        "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)) + "/subsystem";
+    char target[PATH_MAX];
+    const ssize_t n = readlink(node.c_str(), target, sizeof target - 1);
+    if (n < 0) return access("/sys/dev/char", F_OK) != 0;
+    return std::string_view(target, static_cast<std::size_t>(n)).ends_with("/tty");
+}
+
+// Whether a node can be a serial port: a terminal device, but not a
 // pseudo-terminal's master, whose other side nobody reads. Sockets, FIFOs,
-// files and folders are none, whatever their open would do.
-bool MayBeSerial(const struct stat& st) { return S_ISCHR(st.st_mode) && !IsPseudoTerminalMaster(st); }
+// files, folders and other devices (/dev/null, a watchdog) are none, whatever
+// their open would do: the listing tells by this rule, and the open refuses
+// them before opening.
+bool MayBeSerial(const struct stat& st) {
+    return S_ISCHR(st.st_mode) && !IsPseudoTerminalMaster(st) && IsTerminalNode(st);
+}
 
 // Whether a process holds a flock on the node `st` (/proc/locks names it by
 // its file system's device and its inode).

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/NetPort.h"
 
+#include "common/ControlCharacters.h"
 #include "serial/LazyLibrary.h"
 
 #include <gensio/gensio.h>
@@ -252,13 +253,20 @@ public:
         if (const int err = Lib().gensio_open(io_, &NetPort::OpenDone, this))
             return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(err));
         open_ = true;
-        if (!Wait([this] { return openResult_.has_value(); }, deadline)) {
+        if (!Wait([this] { return openResult_.has_value() || notTelnet_; }, deadline) || notTelnet_) {
             open_ = false;  // nothing to close cleanly: the attempt is dropped with the connection
+            // Words, then a hang-up, are a refusal in the server's words.
+            if (notTelnet_ && Wait([this] { return openResult_.has_value(); }, std::min(deadline, Clock::now() + std::chrono::milliseconds(150))) &&
+                *openResult_ == GE_REMCLOSE)
+                return HungUp(failure, detail);
+            // A server that spoke, but never completed the telnet open, speaks another protocol.
+            if (notTelnet_ || (telnet_ && !said_.empty())) return NotRfc2217(failure, detail);
             return Fail(failure, detail, OpenFailure::NoDevice, "no answer within 3 s");
         }
         if (*openResult_ != 0) {
             open_ = false;
             if (*openResult_ == GE_REMCLOSE) return HungUp(failure, detail);  // accepted, then hung up on
+            if (telnet_ && *openResult_ == GE_NOTSUP) return NotRfc2217(failure, detail);
             return Fail(failure, detail, OpenFailure::NoDevice, ErrorWords(*openResult_));
         }
         Lib().gensio_set_read_callback_enable(io_, true);
@@ -287,10 +295,11 @@ public:
             setResult_.reset();
             setValue_ = value;
             if (const int err = set(sio, value, &NetPort::SetDone, this))
-                return Fail(failure, detail, OpenFailure::Other, ErrorWords(err));
+                return err == GE_NOTSUP ? NotRfc2217(failure, detail) : Fail(failure, detail, OpenFailure::Other, ErrorWords(err));
             if (!Wait([this] { return setResult_.has_value() || closed_; }, deadline))
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
             if (closed_) return HungUp(failure, detail);
+            if (*setResult_ == GE_NOTSUP) return NotRfc2217(failure, detail);
             if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
             // The server answers with the setting its line has now.
             if (setValue_ != value) return Fail(failure, detail, OpenFailure::Other, "the server set " + words(setValue_));
@@ -309,7 +318,8 @@ public:
     // the write at once, as an unplugged adapter does; one that takes nothing
     // within the bound is dropped with whatever it still holds.
     WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+        const auto start = Clock::now();
+        const auto deadline = start + std::chrono::milliseconds(boundMs);
         if (closed_) return WriteResult::ConnectionDropped;
         gensio_time now{0, 0};
         Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
@@ -330,11 +340,18 @@ public:
             if (done == n && writable_) {
                 // 10 bits a byte on the far line, and a margin for the server to hand them on.
                 passedOnBy_ = Clock::now() + std::chrono::milliseconds(50 + static_cast<long>(n) * 10000 / std::max(baud_, 1));
+                // The far line's schedule: these bytes follow those still on it.
+                lineFreeAt_ = std::max(lineFreeAt_, start) +
+                              std::chrono::microseconds(static_cast<long>(n) * 10000000L / std::max(baud_, 1));
                 return WriteResult::Ok;
             }
         }
         return WriteResult::ConnectionDropped;
     }
+
+    // TCP tells only that the server's machine took the bytes; neither ser2net
+    // nor the protocol says when its line has sent them.
+    bool KnownTakenByServerOnly() const override { return true; }
 
     void Reapply() override {
         sergensio* sio = telnet_ && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr;
@@ -374,9 +391,42 @@ private:
         // The first event: connected (or, with an error, already gone).
         if (!std::exchange(self->connected_, true) && !err && (self->socket_ = self->FindSocket()) >= 0)
             self->overhear_ = fcntl(self->socket_, F_DUPFD_CLOEXEC, 3);
+        const bool read = event == GENSIO_EVENT_READ && !err && length;
+        // What is no telnet never reaches the telnet layer, whose parser may
+        // take seconds over it: the open fails at once.
+        if (read && (self->notTelnet_ || (!self->openResult_ && !self->Telnet(buf, *length)))) {
+            self->Heard(buf, *length);
+            self->notTelnet_ = true;
+            Lib().gensio_os_funcs_wake(Os(), self->waiter_);
+            return 0;  // all taken
+        }
         const int result = self->tapped_(io, self->tappedData_, event, err, buf, length, aux);
-        if (event == GENSIO_EVENT_READ && !err && length) self->Heard(buf, *length);
+        if (read) {
+            self->Heard(buf, *length);
+            self->WatchForPurged(buf, *length);
+        }
         return result;
+    }
+    // Whether bytes that a server sends while the telnet open runs may be
+    // telnet: an RFC 2217 server opens with its options, so its first byte is
+    // IAC, and IAC is followed by a command (240 to 255), never by a lower byte.
+    bool Telnet(const unsigned char* buf, std::size_t n) const {
+        constexpr unsigned char Iac = 255, LeastCommand = 240;
+        if (said_.empty() && n > 0 && buf[0] != Iac) return false;
+        for (std::size_t i = 0; i + 1 < n; ++i)
+            if (buf[i] == Iac && buf[++i] < LeastCommand) return false;
+        return true;
+    }
+    // The server confirms a purge of its line's output (PURGE-DATA, 112).
+    void WatchForPurged(const unsigned char* buf, std::size_t n) {
+        if (!purgeAsked_) return;
+        static constexpr std::string_view Confirmed = "\xFF\xFA\x2C\x70";
+        recent_.append(reinterpret_cast<const char*>(buf), n);
+        if (!purged_ && recent_.find(Confirmed) != std::string::npos) {
+            purged_ = true;
+            Lib().gensio_os_funcs_wake(Os(), waiter_);  // the telnet layer keeps the answer to itself
+        }
+        if (recent_.size() >= Confirmed.size()) recent_.erase(0, recent_.size() - (Confirmed.size() - 1));
     }
     void Heard(const unsigned char* buf, std::size_t n) {
         if (said_.size() < MaxWords) said_.append(reinterpret_cast<const char*>(buf), std::min(n, MaxWords - said_.size()));
@@ -453,6 +503,15 @@ private:
             gensio_time brief{0, 50000000};
             Lib().gensio_os_funcs_service(Os(), &brief);
         }
+        Reset();
+    }
+
+public:
+    // Resets the connection and lets it go: after a missed bound, and after
+    // an open that failed, which has nothing to end cleanly and must end
+    // within the open's bound.
+    void Reset() {
+        if (!io_) return;
         if (socket_ >= 0) {
             // Dissolving the association resets at once and purges the send
             // queue; the library closes the descriptor later, as its own.
@@ -468,6 +527,7 @@ private:
         io_ = nullptr;
     }
 
+private:
     void Close() {
         if (open_ && Lib().gensio_close(io_, &NetPort::CloseDone, this) == 0)
             Wait([this] { return closeDone_; }, Clock::now() + std::chrono::seconds(1));
@@ -526,12 +586,26 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        // A server that resets the connection with bytes unread does so within this time.
-        const auto until = std::min(passedOnBy_, deadline);
+        // A server that resets the connection with bytes unread does so within
+        // this time. Over RFC 2217 the wait runs on to a second past the time
+        // of every byte on the far line: ser2net tells nothing of its line's
+        // queue, so what its device still queues then (a far end that holds
+        // the line with flow control) is purged. What ser2net holds itself
+        // it keeps: only the server is known to have taken the bytes.
+        const bool wrote = lineFreeAt_ != Clock::time_point{};
+        const auto purgeAt = lineFreeAt_ + std::chrono::seconds(1);  // a line that stops taking bytes fails after 1 s
+        const auto until = telnet_ && wrote ? std::max(purgeAt, std::min(passedOnBy_, deadline)) : std::min(passedOnBy_, deadline);
         do {
             if (Dropped()) return WriteResult::ConnectionDropped;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         } while (socket_ >= 0 && Clock::now() < until);
+        if (sergensio* sio = telnet_ && wrote && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr) {
+            // ser2net drains what it holds when the connection ends before the
+            // purge has been done: the end waits for the purge's confirmation.
+            purgeAsked_ = true;
+            Lib().sergensio_flush(sio, SERGIO_FLUSH_XMIT_BUFFER);
+            Wait([this] { return purged_ || closed_; }, Clock::now() + std::chrono::milliseconds(500));
+        }
         return WriteResult::Ok;
     }
 
@@ -578,35 +652,53 @@ private:
         detail = words;
         return false;
     }
-    // The server hung up at once. ser2net says why before it does ("Port
-    // already in use", "Device open failure: ..."): its own words are given,
-    // without the telnet commands around them. A server that says nothing
-    // may have another client on its port, or not: that is only a guess.
-    bool HungUp(OpenFailure& failure, std::string& detail) {
-        Overhear();
+    // What the server said, without the telnet commands around it.
+    std::string ServerWords() const {
         std::string words;
-        const auto separate = [&] {
-            if (!words.empty() && words.back() != ' ') words += ' ';
-        };
         constexpr unsigned char Iac = 255, Sb = 250, Se = 240, Will = 251;
         for (std::size_t i = 0; i < said_.size(); ++i) {
             const auto c = static_cast<unsigned char>(said_[i]);
-            if (c >= 0x20 && c < 0x7F) words += static_cast<char>(c);
-            else if (c != Iac || !telnet_) separate();
+            if (c != Iac || !telnet_) words += static_cast<char>(c);
             else if (i + 1 >= said_.size()) break;
-            else if (const auto command = static_cast<unsigned char>(said_[i + 1]); command == Sb) {
+            else if (const auto command = static_cast<unsigned char>(said_[i + 1]); command == Iac) {
+                words += static_cast<char>(Iac);  // a data byte 0xFF, doubled on the wire
+                ++i;
+            } else if (command == Sb) {
                 // A sub-negotiation runs to IAC SE.
                 for (i += 2; i + 1 < said_.size(); ++i)
                     if (static_cast<unsigned char>(said_[i]) == Iac && static_cast<unsigned char>(said_[i + 1]) == Se) break;
                 ++i;
-            } else i += command >= Will && command != Iac ? 2 : 1;  // WILL, WONT, DO, DONT name an option
+            } else i += command >= Will ? 2 : 1;  // WILL, WONT, DO, DONT name an option
         }
-        while (!words.empty() && words.back() == ' ') words.pop_back();
+        return words;
+    }
+
+    // A server that answered the telnet open, but not as an RFC 2217 server
+    // does: it fails as a silent one does, and says which it was.
+    bool NotRfc2217(OpenFailure& failure, std::string& detail) {
+        const std::size_t data = ServerWords().size();
+        return Fail(failure, detail, OpenFailure::NoDevice,
+                    data ? "the server does not speak RFC 2217: it answered with bytes that are no telnet negotiation"
+                         : "the server does not speak RFC 2217: it did not agree the COM-PORT option");
+    }
+
+    // The server hung up at once. ser2net says why before it does ("Port
+    // already in use", "Device open failure: ..."): its own words are given,
+    // without the telnet commands around them, quoted and with every control
+    // character escaped, so that the terminal obeys none of them. A server
+    // that says nothing may have another client on its port, or not: that is
+    // only a guess.
+    bool HungUp(OpenFailure& failure, std::string& detail) {
+        Overhear();
+        std::string words = ServerWords();
+        constexpr std::string_view Blank = " \t\r\n";
+        words.erase(0, std::min(words.size(), words.find_first_not_of(Blank)));
+        words.erase(words.find_last_not_of(Blank) + 1);
         if (words.empty())
             return Fail(failure, detail, OpenFailure::Other,
                         "the server ended the connection at once without a word (perhaps another client holds its port)");
         const bool taken = words.find("in use") != std::string::npos;
-        return Fail(failure, detail, taken ? OpenFailure::Busy : OpenFailure::Other, "the server says: " + words);
+        return Fail(failure, detail, taken ? OpenFailure::Busy : OpenFailure::Other, "the server says: '" + Escaped(words) + "'");
     }
 
     const bool telnet_;
@@ -628,7 +720,12 @@ private:
     long localPort_ = -1;
     long serverPort_ = -1;
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
+    Clock::time_point lineFreeAt_{};  // when every byte written has left the far line, if it never stops
     bool closed_ = false;
+    bool notTelnet_ = false;   // the server sent what is no telnet while the open ran
+    bool purgeAsked_ = false;
+    bool purged_ = false;      // the server confirmed the purge
+    std::string recent_;       // the last bytes heard, while a purge's confirmation is awaited
     bool writable_ = false;
     bool closeDone_ = false;
     std::optional<int> openResult_;
@@ -656,8 +753,11 @@ std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, Open
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(NetOpenBoundMs);
     auto port = std::make_unique<NetPort>(parsed->telnet, baud);
-    if (!port->Connect(*parsed, deadline, failure, detail)) return nullptr;
-    if (!(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail))) return nullptr;
+    if (!port->Connect(*parsed, deadline, failure, detail) ||
+        !(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail))) {
+        port->Reset();
+        return nullptr;
+    }
     port->StopOverhearing();
     return port;
 }

@@ -54,6 +54,7 @@ struct Slot {
     WriteResult result;
     bool open;
     bool close;
+    bool takenByServer;
     int baud;
     std::uint32_t notTaken;
     std::uint32_t earlierRows;
@@ -74,6 +75,7 @@ struct Event {
     WriteResult result = WriteResult::Ok;
     bool open = false;
     bool close = false;
+    bool takenByServer = false;
     std::uint32_t notTaken = 0;
     std::size_t earlierDiscarded = 0;  // bytes before this write that its discard may have taken
     OpenFailure openFailure = OpenFailure::None;
@@ -102,7 +104,7 @@ void Record(const std::uint8_t* data, std::size_t n, const Event& event, int bau
             std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count(),
             static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
             CurrentSource.controlId, CurrentSource.option, CurrentSource.number, event.result, event.open, event.close,
-            baud, event.notTaken, earlierRows, event.openFailure, StoreHead, static_cast<std::uint32_t>(kept)};
+            event.takenByServer, baud, event.notTaken, earlierRows, event.openFailure, StoreHead, static_cast<std::uint32_t>(kept)};
     for (std::size_t i = 0; i < kept;) {
         const std::size_t at = (StoreHead + i) % LineLogBytes, run = std::min(kept - i, LineLogBytes - at);
         std::memcpy(Store.data() + at, data + i, run);
@@ -220,7 +222,7 @@ bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>
     const auto when = SystemClock::now();
     const auto start = Clock::now();
     LastResult = Port ? Port->Write(data, n, WriteBoundMs(n, OpenBaud)) : WriteResult::NotOpen;
-    Event write{.result = LastResult};
+    Event write{.result = LastResult, .takenByServer = LastResult == WriteResult::Ok && Port->KnownTakenByServerOnly()};
     if (LastResult == WriteResult::Stalled) write.earlierDiscarded = Port->EarlierDiscarded();
     Record(data, n, write, OpenBaud, when, Clock::now() - start);
     return LastResult == WriteResult::Ok;
@@ -231,15 +233,15 @@ WriteResult LastWriteResult() {
     return LastResult;
 }
 
-std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes) {
+std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes, bool takenByServer) {
     switch (result) {
-    case WriteResult::Ok: return "written";
+    case WriteResult::Ok: return takenByServer ? "taken by the server" : "written";
     case WriteResult::NotOpen: return "the port is not open";
     case WriteResult::DeviceGone: return "the device is gone (unplugged?): reconnect it, then close and open the port";
     case WriteResult::Stalled:
         return "the line took nothing within the write's bound: the far end holds it with flow control, or the cable is wrong";
     case WriteResult::ConnectionDropped: return "the network connection dropped";
-    case WriteResult::NotTaken: return "the server did not take " + std::to_string(bytes) + " bytes";
+    case WriteResult::NotTaken: return "the server did not take at least the last " + std::to_string(bytes) + " bytes";
     }
     return "failed";
 }
@@ -265,6 +267,7 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
         w.result = s.result;
         w.open = s.open;
         w.close = s.close;
+        w.takenByServer = s.takenByServer;
         w.baud = s.baud;
         w.notTaken = s.notTaken;
         w.earlierRows = s.earlierRows;

@@ -41,8 +41,9 @@ enum class WriteResult : std::uint8_t {
 };
 
 // Why a write failed, in a few words for standard error ("the device is gone ...");
-// `bytes` is how many a NotTaken end left behind.
-std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes = 0);
+// `bytes` is how many a NotTaken end left behind, at least. A write that went
+// out is "written", or "taken by the server" where that is all that is known.
+std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes = 0, bool takenByServer = false);
 
 // A port behind the link: a local terminal device, or a serial port that a
 // server offers on the network (NetPort.h). Destroying it closes it.
@@ -63,6 +64,9 @@ public:
     }
     // Applies the line settings of the open again.
     virtual void Reapply() = 0;
+    // Whether a write that went out is known only to have been taken by a
+    // server, and not whether the far line took it (a network port).
+    virtual bool KnownTakenByServerOnly() const { return false; }
 };
 
 // Makes a port, or gives why not: the failure, and words of detail when there are any.
@@ -160,7 +164,8 @@ struct LoggedWrite {
     bool open = false;   // not a write: the port was opened at `baud`, or failed to open
     bool close = false;  // not a write: the port's end, and `result` how it went
     int baud = 0;
-    std::uint32_t notTaken = 0;     // a close: the bytes the server did not take
+    bool takenByServer = false;     // a write that went out: only a server is known to have taken it
+    std::uint32_t notTaken = 0;     // a close: the bytes the server did not take, at least
     std::uint32_t earlierRows = 0;  // a failed write: the rows before it whose bytes its discard may have taken
     OpenFailure openFailure = OpenFailure::None;  // an open that failed: why (`result` NotOpen, `bytes` the device)
     std::string bytes;

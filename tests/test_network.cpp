@@ -7,6 +7,7 @@
 #include "virtual-display/VirtualDisplay.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <vector>
 
 using namespace vantrel;
@@ -59,6 +61,8 @@ TEST_F(Network, TextPatternsAndSpeedReachTheFarPort) {
 
     Click(1087);  // "Full Light": 40 x B2
     EXPECT_EQ(Far(), Bytes(40, 0xB2));
+    std::uint64_t lost = 0;
+    EXPECT_TRUE(ReadLineLog(0, lost).back().takenByServer) << "a server tells only that it took the bytes";
     for (int page = 0; page < 7; ++page) Click(1095);
     Far();
     Click(1095);  // the last page ends in FF, which telnet doubles on the wire
@@ -180,6 +184,20 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
             out.clear();
         }
     };
+    // Answers the telnet open with noise, as a server of another protocol might.
+    const Serve garbage = [](int connection) {
+        std::uint32_t noise = 12345;
+        std::uint8_t buffer[64];
+        for (int i = 0; i < 100; ++i) {
+            for (std::uint8_t& b : buffer) b = static_cast<std::uint8_t>((noise = noise * 1103515245 + 12345) >> 16);
+            if (send(connection, buffer, sizeof buffer, MSG_NOSIGNAL) < 0) return;
+            std::this_thread::sleep_for(50ms);
+        }
+    };
+    const Serve sendsControls = [](int connection) {
+        static const char words[] = "\x1B[31mPort already in use\r\n\a\u202E evil";
+        (void)!write(connection, words, sizeof words - 1);
+    };
     std::string hex, kilobytes;  // 20 writes of 1024 bytes
     for (int i = 0; i < 1024; ++i) hex += "41 ";
     for (int i = 0; i < 20; ++i) kilobytes += "--bytes '" + hex + "' ";
@@ -192,14 +210,25 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         const char* says;
         bool readsAfterEnd = false;  // reads what still comes once the client has ended
         const char* scheme = "socket";
+        const char* explains = "";    // on standard output, with --explain
+        const char* explainsAlso = "";
     } cases[] = {
-        {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, kilobytes, 0, ""},
-        {"never reads", 4096, [](int) {}, kilobytes, 1, "failed: the server did not take "},
-        {"stalls, then reads everything", 4096, [](int) {}, kilobytes, 1, "failed: the server did not take ", true},
-        {"resets with data unread", 0, resetAfter(41), "--sample 1 --sample 2 --sample 3 --sample 1", 1,
-         "failed: the network connection dropped"},
-        {"closes early", 0, resetAfter(5000), kilobytes, 1, "failed: the network connection dropped"},
+        {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, "--explain " + kilobytes, 0, "", false, "socket",
+         "bytes: 41 41", "\n    taken by the server\n"},
+        {"never reads", 4096, [](int) {}, kilobytes, 1,
+         "failed: at the end: the server did not take at least the last "},
+        {"stalls, then reads everything", 4096, [](int) {}, kilobytes, 1,
+         "failed: at the end: the server did not take at least the last ", true},
+        {"resets with data unread", 0, resetAfter(60), "--explain --sample 1 --sample 2 --sample 3 --sample 1", 1,
+         "the network connection dropped; ", false, "socket", "FAILED"},
+        {"closes early", 0, resetAfter(5000), kilobytes, 1, "the network connection dropped; "},
         {"confirms another speed", 0, confirms4800, "--bytes 41", 3, ": the server set 4800 bit/s\n", false, "rfc2217"},
+        {"answers garbage", 0, garbage, "--bytes 41", 3, "the server does not speak RFC 2217", false, "rfc2217"},
+        {"sends control characters", 0, sendsControls, "--bytes 41", 3,
+         "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n"},
+        {"sends control characters over telnet", 0, sendsControls, "--bytes 41", 3,
+         "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n", false,
+         "rfc2217"},
     };
     for (const auto& c : cases) {
         int port = 0;
@@ -221,8 +250,10 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
             close(connection);
         });
         const std::string err = testing::TempDir() + "vantrel-net-err";
+        const auto start = std::chrono::steady_clock::now();
         const ShellRun run = RunShell("timeout 20 " VANTREL_BIN " send --port " + std::string(c.scheme) + "://127.0.0.1:" +
                                       std::to_string(port) + " " + c.args + " 2>" + err);
+        const auto took = std::chrono::steady_clock::now() - start;
         std::ifstream in(err);
         const std::string said((std::istreambuf_iterator<char>(in)), {});
         (void)!write(ended[1], "x", 1);
@@ -231,6 +262,9 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         EXPECT_EQ(run.status, c.status) << c.name << ": " << said;
         EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status ? 1 : 0) << c.name << ": " << said;
+        for (const char* words : {c.explains, c.explainsAlso})
+            EXPECT_NE(run.out.find(words), std::string::npos) << c.name << ": " << run.out.substr(0, 2000);
+        if (c.status == 3) EXPECT_LT(took, 3800ms) << c.name << ": the open's bound is 3 s";
         if (!c.readsAfterEnd) continue;
         // What the server had not taken at the failure never reaches it: the connection is reset.
         const std::size_t notTaken = std::strtoul(said.c_str() + said.find(c.says) + std::strlen(c.says), nullptr, 10);
@@ -266,10 +300,10 @@ TEST(NetworkSend, AServerThatHangsUpAtOnceIsQuotedInItsOwnWords) {
         OpenFailure failure;
         const char* detail;
     } cases[] = {
-        {at("socket://", missing), OpenFailure::Other, "the server says: Device open failure"},
-        {at("rfc2217://", telnetMissing), OpenFailure::Other, "the server says: Device open failure"},
-        {at("socket://", held), OpenFailure::Busy, "the server says: Port already in use"},
-        {at("rfc2217://", telnetHeld), OpenFailure::Busy, "the server says: Port already in use"},
+        {at("socket://", missing), OpenFailure::Other, "the server says: 'Device open failure"},
+        {at("rfc2217://", telnetMissing), OpenFailure::Other, "the server says: 'Device open failure"},
+        {at("socket://", held), OpenFailure::Busy, "the server says: 'Port already in use'"},
+        {at("rfc2217://", telnetHeld), OpenFailure::Busy, "the server says: 'Port already in use'"},
         {at("socket://", silentPort), OpenFailure::Other, "the server ended the connection at once without a word (perhaps"},
         {at("rfc2217://", silentPort), OpenFailure::Other, "the server ended the connection at once without a word (perhaps"},
     };
@@ -312,4 +346,30 @@ TEST(NetworkSend, ANumericLoopbackAddressNeedsNoOtherAddress) {
     for (const auto& chunk : display.Pump(300ms)) far.append(chunk.bytes.begin(), chunk.bytes.end());
     EXPECT_NE(far.find("NETNS RFC2217"), std::string::npos) << far;
     EXPECT_NE(far.find("NETNS SOCKET"), std::string::npos) << far;
+}
+
+// A far line that its far end holds with flow control (XOFF every 20 ms):
+// ser2net takes the bytes and tells nothing of its line, so the run says no
+// more than that, for every write, and ends.
+TEST(NetworkSend, AHeldFarLineIsOnlyTakenByTheServer) {
+    if (access(Ser2net::Path, X_OK) != 0) GTEST_SKIP() << "ser2net is not installed";
+    Pty line;
+    const int port = FreePort();
+    const Ser2net server(line.Path() + ",xonxoff", port);
+    std::atomic<bool> holding{true};
+    std::thread hold([&] {
+        while (holding) {
+            (void)!write(line.Master(), "\x13", 1);
+            std::this_thread::sleep_for(20ms);
+        }
+        (void)!write(line.Master(), "\x11", 1);
+    });
+    const ShellRun run =
+        RunShell("timeout 20 " VANTREL_BIN " send --explain --port rfc2217://127.0.0.1:" + std::to_string(port) + " 'HELD LINE' TEXT");
+    holding = false;
+    hold.join();
+    EXPECT_EQ(run.status, 0);
+    std::size_t taken = 0;
+    for (std::size_t at = 0; (at = run.out.find("\n    taken by the server\n", at)) != std::string::npos; ++at) ++taken;
+    EXPECT_EQ(taken, 3u) << "the clear and both lines: " << run.out;
 }

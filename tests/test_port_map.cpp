@@ -164,6 +164,7 @@ TEST(PortMap, ControlCharactersAreFoundAndShownEscaped) {
         {"/tmp/\x9B" "1m", true, "/tmp/\\x9B1m"},            // C1 as an 8-bit terminal reads it
         {"/tmp/\xC0\x9B", true, "/tmp/\\xC0\\x9B"},         // an overlong ESC
         {"/tmp/caf\xE9 \xE9t\xE9", false, "/tmp/caf\\xE9 \\xE9t\\xE9"},  // Latin-1: no control, but no UTF-8 either
+        {"/tmp/\u202Eevil\u2066x\u200F", false, "/tmp/\\u202Eevil\\u2066x\\u200F"},  // turns a line around: shown escaped
     };
     for (const auto& c : cases) {
         EXPECT_EQ(HasControlCharacter(c.text), c.control) << c.shown;

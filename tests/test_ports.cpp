@@ -47,12 +47,13 @@ TEST(CommandLine, AnswersWithNoDisplayServer) {
     const Result help = Vantrel("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--list-ports"), std::string::npos) << help.out;
-    for (const char* words : {"$XDG_CONFIG_HOME/vantrel/ports.conf", "/dev/ttyS<n-1>", "dialout"})
+    for (const char* words : {"$XDG_CONFIG_HOME/vantrel/ports.conf", "/dev/ttyS<n-1>", "dialout", "With no option, vantrel starts the panel."})
         EXPECT_NE(help.out.find(words), std::string::npos) << words;
     EXPECT_EQ(help.out.find("APPDATA"), std::string::npos) << "Windows' words on Linux";
     const Result version = Vantrel("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "vantrel " VANTREL_VERSION "\n");
+    EXPECT_EQ(Vantrel("send --version").out, version.out);
     for (const char* wrong : {"--frobnicate", "--probe", "--version --probe"}) {
         const Result unknown = Vantrel(wrong);
         EXPECT_EQ(unknown.status, 2) << wrong;
@@ -99,13 +100,22 @@ TEST(CommandLine, ListPortsShowsEachNameWithItsSource) {
     std::filesystem::create_directories(config + "/vantrel");
     FILE* f = std::fopen((config + "/vantrel/ports.conf").c_str(), "w");
     ASSERT_TRUE(f);
-    std::fputs("COM1=/dev/ttyUSB7\nCOM2 /dev/oops\nCOM4=/nonexistent/ttyVANTREL\n", f);
+    std::fputs("COM1=/dev/ttyUSB7\nCOM2 /dev/oops\nCOM4=/nonexistent/ttyVANTREL\nCOM5=/dev/null\n"
+               "COM6=rfc2217://127.0.0.1:3001 extra\nCOM7=/tmp/\u202Eevil\nCOM8=socket://127.0.0.1:3002\n",
+               f);
     std::fclose(f);
     const Result list = Vantrel("--list-ports", "XDG_CONFIG_HOME=" + config + " VANTREL_COM1=" + pty.Path());
     EXPECT_EQ(list.status, 0) << list.out;
     EXPECT_NE(LineOf(list.out, "COM1 ").find(pty.Path() + " "), std::string::npos) << list.out;
     EXPECT_NE(LineOf(list.out, "COM1 ").find("environment  present"), std::string::npos) << list.out;
     EXPECT_NE(LineOf(list.out, "COM4 ").find("file         no such device"), std::string::npos) << list.out;
+    // Told without opening, by the open's rules: no terminal, a malformed
+    // address; a name that would turn the terminal's line around is escaped.
+    EXPECT_NE(LineOf(list.out, "COM5 ").find("file         not serial"), std::string::npos) << list.out;
+    EXPECT_NE(LineOf(list.out, "COM6 ").find("file         cannot open      not a network port address"), std::string::npos)
+        << list.out;
+    EXPECT_NE(LineOf(list.out, "COM7 ").find("/tmp/\\u202Eevil "), std::string::npos) << list.out;
+    EXPECT_NE(LineOf(list.out, "COM8 ").find("file         network"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("ports.conf:2: "), std::string::npos) << "the bad line is named: " << list.out;
     // The listing opens nothing: a device another program holds is merely
     // present; --probe opens it and finds it busy.

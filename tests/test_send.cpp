@@ -96,10 +96,11 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     const auto shell = [](const char* printf) { return std::string("\"$(printf '") + printf + "')\""; };
     std::string tooMany;  // one byte past the transmit buffer
     for (int i = 0; i < 1025; ++i) tooMany += "7 ";
+    const std::string huge(120000, '4');  // quoted by its beginning and its size
     const struct {
         std::string args;
         int status;
-        const char* says;
+        std::string says;
     } cases[] = {
         {port + "--bogus", 2, "unrecognized option '--bogus'"},
         {port + "--set NOPE", 2, "no option box is labelled 'NOPE'"},
@@ -126,6 +127,21 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {"--port " + stopped.Path() + " --sample 2", 1, "; the write that failed: Send, the clear"},
         {port + "--page 85", 2, "no such page: '85'"},
         {port + "--sample 4", 2, "no such sample: '4'"},
+        // One rule for numbers: no sign, blank, leading zero or 0x.
+        {port + "--page 0x80", 2, "no such page: '0x80'"},
+        {port + "--page +80", 2, "no such page: '+80'"},
+        {port + "--page ' 80'", 2, "no such page: ' 80'"},
+        {port + "--page 080", 2, "no such page: '080'"},
+        {port + "--sample 01", 2, "no such sample: '01'"},
+        {port + "--sample +1", 2, "no such sample: '+1'"},
+        {port + "--sample ' 1'", 2, "no such sample: ' 1'"},
+        {port + "--bytes " + huge, 2, "not a hex byte: '" + huge.substr(0, 50) + "'... (120000 bytes) (a byte is"},
+        // Standard output that fails is one failed write, reported once.
+        {port + "--explain --bytes '41 42' >&-", 1, "vantrel: write error: Bad file descriptor"},
+        {port + "--explain --bytes '41 42' >/dev/full", 1, "vantrel: write error: No space left on device"},
+        {port + "--version", 0, ""},
+        // A speed frame, then bytes at the old speed: a warning, and the bytes still go.
+        {port + "--set CD5220 --set 19200 A B", 0, "vantrel send: warning: after its speed frame the display expects 19200 bit/s"},
         {port + "--emulation VT100 --clear", 2, "no such emulation: 'VT100'"},
         {port, 2, "nothing to send"},
         {port + "A B C", 2, "too many lines: 'C'"},
@@ -153,6 +169,7 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
                       missing) << run.err;
         } else if (c.status == 2) {
             EXPECT_EQ(run.err.find('\n'), run.err.find("\nUsage: vantrel send")) << "one line, then the usage: " << run.err;
+            EXPECT_LT(run.err.find('\n'), 300u) << "a bounded line";
         }
     }
     close(held);
@@ -165,6 +182,27 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_EQ(dry.out, "Send Command: AEDEX: 02 05 43 34 03\n    STX ENQ \"C4\" ETX  set-up: emulation AEDEX\n"
                        "bytes: 21 23 31 48 49 0D\n    \"!#1HI\" CR  upper line\n");
+}
+
+// Standard output closed by its reader partway: every action still goes on
+// the line, and the run fails once, as any failed write does.
+TEST(Send, AClosedPipeIsAFailedWriteAndEveryActionStillGoesOut) {
+    Pty pty;
+    LineRecorder line(pty.Master());
+    std::string args = "--port " + pty.Path() + " --explain", kilobyte;
+    for (int i = 0; i < 1024; ++i) kilobyte += "41 ";
+    for (int i = 0; i < 6; ++i) args += " --bytes '" + kilobyte + "'";
+    const std::string err = testing::TempDir() + "vantrel-pipe-err", status = testing::TempDir() + "vantrel-pipe-status";
+    // The reader is gone before the first line is printed.
+    RunShell("(sleep 0.3; " VANTREL_BIN " send " + args + " --clear 2>" + err + "; echo $? >" + status + ") | true");
+    std::ifstream said(err), code(status);
+    const std::string words((std::istreambuf_iterator<char>(said)), {});
+    int exit = -1;
+    code >> exit;
+    EXPECT_EQ(exit, 1) << words;
+    EXPECT_EQ(words, "vantrel: write error: Broken pipe\n");
+    EXPECT_TRUE(line.WaitFor(6 * 1024 + 1, 2000ms)) << line.All().size();
+    EXPECT_EQ(line.All().back(), 0x0C) << "the last action, the clear, went out";
 }
 
 // What goes on the line for text and bytes that are easy to get wrong.

@@ -274,6 +274,7 @@ TEST_F(Link, EachKindOfPathGivesItsReason) {
         {base + "/socket", OpenFailure::NotATerminal},   {base + "/fifo", OpenFailure::NotATerminal},
         {base + "/file", OpenFailure::NotATerminal},     {base + "/folder", OpenFailure::NotATerminal},
         {"/dev/ptmx", OpenFailure::NotATerminal},        {"/dev/pts/ptmx", OpenFailure::NotATerminal},
+        {"/dev/null", OpenFailure::NotATerminal},        {"/dev/zero", OpenFailure::NotATerminal},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStderr();
