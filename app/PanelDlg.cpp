@@ -89,8 +89,7 @@ void CPanelDlg::BuildControls() {
             break;
         }
         case Kind::List: {
-            QComboBox* list = c.id == 1001 ? new PortListBox(this) : new QComboBox(this);
-            list->setEditable(false);
+            DropDownList* list = c.id == 1001 ? new PortListBox(this) : new DropDownList(this);
             list->setMaxVisibleItems(8);
             if (c.id == 1001) {
                 PortList = list;
@@ -211,20 +210,23 @@ void CPanelDlg::OnOpenCloseCom() {
             const WriteSourceScope source({1003});
             OpenPort(BaudValue);
         }
-        PortOpen = 1;
-        SetLabel(1003, Text::CloseCom);
-        EnablePortDependentControls(true);
         for (const OptionFrame& f : OptionFrameTable) static_cast<QCheckBox*>(GetDlgItem(f.boxId))->setChecked(false);
         if (!PortHandleValid()) {
+            // The panel returns to the closed state before the message goes
+            // up, so that nothing behind the box shows a port that is not open.
             PortOpen = 0;
             CharTestPage = 0;
-            // The specified message, and under it why: from the desktop menu
-            // there is no standard error to read.
-            ShowMessage(Text::OpenFailedMessage, OpenFailureReason(LastOpenFailure(), LastOpenDevice(), LastOpenDetail()));
             SetLabel(1003, Text::OpenCom);
             SetLabel(1095, CharTestLabel(0));
             EnablePortDependentControls(false);
+            // The specified message, and under it why: from the desktop menu
+            // there is no standard error to read.
+            ShowMessage(Text::OpenFailedMessage, OpenFailureReason(LastOpenFailure(), LastOpenDevice(), LastOpenDetail()));
+            return;
         }
+        PortOpen = 1;
+        SetLabel(1003, Text::CloseCom);
+        EnablePortDependentControls(true);
         return;
     }
     // Stop the worker before the port goes, so none of its bytes can follow the close.

@@ -11,6 +11,7 @@
 #include <QHelpEvent>
 #include <QStyledItemDelegate>
 #include <QToolTip>
+#include <QWheelEvent>
 
 namespace vantrel {
 
@@ -63,8 +64,17 @@ QString OpenFailureReason(OpenFailure failure, const std::string& device, const 
     return Tr(Text::OtherOpenReason).arg(path);
 }
 
-PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
+DropDownList::DropDownList(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void DropDownList::wheelEvent(QWheelEvent* event) {
+    if (hasFocus()) QComboBox::wheelEvent(event);
+    else event->ignore();
+}
+
+PortListBox::PortListBox(QWidget* parent) : DropDownList(parent) {
     // Each item's text stays its name, which is also what assistive technology
     // reads; the detail lives in a role of its own. The dropped-down view is
     // made at the first drop-down, not at start-up.

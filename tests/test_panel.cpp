@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QWheelEvent>
 #include <cstring>
 #include <fcntl.h>
 #include <set>
@@ -154,11 +155,18 @@ TEST_F(PanelTest, FailedOpenShowsTheMessageAndReturnsToClosed) {
     // Another program takes the device.
     const int holder = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    // What the panel shows behind the box while it is up.
+    QStringList behind;
+    SetMessageFunction([&](const QString& text, const QString&) {
+        messages << text;
+        behind << Label(1003) << QString::number(EnabledCount(*panel, true));
+    });
     testing::internal::CaptureStderr();
     Click(1003);
     const std::string err = testing::internal::GetCapturedStderr();
     close(holder);
     EXPECT_EQ(messages, QStringList{"The port is already open!"});
+    EXPECT_EQ(behind, QStringList({"Open COM", "0"}));
     EXPECT_NE(err.find("busy"), std::string::npos);
     EXPECT_EQ(panel->PortOpen, 0);
     EXPECT_EQ(Label(1003), "Open COM");
@@ -197,6 +205,29 @@ TEST_F(PanelTest, ListChangeWhileOpenReleasesTheDevice) {
     termios t{};
     tcgetattr(pty.Slave(), &t);
     EXPECT_EQ(cfgetospeed(&t), B19200);
+}
+
+TEST_F(PanelTest, TheWheelChangesAListOnlyWhileItHasTheFocus) {
+    Open();
+    QApplication::setActiveWindow(panel.get());
+    const auto wheel = [](QWidget* w) {
+        const QPointF at(w->width() / 2, w->height() / 2);
+        QWheelEvent notch(at, w->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &notch);
+    };
+    for (int id : {1001, 1002}) {
+        Edit(1000)->setFocus();
+        const int before = List(id)->currentIndex();
+        wheel(List(id));
+        EXPECT_EQ(List(id)->currentIndex(), before) << id;
+        EXPECT_FALSE(List(id)->hasFocus()) << "the wheel gives no focus";
+        EXPECT_EQ(panel->PortOpen, 1) << id;
+    }
+    List(1002)->setFocus();
+    wheel(List(1002));
+    EXPECT_EQ(List(1002)->currentText(), "19200");
+    EXPECT_EQ(panel->BaudValue, 19200);
+    EXPECT_EQ(panel->PortOpen, 0) << "a focused list's new choice closes the port";
 }
 
 TEST_F(PanelTest, PortChangeNamesTheNextDeviceAndTouchesNothingWhileClosed) {
