@@ -110,7 +110,7 @@ void CPanelDlg::BuildControls() {
         }
         case Kind::Group: w = new QGroupBox(label, this); break;
         case Kind::Check: {
-            auto* box = new QCheckBox(label, this);
+            auto* box = new QCheckBox(label, controls_.at(GroupFrameOf(c)));
             const int id = c.id;
             connect(box, &QCheckBox::clicked, this, [this, id] { OnOptionBox(id); });
             w = box;
@@ -119,7 +119,9 @@ void CPanelDlg::BuildControls() {
         }
         w->setObjectName(QString::number(c.id));
         // A list's rectangle includes its dropped-down part; the closed box keeps its own height.
-        const QRect r = du.Rect(c);
+        // A box in a group is placed in the group's frame, where the panel placed it.
+        QRect r = du.Rect(c);
+        if (w->parentWidget() != this) r.translate(-w->parentWidget()->pos());
         w->setGeometry(c.kind == Kind::List ? QRect(r.topLeft(), QSize(r.width(), w->sizeHint().height())) : r);
         controls_[c.id] = w;
         if (w->focusPolicy() != Qt::NoFocus) {
@@ -135,6 +137,17 @@ void CPanelDlg::BuildControls() {
     };
     for (const auto& [id, handler] : buttons)
         connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this, handler);
+    // Each caption labels its list, also for assistive technology.
+    static_cast<QLabel*>(controls_.at(-1))->setBuddy(PortList);
+    static_cast<QLabel*>(controls_.at(1116))->setBuddy(BaudList);
+}
+
+void CPanelDlg::SetAccessibleNames() {
+    for (const AccessibleName& n : AccessibleNames) {
+        QString name = Tr(n.text).trimmed();
+        if (name.endsWith(':')) name.chop(1);
+        GetDlgItem(n.controlId)->setAccessibleName(name);
+    }
 }
 
 QWidget* CPanelDlg::GetDlgItem(int id) const {
@@ -160,6 +173,7 @@ void CPanelDlg::OnInitDialog() {
     DoDataExchange(false);
     SampleTextIndex = 0;
     UiLanguage = 0;
+    SetAccessibleNames();
     CharTestPage = 0;
     PortOpen = 0;
     PortList->setCurrentIndex(DefaultPortIndex);
@@ -370,6 +384,7 @@ void CPanelDlg::OnLanguage() {
     ShowSampleLines(0);
     UiLanguage = UiLanguage == 0 ? 1 : 0;
     if (lineLog_) lineLog_->Retranslate();
+    SetAccessibleNames();
     CharTestPage = 0;
     SampleTextIndex = 0;
     for (const LabelRow& row : LabelTable) {

@@ -23,7 +23,10 @@ QString OpenFailureReason(OpenFailure failure, const std::string& device, const 
 // mouse wheel only while it has the keyboard focus, and the wheel never gives
 // it the focus: a wheel notch over an unfocused list scrolls its window, not
 // its choice (a new choice closes the port).
+// For assistive technology it is named by what it chooses (its accessible
+// name, "Port"), and its value is the choice ("COM1").
 class DropDownList : public QComboBox {
+    Q_OBJECT
 public:
     explicit DropDownList(QWidget* parent);
 

@@ -6,6 +6,7 @@
 #include "content/LineMessage.h"
 #include "resources/ControlTable.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QContextMenuEvent>
@@ -74,6 +75,31 @@ TEST_F(PanelTest, EveryControlOfTheTemplateExistsWithItsKindLabelAndTabOrder) {
     EXPECT_EQ(Item(1000)->width(), Item(1004)->width());
     EXPECT_GT(Item(1004)->y(), Item(1000)->y());
     EXPECT_LT(Item(1117)->geometry().right(), Item(1119)->geometry().left());
+}
+
+// What a screen reader gets, through the accessibility tree that AT-SPI and
+// UI Automation are fed from.
+TEST_F(PanelTest, AssistiveTechnologyHearsWhatEachControlIsInBothLanguages) {
+    const auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+    const QStringList english{"Display line 1", "Display line 2", "Port", "Baudrate"};
+    const QStringList chinese{"显示第一行", "显示第二行", "串口", "波特率"};
+    const auto value = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Value); };
+    EXPECT_EQ(value(Item(1001)), "COM1");
+    EXPECT_EQ(value(Item(1002)), "9600");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Item(1002))->role(), QAccessible::ComboBox);
+    for (const QStringList& expected : {english, chinese}) {
+        const QStringList names{name(Item(1000)), name(Item(1004)), name(Item(1001)), name(Item(1002))};
+        EXPECT_EQ(names.join('|').toStdString(), expected.join('|').toStdString());
+        Click(1115);
+    }
+    // Every option box is a child of its group's frame: "Set BaudRate", then "9600".
+    for (std::size_t g = 0; g < OptionGroups.size(); ++g) {
+        for (int id : OptionGroups[g]) {
+            QAccessibleInterface* group = QAccessible::queryAccessibleInterface(Item(id))->parent();
+            ASSERT_EQ(group->role(), QAccessible::Grouping) << id;
+            EXPECT_EQ(group->text(QAccessible::Name), qobject_cast<QGroupBox*>(Item(1117 + static_cast<int>(g)))->title()) << id;
+        }
+    }
 }
 
 TEST_F(PanelTest, ListsHoldTheirItemsUnsortedAndNotEditable) {
