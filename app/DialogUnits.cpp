@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/DialogUnits.h"
 
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QStringList>
 
 namespace vantrel {
 
 QFont DialogFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    // The platform's own interface face (Segoe UI on Windows, the desktop's
+    // on Linux), never one asked by name, at the template's size, as a dialog
+    // template's "MS Shell Dlg" becomes the platform's face at its own size.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPointSize(DialogFontPoints);
     return font;
 }

@@ -91,8 +91,7 @@ void CPanelDlg::BuildControls() {
             break;
         }
         case Kind::List: {
-            QComboBox* list = c.id == 1001 ? new PortListBox(this) : new QComboBox(this);
-            list->setEditable(false);
+            DropDownList* list = c.id == 1001 ? new PortListBox(this) : new DropDownList(this);
             list->setMaxVisibleItems(8);
             if (c.id == 1001) {
                 PortList = list;
@@ -113,7 +112,7 @@ void CPanelDlg::BuildControls() {
         }
         case Kind::Group: w = new QGroupBox(label, this); break;
         case Kind::Check: {
-            auto* box = new QCheckBox(label, this);
+            auto* box = new QCheckBox(label, controls_.at(GroupFrameOf(c)));
             const int id = c.id;
             connect(box, &QCheckBox::clicked, this, [this, id] { OnOptionBox(id); });
             w = box;
@@ -122,7 +121,9 @@ void CPanelDlg::BuildControls() {
         }
         w->setObjectName(QString::number(c.id));
         // A list's rectangle includes its dropped-down part; the closed box keeps its own height.
-        const QRect r = du.Rect(c);
+        // A box in a group is placed in the group's frame, where the panel placed it.
+        QRect r = du.Rect(c);
+        if (w->parentWidget() != this) r.translate(-w->parentWidget()->pos());
         w->setGeometry(c.kind == Kind::List ? QRect(r.topLeft(), QSize(r.width(), w->sizeHint().height())) : r);
         controls_[c.id] = w;
         if (w->focusPolicy() != Qt::NoFocus) {
@@ -139,6 +140,17 @@ void CPanelDlg::BuildControls() {
     };
     for (const auto& [id, handler] : buttons)
         connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this, handler);
+    // Each caption labels its list, also for assistive technology.
+    static_cast<QLabel*>(controls_.at(-1))->setBuddy(PortList);
+    static_cast<QLabel*>(controls_.at(1116))->setBuddy(BaudList);
+}
+
+void CPanelDlg::SetAccessibleNames() {
+    for (const AccessibleName& n : AccessibleNames) {
+        QString name = Tr(n.text).trimmed();
+        if (name.endsWith(':')) name.chop(1);
+        GetDlgItem(n.controlId)->setAccessibleName(name);
+    }
 }
 
 QWidget* CPanelDlg::GetDlgItem(int id) const {
@@ -165,6 +177,7 @@ void CPanelDlg::OnInitDialog() {
     SampleTextIndex = 0;
     UiLanguage = 0;
     UseQtTranslation(UiLanguage);
+    SetAccessibleNames();
     CharTestPage = 0;
     PortOpen = 0;
     PortList->setCurrentIndex(DefaultPortIndex);
@@ -215,20 +228,23 @@ void CPanelDlg::OnOpenCloseCom() {
             const WriteSourceScope source({1003});
             OpenPort(BaudValue);
         }
-        PortOpen = 1;
-        SetLabel(1003, Text::CloseCom);
-        EnablePortDependentControls(true);
         for (const OptionFrame& f : OptionFrameTable) static_cast<QCheckBox*>(GetDlgItem(f.boxId))->setChecked(false);
         if (!PortHandleValid()) {
+            // The panel returns to the closed state before the message goes
+            // up, so that nothing behind the box shows a port that is not open.
             PortOpen = 0;
             CharTestPage = 0;
-            // The specified message, and under it why: from the desktop menu
-            // there is no standard error to read.
-            ShowMessage(Text::OpenFailedMessage, OpenFailureReason(LastOpenFailure(), LastOpenDevice(), LastOpenDetail()));
             SetLabel(1003, Text::OpenCom);
             SetLabel(1095, CharTestLabel(0));
             EnablePortDependentControls(false);
+            // The specified message, and under it why: from the desktop menu
+            // there is no standard error to read.
+            ShowMessage(Text::OpenFailedMessage, OpenFailureReason(LastOpenFailure(), LastOpenDevice(), LastOpenDetail()));
+            return;
         }
+        PortOpen = 1;
+        SetLabel(1003, Text::CloseCom);
+        EnablePortDependentControls(true);
         return;
     }
     // Stop the worker before the port goes, so none of its bytes can follow the close.
@@ -373,6 +389,7 @@ void CPanelDlg::OnLanguage() {
     UiLanguage = UiLanguage == 0 ? 1 : 0;
     UseQtTranslation(UiLanguage);
     if (lineLog_) lineLog_->Retranslate();
+    SetAccessibleNames();
     CharTestPage = 0;
     SampleTextIndex = 0;
     for (const LabelRow& row : LabelTable) {

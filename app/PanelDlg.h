@@ -78,6 +78,7 @@ private:
     void EnableControls(std::span<const int> ids, bool enable);
     void EnablePortDependentControls(bool enable);
     void SetLineFontOnFields();
+    void SetAccessibleNames();
     void ShowSampleLines(int row);
     void ShowSampleText(int row);
     void StopCycle();

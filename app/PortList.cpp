@@ -7,10 +7,12 @@
 #include "serial/PortTables.h"
 
 #include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QStyledItemDelegate>
 #include <QToolTip>
+#include <QWheelEvent>
 
 namespace vantrel {
 
@@ -31,6 +33,31 @@ protected:
         if (!detail.isEmpty()) option->text += Gap + detail;
     }
 };
+
+// Qt's own interface for a drop-down list names it by its current item on
+// Linux; this one names it by its accessible name and gives the item as its
+// value, on every platform. Its action drops the list down.
+class DropDownListAccessible : public QAccessibleWidget {
+public:
+    explicit DropDownListAccessible(DropDownList* list) : QAccessibleWidget(list, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? List()->currentText() : QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override { return QStringList{showMenuAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& action) override {
+        if (action == showMenuAction() || action == pressAction()) List()->showPopup();
+        else QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QComboBox* List() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* DropDownListFactory(const QString&, QObject* object) {
+    auto* list = qobject_cast<DropDownList*>(object);
+    return list ? new DropDownListAccessible(list) : nullptr;
+}
 
 }  // namespace
 
@@ -63,8 +90,19 @@ QString OpenFailureReason(OpenFailure failure, const std::string& device, const 
     return Tr(Text::OtherOpenReason).arg(path);
 }
 
-PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
+DropDownList::DropDownList(QWidget* parent) : QComboBox(parent) {
+    static const bool factoryInstalled = (QAccessible::installFactory(DropDownListFactory), true);
+    (void)factoryInstalled;
     setEditable(false);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void DropDownList::wheelEvent(QWheelEvent* event) {
+    if (hasFocus()) QComboBox::wheelEvent(event);
+    else event->ignore();
+}
+
+PortListBox::PortListBox(QWidget* parent) : DropDownList(parent) {
     // Each item's text stays its name, which is also what assistive technology
     // reads; the detail lives in a role of its own. The dropped-down view is
     // made at the first drop-down, not at start-up.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The port list (1001): "COM1".."COM9" when closed; dropped down, each name
+// The panel's two drop-down lists. The port list (1001): "COM1".."COM9" when closed; dropped down, each name
 // with the device it maps to and what that device is. The mapping is resolved
 // when the list drops down or its tooltip is asked for, never at start-up.
 #pragma once
@@ -19,7 +19,22 @@ QString PortDetail(const PortAssignment& port);
 // link's words of detail ("connection refused") when it has them.
 QString OpenFailureReason(OpenFailure failure, const std::string& device, const std::string& detail = {});
 
-class PortListBox : public QComboBox {
+// A drop-down list of the panel. As a Win32 drop-down list does, it takes the
+// mouse wheel only while it has the keyboard focus, and the wheel never gives
+// it the focus: a wheel notch over an unfocused list scrolls its window, not
+// its choice (a new choice closes the port).
+// For assistive technology it is named by what it chooses (its accessible
+// name, "Port"), and its value is the choice ("COM1").
+class DropDownList : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DropDownList(QWidget* parent);
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+};
+
+class PortListBox : public DropDownList {
 public:
     explicit PortListBox(QWidget* parent);
 

@@ -119,6 +119,41 @@ inline constexpr std::array<Control, 77> PanelControls{{
     {1121, Kind::Button, Text::LineLog, 378, 13, 36, 14},  // the line log's window (also Ctrl+L)
 }};
 
+// The group frame whose rectangle holds a control; -1 when none does. The
+// option boxes are the groups' children, also for assistive technology.
+constexpr int GroupFrameOf(const Control& c) {
+    for (const Control& g : PanelControls)
+        if (g.kind == Kind::Group && c.x >= g.x && c.y >= g.y && c.x + c.width <= g.x + g.width &&
+            c.y + c.height <= g.y + g.height)
+            return g.id;
+    return -1;
+}
+
+constexpr bool EveryBoxInAGroupAfterIt() {
+    for (std::size_t i = 0; i < PanelControls.size(); ++i) {
+        if (PanelControls[i].kind != Kind::Check) continue;
+        const int group = GroupFrameOf(PanelControls[i]);
+        if (group < 0) return false;
+        for (std::size_t j = i; j < PanelControls.size(); ++j)
+            if (PanelControls[j].id == group) return false;  // a parent is made before its children
+    }
+    return true;
+}
+static_assert(EveryBoxInAGroupAfterIt());
+
+// The names under which assistive technology presents the controls that have
+// no text of their own: a list's caption (less its colon), an edit line's name.
+struct AccessibleName {
+    int controlId;
+    Text text;
+};
+inline constexpr std::array<AccessibleName, 4> AccessibleNames{{
+    {1000, Text::UpperLineName},
+    {1004, Text::LowerLineName},
+    {1001, Text::PortCaption},
+    {1002, Text::BaudCaption},
+}};
+
 // The About box (template 100).
 inline constexpr const char* AboutCaption = "About Vantrel";
 inline constexpr int AboutWidth = 235;

@@ -18,6 +18,8 @@ enum class Text {
     // Why an open failed, under the open-failure message; and the port list's details.
     NoDeviceReason, PortsFound, NoPortsFound, BusyReason, AccessDeniedReason, NotSerialReason, OtherOpenReason,
     NoDevice,
+    // What assistive technology calls the two edit lines.
+    UpperLineName, LowerLineName,
     // Why a write failed, under the port-closed message.
     WriteGoneReason, WriteStalledReason, WriteDroppedReason, WriteNotOpenReason, WriteNotTakenReason,
     // The line log window.
@@ -86,6 +88,8 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::NotSerialReason, "%1 is not a serial device.", "%1 不是串口设备。"},
     {Text::OtherOpenReason, "%1 cannot be opened.", "无法打开 %1。"},
     {Text::NoDevice, "no device", "无设备"},
+    {Text::UpperLineName, "Display line 1", "显示第一行"},
+    {Text::LowerLineName, "Display line 2", "显示第二行"},
     {Text::WriteGoneReason, "The device is gone (unplugged?). Reconnect it, then close and open the port.",
      "设备已断开（被拔出？）。请重新连接，然后关闭并重新打开串口。"},
     {Text::WriteStalledReason,

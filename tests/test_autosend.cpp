@@ -4,6 +4,7 @@
 #include "content/AutoSend.h"
 
 #include <QApplication>
+#include <future>
 #include <system_error>
 
 using namespace vantrel;
@@ -46,25 +47,45 @@ protected:
 
 TEST_F(AutoSend, FirstTurnIsExactAndPaced) {
     LineRecorder line(pty.Master());
+    const auto pressed = std::chrono::steady_clock::now();
     Toggle();
     EXPECT_EQ(Label(1007), "Stop Auto");
     EXPECT_EQ(panel->AutoIdle, 0);
     std::vector<std::size_t> offsets;
     const Bytes expected = CycleFrames(24, &offsets);  // one turn, then 0x0C and pattern 1 of the next
-    ASSERT_TRUE(line.WaitFor(expected.size(), 12s));
+    ASSERT_TRUE(line.WaitFor(expected.size(), 60s));
     Toggle();
     const Bytes got = line.All();
     ASSERT_GE(got.size(), expected.size());
     EXPECT_EQ(ToHex(Bytes(got.begin(), got.begin() + expected.size())), ToHex(expected));
-    // Each pattern follows the one before after about 500 ms; the bounds are generous,
-    // the exact pace is measured by the benchmark.
-    for (std::size_t i = 1; i < offsets.size(); ++i) {
-        const auto gap = line.TimeOfByte(offsets[i]) - line.TimeOfByte(offsets[i - 1]);
-        EXPECT_GT(gap, 400ms) << "pattern " << i + 1;
-        EXPECT_LT(gap, 900ms) << "pattern " << i + 1;
-    }
-    // No pause behind a clear byte: 0x0C and the next pattern arrive together.
-    EXPECT_LT(line.TimeOfByte(offsets[10]) - line.TimeOfByte(offsets[10] - 1), 100ms);
+    // The pace summed over the turn: the worker never runs ahead of its own
+    // schedule, a pause after each of the 20 patterns before the 21st, however
+    // busy the machine. How close it keeps to that schedule is the benchmark's
+    // to report (bench_panel: "Cycle pace").
+    EXPECT_GE(line.TimeOfByte(offsets.back()) - pressed, 20 * PatternPause);
+}
+
+TEST_F(AutoSend, AStopPressNeverWaitsForTheWorker) {
+    // The worker's thread is held before it runs: a stop press that waited for
+    // it would come back only when the hold gives up.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    const auto previous = AutoSender::SetLauncher([released](std::function<void()> body) {
+        return std::thread([released, body = std::move(body)] {
+            released.wait_for(60s);
+            body();
+        });
+    });
+    Toggle();
+    Toggle();
+    AutoSender::SetLauncher(previous);
+    EXPECT_EQ(panel->AutoSenderForTest().LiveWorkers(), 1u) << "the press came back with its worker still held";
+    ExpectIdle();
+    release.set_value();
+    // Released after its stop, the worker ends without a write.
+    for (int i = 0; i < 6000 && panel->AutoSenderForTest().LiveWorkers() != 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(panel->AutoSenderForTest().LiveWorkers(), 0u);
+    EXPECT_TRUE(pty.ReadUntilQuiet(100ms).empty());
 }
 
 TEST_F(AutoSend, CycleDisablesTheEightSendingControlsAndStopGivesThemBack) {
@@ -83,9 +104,7 @@ TEST_F(AutoSend, StopDuringAPauseSendsNoFurtherByte) {
     Toggle();
     ASSERT_TRUE(line.WaitFor(41, 2s));
     std::this_thread::sleep_for(150ms);
-    const auto before = std::chrono::steady_clock::now();
     Toggle();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 100ms) << "the stop press does not wait";
     ExpectIdle();
     std::this_thread::sleep_for(900ms);
     EXPECT_EQ(line.All(), CycleFrames(2));

@@ -6,6 +6,7 @@
 #include "content/LineMessage.h"
 #include "resources/ControlTable.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QContextMenuEvent>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QWheelEvent>
 #include <cstring>
 #include <fcntl.h>
 #include <set>
@@ -73,6 +75,31 @@ TEST_F(PanelTest, EveryControlOfTheTemplateExistsWithItsKindLabelAndTabOrder) {
     EXPECT_EQ(Item(1000)->width(), Item(1004)->width());
     EXPECT_GT(Item(1004)->y(), Item(1000)->y());
     EXPECT_LT(Item(1117)->geometry().right(), Item(1119)->geometry().left());
+}
+
+// What a screen reader gets, through the accessibility tree that AT-SPI and
+// UI Automation are fed from.
+TEST_F(PanelTest, AssistiveTechnologyHearsWhatEachControlIsInBothLanguages) {
+    const auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+    const QStringList english{"Display line 1", "Display line 2", "Port", "Baudrate"};
+    const QStringList chinese{"显示第一行", "显示第二行", "串口", "波特率"};
+    const auto value = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Value); };
+    EXPECT_EQ(value(Item(1001)), "COM1");
+    EXPECT_EQ(value(Item(1002)), "9600");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Item(1002))->role(), QAccessible::ComboBox);
+    for (const QStringList& expected : {english, chinese}) {
+        const QStringList names{name(Item(1000)), name(Item(1004)), name(Item(1001)), name(Item(1002))};
+        EXPECT_EQ(names.join('|').toStdString(), expected.join('|').toStdString());
+        Click(1115);
+    }
+    // Every option box is a child of its group's frame: "Set BaudRate", then "9600".
+    for (std::size_t g = 0; g < OptionGroups.size(); ++g) {
+        for (int id : OptionGroups[g]) {
+            QAccessibleInterface* group = QAccessible::queryAccessibleInterface(Item(id))->parent();
+            ASSERT_EQ(group->role(), QAccessible::Grouping) << id;
+            EXPECT_EQ(group->text(QAccessible::Name), qobject_cast<QGroupBox*>(Item(1117 + static_cast<int>(g)))->title()) << id;
+        }
+    }
 }
 
 TEST_F(PanelTest, ListsHoldTheirItemsUnsortedAndNotEditable) {
@@ -154,11 +181,18 @@ TEST_F(PanelTest, FailedOpenShowsTheMessageAndReturnsToClosed) {
     // Another program takes the device.
     const int holder = open(pty.Path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    // What the panel shows behind the box while it is up.
+    QStringList behind;
+    SetMessageFunction([&](const QString& text, const QString&) {
+        messages << text;
+        behind << Label(1003) << QString::number(EnabledCount(*panel, true));
+    });
     testing::internal::CaptureStderr();
     Click(1003);
     const std::string err = testing::internal::GetCapturedStderr();
     close(holder);
     EXPECT_EQ(messages, QStringList{"The port is already open!"});
+    EXPECT_EQ(behind, QStringList({"Open COM", "0"}));
     EXPECT_NE(err.find("busy"), std::string::npos);
     EXPECT_EQ(panel->PortOpen, 0);
     EXPECT_EQ(Label(1003), "Open COM");
@@ -197,6 +231,29 @@ TEST_F(PanelTest, ListChangeWhileOpenReleasesTheDevice) {
     termios t{};
     tcgetattr(pty.Slave(), &t);
     EXPECT_EQ(cfgetospeed(&t), B19200);
+}
+
+TEST_F(PanelTest, TheWheelChangesAListOnlyWhileItHasTheFocus) {
+    Open();
+    QApplication::setActiveWindow(panel.get());
+    const auto wheel = [](QWidget* w) {
+        const QPointF at(w->width() / 2, w->height() / 2);
+        QWheelEvent notch(at, w->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &notch);
+    };
+    for (int id : {1001, 1002}) {
+        Edit(1000)->setFocus();
+        const int before = List(id)->currentIndex();
+        wheel(List(id));
+        EXPECT_EQ(List(id)->currentIndex(), before) << id;
+        EXPECT_FALSE(List(id)->hasFocus()) << "the wheel gives no focus";
+        EXPECT_EQ(panel->PortOpen, 1) << id;
+    }
+    List(1002)->setFocus();
+    wheel(List(1002));
+    EXPECT_EQ(List(1002)->currentText(), "19200");
+    EXPECT_EQ(panel->BaudValue, 19200);
+    EXPECT_EQ(panel->PortOpen, 0) << "a focused list's new choice closes the port";
 }
 
 TEST_F(PanelTest, PortChangeNamesTheNextDeviceAndTouchesNothingWhileClosed) {

@@ -58,6 +58,9 @@ int StartPanel() {
 }  // namespace
 
 int wmain(int argc, wchar_t** wargv) {
+    // A library loaded at run time comes from the program's folder or
+    // Windows' own, never from the working folder or PATH.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     // The program's text is UTF-8: so is the console's while it runs.
     const UINT consoleOutput = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
