@@ -67,7 +67,14 @@ void DisplayModel::ResetModes() {
 }
 
 const char* DisplayModel::International() const {
-    return OptionLabel('S', static_cast<std::uint8_t>('0' + glyphs_.InternationalSet()));
+    // Read after every ESC R n: the sixteen labels found once.
+    static const auto labels = [] {
+        std::array<const char*, 16> l{};
+        for (int set = 0; set < 16; ++set) l[set] = OptionLabel('S', static_cast<std::uint8_t>('0' + set));
+        return l;
+    }();
+    const int set = glyphs_.InternationalSet();
+    return set >= 0 && set < 16 ? labels[set] : OptionLabel('S', static_cast<std::uint8_t>('0' + set));
 }
 
 Setup DisplayModel::StoredSetup() const {
@@ -139,6 +146,7 @@ bool DisplayModel::Configure(char group, std::uint8_t argument) {
 }
 
 void DisplayModel::SetCodePage(const char* label) {
+    if (!std::strcmp(label, glyphs_.CodePage())) return;  // tills choose the same page again and again
     for (const OptionFrame& o : OptionFrameTable)
         if (o.group == 'F' && !std::strcmp(o.label, label)) glyphs_.SetCodePage(o.label);
 }
@@ -201,7 +209,12 @@ void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
 }
 
 void DisplayModel::Text(std::span<const std::uint8_t> bytes) {
-    for (const std::uint8_t b : bytes) Show(b);
+    // Decoded a screenful at a time, put on the screen in one go.
+    for (std::size_t at = 0; at < bytes.size(); at += decoded_.size()) {
+        const std::size_t n = std::min(decoded_.size(), bytes.size() - at);
+        for (std::size_t i = 0; i < n; ++i) decoded_[i] = glyphs_.Decode(bytes[at + i]);
+        screen_.Put({decoded_.data(), n});
+    }
     textShown_ = true;
     readings_.AddText(bytes, playing_);
 }

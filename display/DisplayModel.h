@@ -196,7 +196,7 @@ private:
     void Between() override { timed_.InputComes(); }
     void Text(std::span<const std::uint8_t> bytes) override;
     std::string Perform(const Command& command, Arguments arguments) override { return command.action(*this, arguments); }
-    void Read(const char* words, std::string detail, std::string_view bytes, bool merges) override {
+    void Read(const char* words, std::string&& detail, std::string_view bytes, bool merges) override {
         readings_.Add(words, std::move(detail), bytes, merges, playing_);
     }
     // What a running macro plays into.
@@ -218,6 +218,7 @@ private:
     bool textShown_ = false;  // the byte being read was shown as text (a macro's pace)
     bool playing_ = false;    // the bytes being read come from the macro, not the host
     std::uint64_t clears_ = 0;
+    std::array<Cell, Rows * Columns> decoded_;  // a run of text on its way to the screen
 
     // The stored set-up (what configuration frames change and a state file
     // keeps) apart from the international set and code page in use, which

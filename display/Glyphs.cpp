@@ -37,12 +37,14 @@ constexpr char32_t NationalSets[16][12] = {
     {U'#', U'$', U'Ž', U'Š', U'Đ', U'Ć', U'Č', U'ž', U'š', U'đ', U'ć', U'č'},       // Slovenia/Croatia
     {U'#', U'¥', U'@', U'[', U'\\', U']', U'^', U'`', U'{', U'|', U'}', U'~'},      // China
 };
-// Each ASCII byte's place in NationalPositions, or -1: one look-up per byte shown.
-constexpr auto NationalIndex = [] {
-    std::array<std::int8_t, 128> index{};
-    index.fill(-1);
-    for (int i = 0; i < 12; ++i) index[NationalPositions[i]] = static_cast<std::int8_t>(i);
-    return index;
+// The ASCII positions under each set: one look-up per byte shown.
+constexpr auto AsciiGlyphs = [] {
+    std::array<std::array<char32_t, 128>, 16> glyphs{};
+    for (int set = 0; set < 16; ++set) {
+        for (int b = 0; b < 128; ++b) glyphs[set][b] = static_cast<char32_t>(b);
+        for (int i = 0; i < 12; ++i) glyphs[set][NationalPositions[i]] = NationalSets[set][i];
+    }
+    return glyphs;
 }();
 
 // The glyphs of PC437 at the control positions, for bytes shown as characters.
@@ -78,19 +80,18 @@ char32_t CodePageGlyph(const char* codePage, std::uint8_t byte) {
 
 char32_t InternationalGlyph(int set, std::uint8_t byte) {
     if (set < 0 || set > 15) set = 0;
-    const int at = byte < 0x80 ? NationalIndex[byte] : -1;
-    return at < 0 ? byte : NationalSets[set][at];
+    return byte < 0x80 ? AsciiGlyphs[set][byte] : byte;
 }
 
 // ---- Decoding ----
 
 // A user-defined character while they are selected, else the glyph of the
 // international set (below 80 hex) or of the code page in use.
-Cell Glyphs::Decode(std::uint8_t b) {
+Cell Glyphs::DecodeOther(std::uint8_t b) {
     if (userSelected_ && userDefined_[b]) return {UserCharacterMark, patterns_[b]};
     if (b < 0x20) return ControlGlyphs[b];  // shown by an emulation that shows every byte
     if (b == 0x7F) return U'⌂';             // the code pages' own glyph at DEL, as PC437 draws it
-    if (b < 0x80) return InternationalGlyph(internationalSet_, b);
+    if (b < 0x80) return (*ascii_)[b];
     if (decodingPage_ != codePage_) {  // another page since the last byte: its table, found once
         decodingPage_ = codePage_;
         page_ = &PageOf(codePage_);
@@ -98,8 +99,15 @@ Cell Glyphs::Decode(std::uint8_t b) {
     return page_->Glyph(b);
 }
 
+Glyphs::Glyphs() : ascii_(&AsciiGlyphs[0]) {}
+
+void Glyphs::SetInternationalSet(int set) {
+    internationalSet_ = set;
+    ascii_ = &AsciiGlyphs[set >= 0 && set <= 15 ? set : 0];
+}
+
 void Glyphs::Initialise(const char* codePage) {
-    internationalSet_ = 0;
+    SetInternationalSet(0);
     codePage_ = codePage;
     userDefined_.reset();
     userSelected_ = false;

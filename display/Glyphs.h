@@ -21,14 +21,17 @@ namespace vantrel::display {
 
 class Glyphs {
 public:
-    // What a byte shows, decided as it is written.
-    Cell Decode(std::uint8_t b);
+    Glyphs();
+
+    // What a byte shows, decided as it is written. Most text is printable
+    // ASCII: one look-up.
+    Cell Decode(std::uint8_t b) { return b >= 0x20 && b < 0x7F && !userSelected_ ? Cell((*ascii_)[b]) : DecodeOther(b); }
 
     // ESC @: the USA set and the power-on code page `codePage`, no
     // user-defined character in use (the kept ones stay).
     void Initialise(const char* codePage);
     int InternationalSet() const { return internationalSet_; }
-    void SetInternationalSet(int set) { internationalSet_ = set; }
+    void SetInternationalSet(int set);
     // The code page in use, by the panel's label ("PC437", ...).
     const char* CodePage() const { return codePage_; }
     void SetCodePage(const char* label) { codePage_ = label; }
@@ -45,7 +48,10 @@ public:
     void SetKept(const std::array<Pattern, 256>& patterns, const std::bitset<256>& defined);
 
 private:
+    Cell DecodeOther(std::uint8_t b);
+
     int internationalSet_ = 0;
+    const std::array<char32_t, 128>* ascii_;  // the ASCII positions under the international set
     const char* codePage_ = nullptr;
     const char* decodingPage_ = nullptr;  // the label whose glyphs `page_` holds
     const vantrel::CodePage* page_ = nullptr;

@@ -19,7 +19,7 @@ void Reader::Reset() {
                                   : std::array<std::uint8_t, 2>{};
 }
 
-void Reader::Said(const char* words, std::string detail, bool merges) {
+void Reader::Said(const char* words, std::string&& detail, bool merges) {
     events_->Read(words, std::move(detail), token_, merges);
     token_.clear();
 }
@@ -41,15 +41,10 @@ void Reader::Drop(const char* words) {
     Forget();
 }
 
-std::size_t Reader::TextRun(const std::uint8_t* data, std::size_t n) {
-    const bool every = active_->text == Text::Every;
-    if (!every && active_->text != Text::Printable) return 0;
-    if (!prefix_.empty() || command_ || !token_.empty()) return 0;
+std::size_t Reader::Run(const std::uint8_t* data, std::size_t n) {
+    IndexRows();
     std::size_t run = 0;
-    for (; run < n; ++run) {
-        const std::uint8_t b = data[run];
-        if (b == 0x00 || MayStart(b) || (!every && (b < 0x20 || b == 0x7F))) break;
-    }
+    while (run < n && plain_[data[run]]) ++run;
     if (run > 0) events_->Text({data, run});
     return run;
 }
@@ -99,11 +94,15 @@ void Reader::ReindexRows() {
     for (const CommandSet* set : sets)
         for (const Command& c : set ? set->commands : std::span<const Command>{})
             for (auto [b, last] = at(c, 0); b <= last; ++b)
-                for (auto [s, lastSecond] = seconds(c); s <= lastSecond; ++s) rows_[count[static_cast<std::size_t>(b)]++] = {&c, s};
+                for (auto [s, lastSecond] = seconds(c); s <= lastSecond; ++s)
+                    rows_[count[static_cast<std::size_t>(b)]++] = {&c, s, (c.attention ? attention_.size() : 0) + c.start.size() == 2};
     // Each first byte's rows by their second byte, stable: an insertion sort of a few rows.
     for (std::size_t b = 0; b < 256; ++b)
         for (std::size_t i = rowsFrom_[b] + 1u; i < rowsFrom_[b + 1]; ++i)
             for (std::size_t j = i; j > rowsFrom_[b] && rows_[j - 1].second > rows_[j].second; --j) std::swap(rows_[j - 1], rows_[j]);
+    const bool every = active_->text == Text::Every;
+    for (std::size_t b = 0; b < 256; ++b)
+        plain_[b] = (every || (active_->text == Text::Printable && b >= 0x20 && b != 0x7F)) && b != 0x00 && rowsFrom_[b + 1] == rowsFrom_[b];
     lone_.fill(nullptr);
     for (std::size_t b = 0; b < 256; ++b)
         for (std::size_t i = rowsFrom_[b + 1]; i-- > rowsFrom_[b];)  // backwards: the first in the tables' order stays
@@ -152,7 +151,8 @@ void Reader::StartByte() {
         const int second = static_cast<std::uint8_t>(prefix_[1]);
         for (auto r = std::lower_bound(from, to, second, [](const IndexedRow& row, int b) { return row.second < b; });
              r != to && r->second == second; ++r) {
-            const Fit fit = Fits(*r->command, prefix_, attention_);
+            // Its first two bytes are what it is listed by: with no more, it fits.
+            const Fit fit = prefix_.size() == 2 ? (r->two ? Fit::Whole : Fit::Part) : Fits(*r->command, prefix_, attention_);
             if (fit == Fit::Whole) {
                 whole = r->command;
                 break;
@@ -225,6 +225,11 @@ void Reader::Execute() {
     const Command& c = *std::exchange(command_, nullptr);
     std::string detail = c.action ? events_->Perform(c, Args()) : std::string();
     const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments_.size(), token_.size()});
+    if (back == 0) {
+        arguments_.clear();
+        argumentCount_ = 0;
+        return Said(c.words, std::move(detail));
+    }
     const std::string again = arguments_.substr(arguments_.size() - back);
     token_.resize(token_.size() - back);
     arguments_.clear();

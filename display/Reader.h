@@ -32,7 +32,7 @@ public:
     // A complete command with its arguments: what its action adds to the row's words.
     virtual std::string Perform(const Command& command, Arguments arguments) = 0;
     // Bytes read as `words` (empty: unread), with what the action added; see Readings::Add.
-    virtual void Read(const char* words, std::string detail, std::string_view bytes, bool merges) = 0;
+    virtual void Read(const char* words, std::string&& detail, std::string_view bytes, bool merges) = 0;
 
 protected:
     ~ReaderEvents() = default;
@@ -49,7 +49,9 @@ public:
     // A run of text at the start of `data`, read as Byte reads it one byte at
     // a time, handed on in one go. Zero when the next byte is not such text or
     // a command is being read.
-    std::size_t TextRun(const std::uint8_t* data, std::size_t n);
+    std::size_t TextRun(const std::uint8_t* data, std::size_t n) {
+        return prefix_.empty() && !command_ && token_.empty() ? Run(data, n) : 0;
+    }
 
     // The emulation's own table, the one in use and its attention code as at power-on.
     void SetBase(const CommandSet& set);
@@ -82,6 +84,7 @@ private:
     // A command that never ends must not grow without bound in the monitor.
     static constexpr std::size_t TokenLimit = 256;
 
+    std::size_t Run(const std::uint8_t* data, std::size_t n);
     void StartByte();
     void ArgumentByte(std::uint8_t b);
     Arguments Args() const;
@@ -97,7 +100,7 @@ private:
         return rowsFrom_[b + 1] != rowsFrom_[b];
     }
     void Mismatch();
-    void Said(const char* words, std::string detail = {}, bool merges = false);
+    void Said(const char* words, std::string&& detail = {}, bool merges = false);
     void Unread() { Said("", {}, true); }
     void Forget();
 
@@ -122,10 +125,14 @@ private:
     struct IndexedRow {
         const Command* command;
         int second;
+        bool two;  // the whole start is the two bytes it is listed by
     };
     std::vector<IndexedRow> rows_;  // its capacity stays: no allocation when a table comes back
     std::array<std::uint16_t, 257> rowsFrom_{};  // byte b's rows: rows_[rowsFrom_[b]] up to rows_[rowsFrom_[b + 1]]
     std::array<const Command*, 256> lone_{};     // the first row that byte b is the whole start of, or null
+    // The bytes that are text between commands: shown, starting no row, not
+    // NUL. A run of them is handed on with one look-up a byte.
+    std::array<bool, 256> plain_{};
     const CommandSet* rowsSet_ = nullptr;
     std::array<std::uint8_t, 2> rowsAttention_{};
 };

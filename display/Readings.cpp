@@ -20,7 +20,7 @@ constexpr const char* Text = "text";
 
 }  // namespace
 
-void Readings::Add(const char* words, std::string detail, std::string_view bytes, bool merges, bool macro) {
+void Readings::Add(const char* words, std::string&& detail, std::string_view bytes, bool merges, bool macro) {
     Said* last = said_.empty() ? nullptr : &said_.back();
     if (merges && last && last->macro == macro && (last->words == words || !std::strcmp(last->words, words)) &&
         last->detail.size() == detail.size() && (detail.empty() || last->detail == detail)) {

@@ -31,7 +31,7 @@ public:
     // that `merges` joins the last reading when that has the same words, so
     // that a run of text or of unread bytes is one reading. `macro`: played
     // by a running macro, never merged with the host's bytes.
-    void Add(const char* words, std::string detail, std::string_view bytes, bool merges, bool macro);
+    void Add(const char* words, std::string&& detail, std::string_view bytes, bool merges, bool macro);
     // Shown text, as Add("text") for each byte.
     void AddText(std::span<const std::uint8_t> bytes, bool macro);
 

@@ -6,6 +6,12 @@
 
 namespace vantrel::display {
 
+namespace {
+
+constexpr std::array<Cell, Columns> BlankRow{};
+
+}  // namespace
+
 bool Screen::Blinks() const {
     bool blinks = rowBlink_[0] || rowBlink_[1];
     for (const auto& row : attributes_)
@@ -13,14 +19,16 @@ bool Screen::Blinks() const {
     return blinks;
 }
 
+void Screen::BlankCells(int row) { cells_[row] = BlankRow; }
+
 void Screen::Clear() {
-    for (auto& row : cells_) row.fill(' ');
+    cells_.fill(BlankRow);
     for (auto& row : attributes_) row.fill(0);
     MoveTo(0, 0);
 }
 
 void Screen::ClearRow(int row) {
-    cells_[row].fill(' ');
+    cells_[row] = BlankRow;
     attributes_[row].fill(0);
     MoveTo(row, 0);
 }
@@ -50,7 +58,7 @@ void Screen::MoveTo(int row, int column) {
 void Screen::ScrollUp() {
     cells_[0] = cells_[1];
     attributes_[0] = attributes_[1];
-    cells_[1].fill(' ');
+    cells_[1] = BlankRow;
     attributes_[1].fill(0);
     ++lowerRowChanges_;
 }
@@ -58,7 +66,7 @@ void Screen::ScrollUp() {
 void Screen::ScrollDown() {
     cells_[1] = cells_[0];
     attributes_[1] = attributes_[0];
-    cells_[0].fill(' ');
+    cells_[0] = BlankRow;
     attributes_[0].fill(0);
     ++lowerRowChanges_;
 }
@@ -79,6 +87,7 @@ void Screen::SetScrollWindow(bool on, int row, int first, int last) {
 
 void Screen::ResetAttributes() {
     characterBlink_ = reverse_ = false;
+    NewAttributes();
     rowBlink_.fill(false);
     window_ = {};
 }
@@ -98,7 +107,24 @@ void Screen::Advance() {
     }
 }
 
-void Screen::Put(const Cell& cell) {
+void Screen::Put(std::span<const Cell> cells) {
+    for (std::size_t i = 0; i < cells.size();) {
+        if (pending_ || window_.on || column_ == Columns - 1) {
+            PutAtEdge(cells[i++]);
+            continue;
+        }
+        // Most text: nothing waits to scroll, no window; up to the row's last
+        // column the cursor only moves on.
+        const std::size_t n = std::min<std::size_t>(cells.size() - i, static_cast<std::size_t>(Columns - 1 - column_));
+        if (row_ == Rows - 1) ++lowerRowChanges_;
+        std::copy_n(cells.begin() + static_cast<std::ptrdiff_t>(i), n, cells_[row_].begin() + column_);
+        std::fill_n(attributes_[row_].begin() + column_, n, newAttributes_);
+        column_ += static_cast<int>(n);
+        i += n;
+    }
+}
+
+void Screen::PutAtEdge(const Cell& cell) {
     if (pending_) {
         pending_ = false;
         if (modes_[row_] == Mode::VerticalScroll && row_ == Rows - 1) {
@@ -114,7 +140,7 @@ void Screen::Put(const Cell& cell) {
     }
     if (row_ == Rows - 1) ++lowerRowChanges_;
     cells_[row_][column_] = cell;
-    attributes_[row_][column_] = static_cast<std::uint8_t>((reverse_ ? Reverse : 0) | (characterBlink_ ? Blink : 0));
+    attributes_[row_][column_] = newAttributes_;
     Advance();
 }
 

@@ -40,7 +40,9 @@ public:
 
     // A character at the cursor with the attributes of new characters; a full
     // row waiting to scroll scrolls first, and the cursor moves on.
-    void Put(const Cell& cell);
+    void Put(const Cell& cell) { Put({&cell, 1}); }
+    // Characters one after the other, as Put puts each.
+    void Put(std::span<const Cell> cells);
     // A character at the cursor as it stands, plain; the cursor moves on and
     // nothing waits to scroll (the garbage of a wrong line speed).
     void Overwrite(const Cell& cell);
@@ -53,7 +55,7 @@ public:
     // Puts up to 20 cells on a row, the rest blank, the cursor after them.
     void WriteRow(int row, std::span<const Cell> cells);
     // A row's characters blank, its attributes and the cursor as they are.
-    void BlankCells(int row) { cells_[row].fill(Cell(' ')); }
+    void BlankCells(int row);
     // A cell drawn plain, the cursor where it is (a scrolling message).
     void Draw(int row, int column, const Cell& cell) {
         cells_[row][column] = cell;
@@ -71,14 +73,22 @@ public:
     // The part of `row` that scrolls in horizontal scroll mode; off: the whole row.
     void SetScrollWindow(bool on, int row, int first, int last);
     // New characters blink / are reversed from here on.
-    void SetCharacterBlink(bool on) { characterBlink_ = on; }
-    void SetReverse(bool on) { reverse_ = on; }
+    void SetCharacterBlink(bool on) {
+        characterBlink_ = on;
+        NewAttributes();
+    }
+    void SetReverse(bool on) {
+        reverse_ = on;
+        NewAttributes();
+    }
     // Power-on modes: every row in `mode`, nothing waiting to scroll.
     void ResetModes(Mode mode) { SetMode(mode); }
     // The attributes of new characters, row blinking and the scroll window off.
     void ResetAttributes();
 
 private:
+    void PutAtEdge(const Cell& cell);
+    void NewAttributes() { newAttributes_ = static_cast<std::uint8_t>((reverse_ ? Reverse : 0) | (characterBlink_ ? Blink : 0)); }
     void Advance();
     void ScrollUp();
     void ScrollDown();
@@ -93,6 +103,7 @@ private:
     int column_ = 0;
     bool pending_ = false;  // a full row waits for the next character to scroll
     bool characterBlink_ = false, reverse_ = false;
+    std::uint8_t newAttributes_ = 0;  // of these two
     std::uint64_t lowerRowChanges_ = 0;
     struct {
         bool on = false;

@@ -23,7 +23,7 @@ public:
         events.push_back(std::string("perform ") + command.words + " " + std::to_string(arguments.size()));
         return {};
     }
-    void Read(const char* words, std::string, std::string_view bytes, bool) override {
+    void Read(const char* words, std::string&&, std::string_view bytes, bool) override {
         if (*words == 0) events.push_back("unread " + std::to_string(bytes.size()));  // commands are seen in Perform
     }
 };
