@@ -200,6 +200,10 @@ void DisplayModel::Feed(const std::uint8_t* data, std::size_t n, int lineBaud) {
         } else if (const std::size_t run = timed_.EndsOnInput() ? 0 : reader_.TextRun(data + i, n - i)) {
             if (printer_.Selected()) printer_.Hold(data + i, run);
             i += run - 1;
+        } else if (const std::size_t length = reader_.CommandAhead(data + i, n - i)) {
+            if (printer_.Selected()) printer_.Hold(data + i, length);
+            reader_.ReadCommand(data + i);
+            i += length - 1;
         } else {
             if (printer_.Selected()) printer_.Hold(data + i, 1);
             reader_.Byte(data[i]);

@@ -49,6 +49,41 @@ std::size_t Reader::Run(const std::uint8_t* data, std::size_t n) {
     return run;
 }
 
+std::size_t Reader::CommandAhead(const std::uint8_t* data, std::size_t n) {
+    ahead_ = nullptr;
+    if (!Idle() || n == 0 || data[0] == 0x00 || !MayStart(data[0])) return 0;
+    // As StartByte finds it: the row that the first byte is the whole start
+    // of, else the first row listed by both bytes whose start they are.
+    const std::uint8_t first = data[0];
+    const Command* c = lone_[first];
+    std::size_t start = 1;
+    if (!c && n >= 2) {
+        start = 2;
+        const auto from = rows_.begin() + rowsFrom_[first], to = rows_.begin() + rowsFrom_[first + 1];
+        for (auto r = std::lower_bound(from, to, int{data[1]}, [](const IndexedRow& row, int b) { return row.second < b; });
+             r != to && r->second == data[1]; ++r)
+            if (r->two) {
+                c = r->command;
+                break;
+            }
+    }
+    if (!c || c->end != End::Count || n - start < c->count) return 0;
+    ahead_ = c;
+    aheadStart_ = start;
+    return start + c->count;
+}
+
+void Reader::ReadCommand(const std::uint8_t* data) {
+    const Command& c = *std::exchange(ahead_, nullptr);
+    events_->Between();
+    const std::size_t length = aheadStart_ + c.count;
+    token_.assign(reinterpret_cast<const char*>(data), std::min(length, TokenLimit));
+    command_ = &c;
+    arguments_.assign(reinterpret_cast<const char*>(data) + aheadStart_, c.count);
+    argumentCount_ = c.count;
+    Execute();
+}
+
 void Reader::Byte(std::uint8_t b) {
     if (token_.size() < TokenLimit) token_ += static_cast<char>(b);
     if (command_) return ArgumentByte(b);

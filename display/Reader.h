@@ -49,9 +49,13 @@ public:
     // A run of text at the start of `data`, read as Byte reads it one byte at
     // a time, handed on in one go. Zero when the next byte is not such text or
     // a command is being read.
-    std::size_t TextRun(const std::uint8_t* data, std::size_t n) {
-        return prefix_.empty() && !command_ && token_.empty() ? Run(data, n) : 0;
-    }
+    std::size_t TextRun(const std::uint8_t* data, std::size_t n) { return Idle() ? Run(data, n) : 0; }
+    // The length of a whole command of a fixed number of arguments at the
+    // start of `data`, when nothing is being read; zero when there is none or
+    // it is not all there. ReadCommand then reads it, as Byte reads it one
+    // byte at a time, in one go.
+    std::size_t CommandAhead(const std::uint8_t* data, std::size_t n);
+    void ReadCommand(const std::uint8_t* data);
 
     // The emulation's own table, the one in use and its attention code as at power-on.
     void SetBase(const CommandSet& set);
@@ -84,6 +88,7 @@ private:
     // A command that never ends must not grow without bound in the monitor.
     static constexpr std::size_t TokenLimit = 256;
 
+    bool Idle() const { return prefix_.empty() && !command_ && token_.empty(); }
     std::size_t Run(const std::uint8_t* data, std::size_t n);
     void StartByte();
     void ArgumentByte(std::uint8_t b);
@@ -116,6 +121,8 @@ private:
     std::size_t argumentCount_ = 0;  // all argument bytes, also those past the kept ones
     std::size_t giveBack_ = 0;       // see GiveBack
     std::string token_;
+    const Command* ahead_ = nullptr;  // what CommandAhead found
+    std::size_t aheadStart_ = 0;      // the length of its start
 
     // The rows of the table in use (the shared rows first) by the byte that
     // starts them and then by their second byte (-1: none), in the tables'
