@@ -17,6 +17,7 @@
 //   - user-defined characters take codes 20..7E hex, five columns each;
 //   - ESC # n takes the set-up frame's numbering of the emulations.
 #include "display/Commands.h"
+#include "display/DisplayModel.h"
 
 #include <cstdio>
 #include <string>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The command tables of the display's emulations, as data: one row per
 // command, with the bytes that start it, how its arguments end, its meaning in
-// words (what the monitor shows), and its action on the model. The engine in
-// DisplayModel.cpp reads every emulation through these rows alone.
+// words (what the monitor shows), and its action on the model. The reader
+// (Reader.h) reads every emulation through these rows alone.
 #pragma once
 
-#include "display/DisplayModel.h"
+#include "display/Screen.h"
 
 #include <cstdint>
 #include <span>
@@ -13,6 +13,9 @@
 #include <string_view>
 
 namespace vantrel::display {
+
+class DisplayModel;
+using Arguments = std::span<const std::uint8_t>;
 
 // What a command does; returns words to add to the row's meaning (a value, or
 // why an argument out of range was ignored), or nothing.
