@@ -95,14 +95,17 @@ std::unique_ptr<ListenPort> ListenPort::Open(const std::string& device, int baud
     std::unique_ptr<ListenPort> port(new ListenPort(fd, exclusive, IsPseudoTerminal(st), st.st_rdev));
     termios read{};
     tcgetattr(fd, &read);
-    // Raw, 8 data bits, no parity, as the panel writes; then every byte that
+    // Raw, 8 data bits, no parity, as the panel writes, no flow control; then every byte that
     // came with an error marked (INPCK, PARMRK, no IGNPAR), a break too.
     termios t = ConfigureLine(read, baud == AutoBaud ? PowerOnBaud : baud);
     if (baud == AutoBaud) {  // the speed as it is: a pseudo-terminal's writer's
         cfsetispeed(&t, cfgetispeed(&read));
         cfsetospeed(&t, cfgetospeed(&read));
     }
-    t.c_cflag &= ~PARENB;
+    // Every byte is data: DC1 and DC3 are commands of some displays, never
+    // flow control here; nor does a missing CTS hold a tap's bytes back.
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    t.c_cflag &= ~(PARENB | CRTSCTS);
     t.c_cflag |= CREAD;
     t.c_iflag |= INPCK | PARMRK;
     t.c_iflag &= ~(IGNPAR | IGNBRK | BRKINT | ISTRIP);

@@ -24,7 +24,12 @@ constexpr std::size_t Slice = 128;
 void Score(const Reading& reading, Ranking::Rank& rank) {
     const std::string_view meaning = reading.meaning;
     const std::uint64_t size = reading.bytes.size();
-    if (meaning.empty() || meaning.find("ignored)") != std::string_view::npos) {
+    // A command that a display would take but ignores here (in a macro, in
+    // another mode) is still its command; a malformed one speaks against it.
+    const bool malformed = meaning.ends_with("ignored)") && (meaning.find("(out of range") != std::string_view::npos ||
+                                                             meaning.find("(no ETX") != std::string_view::npos ||
+                                                             meaning.find("(no such option") != std::string_view::npos);
+    if (meaning.empty() || malformed) {
         rank.doubtful += size;
     } else if (meaning == "text") {
         rank.doubtful += std::count_if(reading.bytes.begin(), reading.bytes.end(),

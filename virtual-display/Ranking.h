@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a till speaks: every chunk from the till is read by ten displays side
 // by side, one per emulation, and each is scored by how much of the stream it
-// reads. Bytes it cannot read and commands it ignores (an argument out of
+// reads. Bytes it cannot read and malformed commands (an argument out of
 // range, a frame without its end) count against it, as do control bytes that
-// it only shows as characters. The best first is the likely command set; the
+// it only shows as characters; on a tie, the one that reads more of the
+// stream as commands ranks first. The best first is the likely command set; the
 // speed is the one at which most bytes came without framing errors.
 #pragma once
 
