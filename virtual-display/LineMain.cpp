@@ -50,6 +50,12 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
+std::string Ms(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms);
+    return text;
+}
+
 std::string HexOf(const std::string& bytes) {
     return Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
 }
@@ -220,7 +226,7 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         if (now == shownScreen) return;
         shownScreen = now;
         if (o.json)
-            print("{\"event\":\"screen\",\"ms\":" + std::to_string(ms) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
+            print("{\"event\":\"screen\",\"ms\":" + Ms(ms) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
                   JsonString(model.Line(1)) + "],\"status\":" + JsonString(status) + "}");
         else
             print("|" + model.Line(0) + "|\n|" + model.Line(1) + "|\n[" + status + "]");
@@ -240,7 +246,7 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         if (poll(&p, 1, 250) > 0) {
             for (const auto& chunk : display.ReadAvailable()) {
                 ms += std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
-                const std::string at = std::to_string(ms);
+                const std::string at = Ms(ms);
                 if (!chunk.notice.empty())
                     print(o.json ? "{\"event\":\"notice\",\"ms\":" + at + ",\"text\":" + JsonString(chunk.notice) + "}"
                                  : "-- " + chunk.notice);
