@@ -229,6 +229,7 @@ TEST(Recording, DamagedRecordingsAreRefusedWhole) {
         {"GIF89a\n", "not a vantrel-display recording"},
         {"vantrel-display recording 1\nport: COM1\n\n", "the header has no program"},
         {"vantrel-display recording 1\nport: COM1\n", "cut short in its header"},
+        {"vantrel-display recording 1\nport: \x1B]0;title\x07\n", "line 2: a control character in the header"},
         {Recording("1.000 T 9600 41\n0.500 T 9600 42\n"), "line 8: not a time"},
         {Recording("1.000 X 9600 41\n"), "line 7: not a direction"},
         {Recording("1.000 T 9600 4G\n"), "line 7: no bytes, or not two hex digits"},

@@ -189,7 +189,10 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         if (!note.empty()) std::fprintf(stderr, "vantrel-display: --replay %s\n", note.c_str());
         // The display as it was when the recording began.
         const auto& header = recording->Header();
-        if (!keepEmulation) model.SetEmulation(header.at("emulation").c_str());
+        const std::string& emulation = header.at("emulation");
+        if (!keepEmulation && !model.SetEmulation(emulation.c_str()))
+            std::fprintf(stderr, "vantrel-display: --replay %s: the recording's emulation %s is none the display knows; it reads in %s\n",
+                         o.replay.c_str(), emulation.c_str(), model.Emulation());
         if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) takeSpeed(recorded);
         label = o.replay;
     }
@@ -258,6 +261,9 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
                                        "\",\"meaning\":" + JsonString(reading.meaning) +
                                        (chunk.framingErrors ? ",\"framing-errors\":true" : "") + "}"
                                  : "> " + DescribeReading(reading));
+                if (!chunk.printer.empty())
+                    print(o.json ? "{\"event\":\"printer\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.printer) + "\"}"
+                                 : PrinterLine(chunk));
                 if (chunk.readingsLeftOut)
                     print(o.json ? "{\"event\":\"left-out\",\"ms\":" + at + ",\"readings\":" + std::to_string(chunk.readingsLeftOut) + "}"
                                  : "> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/Recording.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -50,7 +51,7 @@ bool ParseSpeed(std::string_view text, int& baud) {
         baud = UnknownBaud;
         return true;
     }
-    if (text.empty() || text.size() > 7 || text[0] == '0') return false;
+    if (text.empty() || text.size() > 7 || text[0] < '1' || text[0] > '9') return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), baud);
     return ec == std::errc() && end == text.data() + text.size();
 }
@@ -100,6 +101,11 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
         }
         const std::size_t colon = line.find(": ");
         const std::string key(line.substr(0, colon));
+        // Values are said on a terminal: no control characters.
+        if (std::any_of(line.begin(), line.end(), [](char c) { return static_cast<std::uint8_t>(c) < 0x20 || c == 0x7F; })) {
+            error = where + "a control character in the header";
+            return Result::Error;
+        }
         if (colon == std::string_view::npos || key.empty() || key.find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string::npos ||
             header_.size() >= 64 || !header_.emplace(key, line.substr(colon + 2)).second) {
             error = where + "not a header line \"key: value\" of a key not seen before";
