@@ -30,9 +30,9 @@ bool IsPseudoTerminal(const struct stat& st) {
     return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;  // Unix 98 slaves
 }
 
-bool Gone(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
-
 }  // namespace
+
+bool PortGone(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE; }
 
 int ParseBaud(const std::string& text) {
     if (text == "auto") return AutoBaud;
@@ -210,7 +210,7 @@ void PortReader::Run() {
 bool PortReader::ReadOnce() {
     std::uint8_t buf[4096];
     const ssize_t n = ::read(port_->Fd(), buf, sizeof buf);
-    if (n < 0) return errno == EINTR || errno == EAGAIN || !Gone(errno);
+    if (n < 0) return errno == EINTR || errno == EAGAIN || !PortGone(errno);
     if (n == 0) return false;  // a hang-up
     // On a pseudo-terminal the writer may change its speed at any time.
     if (auto_ && pty_) {

@@ -77,6 +77,10 @@ private:
     dev_t device_;
 };
 
+// Whether a read or write failed with this error because the port is gone
+// (a pulled adapter, a hang-up).
+bool PortGone(int err);
+
 // "COM1 (/dev/ttyS0)" for a mapped name, else the path.
 std::string PortLabel(const std::string& name, const std::string& device);
 

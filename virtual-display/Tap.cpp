@@ -15,8 +15,6 @@ namespace {
 
 constexpr const char* SideWords[2] = {"the till's side", "the display's side"};
 
-bool Gone(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF || err == EPIPE; }
-
 }  // namespace
 
 Tap::Tap(VirtualDisplay& display, Side till, Side toDisplay, int baud)
@@ -74,7 +72,7 @@ void Tap::Run() {
 void Tap::Read(int from) {
     std::uint8_t buf[4096];
     const ssize_t n = ::read(sides_[from].port->Fd(), buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || !Gone(errno))) return;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || !PortGone(errno))) return;
     if (n <= 0) return Lose(from);
     Way& way = ways_[from];
     way.readAt = std::chrono::steady_clock::now();
