@@ -11,6 +11,8 @@
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Tap.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <poll.h>
@@ -32,6 +34,14 @@ void Drain(int fd) {
     std::uint8_t buf[4096];
     while (read(fd, buf, sizeof buf) > 0) {
     }
+}
+
+// The worst, and the time that 99 of 100 chunks stay within: on a shared
+// machine the worst is mostly a thread waiting for a processor.
+std::string Worst(std::vector<double> us) {
+    if (us.empty()) return "-";
+    std::sort(us.begin(), us.end());
+    return Fixed(us.back(), "us", 1) + " (99%: " + Fixed(us[us.size() * 99 / 100], "us", 1) + ")";
 }
 
 }  // namespace
@@ -59,30 +69,41 @@ int main(int argc, char** argv) {
         screen.ReadAvailable();
     }
     std::this_thread::sleep_for(50ms);
-    const auto paced = Summarise(Microseconds(tap.TakeDwellTimes()));
-    Row("Tap: a chunk's time in the tap, read to written, a till's pace (20 bytes every 2 ms)", chunks + chunks / 10,
-        Fixed(paced.median, "us", 1), Fixed(paced.worst, "us", 1), "< 1 ms");
+    const auto pacedTimes = Microseconds(tap.TakeDwellTimes());
+    Row("Tap: a chunk's time in the tap, read to written, a till's pace (20 bytes every 2 ms)", pacedTimes.size(),
+        Fixed(Summarise(pacedTimes).median, "us", 1), Worst(pacedTimes), "< 1 ms");
 
-    // A flood: 4 MiB from the till and 1 MiB from the display at once.
+    // A flood: 4 MiB from the till and 1 MiB from the display at once. Both
+    // far ends are read on a thread of their own, as fast as they come, so
+    // that the time measured is the tap's and not a slow reader's.
+    std::atomic<bool> flooding{true};
+    std::thread readers([&] {
+        while (flooding) {
+            pollfd p[2] = {{till.Master(), POLLIN, 0}, {display.Master(), POLLIN, 0}};
+            poll(p, 2, 10);
+            Drain(till.Master());
+            Drain(display.Master());
+        }
+    });
     const std::vector<std::uint8_t> flood(4096, 0x55);
     std::size_t toSend[2] = {4u << 20, 1u << 20};
     const auto until = std::chrono::steady_clock::now() + 60s;
     while ((toSend[0] || toSend[1]) && std::chrono::steady_clock::now() < until) {
-        pollfd p[2] = {{till.Master(), POLLIN | (toSend[0] ? POLLOUT : 0), 0}, {display.Master(), POLLIN | (toSend[1] ? POLLOUT : 0), 0}};
-        poll(p, 2, 100);
-        for (int i = 0; i < 2; ++i) {
+        pollfd p[2] = {{till.Master(), static_cast<short>(toSend[0] ? POLLOUT : 0), 0},
+                       {display.Master(), static_cast<short>(toSend[1] ? POLLOUT : 0), 0}};
+        poll(p, 2, 10);
+        for (int i = 0; i < 2; ++i)
             if (toSend[i] && (p[i].revents & POLLOUT)) {
                 const ssize_t n = write(p[i].fd, flood.data(), std::min(flood.size(), toSend[i]));
                 if (n > 0) toSend[i] -= static_cast<std::size_t>(n);
             }
-            Drain(p[i].fd);
-        }
         screen.ReadAvailable();
     }
     std::this_thread::sleep_for(50ms);
-    const auto dwell = tap.TakeDwellTimes();
-    const auto flooded = Summarise(Microseconds(dwell));
-    Row("Tap: a chunk's time in the tap, read to written, a flood both ways (4 MiB and 1 MiB)", dwell.size(),
-        Fixed(flooded.median, "us", 1), Fixed(flooded.worst, "us", 1), "< 1 ms");
+    flooding = false;
+    readers.join();
+    const auto flooded = Microseconds(tap.TakeDwellTimes());
+    Row("Tap: a chunk's time in the tap, read to written, a flood both ways (4 MiB and 1 MiB)", flooded.size(),
+        Fixed(Summarise(flooded).median, "us", 1), Worst(flooded), "< 1 ms");
     return 0;
 }
