@@ -166,6 +166,30 @@ TEST(PortLine, AutoTakesTheWritersSpeed) {
     }
 }
 
+// --baud auto on a real port: a framing error or bytes that read as nothing
+// move on to the next speed, clean commands keep it.
+TEST(PortLine, AutoOnARealPortTriesTheSpeedsInTurn) {
+    SpeedTrial trial;
+    std::vector<std::uint8_t> bytes;
+    const std::string commands = "\x1BQATOTAL      12.50\r\x1BQBTHANK YOU  \r";
+    const Bytes clean(commands.begin(), commands.end());
+    EXPECT_EQ(trial.Speed(), 9600);
+    EXPECT_EQ(trial.Take(Hex("41 42"), false, bytes), SpeedTrial::Verdict::Wait);
+    EXPECT_EQ(trial.Take(Hex("E3"), true, bytes), SpeedTrial::Verdict::Next);
+    EXPECT_EQ(bytes, Hex("41 42 E3")) << "all that came at 9600, given up";
+    EXPECT_EQ(trial.Speed(), 19200);
+    EXPECT_EQ(trial.Take(Bytes(40, 0x07), false, bytes), SpeedTrial::Verdict::Next) << "bytes that read as no command set";
+    EXPECT_EQ(trial.Speed(), 38400);
+    EXPECT_EQ(trial.Take(Bytes(40, 0xF8), false, bytes), SpeedTrial::Verdict::Next) << "what a wrong speed makes of text";
+    EXPECT_EQ(trial.Speed(), 4800);
+    EXPECT_EQ(trial.Take(Bytes(clean.begin(), clean.begin() + 10), false, bytes), SpeedTrial::Verdict::Wait);
+    EXPECT_EQ(trial.Take(Bytes(clean.begin() + 10, clean.end()), false, bytes), SpeedTrial::Verdict::Found);
+    EXPECT_EQ(bytes, clean);
+    SpeedTrial around;
+    for (int i = 0; i < 8; ++i) around.Take(Hex("00"), true, bytes);
+    EXPECT_EQ(around.Speed(), 9600) << "after the last speed, the first again";
+}
+
 // Each emulation's own commands, from its table, put it first in the ranking.
 TEST(Ranking, AStreamOfAnEmulationsCommandsPutsItFirst) {
     for (const CommandSet* set : AllCommandSets()) {

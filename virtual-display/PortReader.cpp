@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vantrel::display {
 
@@ -141,9 +142,13 @@ std::string PortLabel(const std::string& name, const std::string& device) {
 }
 
 bool ReadsAsCommands(std::span<const std::uint8_t> bytes) {
+    // Every display shows bytes above 7F as characters of its code page, and
+    // that is what a wrong speed mostly makes of text: a till sends few.
+    const auto high = std::count_if(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b >= 0x80; });
+    if (bytes.empty() || static_cast<std::size_t>(high) * 4 > bytes.size()) return false;
     Ranking ranking;
     ranking.Feed(bytes, PowerOnBaud);
-    return !bytes.empty() && ranking.ReadPercent(ranking.Ranks().front()) >= 90;
+    return ranking.ReadPercent(ranking.Ranks().front()) >= 90;
 }
 
 PortReader::PortReader(VirtualDisplay& display, std::unique_ptr<ListenPort> port, std::string name, std::string device,
@@ -158,7 +163,7 @@ PortReader::PortReader(VirtualDisplay& display, std::unique_ptr<ListenPort> port
         display_.Notice(label_ + " is a pseudo-terminal: the writer's speed is taken, " + std::to_string(baud_) + " bit/s",
                         false, baud_);
     } else if (auto_) {
-        baud_ = TrialOrder[0];
+        baud_ = trial_.Speed();
         port_->SetBaud(baud_);
         display_.Notice("--baud auto: listening on " + label_ + " at " + std::to_string(baud_) + " bit/s first");
     } else {
@@ -233,24 +238,33 @@ void PortReader::Hand(std::span<const std::uint8_t> bytes, bool errors) {
     display_.Deliver(bytes, baud_, Direction::TillToDisplay, errors);
 }
 
-void PortReader::Trial(std::span<const std::uint8_t> bytes, bool errors) {
-    trial_.insert(trial_.end(), bytes.begin(), bytes.end());
-    if (!errors && trial_.size() < TrialBytes) return;
-    if (!errors && ReadsAsCommands(trial_)) {
+int SpeedTrial::Speed() const { return TrialOrder[static_cast<std::size_t>(index_)]; }
+
+SpeedTrial::Verdict SpeedTrial::Take(std::span<const std::uint8_t> run, bool errors, std::vector<std::uint8_t>& bytes) {
+    held_.insert(held_.end(), run.begin(), run.end());
+    if (!errors && held_.size() < TrialBytes) return Verdict::Wait;
+    const bool found = !errors && ReadsAsCommands(held_);
+    bytes = std::exchange(held_, {});
+    if (found) return Verdict::Found;
+    index_ = (index_ + 1) % static_cast<int>(TrialOrder.size());
+    return Verdict::Next;
+}
+
+void PortReader::Trial(std::span<const std::uint8_t> run, bool errors) {
+    std::vector<std::uint8_t> bytes;
+    const SpeedTrial::Verdict verdict = trial_.Take(run, errors, bytes);
+    if (verdict == SpeedTrial::Verdict::Found) {
         found_ = true;
         display_.Notice("--baud auto: " + std::to_string(baud_) + " bit/s, the bytes come without framing errors and read as commands",
                         false, baud_);
-        Hand(trial_, false);
-    } else {
-        // Not this speed: what came at it is garbage.
-        Hand(trial_, true);
-        trialIndex_ = (trialIndex_ + 1) % static_cast<int>(TrialOrder.size());
-        baud_ = TrialOrder[trialIndex_];
+        Hand(bytes, false);
+    } else if (verdict == SpeedTrial::Verdict::Next) {
+        Hand(bytes, true);  // what came at a speed given up is garbage
+        baud_ = trial_.Speed();
         port_->SetBaud(baud_);
         display_.Notice(std::string("--baud auto: ") + (errors ? "framing errors" : "the bytes read as no command set") +
                         ", trying " + std::to_string(baud_) + " bit/s");
     }
-    trial_.clear();
 }
 
 }  // namespace vantrel::display

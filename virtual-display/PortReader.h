@@ -84,9 +84,30 @@ bool PortGone(int err);
 // "COM1 (/dev/ttyS0)" for a mapped name, else the path.
 std::string PortLabel(const std::string& name, const std::string& device);
 
-// Whether bytes read as commands: some emulation reads nearly all of them.
-// What --baud auto asks of the bytes at a trial speed.
+// Whether bytes read as commands: some emulation reads nearly all of them,
+// and at most a quarter are above 7F. What --baud auto asks of the bytes at
+// a trial speed.
 bool ReadsAsCommands(std::span<const std::uint8_t> bytes);
+
+// --baud auto on a real port: the speeds of the list in turn, the common
+// ones first. A speed is kept once TrialBytes bytes came without a framing
+// error and read as commands; the next is tried at the first framing error,
+// or when the bytes read as no command set, and after the last the first
+// again.
+class SpeedTrial {
+public:
+    static constexpr std::size_t TrialBytes = 32;
+    enum class Verdict { Wait, Found, Next };
+    int Speed() const;
+    // Takes the next run of bytes read at Speed(). Found: the speed is kept
+    // and `bytes` holds what came at it. Next: `bytes` holds what came at the
+    // speed given up (garbage), and Speed() is the next to try.
+    Verdict Take(std::span<const std::uint8_t> run, bool errors, std::vector<std::uint8_t>& bytes);
+
+private:
+    int index_ = 0;
+    std::vector<std::uint8_t> held_;
+};
 
 class PortReader {
 public:
@@ -99,8 +120,6 @@ public:
 
     // How long a gone port is looked for between tries.
     static constexpr int RetryMs = 500;
-    // The bytes a trial speed needs before --baud auto decides.
-    static constexpr std::size_t TrialBytes = 32;
 
 private:
     void Run();
@@ -116,9 +135,8 @@ private:
     const bool auto_;
     const bool pty_;  // a pseudo-terminal: with auto, the writer's speed
     int baud_;          // the port's speed now
-    int trialIndex_ = 0;  // auto on a real port: the speed being tried, by its index in the list
     bool found_ = false;  // auto: a speed was chosen
-    std::vector<std::uint8_t> trial_;
+    SpeedTrial trial_;
     MarkDecoder decoder_;
     int stop_[2] = {-1, -1};
     std::thread thread_;
