@@ -3,9 +3,10 @@
 # vantrel-display on a line, as a technician and a script use it: a port
 # (a pseudo-terminal standing in) read with --baud auto and recorded, the
 # "likely:" line, the recording replayed with --json, and the refusals.
-#   display_line_check.sh PATH_TO_vantrel-display
+#   display_line_check.sh PATH_TO_vantrel-display PATH_TO_vantrel
 set -euo pipefail
 program=$1
+vantrel=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "$1"; shift; cat "$@" 2>/dev/null; exit 1; }
@@ -37,6 +38,18 @@ grep -q '^0.000 T 19200 0C 1B 51 41' "$work/till.rec" || grep -q ' T 19200 0C 1B
 grep -q '^{"event":"screen","ms":[0-9.]*,"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/json" || fail "no screen event:" "$work/json"
 grep -q '^{"event":"reading",.*"meaning":"upper line"}$' "$work/json" || fail "no reading event:" "$work/json"
 grep -q '^{"event":"likely","speed":19200,"ranks":\[{"emulation":"CD5220","read":100}' "$work/json" || fail "no likely event:" "$work/json"
+
+# The till's bytes put on a line again, to a display on its pseudo-terminal.
+"$program" --headless --link "$work/com1" --emulation CD5220 >"$work/again" 2>&1 &
+display=$!
+for _ in $(seq 100); do [ -L "$work/com1" ] && break; sleep 0.05; done
+"$vantrel" send --port "$work/com1" --replay "$work/till.rec" 2>"$work/err" || { kill "$display"; fail "send --replay failed:" "$work/err"; }
+sleep 0.3
+kill "$display"; wait "$display" || true
+grep -qx '|THANK YOU           |' "$work/again" || fail "the replayed bytes did not arrive:" "$work/again"
+printf 'x\n' >"$work/not-a-recording"
+if "$vantrel" send --port "$work/com1" --replay "$work/not-a-recording" 2>"$work/err2"; then fail "sent a file that is no recording"; fi
+grep -q 'not a vantrel-display recording' "$work/err2" || fail "no reason:" "$work/err2"
 
 # Refusals: an existing recording, a damaged one, one port tapped to itself.
 if "$program" --headless --port /dev/null --record "$work/till.rec" 2>"$work/err"; then fail "started on /dev/null"; fi
