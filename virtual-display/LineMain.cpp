@@ -17,6 +17,8 @@
 namespace vantrel::display {
 
 const char* const LineUsage =
+    "\n"
+    "On a serial port, between a till and its display, or from a recording:\n"
     "       vantrel-display --port NAME [--baud N|auto] [options]\n"
     "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
     "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
