@@ -13,9 +13,14 @@
 #include "serial/PortDiscovery.h"
 #include "serial/PortTables.h"
 #include "serial/SerialLink.h"
+#ifndef _WIN32
+#include "virtual-display/RecordingFile.h"
+#endif
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +56,10 @@ constexpr const char* UsageRest =
     "      --bytes HEX       raw bytes, such as \"1B 40 0C\": each byte one or two hex\n"
     "                        digits, apart by spaces, commas or colons; at most\n"
     "                        1024 bytes\n"
+#ifndef _WIN32
+    "      --replay FILE     the till's bytes of a vantrel-display recording, with\n"
+    "                        their timing, at the speed of --baud\n"
+#endif
     "      --explain         print each write, its bytes and how the display reads them\n"
     "      --emulation NAME  the display's emulation for --explain (default: the\n"
     "                        power-on DSP800, then as the frames sent set it)\n"
@@ -220,6 +229,21 @@ public:
 
 }  // namespace
 
+#ifndef _WIN32
+// The till's bytes of a recording, with their timing; the first write that
+// fails ends it (the line log says which).
+void ReplayTill(display::RecordingReader& recording) {
+    const auto start = std::chrono::steady_clock::now();
+    display::RecordedChunk chunk;
+    while (recording.Next(chunk)) {
+        if (chunk.direction != 'T') continue;
+        std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                  std::chrono::duration<double, std::milli>(chunk.ms)));
+        if (!WriteBytes(chunk.bytes.data(), chunk.bytes.size())) return;
+    }
+}
+#endif
+
 int RunSend(int argc, char** argv) {
     static const option Options[] = {
         {"port", required_argument, nullptr, 'p'},   {"baud", required_argument, nullptr, 'b'},
@@ -230,6 +254,7 @@ int RunSend(int argc, char** argv) {
         {"bytes", required_argument, nullptr, 'x'},  {"explain", no_argument, nullptr, 'e'},
         {"dry-run", no_argument, nullptr, 'n'},      {"emulation", required_argument, nullptr, 'E'},
         {"help", no_argument, nullptr, 'h'},         {"version", no_argument, nullptr, 'V'},
+        {"replay", required_argument, nullptr, 'P'},
         {nullptr, 0, nullptr, 0}};
     std::string port = "COM1", emulation = "DSP800";
     int baud = 9600;
@@ -309,6 +334,19 @@ int RunSend(int argc, char** argv) {
                                }});
             break;
         }
+#ifndef _WIN32
+        case 'P': {
+            auto recording = std::make_shared<display::RecordingReader>();
+            std::string problem, note;
+            if (!recording->Open(optarg, problem, note)) {
+                std::fprintf(stderr, "vantrel send: --replay %s\n", problem.c_str());
+                return 2;
+            }
+            if (!note.empty()) std::fprintf(stderr, "vantrel send: --replay %s\n", note.c_str());
+            actions.push_back({{}, [recording] { ReplayTill(*recording); }});
+            break;
+        }
+#endif
         case 'e': explain = true; break;
         case 'n': dryRun = explain = true; break;
         case 'E': {

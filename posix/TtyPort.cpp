@@ -381,3 +381,13 @@ void OpenDevice(const std::string& path, int baudValue) {
 }
 
 }  // namespace vantrel
+
+#include "posix/ExclusiveOpen.h"
+
+namespace vantrel {
+
+int OpenExclusive(const std::string& path, OpenFailure& failure, std::string& why, bool& exclusive) {
+    return AcquireDevice(path, failure, why, exclusive);
+}
+
+}  // namespace vantrel

@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "virtual-display/PrinterPort.h"
+#include "virtual-display/Ranking.h"
 
 namespace vantrel::display {
 
@@ -82,6 +83,12 @@ VirtualDisplay::VirtualDisplay() {
     reader_ = std::thread([this] { Reader(); });
 }
 
+VirtualDisplay::VirtualDisplay(ExternalLine) {
+    if (pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
+    lastChunk_ = Clock::now();
+}
+
 VirtualDisplay::~VirtualDisplay() {
     {
         std::lock_guard lock(mutex_);
@@ -89,7 +96,7 @@ VirtualDisplay::~VirtualDisplay() {
     }
     changed_.notify_all();
     [[maybe_unused]] const ssize_t w = write(wake_[1], "x", 1);
-    reader_.join();
+    if (reader_.joinable()) reader_.join();
     printer_.reset();
     if (!link_.empty()) RemoveOwnLink(link_, slavePath_);
     for (int fd : {master_, slave_, ready_[0], ready_[1], wake_[0], wake_[1]})
@@ -146,13 +153,16 @@ void RemoveOwnLink(const std::string& link, const std::string& target) {
     if (n > 0 && std::string(to, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
 }
 
-int VirtualDisplay::LineBaud() const {
-    termios t{};
-    if (tcgetattr(slave_, &t) != 0) return UnknownBaud;
-    const speed_t speed = cfgetospeed(&t);
+int StandardRate(speed_t speed) {
     for (const auto& [constant, rate] : StandardRates)
         if (constant == speed) return rate;
     return UnknownBaud;
+}
+
+int VirtualDisplay::LineBaud() const {
+    termios t{};
+    if (tcgetattr(slave_, &t) != 0) return UnknownBaud;
+    return StandardRate(cfgetospeed(&t));
 }
 
 void VirtualDisplay::Reader() {
@@ -210,15 +220,64 @@ void VirtualDisplay::ReadPending(int& baud) {
 }
 
 void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
+    QueueRaw({{data, data + n}, baud, Clock::now()});
+}
+
+void VirtualDisplay::QueueRaw(Raw raw) {
     std::lock_guard lock(mutex_);
     if (queue_.empty()) {
         [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1);
     }
-    queue_.push_back({{data, data + n}, baud, Clock::now()});
-    queued_ += n;
+    queued_ += raw.bytes.size();
+    queue_.push_back(std::move(raw));
+}
+
+bool VirtualDisplay::Deliver(std::span<const std::uint8_t> bytes, int lineBaud, Direction direction, bool framingErrors,
+                             bool wait) {
+    if (bytes.empty()) return true;
+    {
+        std::unique_lock lock(mutex_);
+        if (wait) changed_.wait(lock, [this] { return stop_ || queued_ < QueueLimit; });
+        if (stop_ || queued_ >= QueueLimit) {
+            notShown_ += bytes.size();
+            return false;
+        }
+    }
+    QueueRaw({{bytes.begin(), bytes.end()}, lineBaud, Clock::now(), direction, framingErrors});
+    return true;
+}
+
+void VirtualDisplay::EndDeliveries() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+}
+
+void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud) {
+    QueueRaw({{}, UnknownBaud, Clock::now(), Direction::TillToDisplay, false, text, end, ownBaud});
+}
+
+void VirtualDisplay::KeepRanking() { ranking_ = std::make_unique<Ranking>(); }
+
+std::string VirtualDisplay::LineStatus() const {
+    std::string s;
+    const auto add = [&s](const std::string& words) {
+        if (!words.empty()) s += (s.empty() ? "" : "  |  ") + words;
+    };
+    if (framingErrorBytes_)
+        add(std::to_string(framingErrorBytes_) +
+            " bytes with framing errors, shown as garbage: the till sends at another speed, or the line is noisy");
+    if (const std::uint64_t notShown = notShown_) add(std::to_string(notShown) + " bytes passed on but not shown: the screen fell behind");
+    if (ranking_ && ranking_->Bytes()) add("likely " + ranking_->Best());
+    add(lineNote_);
+    add(sideNote_);
+    return s;
 }
 
 void VirtualDisplay::Sync() {
+    if (!reader_.joinable()) return;  // an external line: everything delivered is queued
     std::unique_lock lock(mutex_);
     const std::uint64_t mine = ++syncWanted_;
     changed_.notify_all();
@@ -248,13 +307,30 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
     for (Raw& raw : taken) {
         Chunk chunk{std::move(raw.bytes), raw.lineBaud, raw.at - lastChunk_, {}, 0};
         lastChunk_ = raw.at;
-        const std::size_t garbage = Feed(chunk.bytes, chunk.lineBaud);
+        chunk.direction = raw.direction;
+        chunk.framingErrors = raw.framingErrors;
+        chunk.notice = std::move(raw.notice);
+        chunk.end = raw.end;
+        chunk.ownBaud = raw.ownBaud;
+        if (!chunk.notice.empty()) lineNote_ = chunk.notice;
+        if (raw.ownBaud > 0 && raw.ownBaud != model_.OwnBaud()) {
+            Setup setup = model_.StoredSetup();
+            setup.ownBaud = raw.ownBaud;
+            model_.Restore(setup);
+        }
+        std::size_t garbage = 0;
+        // Bytes with framing errors are garbage whatever the speeds.
+        const int line = chunk.framingErrors ? UnknownBaud : chunk.lineBaud;
+        if (chunk.direction == Direction::TillToDisplay && !chunk.bytes.empty()) {
+            if (chunk.framingErrors) framingErrorBytes_ += chunk.bytes.size();
+            if (ranking_) ranking_->Feed(chunk.bytes, chunk.lineBaud, chunk.framingErrors);
+            garbage = Feed(chunk.bytes, line);
+        }
         chunk.readings = model_.TakeReadings();
         if (garbage) {
             // Read as the display reads no byte at the wrong speed: the first
             // bytes of them, as a reading keeps them, and why.
             const std::size_t from = chunk.bytes.size() - garbage;
-            const int line = chunk.lineBaud;
             chunk.readings.push_back(
                 {std::string(chunk.bytes.begin() + static_cast<std::ptrdiff_t>(from),
                              chunk.bytes.begin() + static_cast<std::ptrdiff_t>(from + std::min<std::size_t>(garbage, 256))),
@@ -266,6 +342,7 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         chunk.printer = std::exchange(passed_, {});
         chunk.printerDropped = std::exchange(passedDropped_, 0);
         if (printer_) chunk.answersDropped = printer_->TakeAnswersDropped();
+        if (observer_) observer_(chunk);
         chunks.push_back(std::move(chunk));
     }
     return chunks;
@@ -325,7 +402,12 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
     char head[48];
     if (ms < 999.9995) std::snprintf(head, sizeof head, "%+10.3f ms ", ms);
     else std::snprintf(head, sizeof head, "%+10.1f s  ", ms / 1000);
-    std::string line = std::string(head) + HexAndText(chunk.bytes);
+    if (!chunk.notice.empty()) return head + std::string("-- ") + chunk.notice;
+    // A tap's other way, and bytes that came with framing errors, say so first.
+    const char* mark = chunk.direction == Direction::DisplayToTill ? "<- "
+                       : chunk.framingErrors                       ? "framing errors: "
+                                                                   : "";
+    std::string line = std::string(head) + mark + HexAndText(chunk.bytes);
     for (const Reading& reading : chunk.readings) line += "\n      " + DescribeReading(reading);
     if (chunk.readingsLeftOut) line += "\n      ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out";
     if (!chunk.printer.empty()) line += "\n      " + PrinterLine(chunk);
@@ -338,7 +420,8 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
 
 std::string StatusLine(const VirtualDisplay& display) {
     const PrinterPort* printer = display.Printer();
-    return display.Model().Status() + (printer ? "  |  " + printer->Counts() : "");
+    const std::string line = display.LineStatus();
+    return display.Model().Status() + (printer ? "  |  " + printer->Counts() : "") + (line.empty() ? "" : "  |  " + line);
 }
 
 std::string PrinterLine(const VirtualDisplay::Chunk& chunk) { return "printer " + HexAndText(chunk.printer); }

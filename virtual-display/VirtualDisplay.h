@@ -12,6 +12,7 @@
 
 #include "display/DisplayModel.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -25,11 +26,17 @@
 #include <thread>
 #include <vector>
 
-struct termios;
+#include <termios.h>
 
 namespace vantrel::display {
 
 class PrinterPort;
+class Ranking;
+
+// Which way a chunk went on a line: from the till to the display (and read
+// by the display), from the display back to the till (a tap's other side),
+// or out to the printer behind the display.
+enum class Direction : char { TillToDisplay = 'T', DisplayToTill = 'D', ToPrinter = 'P' };
 
 class VirtualDisplay {
 public:
@@ -47,10 +54,23 @@ public:
         std::vector<std::uint8_t> printer = {};  // the bytes the display passed to the printer
         std::size_t printerDropped = 0;           // older printer bytes dropped to make room for them
         std::uint64_t answersDropped = 0;         // printer answers dropped since the last chunk: the host did not read them
+        // A line other than the display's own (ExternalLine): which way the
+        // bytes went, whether they came with framing errors (then every one of
+        // them is shown as garbage), and a notice of the line itself instead
+        // of bytes ("COM1 (/dev/ttyS0) is gone ...").
+        Direction direction = Direction::TillToDisplay;
+        bool framingErrors = false;
+        std::string notice = {};
+        bool end = false;  // nothing comes after it (a replay's end)
+        int ownBaud = 0;   // with a notice: the display took this speed as its own
     };
 
     // Opens the pseudo-terminal and starts reading it.
     VirtualDisplay();
+    // A display without a pseudo-terminal of its own: the bytes come through
+    // Deliver, from a port reader, a tap or a replay on a thread of theirs.
+    struct ExternalLine {};
+    explicit VirtualDisplay(ExternalLine);
     ~VirtualDisplay();
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
@@ -83,12 +103,45 @@ public:
     // Reads and feeds for `time`, then everything written before it ended; the chunks.
     std::vector<Chunk> Pump(std::chrono::milliseconds time);
 
+    // ---- A line other than the pseudo-terminal (ExternalLine) ----
+    // Hands bytes to the display from any thread. With `wait`, a full queue
+    // makes the caller wait, as the pseudo-terminal's writer does; without, the
+    // bytes that do not fit are not shown and are counted (a tap never holds
+    // the line back for the screen). False when they were not taken.
+    bool Deliver(std::span<const std::uint8_t> bytes, int lineBaud, Direction direction = Direction::TillToDisplay,
+                 bool framingErrors = false, bool wait = true);
+    // Deliver takes nothing more from here on, and a caller waiting in it
+    // returns: the end of a thread that delivers.
+    void EndDeliveries();
+    // A notice of the line ("gone", "back", "speed chosen"): shown in the
+    // monitor and kept in the status line until the next one. `end`: the last.
+    // A speed of the option list in `ownBaud` becomes the display's own (a
+    // speed that --baud auto found), as the chunks before it are read.
+    void Notice(const std::string& text, bool end = false, int ownBaud = 0);
+    // Keeps a ranking of the ten emulations (Ranking.h) over every chunk from
+    // the till, shown in the status line.
+    void KeepRanking();
+    const Ranking* Ranks() const { return ranking_.get(); }
+    // Called with every chunk that ReadAvailable hands out (a recording).
+    void OnChunk(std::function<void(const Chunk&)> observer) { observer_ = std::move(observer); }
+    // The line's own words for the status line: framing errors, bytes not
+    // shown, the latest notice. Empty for the pseudo-terminal.
+    std::string LineStatus() const;
+    // A note of a failure beside the line (a recording stopped), kept in the status line.
+    void SetSideNote(std::string note) { sideNote_ = std::move(note); }
+
 private:
     struct Raw {
         std::vector<std::uint8_t> bytes;
         int lineBaud;
         Clock::time_point at;
+        Direction direction = Direction::TillToDisplay;
+        bool framingErrors = false;
+        std::string notice = {};
+        bool end = false;
+        int ownBaud = 0;
     };
+    void QueueRaw(Raw raw);
     void Reader();
     // Reads what the line holds now (or until the queue is full).
     void ReadPending(int& baud);
@@ -117,7 +170,18 @@ private:
     std::uint64_t syncWanted_ = 0, syncDone_ = 0;
     bool stop_ = false;
     std::thread reader_;
+
+    // An external line's counts and words (taken on the caller's thread).
+    std::unique_ptr<Ranking> ranking_;
+    std::function<void(const Chunk&)> observer_;
+    std::uint64_t framingErrorBytes_ = 0;
+    std::atomic<std::uint64_t> notShown_{0};  // bytes Deliver could not queue
+    std::string lineNote_;
+    std::string sideNote_;
 };
+
+// The rate of a termios speed constant (B9600: 9600); UnknownBaud for none.
+int StandardRate(speed_t speed);
 
 // Opens a pseudo-terminal for a port of the display: the master non-blocking,
 // both ends closed on exec, the slave raw, then changed by `more`. Returns the

@@ -8,6 +8,7 @@
 // every change. It writes to the line only what a printer behind it
 // (--printer) answers.
 #include "virtual-display/DisplayWindow.h"
+#include "virtual-display/LineMain.h"
 #include "virtual-display/VirtualDisplay.h"
 
 #include <QApplication>
@@ -157,7 +158,13 @@ int UsageError(const std::string& what) {
 int main(int argc, char** argv) {
     std::string link, printer, emulation, state;
     bool headless = false;
+    vantrel::display::LineOptions line;
     for (int i = 1; i < argc; ++i) {
+        // The display on a port, a tap or a recording (LineMain.h).
+        if (const int taken = vantrel::display::TakeLineOption(argc, argv, i, line)) {
+            if (taken < 0) return 2;
+            continue;
+        }
         std::string* value = !std::strcmp(argv[i], "--link")        ? &link
                              : !std::strcmp(argv[i], "--printer")   ? &printer
                              : !std::strcmp(argv[i], "--emulation") ? &emulation
@@ -174,6 +181,7 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--headless")) headless = true;
         else if (!std::strcmp(argv[i], "--help")) {
             std::fputs(Usage, stdout);
+            std::fputs(vantrel::display::LineUsage, stdout);
             return 0;
         } else if (!std::strcmp(argv[i], "--version")) {
             std::printf("vantrel-display %s\n", VANTREL_VERSION);
@@ -183,6 +191,7 @@ int main(int argc, char** argv) {
                                                 : std::string("extra operand '") + argv[i] + "'");
         }
     }
+    if (!vantrel::display::CheckLineOptions(line, headless, !link.empty() || !printer.empty())) return 2;
     // Two options naming one path would leave one of them without it.
     const std::pair<const char*, const std::string*> paths[] = {{"--link", &link}, {"--printer", &printer}, {"--state", &state}};
     for (std::size_t a = 0; a < std::size(paths); ++a)
@@ -200,7 +209,10 @@ int main(int argc, char** argv) {
         // Declared first, so it outlives the model that hands it set-ups; its
         // end saves the latest one, on a signal too.
         std::optional<vantrel::display::StateSaver> saver;
-        vantrel::display::VirtualDisplay display;
+        // On a port, a tap or a replay the display has no pseudo-terminal of its own.
+        const auto owned = line.External() ? std::make_unique<vantrel::display::VirtualDisplay>(vantrel::display::VirtualDisplay::ExternalLine{})
+                                           : std::make_unique<vantrel::display::VirtualDisplay>();
+        vantrel::display::VirtualDisplay& display = *owned;
         auto& model = display.Model();
         std::optional<std::string> saveTo;  // none: no file, or a refused one that is never written
         if (!state.empty()) saveTo = vantrel::display::LoadSetup(state, model);
@@ -228,9 +240,12 @@ int main(int argc, char** argv) {
                 qt_message_output(held.type, QMessageLogContext(held.file, held.line, held.function, held.category), held.message);
         }
         if (!printer.empty()) display.AttachPrinter(printer);
+        std::unique_ptr<vantrel::display::LineSession> session;
+        if (line.External() || !line.record.empty()) session = vantrel::display::StartLine(line, display, !emulation.empty());
         if (!link.empty()) display.Publish(link);
-        std::printf("%s\n", display.SlavePath().c_str());
+        if (!line.External()) std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);
+        if (headless && (line.External() || line.json)) return vantrel::display::RunLineHeadless(display, line, Stop);
         if (headless) return RunHeadless(display);
         vantrel::display::DisplayWindow window(display);
         window.show();

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# vantrel-display on a line, as a technician and a script use it: a port
+# (a pseudo-terminal standing in) read with --baud auto and recorded, the
+# "likely:" line, the recording replayed with --json, and the refusals.
+#   display_line_check.sh PATH_TO_vantrel-display PATH_TO_vantrel
+set -euo pipefail
+program=$1
+vantrel=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "$1"; shift; cat "$@" 2>/dev/null; exit 1; }
+
+# A till on a pseudo-terminal, speaking CD5220 at 19200, to a display set to CD5220.
+/usr/bin/python3 - "$program" "$work" <<'PY'
+import os, pty, subprocess, sys, termios, time
+program, work = sys.argv[1], sys.argv[2]
+master, slave = pty.openpty()
+attrs = termios.tcgetattr(master)
+attrs[4] = attrs[5] = termios.B19200
+termios.tcsetattr(master, termios.TCSANOW, attrs)
+with open(work + "/out", "w") as out, open(work + "/err", "w") as err:
+    display = subprocess.Popen([program, "--headless", "--emulation", "CD5220", "--port", os.ttyname(slave), "--baud", "auto",
+                                "--record", work + "/till.rec"], stdout=out, stderr=err)
+    time.sleep(0.5)
+    os.write(master, b"\x0c\x1bQATOTAL 12.50\r\x1bQBTHANK YOU\r")
+    time.sleep(0.5)
+    display.terminate()
+    sys.exit(display.wait())
+PY
+grep -q '^likely: CD5220 at 19200 (100% read)' "$work/out" || fail "no likely line:" "$work/out" "$work/err"
+grep -qx '|TOTAL 12.50         |' "$work/out" || fail "the till's text is not shown:" "$work/out"
+head -n 1 "$work/till.rec" | grep -qx 'vantrel-display recording 1' || fail "no recording header:" "$work/till.rec"
+grep -q '^0.000 T 19200 0C 1B 51 41' "$work/till.rec" || grep -q ' T 19200 0C 1B 51 41' "$work/till.rec" || fail "bytes not recorded:" "$work/till.rec"
+
+# The recording at the desk, as fast as it goes, one JSON object a line; it ends by itself.
+"$program" --headless --json --replay "$work/till.rec" --replay-speed 0 >"$work/json" 2>"$work/err" || fail "replay failed:" "$work/err"
+grep -q '^{"event":"screen","ms":[0-9.]*,"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/json" || fail "no screen event:" "$work/json"
+grep -q '^{"event":"reading",.*"meaning":"upper line"}$' "$work/json" || fail "no reading event:" "$work/json"
+grep -q '^{"event":"likely","speed":19200,"ranks":\[{"emulation":"CD5220","read":100}' "$work/json" || fail "no likely event:" "$work/json"
+
+# The till's bytes put on a line again, to a display on its pseudo-terminal.
+"$program" --headless --link "$work/com1" --emulation CD5220 >"$work/again" 2>&1 &
+display=$!
+for _ in $(seq 100); do [ -L "$work/com1" ] && break; sleep 0.05; done
+"$vantrel" send --port "$work/com1" --replay "$work/till.rec" 2>"$work/err" || { kill "$display"; fail "send --replay failed:" "$work/err"; }
+sleep 0.3
+kill "$display"; wait "$display" || true
+grep -qx '|THANK YOU           |' "$work/again" || fail "the replayed bytes did not arrive:" "$work/again"
+printf 'x\n' >"$work/not-a-recording"
+if "$vantrel" send --port "$work/com1" --replay "$work/not-a-recording" 2>"$work/err2"; then fail "sent a file that is no recording"; fi
+grep -q 'not a vantrel-display recording' "$work/err2" || fail "no reason:" "$work/err2"
+
+# Refusals: an existing recording, a damaged one, one port tapped to itself.
+if "$program" --headless --port /dev/null --record "$work/till.rec" 2>"$work/err"; then fail "started on /dev/null"; fi
+grep -q 'not a serial device' "$work/err" || fail "no reason for /dev/null:" "$work/err"
+cp "$work/till.rec" "$work/good.rec"
+sed -i 's/^vantrel-display recording 1$/vantrel-display recording 7/' "$work/till.rec"
+if "$program" --headless --replay "$work/till.rec" 2>"$work/err"; then fail "replayed a recording of another version"; fi
+grep -q 'a recording of format version 7; this vantrel-display reads version 1; nothing is replayed' "$work/err" || fail "no reason:" "$work/err"
+printf 'x' >"$work/exists"
+if "$program" --headless --replay "$work/good.rec" --record "$work/exists" 2>"$work/err"; then fail "overwrote a file"; fi
+grep -q 'the file exists; it is never overwritten without --force' "$work/err" || fail "no reason:" "$work/err"
+[ "$(cat "$work/exists")" = x ] || fail "the existing file changed"
+echo "display on a line as expected"

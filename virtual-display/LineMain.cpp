@@ -1,0 +1,288 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "virtual-display/LineMain.h"
+
+#include "virtual-display/PortReader.h"
+#include "virtual-display/Ranking.h"
+#include "virtual-display/Recording.h"
+#include "virtual-display/Tap.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace vantrel::display {
+
+const char* const LineUsage =
+    "\n"
+    "On a serial port, between a till and its display, or from a recording:\n"
+    "       vantrel-display --port NAME [--baud N|auto] [options]\n"
+    "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
+    "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
+    "  --port NAME       listen on a serial port instead of a pseudo-terminal: COM1 to\n"
+    "                    COM9 (mapped as the panel maps them) or a device path\n"
+    "  --baud N|auto     the port's speed (300 ... 38400; default the display's own);\n"
+    "                    auto finds the till's speed\n"
+    "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
+    "                    on both ways, the till's read and shown\n"
+    "  --record FILE     write every chunk with its time and direction to FILE\n"
+    "  --force           let --record replace a FILE that exists\n"
+    "  --replay FILE     feed a recording into the display with its timing\n"
+    "  --replay-speed X  the replay X times as fast; 0 as fast as it can\n"
+    "  --json            with --headless: one JSON object a line for every reading,\n"
+    "                    screen change, notice and ranking\n";
+
+namespace {
+
+int Bad(const char* option, const std::string& why) {
+    std::fprintf(stderr, "vantrel-display: %s: %s\n", option, why.c_str());
+    return -1;
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        char h[4];
+        std::snprintf(h, sizeof h, text.empty() ? "%02X" : " %02X", b);
+        text += h;
+    }
+    return text;
+}
+
+std::string Ms(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", ms);
+    return text;
+}
+
+std::string HexOf(const std::string& bytes) {
+    return Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+}
+
+// The names of the ranking best first, and the speed: what a "likely:" line
+// is printed again for.
+std::string RankingOrder(const Ranking& ranking) {
+    std::string order = std::to_string(ranking.Speed());
+    for (const auto& rank : ranking.Ranks()) order += std::string(" ") + rank.emulation;
+    return order;
+}
+
+std::string JsonRanking(const Ranking& ranking) {
+    std::string json = "{\"event\":\"likely\",\"speed\":" + std::to_string(ranking.Speed()) + ",\"ranks\":[";
+    bool first = true;
+    for (const auto& rank : ranking.Ranks()) {
+        json += std::string(first ? "" : ",") + "{\"emulation\":" + JsonString(rank.emulation) +
+                ",\"read\":" + std::to_string(ranking.ReadPercent(rank)) + "}";
+        first = false;
+    }
+    return json + "]}";
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string json = "\"";
+    for (char c : text) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (c == '"' || c == '\\') json += '\\', json += c;
+        else if (b < 0x20 || b == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", b);
+            json += escape;
+        } else json += c;
+    }
+    return json + "\"";
+}
+
+int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
+    const char* option = argv[i];
+    std::string* value = !std::strcmp(option, "--port")     ? &o.port
+                         : !std::strcmp(option, "--baud")   ? &o.baud
+                         : !std::strcmp(option, "--record") ? &o.record
+                         : !std::strcmp(option, "--replay") ? &o.replay
+                                                            : nullptr;
+    if (value) {
+        if (i + 1 >= argc || !*argv[i + 1]) return Bad(option, "a value is needed");
+        *value = argv[++i];
+        if (value == &o.baud && ParseBaud(o.baud) < 0) return Bad(option, "one of 300 600 1200 2400 4800 9600 19200 38400 auto");
+        return 1;
+    }
+    if (!std::strcmp(option, "--tap")) {
+        if (i + 2 >= argc || !*argv[i + 1] || !*argv[i + 2]) return Bad(option, "two ports are needed: TILL DISPLAY");
+        o.till = argv[++i];
+        o.toDisplay = argv[++i];
+        return 1;
+    }
+    if (!std::strcmp(option, "--replay-speed")) {
+        char* end = nullptr;
+        o.replaySpeed = i + 1 < argc ? std::strtod(argv[i + 1], &end) : -1;
+        if (i + 1 >= argc || end == argv[i + 1] || *end || !(o.replaySpeed >= 0) || o.replaySpeed > 1e6)
+            return Bad(option, "a factor from 0 (as fast as it can) to 1000000");
+        ++i;
+        o.replaySpeedGiven = true;
+        return 1;
+    }
+    if (!std::strcmp(option, "--force")) return o.force = true, 1;
+    if (!std::strcmp(option, "--json")) return o.json = true, 1;
+    return 0;
+}
+
+bool CheckLineOptions(const LineOptions& o, bool headless, bool pseudoTerminal) {
+    const int sources = !o.port.empty() + !o.till.empty() + !o.replay.empty();
+    const char* problem = sources > 1                                   ? "--port, --tap and --replay each name the line: give one"
+                          : sources && pseudoTerminal                   ? "--link and --printer are for the display's own pseudo-terminal, not --port, --tap or --replay"
+                          : !o.baud.empty() && o.port.empty() && o.till.empty() ? "--baud goes with --port or --tap"
+                          : !o.till.empty() && o.baud == "auto"          ? "--tap takes a speed of the list, not auto: it passes bytes on as they came"
+                          : o.replaySpeedGiven && o.replay.empty()       ? "--replay-speed goes with --replay"
+                          : o.force && o.record.empty()                  ? "--force goes with --record"
+                          : o.json && !headless                          ? "--json goes with --headless"
+                          : !o.record.empty() && o.record == o.replay    ? "--record and --replay name the same file"
+                                                                         : nullptr;
+    if (problem) std::fprintf(stderr, "vantrel-display: %s\n", problem);
+    return !problem;
+}
+
+LineSession::~LineSession() {
+    // The threads that deliver end first, then the recording of what they delivered.
+    reader.reset();
+    tap.reset();
+    replayer.reset();
+    if (display) display->OnChunk({});
+}
+
+std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& display, bool keepEmulation) {
+    auto session = std::make_unique<LineSession>();
+    session->display = &display;
+    DisplayModel& model = display.Model();
+    const auto takeSpeed = [&model](int baud) {
+        Setup setup = model.StoredSetup();
+        setup.ownBaud = baud;
+        model.Restore(setup);
+    };
+    std::string label = display.SlavePath();
+    int baud = o.baud.empty() ? model.OwnBaud() : ParseBaud(o.baud);
+    std::unique_ptr<ListenPort> port, till, toDisplay;
+    std::string device, tillDevice, displayDevice, error;
+    std::unique_ptr<RecordingReader> recording;
+    if (!o.port.empty()) {
+        if ((device = ListenPort::Resolve(o.port, error)).empty() || !(port = ListenPort::Open(device, baud, error)))
+            throw std::runtime_error("--port " + o.port + ": " + error);
+        label = PortLabel(o.port, device);
+    } else if (!o.till.empty()) {
+        if ((tillDevice = ListenPort::Resolve(o.till, error)).empty() ||
+            (displayDevice = ListenPort::Resolve(o.toDisplay, error)).empty())
+            throw std::runtime_error("--tap: " + error);
+        struct stat a {}, b {};
+        if (stat(tillDevice.c_str(), &a) == 0 && stat(displayDevice.c_str(), &b) == 0 && a.st_rdev == b.st_rdev &&
+            S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode))
+            throw std::runtime_error("--tap: " + o.till + " and " + o.toDisplay + " are the same port " + tillDevice +
+                                     "; a tap needs two");
+        if (!(till = ListenPort::Open(tillDevice, baud, error))) throw std::runtime_error("--tap " + o.till + " (the till): " + error);
+        if (!(toDisplay = ListenPort::Open(displayDevice, baud, error)))
+            throw std::runtime_error("--tap " + o.toDisplay + " (the display): " + error);
+        label = PortLabel(o.till, tillDevice) + " tapped to " + PortLabel(o.toDisplay, displayDevice);
+    } else if (!o.replay.empty()) {
+        recording = std::make_unique<RecordingReader>();
+        std::string note;
+        if (!recording->Open(o.replay, error, note)) throw std::runtime_error("--replay " + error);
+        if (!note.empty()) std::fprintf(stderr, "vantrel-display: --replay %s\n", note.c_str());
+        // The display as it was when the recording began.
+        const auto& header = recording->Header();
+        const std::string& emulation = header.at("emulation");
+        if (!keepEmulation && !model.SetEmulation(emulation.c_str()))
+            std::fprintf(stderr, "vantrel-display: --replay %s: the recording's emulation %s is none the display knows; it reads in %s\n",
+                         o.replay.c_str(), emulation.c_str(), model.Emulation());
+        if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) takeSpeed(recorded);
+        label = o.replay;
+    }
+    // A fixed speed on a port is the display's own: it reads what its UART takes.
+    if ((port || till) && baud != AutoBaud) takeSpeed(baud);
+    if (!o.record.empty()) {
+        session->recorder = std::make_unique<Recorder>(o.record, o.force,
+                                                       RecordingHeader{label, baud == AutoBaud ? 0 : model.OwnBaud(), model.Emulation()});
+        Recorder* recorder = session->recorder.get();
+        display.OnChunk([recorder, &display](const VirtualDisplay::Chunk& chunk) {
+            recorder->Add(chunk);
+            if (!recorder->Problem().empty()) display.SetSideNote(recorder->Problem());
+        });
+    }
+    if (o.External()) display.KeepRanking();
+    if (port) session->reader = std::make_unique<PortReader>(display, std::move(port), o.port, device, baud);
+    if (till)
+        session->tap = std::make_unique<Tap>(display, Tap::Side{o.till, tillDevice, std::move(till)},
+                                             Tap::Side{o.toDisplay, displayDevice, std::move(toDisplay)}, baud);
+    if (recording) session->replayer = std::make_unique<Replayer>(display, std::move(recording), o.replay, o.replaySpeed);
+    return session;
+}
+
+int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatile std::sig_atomic_t& stop) {
+    auto& model = display.Model();
+    double ms = 0;  // since the start, by the chunks' own times
+    std::string shownScreen, likelyOrder;
+    bool out = true, end = false;
+    const auto print = [&out](const std::string& line) {
+        out = out && std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF;
+    };
+    const auto screen = [&] {
+        const std::string status = StatusLine(display), now = model.Line(0) + "\n" + model.Line(1) + "\n" + status;
+        if (now == shownScreen) return;
+        shownScreen = now;
+        if (o.json)
+            print("{\"event\":\"screen\",\"ms\":" + Ms(ms) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
+                  JsonString(model.Line(1)) + "],\"status\":" + JsonString(status) + "}");
+        else
+            print("|" + model.Line(0) + "|\n|" + model.Line(1) + "|\n[" + status + "]");
+    };
+    const auto likely = [&](bool always) {
+        const Ranking* ranking = display.Ranks();
+        if (!ranking || !ranking->Bytes()) return;
+        const std::string order = RankingOrder(*ranking);
+        if (order == likelyOrder && !always) return;
+        likelyOrder = order;
+        print(o.json ? JsonRanking(*ranking) : "likely: " + ranking->Likely());
+    };
+    screen();
+    auto last = std::chrono::steady_clock::now();
+    while (!stop && out && !end) {
+        pollfd p{display.ReadyFd(), POLLIN, 0};
+        if (poll(&p, 1, 250) > 0) {
+            for (const auto& chunk : display.ReadAvailable()) {
+                ms += std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
+                const std::string at = Ms(ms);
+                if (!chunk.notice.empty())
+                    print(o.json ? "{\"event\":\"notice\",\"ms\":" + at + ",\"text\":" + JsonString(chunk.notice) + "}"
+                                 : "-- " + chunk.notice);
+                if (chunk.direction == Direction::DisplayToTill)
+                    print(o.json ? "{\"event\":\"to-till\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.bytes) + "\"}"
+                                 : "< " + Hex(chunk.bytes));
+                for (const auto& reading : chunk.readings)
+                    print(o.json ? "{\"event\":\"reading\",\"ms\":" + at + ",\"bytes\":\"" + HexOf(reading.bytes) +
+                                       "\",\"meaning\":" + JsonString(reading.meaning) +
+                                       (chunk.framingErrors ? ",\"framing-errors\":true" : "") + "}"
+                                 : "> " + DescribeReading(reading));
+                if (!chunk.printer.empty())
+                    print(o.json ? "{\"event\":\"printer\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.printer) + "\"}"
+                                 : PrinterLine(chunk));
+                if (chunk.readingsLeftOut)
+                    print(o.json ? "{\"event\":\"left-out\",\"ms\":" + at + ",\"readings\":" + std::to_string(chunk.readingsLeftOut) + "}"
+                                 : "> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
+                end = end || chunk.end;
+                screen();
+            }
+            likely(false);
+        }
+        const auto now = std::chrono::steady_clock::now();
+        model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
+        last = now;
+        screen();
+        out = out && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    }
+    likely(true);
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace vantrel::display

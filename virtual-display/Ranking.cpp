@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "virtual-display/Ranking.h"
+
+#include "commands/CommandFrames.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace vantrel::display {
+
+struct Ranking::Reader {
+    DisplayModel model;
+    Rank rank;
+};
+
+namespace {
+
+// Small slices, so that no reading is ever left out or cut (a model keeps at
+// most ReadingLimit readings and 256 bytes of a merged one).
+constexpr std::size_t Slice = 128;
+
+// How many bytes of a reading speak against the emulation that read it, and
+// how many it read as a command.
+void Score(const Reading& reading, Ranking::Rank& rank) {
+    const std::string_view meaning = reading.meaning;
+    const std::uint64_t size = reading.bytes.size();
+    // A command that a display would take but ignores here (in a macro, in
+    // another mode) is still its command; a malformed one speaks against it.
+    const bool malformed = meaning.ends_with("ignored)") && (meaning.find("(out of range") != std::string_view::npos ||
+                                                             meaning.find("(no ETX") != std::string_view::npos ||
+                                                             meaning.find("(no such option") != std::string_view::npos);
+    if (meaning.empty() || malformed) {
+        rank.doubtful += size;
+    } else if (meaning == "text") {
+        rank.doubtful += std::count_if(reading.bytes.begin(), reading.bytes.end(),
+                                       [](char c) { return static_cast<std::uint8_t>(c) < 0x20; });
+    } else {
+        rank.commands += size;
+    }
+}
+
+}  // namespace
+
+Ranking::Ranking() {
+    for (const OptionFrame& option : OptionFrameTable) {
+        if (option.group != 'C') continue;
+        auto reader = std::make_unique<Reader>();
+        reader->model.SetEmulation(option.label);
+        reader->rank.emulation = option.label;
+        readers_.push_back(std::move(reader));
+    }
+}
+
+Ranking::~Ranking() = default;
+
+void Ranking::Feed(std::span<const std::uint8_t> bytes, int lineBaud, bool framingErrors) {
+    auto speed = std::find_if(speeds_.begin(), speeds_.end(), [lineBaud](const SpeedCount& s) { return s.baud == lineBaud; });
+    if (speed == speeds_.end()) speed = speeds_.insert(speeds_.end(), {lineBaud, 0, 0});
+    (framingErrors ? speed->errors : speed->clean) += bytes.size();
+    if (framingErrors) return;
+    bytes_ += bytes.size();
+    for (auto& reader : readers_) {
+        for (std::size_t at = 0; at < bytes.size(); at += Slice) {
+            const std::size_t n = std::min(Slice, bytes.size() - at);
+            // Each reads at its own speed: the emulation is judged, not the speed.
+            reader->model.Feed(bytes.data() + at, n, reader->model.OwnBaud());
+            for (const Reading& reading : reader->model.TakeReadings()) Score(reading, reader->rank);
+            reader->rank.doubtful += reader->model.TakeReadingsLeftOut();
+        }
+    }
+}
+
+std::vector<Ranking::Rank> Ranking::Ranks() const {
+    std::vector<Rank> ranks;
+    for (const auto& reader : readers_) ranks.push_back(reader->rank);
+    std::stable_sort(ranks.begin(), ranks.end(), [](const Rank& a, const Rank& b) {
+        return a.doubtful != b.doubtful ? a.doubtful < b.doubtful : a.commands > b.commands;
+    });
+    return ranks;
+}
+
+int Ranking::Speed() const {
+    const SpeedCount* best = nullptr;
+    for (const SpeedCount& s : speeds_)
+        if (s.clean && s.baud > 0 && (!best || s.clean > best->clean)) best = &s;
+    return best ? best->baud : 0;
+}
+
+int Ranking::ReadPercent(const Rank& rank) const {
+    return bytes_ ? static_cast<int>(100 * (bytes_ - std::min(rank.doubtful, bytes_)) / bytes_) : 0;
+}
+
+std::string Ranking::Best() const {
+    if (!bytes_) return {};
+    const int speed = Speed();
+    return Ranks().front().emulation + (speed ? " at " + std::to_string(speed) : std::string());
+}
+
+std::string Ranking::Likely() const {
+    if (!bytes_) return {};
+    const std::vector<Rank> ranks = Ranks();
+    std::string text = Best() + " (" + std::to_string(ReadPercent(ranks[0])) + "% read)";
+    for (std::size_t i = 1; i < ranks.size(); ++i)
+        text += std::string(", ") + ranks[i].emulation + " " + std::to_string(ReadPercent(ranks[i])) + "%";
+    return text;
+}
+
+}  // namespace vantrel::display

@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "virtual-display/Recording.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace vantrel::display {
+
+Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& header) : path_(path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force ? O_TRUNC : O_EXCL | O_NOFOLLOW), 0644);
+    if (fd_ < 0) {
+        const int err = errno;
+        throw std::runtime_error("--record " + path + ": " +
+                                 (err == EEXIST ? std::string("the file exists; it is never overwritten without --force")
+                                                : std::strerror(err)));
+    }
+    char started[64];
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    Write(std::string(RecordingMagic) + std::to_string(RecordingVersion) + "\nprogram: vantrel-display " + VANTREL_VERSION +
+          "\nport: " + header.port + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +
+          "\nemulation: " + header.emulation + "\nstarted: " + started + "\n\n");
+    if (!problem_.empty()) {
+        ::close(fd_);
+        throw std::runtime_error("--record " + path + ": " + problem_);
+    }
+}
+
+Recorder::~Recorder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void Recorder::Write(const std::string& text) {
+    if (!problem_.empty()) return;
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            problem_ = n < 0 ? std::strerror(errno) : "nothing written";
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void Recorder::Add(const VirtualDisplay::Chunk& chunk) {
+    if (!problem_.empty()) return;
+    ms_ += std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
+    if (!started_) ms_ = 0;  // the recording's time starts with its first chunk
+    started_ = true;
+    std::string text;
+    if (!chunk.notice.empty()) text = "# " + chunk.notice + "\n";
+    if (chunk.ownBaud > 0) text += RecordingLine(ms_, 'S', chunk.ownBaud, {});
+    for (std::size_t at = 0; at < chunk.bytes.size(); at += RecordedChunkLimit) {
+        const char direction = chunk.direction == Direction::DisplayToTill ? 'D' : chunk.framingErrors ? 'E' : 'T';
+        text += RecordingLine(ms_, direction, chunk.lineBaud,
+                              std::span(chunk.bytes).subspan(at, std::min(RecordedChunkLimit, chunk.bytes.size() - at)));
+    }
+    for (std::size_t at = 0; at < chunk.printer.size(); at += RecordedChunkLimit)
+        text += RecordingLine(ms_, 'P', chunk.lineBaud,
+                              std::span(chunk.printer).subspan(at, std::min(RecordedChunkLimit, chunk.printer.size() - at)));
+    Write(text);
+    if (!problem_.empty()) {
+        problem_ = "recording stopped: " + path_ + ": " + problem_;
+        std::fprintf(stderr, "vantrel-display: %s; the display goes on\n", problem_.c_str());
+    }
+}
+
+Replayer::Replayer(VirtualDisplay& display, std::unique_ptr<RecordingReader> reader, std::string name, double speed)
+    : display_(display), reader_(std::move(reader)), name_(std::move(name)), speed_(speed), thread_([this] { Run(); }) {}
+
+Replayer::~Replayer() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    stopped_.notify_all();
+    display_.EndDeliveries();
+    thread_.join();
+}
+
+void Replayer::Run() {
+    const auto start = std::chrono::steady_clock::now();
+    RecordedChunk chunk;
+    std::size_t given = 0;
+    while (reader_->Next(chunk)) {
+        if (chunk.direction == 'P') continue;  // the display passes them on itself
+        if (speed_ > 0) {
+            const auto at = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double, std::milli>(chunk.ms / speed_));
+            std::unique_lock lock(mutex_);
+            if (stopped_.wait_until(lock, at, [this] { return stop_; })) return;
+        }
+        if (chunk.direction == 'S') {
+            display_.Notice("the display takes " + std::to_string(chunk.baud) + " bit/s as its own speed", false, chunk.baud);
+            continue;
+        }
+        const Direction direction = chunk.direction == 'D' ? Direction::DisplayToTill : Direction::TillToDisplay;
+        if (!display_.Deliver(chunk.bytes, chunk.baud, direction, chunk.direction == 'E')) return;
+        ++given;
+    }
+    display_.Notice("the replay of " + name_ + " is done: " + std::to_string(given) + " chunks", true);
+}
+
+}  // namespace vantrel::display
