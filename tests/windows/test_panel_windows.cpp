@@ -87,7 +87,9 @@ TEST_F(WindowsPanel, TheWheelLeavesAListWithoutFocusAlone) {
 // With Wine's COM12 mapped (wine_e2e_check.sh), a missing port's box tells
 // how to reach COM12 through a name that has no device, as --list-ports does.
 TEST_F(WindowsPanel, PanelOnDisplayMissingPortSuggestsAFreeName) {
-    _wputenv(L"VANTREL_COM1=COM7");
+    auto* ports = qobject_cast<QComboBox*>(panel->GetDlgItem(1001));
+    ports->setCurrentIndex(6);  // COM7, which Wine does not have
+    emit ports->activated(6);
     Click(1003);
     ASSERT_EQ(informatives.size(), 1);
     const QRegularExpression line(QStringLiteral("add the line COM([1-9])=COM12 to "));
