@@ -5,11 +5,11 @@
 // (Reader.h) reads every emulation through these rows alone.
 #pragma once
 
+#include "display/Detail.h"
 #include "display/Screen.h"
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 namespace vantrel::display {
@@ -19,7 +19,7 @@ using Arguments = std::span<const std::uint8_t>;
 
 // What a command does; returns words to add to the row's meaning (a value, or
 // why an argument out of range was ignored), or nothing.
-using Action = std::string (*)(DisplayModel& m, Arguments arguments);
+using Action = Detail (*)(DisplayModel& m, Arguments arguments);
 
 enum class End : std::uint8_t {
     Count,       // `count` argument bytes

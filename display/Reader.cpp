@@ -19,8 +19,8 @@ void Reader::Reset() {
                                   : std::array<std::uint8_t, 2>{};
 }
 
-void Reader::Said(const char* words, std::string&& detail, bool merges) {
-    events_->Read(words, std::move(detail), token_, merges);
+void Reader::Said(const char* words, bool merges) {
+    events_->Read(words, {}, token_, merges);
     token_.clear();
 }
 
@@ -77,11 +77,9 @@ void Reader::ReadCommand(const std::uint8_t* data) {
     const Command& c = *std::exchange(ahead_, nullptr);
     events_->Between();
     const std::size_t length = aheadStart_ + c.count;
-    token_.assign(reinterpret_cast<const char*>(data), std::min(length, TokenLimit));
-    command_ = &c;
-    arguments_.assign(reinterpret_cast<const char*>(data) + aheadStart_, c.count);
-    argumentCount_ = c.count;
-    Execute();
+    const std::size_t back =
+        Complete(c, {data + aheadStart_, c.count}, {reinterpret_cast<const char*>(data), std::min(length, TokenLimit)});
+    for (std::size_t i = length - back; i < length; ++i) Byte(data[i]);
 }
 
 void Reader::Byte(std::uint8_t b) {
@@ -238,8 +236,8 @@ void Reader::Single(std::uint8_t b) {
         token_.clear();
         return events_->Text({&b, 1});
     case Text::None: return Unread();
-    case Text::Printer: return Said("to printer", {}, true);
-    case Text::Ignored: return Said("ignored in string mode", {}, true);
+    case Text::Printer: return Said("to printer", true);
+    case Text::Ignored: return Said("ignored in string mode", true);
     }
 }
 
@@ -258,19 +256,22 @@ Arguments Reader::Args() const {
 
 void Reader::Execute() {
     const Command& c = *std::exchange(command_, nullptr);
-    std::string detail = c.action ? events_->Perform(c, Args()) : std::string();
-    const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments_.size(), token_.size()});
-    if (back == 0) {
-        arguments_.clear();
-        argumentCount_ = 0;
-        return Said(c.words, std::move(detail));
-    }
+    const std::size_t back = Complete(c, Args(), token_);
     const std::string again = arguments_.substr(arguments_.size() - back);
-    token_.resize(token_.size() - back);
+    token_.clear();
     arguments_.clear();
     argumentCount_ = 0;
-    Said(c.words, std::move(detail));
     for (const char b : again) Byte(static_cast<std::uint8_t>(b));
+}
+
+// Performs a whole command and hands on its reading: its bytes but the
+// `back` last, which the action gave back. Returns `back`: the caller reads
+// those again once the command is forgotten.
+std::size_t Reader::Complete(const Command& c, Arguments arguments, std::string_view bytes) {
+    const Detail detail = c.action ? events_->Perform(c, arguments) : Detail();
+    const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments.size(), bytes.size()});
+    events_->Read(c.words, detail, bytes.substr(0, bytes.size() - back), false);
+    return back;
 }
 
 }  // namespace vantrel::display

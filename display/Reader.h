@@ -30,9 +30,9 @@ public:
     // Bytes that start no command, shown as text.
     virtual void Text(std::span<const std::uint8_t> bytes) = 0;
     // A complete command with its arguments: what its action adds to the row's words.
-    virtual std::string Perform(const Command& command, Arguments arguments) = 0;
+    virtual Detail Perform(const Command& command, Arguments arguments) = 0;
     // Bytes read as `words` (empty: unread), with what the action added; see Readings::Add.
-    virtual void Read(const char* words, std::string&& detail, std::string_view bytes, bool merges) = 0;
+    virtual void Read(const char* words, const Detail& detail, std::string_view bytes, bool merges) = 0;
 
 protected:
     ~ReaderEvents() = default;
@@ -53,7 +53,7 @@ public:
     // The length of a whole command of a fixed number of arguments at the
     // start of `data`, when nothing is being read; zero when there is none or
     // it is not all there. ReadCommand then reads it, as Byte reads it one
-    // byte at a time, in one go.
+    // byte at a time, in one go, from where it lies.
     std::size_t CommandAhead(const std::uint8_t* data, std::size_t n);
     void ReadCommand(const std::uint8_t* data);
 
@@ -94,6 +94,8 @@ private:
     void ArgumentByte(std::uint8_t b);
     Arguments Args() const;
     void Execute();
+    // A whole command performed and its reading handed on; see Reader.cpp.
+    std::size_t Complete(const Command& c, Arguments arguments, std::string_view bytes);
     void Single(std::uint8_t b);
     bool Introducer(std::uint8_t b) const;
     void IndexRows() {
@@ -105,8 +107,8 @@ private:
         return rowsFrom_[b + 1] != rowsFrom_[b];
     }
     void Mismatch();
-    void Said(const char* words, std::string&& detail = {}, bool merges = false);
-    void Unread() { Said("", {}, true); }
+    void Said(const char* words, bool merges = false);
+    void Unread() { Said("", true); }
     void Forget();
 
     ReaderEvents* events_;

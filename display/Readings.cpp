@@ -20,16 +20,16 @@ constexpr const char* Text = "text";
 
 }  // namespace
 
-void Readings::Add(const char* words, std::string&& detail, std::string_view bytes, bool merges, bool macro) {
+void Readings::Add(const char* words, const Detail& detail, std::string_view bytes, bool merges, bool macro) {
     Said* last = said_.empty() ? nullptr : &said_.back();
     if (merges && last && last->macro == macro && (last->words == words || !std::strcmp(last->words, words)) &&
-        last->detail.size() == detail.size() && (detail.empty() || last->detail == detail)) {
+        (detail.Empty() ? last->detail.Empty() : last->detail.Text() == detail.Text())) {
         if (last->size < KeptBytes) {  // the last reading's bytes end the store
             bytes_ += bytes;
             last->size += bytes.size();
         }
     } else if (said_.size() < Limit) {
-        said_.push_back({words, std::move(detail), bytes_.size(), bytes.size(), macro});
+        said_.push_back({words, detail, bytes_.size(), bytes.size(), macro});
         bytes_ += bytes;
     } else {
         // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
@@ -41,7 +41,7 @@ void Readings::AddText(std::span<const std::uint8_t> bytes, bool macro) {
     // Merged into the last reading while it is text and has fewer than
     // KeptBytes bytes; past the limit, each byte is left out.
     Said* last = said_.empty() ? nullptr : &said_.back();
-    if (!last || last->macro != macro || (last->words != Text && std::strcmp(last->words, Text) != 0) || !last->detail.empty()) {
+    if (!last || last->macro != macro || (last->words != Text && std::strcmp(last->words, Text) != 0) || !last->detail.Empty()) {
         if (said_.size() >= Limit) {
             leftOut_ += bytes.size();
             return;
@@ -60,7 +60,7 @@ std::vector<Reading> Readings::Take() {
     std::vector<Reading> readings;
     readings.reserve(said_.size());
     for (const Said& r : said_) {
-        std::string meaning = r.detail.empty() ? std::string(r.words) : std::string(r.words) + " " + r.detail;
+        std::string meaning = r.detail.Empty() ? std::string(r.words) : std::string(r.words) + " " + r.detail.Text();
         // What a running macro plays is marked as the macro's.
         if (r.macro) meaning = "macro: " + (meaning.empty() ? std::string("not read") : meaning);
         readings.push_back({bytes_.substr(r.from, r.size), std::move(meaning)});
