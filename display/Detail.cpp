@@ -13,6 +13,8 @@ Detail Detail::Copy(std::string_view text) {
     return d;
 }
 
+bool operator==(const Detail& a, const Detail& b) { return a.Empty() ? b.Empty() : a.Text() == b.Text(); }
+
 std::string Detail::Text() const {
     if (!after_) return Start();
     return Start() + std::to_string(number_) + after_;

@@ -27,6 +27,8 @@ public:
 
     bool Empty() const { return !after_ && *Start() == 0; }
     std::string Text() const;
+    // The same words, however kept.
+    friend bool operator==(const Detail& a, const Detail& b);
 
     // The longest the tables make is 37 ("US ( X, 65535 bytes (read, not drawn)").
     static constexpr std::size_t Room = 39;

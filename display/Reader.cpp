@@ -41,11 +41,11 @@ void Reader::Drop(const char* words) {
     Forget();
 }
 
+// At least the first byte is such text.
 std::size_t Reader::Run(const std::uint8_t* data, std::size_t n) {
-    IndexRows();
-    std::size_t run = 0;
+    std::size_t run = 1;
     while (run < n && plain_[data[run]]) ++run;
-    if (run > 0) events_->Text({data, run});
+    events_->Text({data, run});
     return run;
 }
 
@@ -54,18 +54,11 @@ std::size_t Reader::CommandAhead(const std::uint8_t* data, std::size_t n) {
     if (!Idle() || n == 0 || data[0] == 0x00 || !MayStart(data[0])) return 0;
     // As StartByte finds it: the row that the first byte is the whole start
     // of, else the first row listed by both bytes whose start they are.
-    const std::uint8_t first = data[0];
-    const Command* c = lone_[first];
+    const Command* c = lone_[data[0]];
     std::size_t start = 1;
     if (!c && n >= 2) {
         start = 2;
-        const auto from = rows_.begin() + rowsFrom_[first], to = rows_.begin() + rowsFrom_[first + 1];
-        for (auto r = std::lower_bound(from, to, int{data[1]}, [](const IndexedRow& row, int b) { return row.second < b; });
-             r != to && r->second == data[1]; ++r)
-            if (r->two) {
-                c = r->command;
-                break;
-            }
+        c = pairs_[pairsOf_[data[0]] * 256u + data[1]];
     }
     if (!c || c->end != End::Count || n - start < c->count) return 0;
     ahead_ = c;
@@ -140,6 +133,17 @@ void Reader::ReindexRows() {
     for (std::size_t b = 0; b < 256; ++b)
         for (std::size_t i = rowsFrom_[b + 1]; i-- > rowsFrom_[b];)  // backwards: the first in the tables' order stays
             if (const Command& c = *rows_[i].command; !c.attention && c.start.size() == 1) lone_[b] = &c;
+    pairs_.assign(256, nullptr);
+    pairsOf_.fill(0);
+    for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t i = rowsFrom_[b + 1]; i-- > rowsFrom_[b];)
+            if (rows_[i].two) {
+                if (!pairsOf_[b]) {
+                    pairsOf_[b] = static_cast<std::uint16_t>(pairs_.size() / 256);
+                    pairs_.resize(pairs_.size() + 256, nullptr);
+                }
+                pairs_[pairsOf_[b] * 256u + static_cast<std::size_t>(rows_[i].second)] = rows_[i].command;
+            }
 }
 
 namespace {

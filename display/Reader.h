@@ -49,7 +49,11 @@ public:
     // A run of text at the start of `data`, read as Byte reads it one byte at
     // a time, handed on in one go. Zero when the next byte is not such text or
     // a command is being read.
-    std::size_t TextRun(const std::uint8_t* data, std::size_t n) { return Idle() ? Run(data, n) : 0; }
+    std::size_t TextRun(const std::uint8_t* data, std::size_t n) {
+        if (!Idle() || n == 0) return 0;
+        IndexRows();
+        return plain_[data[0]] ? Run(data, n) : 0;
+    }
     // The length of a whole command of a fixed number of arguments at the
     // start of `data`, when nothing is being read; zero when there is none or
     // it is not all there. ReadCommand then reads it, as Byte reads it one
@@ -139,6 +143,10 @@ private:
     std::vector<IndexedRow> rows_;  // its capacity stays: no allocation when a table comes back
     std::array<std::uint16_t, 257> rowsFrom_{};  // byte b's rows: rows_[rowsFrom_[b]] up to rows_[rowsFrom_[b + 1]]
     std::array<const Command*, 256> lone_{};     // the first row that byte b is the whole start of, or null
+    // The first row whose whole start is the two bytes b, s: pairs_[pairsOf_[b] * 256 + s], or
+    // null; pairsOf_[b] is 0 for a byte that starts no such row (pairs_ starts with a block of nulls).
+    std::vector<const Command*> pairs_;
+    std::array<std::uint16_t, 256> pairsOf_{};
     // The bytes that are text between commands: shown, starting no row, not
     // NUL. A run of them is handed on with one look-up a byte.
     std::array<bool, 256> plain_{};
