@@ -18,7 +18,9 @@ class DisplayModel;
 using Arguments = std::span<const std::uint8_t>;
 
 // What a command does; returns words to add to the row's meaning (a value, or
-// why an argument out of range was ignored), or nothing.
+// why an argument out of range was ignored), or nothing. A text returned as
+// it is must last as long as the program (a literal, an option's label);
+// words put together for the occasion go through Detail::Copy.
 using Action = Detail (*)(DisplayModel& m, Arguments arguments);
 
 enum class End : std::uint8_t {

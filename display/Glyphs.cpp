@@ -106,7 +106,7 @@ void Glyphs::Decode(std::span<const std::uint8_t> bytes, Cell* cells) {
     const bool user = userSelected_;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const std::uint8_t b = bytes[i];
-        if (b >= 0x20 && b < 0x7F && !user) {  // field by field: a whole Cell goes through the stack
+        if (b >= 0x20 && b < 0x7F && !user) {  // field by field: a Cell assigned whole is built on the stack first
             cells[i].glyph = ascii[b];
             cells[i].dots = {};
         } else {
