@@ -20,7 +20,6 @@
 #include "display/DisplayModel.h"
 
 #include <cstdio>
-#include <string>
 
 namespace vantrel::display {
 
@@ -59,66 +58,66 @@ constexpr Command Through(Command c, std::uint8_t last) {
 
 // ---- Actions shared by several sets ----
 
-std::string Clear(DisplayModel& m, Arguments) { return m.ClearScreen(), ""; }
-std::string Home(DisplayModel& m, Arguments) { return m.MoveTo(0, 0), ""; }
-std::string Back(DisplayModel& m, Arguments) { return m.Backspace(), ""; }
-std::string Forward(DisplayModel& m, Arguments) { return m.Tab(), ""; }
-std::string Down(DisplayModel& m, Arguments) { return m.LineFeed(), ""; }
-std::string Up(DisplayModel& m, Arguments) { return m.CursorUp(), ""; }
-std::string LeftMost(DisplayModel& m, Arguments) { return m.CarriageReturn(), ""; }
-std::string RightMost(DisplayModel& m, Arguments) { return m.MoveTo(m.CursorRow(), Columns - 1), ""; }
-std::string Bottom(DisplayModel& m, Arguments) { return m.MoveTo(Rows - 1, 0), ""; }
-std::string ClearLine(DisplayModel& m, Arguments) { return m.ClearRow(m.CursorRow()), ""; }
-std::string Overwrite(DisplayModel& m, Arguments) { return m.SetMode(Mode::Overwrite), ""; }
-std::string Vertical(DisplayModel& m, Arguments) { return m.SetMode(Mode::VerticalScroll), ""; }
-std::string Horizontal(DisplayModel& m, Arguments) { return m.SetMode(Mode::HorizontalScroll), ""; }
-std::string CursorOn(DisplayModel& m, Arguments) { return m.SetCursorVisible(true), ""; }
-std::string CursorOff(DisplayModel& m, Arguments) { return m.SetCursorVisible(false), ""; }
+Detail Clear(DisplayModel& m, Arguments) { return m.ClearScreen(), ""; }
+Detail Home(DisplayModel& m, Arguments) { return m.MoveTo(0, 0), ""; }
+Detail Back(DisplayModel& m, Arguments) { return m.Backspace(), ""; }
+Detail Forward(DisplayModel& m, Arguments) { return m.Tab(), ""; }
+Detail Down(DisplayModel& m, Arguments) { return m.LineFeed(), ""; }
+Detail Up(DisplayModel& m, Arguments) { return m.CursorUp(), ""; }
+Detail LeftMost(DisplayModel& m, Arguments) { return m.CarriageReturn(), ""; }
+Detail RightMost(DisplayModel& m, Arguments) { return m.MoveTo(m.CursorRow(), Columns - 1), ""; }
+Detail Bottom(DisplayModel& m, Arguments) { return m.MoveTo(Rows - 1, 0), ""; }
+Detail ClearLine(DisplayModel& m, Arguments) { return m.ClearRow(m.CursorRow()), ""; }
+Detail Overwrite(DisplayModel& m, Arguments) { return m.SetMode(Mode::Overwrite), ""; }
+Detail Vertical(DisplayModel& m, Arguments) { return m.SetMode(Mode::VerticalScroll), ""; }
+Detail Horizontal(DisplayModel& m, Arguments) { return m.SetMode(Mode::HorizontalScroll), ""; }
+Detail CursorOn(DisplayModel& m, Arguments) { return m.SetCursorVisible(true), ""; }
+Detail CursorOff(DisplayModel& m, Arguments) { return m.SetCursorVisible(false), ""; }
 
-std::string Position(DisplayModel& m, int position) {
+Detail Position(DisplayModel& m, int position) {
     if (position < 0 || position >= Rows * Columns) return Ignored;
     m.MoveToPosition(position);
-    return std::to_string(position + 1);
+    return {"", position + 1, ""};
 }
 
 // x 1..20, y 1..2.
-std::string CursorXY(DisplayModel& m, Arguments a) {
+Detail CursorXY(DisplayModel& m, Arguments a) {
     if (a[0] < 1 || a[0] > Columns || a[1] < 1 || a[1] > Rows) return Ignored;
     return Position(m, (a[1] - 1) * Columns + a[0] - 1);
 }
 
-std::string Percent(DisplayModel& m, int percent) {
+Detail Percent(DisplayModel& m, int percent) {
     m.SetBrightness(percent);
-    return std::to_string(percent) + "%";
+    return {"", percent, "%"};
 }
 
 // Steps 1..4: 20, 40, 60, 100 %.
-std::string BrightnessStep(DisplayModel& m, Arguments a) {
+Detail BrightnessStep(DisplayModel& m, Arguments a) {
     static constexpr int Levels[] = {20, 40, 60, 100};
     return a[0] >= 1 && a[0] <= 4 ? Percent(m, Levels[a[0] - 1]) : Ignored;
 }
 
-std::string CursorSwitch(DisplayModel& m, Arguments a) {
+Detail CursorSwitch(DisplayModel& m, Arguments a) {
     if (a[0] > 1) return Ignored;
     m.SetCursorVisible(a[0] == 1);
     return a[0] ? "on" : "off";
 }
 
-std::string International(DisplayModel& m, int set) {
+Detail International(DisplayModel& m, int set) {
     if (set < 0 || set > 15) return Ignored;
     m.SetInternationalSet(set);
     return m.International();
 }
 
-std::string InternationalN(DisplayModel& m, Arguments a) { return International(m, a[0]); }
+Detail InternationalN(DisplayModel& m, Arguments a) { return International(m, a[0]); }
 
-std::string CodePage(DisplayModel& m, const char* label) {
+Detail CodePage(DisplayModel& m, const char* label) {
     m.SetCodePage(label);
     return label;
 }
 
 // ESC t n, the ESC/POS code table numbers.
-std::string CodeTable(DisplayModel& m, Arguments a) {
+Detail CodeTable(DisplayModel& m, Arguments a) {
     static constexpr struct {
         std::uint8_t n;
         const char* label;
@@ -131,7 +130,7 @@ std::string CodeTable(DisplayModel& m, Arguments a) {
 
 // ESC = n: bit 0 the printer, bit 1 the display. Another n, while the printer
 // is selected, goes to it whole.
-std::string SelectPeripheral(DisplayModel& m, int n) {
+Detail SelectPeripheral(DisplayModel& m, int n) {
     if (n < 1 || n > 3) return m.PrinterSelected() ? "to printer" : Ignored;
     if (m.MacroRunning()) return "(in a macro: ignored)";
     m.SelectPeripherals(n & 1, n & 2);
@@ -139,9 +138,9 @@ std::string SelectPeripheral(DisplayModel& m, int n) {
 }
 
 // The DM-D110: 1 to 3 only.
-std::string Peripheral(DisplayModel& m, Arguments a) { return SelectPeripheral(m, a[0]); }
+Detail Peripheral(DisplayModel& m, Arguments a) { return SelectPeripheral(m, a[0]); }
 // The CD5220 lists: also the digits '1'..'3'.
-std::string PeripheralOrDigit(DisplayModel& m, Arguments a) {
+Detail PeripheralOrDigit(DisplayModel& m, Arguments a) {
     return SelectPeripheral(m, a[0] >= '1' && a[0] <= '3' ? a[0] - '0' : a[0]);
 }
 
@@ -159,7 +158,7 @@ bool UserCharactersComplete(Arguments a) {
 
 bool UserCode(std::uint8_t code) { return code >= 0x20 && code <= 0x7E; }
 
-std::string DefineUserCharacters(DisplayModel& m, Arguments a) {
+Detail DefineUserCharacters(DisplayModel& m, Arguments a) {
     if (a[0] != 1 || !UserCode(a[1]) || !UserCode(a[2]) || a[2] < a[1]) return Ignored;
     std::size_t at = 3;
     int defined = 0;
@@ -173,30 +172,30 @@ std::string DefineUserCharacters(DisplayModel& m, Arguments a) {
     }
     char text[48];
     std::snprintf(text, sizeof text, "%02X to %02X (%d defined)", a[1], a[2], defined);
-    return text;
+    return Detail::Copy(text);
 }
 
-std::string DeleteUserCharacter(DisplayModel& m, Arguments a) {
+Detail DeleteUserCharacter(DisplayModel& m, Arguments a) {
     if (!UserCode(a[0])) return Ignored;
     m.DeleteUserCharacter(a[0]);
     char text[8];
     std::snprintf(text, sizeof text, "%02X", a[0]);
-    return text;
+    return Detail::Copy(text);
 }
 
-std::string SelectUserCharacters(DisplayModel& m, Arguments a) {
+Detail SelectUserCharacters(DisplayModel& m, Arguments a) {
     m.SelectUserCharacters(a[0] & 1);
     return a[0] & 1 ? "on" : "off";
 }
 
 // US E n: on and off for n x 50 ms; 0 steady; 255 the display off.
-std::string BlinkScreen(DisplayModel& m, Arguments a) {
+Detail BlinkScreen(DisplayModel& m, Arguments a) {
     m.SetScreenOn(a[0] != 255);
     m.SetScreenBlink(a[0] == 255 ? 0 : a[0] * 50);
-    return a[0] == 0 ? "steady" : a[0] == 255 ? "display off" : "every " + std::to_string(a[0] * 50) + " ms";
+    return a[0] == 0 ? "steady" : a[0] == 255 ? "display off" : Detail("every ", a[0] * 50, " ms");
 }
 
-std::string SelfTest(DisplayModel& m, Arguments) {
+Detail SelfTest(DisplayModel& m, Arguments) {
     if (m.MacroRunning()) return "(in a macro: ignored)";
     m.StartSelfTest();
     return "";
@@ -204,26 +203,26 @@ std::string SelfTest(DisplayModel& m, Arguments) {
 
 // ---- The set-up rows every emulation keeps ----
 
-std::string Frame(DisplayModel& m, char group, Arguments a) {
+Detail Frame(DisplayModel& m, char group, Arguments a) {
     if (a[1] != ETX) return "(no ETX: ignored)";
     if (!m.Configure(group, a[0])) return "(no such option: ignored)";
     const Setup s = m.StoredSetup();
-    return group == 'C' ? s.emulation : group == 'B' ? std::to_string(s.ownBaud) : group == 'S' ? s.international : s.codePage;
+    return group == 'C' ? s.emulation : group == 'B' ? Detail("", s.ownBaud, "") : group == 'S' ? s.international : s.codePage;
 }
 
 constexpr Command Shared[] = {
-    Fixed("\x02\x05" "C"sv, 2, "set-up: emulation", [](DisplayModel& m, Arguments a) -> std::string { return Frame(m, 'C', a); }),
-    Fixed("\x02\x05" "B"sv, 2, "set-up: own speed", [](DisplayModel& m, Arguments a) -> std::string { return Frame(m, 'B', a); }),
-    Fixed("\x02\x05" "S"sv, 2, "set-up: international set", [](DisplayModel& m, Arguments a) -> std::string { return Frame(m, 'S', a); }),
-    Fixed("\x02\x05" "F"sv, 2, "set-up: code page", [](DisplayModel& m, Arguments a) -> std::string { return Frame(m, 'F', a); }),
+    Fixed("\x02\x05" "C"sv, 2, "set-up: emulation", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'C', a); }),
+    Fixed("\x02\x05" "B"sv, 2, "set-up: own speed", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'B', a); }),
+    Fixed("\x02\x05" "S"sv, 2, "set-up: international set", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'S', a); }),
+    Fixed("\x02\x05" "F"sv, 2, "set-up: code page", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'F', a); }),
     Fixed("\x02\x05" "D"sv, 1, "demonstration on",
-          [](DisplayModel& m, Arguments a) -> std::string { return a[0] == ETX ? (m.StartDemo(), std::string()) : "(no ETX: ignored)"; }),
+          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StartDemo(), Detail()) : "(no ETX: ignored)"; }),
     Fixed("\x02\x05\x07"sv, 1, "demonstration off",
-          [](DisplayModel& m, Arguments a) -> std::string { return a[0] == ETX ? (m.StopDemo(), std::string()) : "(no ETX: ignored)"; }),
-    Plain("\x1B@"sv, "initialise", [](DisplayModel& m, Arguments) -> std::string {
-        if (m.MacroRunning()) return std::string("(in a macro: ignored)");
+          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StopDemo(), Detail()) : "(no ETX: ignored)"; }),
+    Plain("\x1B@"sv, "initialise", [](DisplayModel& m, Arguments) -> Detail {
+        if (m.MacroRunning()) return Detail("(in a macro: ignored)");
         m.Initialise();
-        return std::string();
+        return Detail();
     }),
 };
 
@@ -238,24 +237,26 @@ bool EndsInEtb(Arguments a) { return a.back() == ETB; }
 
 constexpr Command Dsp800[] = {
     CURSOR_CONTROLS,
-    Fixed("\x04\x01" "P"sv, 2, "cursor to position", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x04\x01" "P"sv, 2, "cursor to position", [](DisplayModel& m, Arguments a) -> Detail {
         return EndsInEtb(a) ? Position(m, a[0] - 0x31) : Ignored;
     }),
-    Fixed("\x04\x01" "C"sv, 3, "clear positions", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x04\x01" "C"sv, 3, "clear positions", [](DisplayModel& m, Arguments a) -> Detail {
         const int first = a[0] - 0x31, last = a[1] - 0x31;
         if (!EndsInEtb(a) || first < 0 || last < first || last >= Rows * Columns) return Ignored;
         m.ClearPositions(first, last);
-        return std::to_string(first + 1) + " to " + std::to_string(last + 1);
+        char text[24];
+        std::snprintf(text, sizeof text, "%d to %d", first + 1, last + 1);
+        return Detail::Copy(text);
     }),
     Fixed("\x04\x01" "D"sv, 3, "show the saved message",
-          [](DisplayModel& m, Arguments a) -> std::string { return EndsInEtb(a) ? (m.StartDemo(), std::string()) : Ignored; }),
-    Fixed("\x04\x01" "S"sv, 2, "save the shown message", [](DisplayModel& m, Arguments a) -> std::string {
+          [](DisplayModel& m, Arguments a) -> Detail { return EndsInEtb(a) ? (m.StartDemo(), Detail()) : Ignored; }),
+    Fixed("\x04\x01" "S"sv, 2, "save the shown message", [](DisplayModel& m, Arguments a) -> Detail {
         if (!EndsInEtb(a)) return Ignored;
         m.KeepScreenAsDemoMessage();
-        return std::string();
+        return Detail();
     }),
     Fixed("\x04\x01" "I"sv, 2, "international set",
-          [](DisplayModel& m, Arguments a) -> std::string { return EndsInEtb(a) ? International(m, a[0]) : Ignored; }),
+          [](DisplayModel& m, Arguments a) -> Detail { return EndsInEtb(a) ? International(m, a[0]) : Ignored; }),
     Fixed("\x1BR"sv, 1, "international set", InternationalN),
 };
 
@@ -275,11 +276,11 @@ bool MacroComplete(Arguments a) {
     return marked || (n > MacroBytes && a[MacroBytes] != US) || n > MacroBytes + 1;
 }
 
-std::string DefineMacro(DisplayModel& m, Arguments a) {
+Detail DefineMacro(DisplayModel& m, Arguments a) {
     const std::size_t n = a.size();
     const bool closed = n >= 2 && a[n - 2] == US && a[n - 1] == ':';
     if (closed && n == 2) return m.DefineMacro({}), "deleted";
-    if (closed && m.DefineMacro(a.first(n - 2))) return std::to_string(n - 2) + " bytes";
+    if (closed && m.DefineMacro(a.first(n - 2))) return {"", static_cast<int>(n - 2), " bytes"};
     m.DefineMacro({});
     if (n >= 2 && a[n - 2] == US && a[n - 1] == '^') return "(US ^ inside: not defined)";
     m.GiveBack(n - MacroBytes);
@@ -291,10 +292,10 @@ std::string DefineMacro(DisplayModel& m, Arguments a) {
 // selection, user settings, windows) are not modelled.
 bool ExtendedComplete(Arguments a) { return a.size() >= 3 && a.size() == 3u + a[1] + a[2] * 256u; }
 
-std::string Extended(DisplayModel&, Arguments a) {
+Detail Extended(DisplayModel&, Arguments a) {
     char text[48];
     std::snprintf(text, sizeof text, "US ( %c, %zu bytes (read, not drawn)", a[0] >= 0x20 && a[0] < 0x7F ? a[0] : '?', a.size() - 3);
-    return text;
+    return Detail::Copy(text);
 }
 
 // ESC W n m (x1 y1 x2 y2), the DM-D110 list: "When m = 1 or 49, a window is
@@ -302,14 +303,14 @@ std::string Extended(DisplayModel&, Arguments a) {
 // window is canceled (... are not required)".
 bool WindowComplete(Arguments a) { return a.size() == 2 ? a[1] != 1 && a[1] != 49 : a.size() == 6; }
 
-std::string Counter(DisplayModel& m, int hours, int minutes) {
+Detail Counter(DisplayModel& m, int hours, int minutes) {
     if (hours > 23 || minutes > 59) return Ignored;
     m.ClearScreen();
     m.StartCounter(hours * 3600 + minutes * 60, false);
     m.MoveTo(0, 0);
     char text[8];
     std::snprintf(text, sizeof text, "%02d:%02d", hours, minutes);
-    return text;
+    return Detail::Copy(text);
 }
 
 constexpr Command EscPos[] = {
@@ -324,26 +325,26 @@ constexpr Command EscPos[] = {
     Plain("\x1F\x03"sv, "horizontal scroll mode", Horizontal),
     Fixed("\x1F" "C"sv, 1, "cursor", CursorSwitch),
     Fixed("\x1F" "E"sv, 1, "blink", BlinkScreen),
-    Fixed("\x1F" "T"sv, 2, "time counter set", [](DisplayModel& m, Arguments a) -> std::string { return Counter(m, a[0], a[1]); }),
-    Plain("\x1F" "U"sv, "time counter shown", [](DisplayModel& m, Arguments) -> std::string {
+    Fixed("\x1F" "T"sv, 2, "time counter set", [](DisplayModel& m, Arguments a) -> Detail { return Counter(m, a[0], a[1]); }),
+    Plain("\x1F" "U"sv, "time counter shown", [](DisplayModel& m, Arguments) -> Detail {
         m.ShowCounter(true);
         m.MoveTo(0, 0);
-        return std::string();
+        return Detail();
     }),
     Fixed("\x1F" "X"sv, 1, "brightness", BrightnessStep),
-    Fixed("\x1F" "r"sv, 1, "reverse characters", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x1F" "r"sv, 1, "reverse characters", [](DisplayModel& m, Arguments a) -> Detail {
         if (a[0] > 1) return Ignored;
         m.SetReverse(a[0] == 1);
-        return std::string(a[0] ? "on" : "off");
+        return Detail(a[0] ? "on" : "off");
     }),
     // DM-D110, US v: "n = 0, 1, 48, 49".
-    Fixed("\x1F" "v"sv, 1, "DTR signal", [](DisplayModel&, Arguments a) -> std::string {
+    Fixed("\x1F" "v"sv, 1, "DTR signal", [](DisplayModel&, Arguments a) -> Detail {
         return a[0] == 1 || a[0] == 49 ? "on" : a[0] == 0 || a[0] == 48 ? "off" : Ignored;
     }),
     Plain("\x1F@"sv, "self-test", SelfTest),
     Ruled("\x1F:"sv, MacroComplete, "macro definition", DefineMacro),
-    Fixed("\x1F^"sv, 2, "macro run", [](DisplayModel& m, Arguments a) -> std::string {
-        return m.RunMacro(a[0] * 20, a[1] * 50) ? std::string() : "(no macro: ignored)";
+    Fixed("\x1F^"sv, 2, "macro run", [](DisplayModel& m, Arguments a) -> Detail {
+        return m.RunMacro(a[0] * 20, a[1] * 50) ? Detail() : "(no macro: ignored)";
     }),
     // Read, not drawn: the virtual display has no annunciators.
     Fixed("\x1F."sv, 1, "period display (not drawn)", nullptr),
@@ -372,7 +373,7 @@ constexpr Command Cd5220Printer[] = {
 
 extern const CommandSet Cd5220StringSet;
 
-std::string StringRow(DisplayModel& m, int row, Arguments a) {
+Detail StringRow(DisplayModel& m, int row, Arguments a) {
     m.WriteRow(row, a);
     m.UseCommandSet(&Cd5220StringSet);
     return "";
@@ -381,16 +382,20 @@ std::string StringRow(DisplayModel& m, int row, Arguments a) {
 // ESC f n: the set by its letter. R (Russia) has no national set of ASCII
 // positions: it selects the display's Cyrillic characters, as ESC c R
 // ("compliance with RUSSIA code") does, over the USA set.
-std::string InternationalLetter(DisplayModel& m, Arguments a) {
+Detail InternationalLetter(DisplayModel& m, Arguments a) {
     static constexpr char Letters[] = "AFGUDWISJ?E???L";  // ESC R numbering: 0 USA .. 14 Slavonic
-    if (a[0] == 'R') return International(m, 0), "Russia (" + CodePage(m, "PC866") + ")";
+    if (a[0] == 'R') {
+        International(m, 0);
+        m.SetCodePage("PC866");
+        return "Russia (PC866)";
+    }
     for (int set = 0; set < 15; ++set)
         if (Letters[set] != '?' && Letters[set] == a[0]) return International(m, set);
     return Ignored;
 }
 
 // ESC c n: ASCII, JIS, Russian or Slavonic characters.
-std::string CharacterCode(DisplayModel& m, Arguments a) {
+Detail CharacterCode(DisplayModel& m, Arguments a) {
     switch (a[0]) {
     case 'A': return CodePage(m, "PC437");
     case 'J': return CodePage(m, "JIS");
@@ -411,11 +416,11 @@ constexpr Command Cd5220[] = {
     Plain("\x1F\x01"sv, "overwrite mode", Overwrite),
     Plain("\x1F\x02"sv, "vertical scroll mode", Vertical),
     Plain("\x1F\x03"sv, "horizontal scroll mode", Horizontal),
-    ToCr("\x1BQA"sv, "upper line", [](DisplayModel& m, Arguments a) -> std::string { return StringRow(m, 0, a); }),
-    ToCr("\x1BQB"sv, "lower line", [](DisplayModel& m, Arguments a) -> std::string { return StringRow(m, 1, a); }),
-    ToCr("\x1BQD"sv, "upper line scrolls", [](DisplayModel& m, Arguments a) -> std::string {
+    ToCr("\x1BQA"sv, "upper line", [](DisplayModel& m, Arguments a) -> Detail { return StringRow(m, 0, a); }),
+    ToCr("\x1BQB"sv, "lower line", [](DisplayModel& m, Arguments a) -> Detail { return StringRow(m, 1, a); }),
+    ToCr("\x1BQD"sv, "upper line scrolls", [](DisplayModel& m, Arguments a) -> Detail {
         m.StartMarquee(0, a.first(std::min<std::size_t>(a.size(), 40)), false, true);
-        return std::string();
+        return Detail();
     }),
     Plain("\x1B[D"sv, "cursor left", Back),
     Plain("\x1B[C"sv, "cursor right", Forward),
@@ -429,10 +434,13 @@ constexpr Command Cd5220[] = {
     Plain("\x1F\x0D"sv, "right-most position", RightMost),
     Plain("\x1F" "B"sv, "bottom position", Bottom),
     Fixed("\x1Bl"sv, 2, "cursor to position", CursorXY),
-    Fixed("\x1BW"sv, 4, "scroll window", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x1BW"sv, 4, "scroll window", [](DisplayModel& m, Arguments a) -> Detail {
         if (a[0] > 1 || a[1] < 1 || a[2] < a[1] || a[2] > Columns || a[3] < 1 || a[3] > Rows) return Ignored;
         m.SetScrollWindow(a[0] == 1, a[3] - 1, a[1] - 1, a[2] - 1);
-        return a[0] ? "columns " + std::to_string(a[1]) + " to " + std::to_string(a[2]) : std::string("off");
+        if (!a[0]) return "off";
+        char text[24];
+        std::snprintf(text, sizeof text, "columns %d to %d", a[1], a[2]);
+        return Detail::Copy(text);
     }),
     Fixed("\x1B*"sv, 1, "brightness", BrightnessStep),
     Ruled("\x1B&"sv, UserCharactersComplete, "user-defined characters", DefineUserCharacters),
@@ -442,46 +450,46 @@ constexpr Command Cd5220[] = {
     Fixed("\x1B" "f"sv, 1, "international set", InternationalLetter),
     Fixed("\x1B" "c"sv, 1, "characters", CharacterCode),
     Fixed("\x1B="sv, 1, "select peripheral:", PeripheralOrDigit),
-    Fixed("\x1Bs"sv, 1, "user-defined characters kept", [](DisplayModel& m, Arguments a) -> std::string {
-        return OneArgument(a) ? (m.KeepUserCharacters(), std::string()) : Ignored;
+    Fixed("\x1Bs"sv, 1, "user-defined characters kept", [](DisplayModel& m, Arguments a) -> Detail {
+        return OneArgument(a) ? (m.KeepUserCharacters(), Detail()) : Ignored;
     }),
-    Fixed("\x1B" "d"sv, 1, "user-defined characters restored", [](DisplayModel& m, Arguments a) -> std::string {
-        return OneArgument(a) ? (m.RestoreUserCharacters(), std::string()) : Ignored;
+    Fixed("\x1B" "d"sv, 1, "user-defined characters restored", [](DisplayModel& m, Arguments a) -> Detail {
+        return OneArgument(a) ? (m.RestoreUserCharacters(), Detail()) : Ignored;
     }),
-    Fixed("\x1B" "b"sv, 2 * Columns, "demonstration message stored", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x1B" "b"sv, 2 * Columns, "demonstration message stored", [](DisplayModel& m, Arguments a) -> Detail {
         m.SetDemoMessage(a);
-        return std::string();
+        return Detail();
     }),
-    Fixed("\x1B#"sv, 1, "command type", [](DisplayModel& m, Arguments a) -> std::string {
-        return m.Configure('C', a[0]) ? std::string(m.Emulation()) : Ignored;
+    Fixed("\x1B#"sv, 1, "command type", [](DisplayModel& m, Arguments a) -> Detail {
+        return m.Configure('C', a[0]) ? Detail(m.Emulation()) : Ignored;
     }),
     Plain("\x1F@"sv, "self-test", SelfTest),
     Fixed("\x1F" "E"sv, 1, "blink", BlinkScreen),
 };
 
 // String mode (after ESC Q A or B): only the string commands, CLR and CAN are read.
-std::string LeaveStringMode(DisplayModel& m) {
+Detail LeaveStringMode(DisplayModel& m) {
     m.UseCommandSet(nullptr);
     return "(string mode ends)";
 }
 
 constexpr Command Cd5220String[] = {
-    ToCr("\x1BQA"sv, "upper line", [](DisplayModel& m, Arguments a) -> std::string { return StringRow(m, 0, a); }),
-    ToCr("\x1BQB"sv, "lower line", [](DisplayModel& m, Arguments a) -> std::string { return StringRow(m, 1, a); }),
-    Plain("\x0C"sv, "clear", [](DisplayModel& m, Arguments) -> std::string { return m.ClearScreen(), LeaveStringMode(m); }),
-    Plain("\x18"sv, "clear cursor line", [](DisplayModel& m, Arguments) -> std::string { return m.ClearRow(m.CursorRow()), LeaveStringMode(m); }),
+    ToCr("\x1BQA"sv, "upper line", [](DisplayModel& m, Arguments a) -> Detail { return StringRow(m, 0, a); }),
+    ToCr("\x1BQB"sv, "lower line", [](DisplayModel& m, Arguments a) -> Detail { return StringRow(m, 1, a); }),
+    Plain("\x0C"sv, "clear", [](DisplayModel& m, Arguments) -> Detail { return m.ClearScreen(), LeaveStringMode(m); }),
+    Plain("\x18"sv, "clear cursor line", [](DisplayModel& m, Arguments) -> Detail { return m.ClearRow(m.CursorRow()), LeaveStringMode(m); }),
 };
 
 const CommandSet Cd5220StringSet{"CD5220 string mode", Cd5220String, Text::Ignored, true};
 
 // ---- UTC standard and enhanced ----
 
-std::string Switch(DisplayModel& m, char argument) { return m.Configure('C', static_cast<std::uint8_t>(argument)), m.Emulation(); }
+Detail Switch(DisplayModel& m, char argument) { return m.Configure('C', static_cast<std::uint8_t>(argument)), m.Emulation(); }
 
 // The UTC and Logic Controls lists, Back Space: "The cursor position moves
 // one digit to the left erasing the previous information"; from a row's
 // start to the other row's right end.
-std::string BackErasing(DisplayModel& m, Arguments) {
+Detail BackErasing(DisplayModel& m, Arguments) {
     const int at = m.CursorPosition();
     m.MoveToPosition(m.CursorColumn() > 0 ? at - 1 : (at + Columns) % (Rows * Columns) + Columns - 1);
     m.ClearPositions(m.CursorPosition(), m.CursorPosition());
@@ -493,14 +501,14 @@ constexpr Command UtcStandard[] = {
     Plain("\x09"sv, "forward", Forward),
     Plain("\x0A"sv, "line feed", Down),
     Plain("\x0D"sv, "carriage return", LeftMost),
-    Fixed("\x10"sv, 1, "cursor to position", [](DisplayModel& m, Arguments a) -> std::string { return Position(m, a[0]); }),
+    Fixed("\x10"sv, 1, "cursor to position", [](DisplayModel& m, Arguments a) -> Detail { return Position(m, a[0]); }),
     Plain("\x11"sv, "overwrite mode", Overwrite),
     Plain("\x12"sv, "vertical scroll mode", Vertical),
     Plain("\x13"sv, "cursor on", CursorOn),
     Plain("\x14"sv, "cursor off", CursorOff),
-    Plain("\x1F"sv, "reset", [](DisplayModel& m, Arguments) -> std::string { return m.ClearScreen(), m.ResetModes(), ""; }),
-    Plain("\x1B" "d"sv, "to the enhanced set:", [](DisplayModel& m, Arguments) -> std::string { return Switch(m, '6'); }),
-    Fixed("\x04"sv, 1, "brightness", [](DisplayModel& m, Arguments a) -> std::string {
+    Plain("\x1F"sv, "reset", [](DisplayModel& m, Arguments) -> Detail { return m.ClearScreen(), m.ResetModes(), ""; }),
+    Plain("\x1B" "d"sv, "to the enhanced set:", [](DisplayModel& m, Arguments) -> Detail { return Switch(m, '6'); }),
+    Fixed("\x04"sv, 1, "brightness", [](DisplayModel& m, Arguments a) -> Detail {
         switch (a[0]) {
         case 0xFF: return Percent(m, 100);
         case 0x60: return Percent(m, 60);
@@ -509,35 +517,36 @@ constexpr Command UtcStandard[] = {
         default: return Ignored;
         }
     }),
-    Plain("\x1C"sv, "blinking characters on", [](DisplayModel& m, Arguments) -> std::string { return m.SetCharacterBlink(true), ""; }),
-    Plain("\x1D"sv, "blinking characters off", [](DisplayModel& m, Arguments) -> std::string { return m.SetCharacterBlink(false), ""; }),
+    Plain("\x1C"sv, "blinking characters on", [](DisplayModel& m, Arguments) -> Detail { return m.SetCharacterBlink(true), ""; }),
+    Plain("\x1D"sv, "blinking characters off", [](DisplayModel& m, Arguments) -> Detail { return m.SetCharacterBlink(false), ""; }),
 };
 
 // The string commands that AEDEX and UTC enhanced share, after the attention code.
-std::string UpperRow(DisplayModel& m, Arguments a) { return m.WriteRow(0, a), ""; }
-std::string LowerRow(DisplayModel& m, Arguments a) { return m.WriteRow(1, a), ""; }
-std::string BothRows(DisplayModel& m, Arguments a) {
+Detail UpperRow(DisplayModel& m, Arguments a) { return m.WriteRow(0, a), ""; }
+Detail LowerRow(DisplayModel& m, Arguments a) { return m.WriteRow(1, a), ""; }
+Detail BothRows(DisplayModel& m, Arguments a) {
     const Arguments upper = a.first(std::min<std::size_t>(a.size(), Columns));
     m.WriteRow(0, upper);
     m.WriteRow(1, a.subspan(upper.size()));
     return "";
 }
-std::string ScrollOn(DisplayModel& m, Arguments a) { return m.StartMarquee(0, a.first(std::min<std::size_t>(a.size(), 60)), false, true), ""; }
-std::string ScrollOnce(DisplayModel& m, Arguments a) { return m.StartMarquee(0, a.first(std::min<std::size_t>(a.size(), 60)), true, false), ""; }
+Detail ScrollOn(DisplayModel& m, Arguments a) { return m.StartMarquee(0, a.first(std::min<std::size_t>(a.size(), 60)), false, true), ""; }
+Detail ScrollOnce(DisplayModel& m, Arguments a) { return m.StartMarquee(0, a.first(std::min<std::size_t>(a.size(), 60)), true, false), ""; }
 // hh:mm, or nothing: the time as it stands.
-std::string Time(DisplayModel& m, Arguments a) {
+Detail Time(DisplayModel& m, Arguments a) {
     if (a.empty()) return m.ShowCounter(false), "";
     auto digit = [&](std::size_t i) { return a[i] >= '0' && a[i] <= '9' ? a[i] - '0' : 99; };
     if (a.size() != 5 || a[2] != ':') return Ignored;
     const int hours = digit(0) * 10 + digit(1), minutes = digit(3) * 10 + digit(4);
     if (hours > 23 || minutes > 59) return Ignored;
     m.StartCounter(hours * 3600 + minutes * 60, false);
-    return std::string(a.begin(), a.end());
+    return Detail::Copy({reinterpret_cast<const char*>(a.data()), a.size()});
 }
-std::string NewAttention(DisplayModel& m, Arguments a) {
+Detail NewAttention(DisplayModel& m, Arguments a) {
     if (a.size() != 2 || a[0] < 0x20 || a[1] < 0x20) return Ignored;
     m.SetAttention(a[0], a[1]);
-    return "\"" + std::string(a.begin(), a.end()) + "\"";
+    const char text[] = {'"', static_cast<char>(a[0]), static_cast<char>(a[1]), '"'};
+    return Detail::Copy({text, sizeof text});
 }
 
 constexpr Command UtcEnhanced[] = {
@@ -548,8 +557,8 @@ constexpr Command UtcEnhanced[] = {
     Attention(ToCr("F"sv, "upper line scrolls once", ScrollOnce)),
     Attention(ToCr("E"sv, "time display", Time)),
     Attention(ToCr("H"sv, "attention code now", NewAttention)),
-    Plain("\x1B\x0F\x0D"sv, "to the standard set:", [](DisplayModel& m, Arguments) -> std::string { return Switch(m, '5'); }),
-    Plain("\x1B\x1E\x0D"sv, "to the standard set:", [](DisplayModel& m, Arguments) -> std::string { return Switch(m, '5'); }),
+    Plain("\x1B\x0F\x0D"sv, "to the standard set:", [](DisplayModel& m, Arguments) -> Detail { return Switch(m, '5'); }),
+    Plain("\x1B\x1E\x0D"sv, "to the standard set:", [](DisplayModel& m, Arguments) -> Detail { return Switch(m, '5'); }),
 };
 
 // ---- AEDEX ----
@@ -569,34 +578,34 @@ constexpr Command Aedex[] = {
 
 // ---- ADM787 ----
 
-std::string RowArgument(Arguments a, int& row) {
+const char* RowArgument(Arguments a, int& row) {
     row = a[0] == '1' ? 0 : a[0] == '2' ? 1 : -1;
     return row < 0 ? Ignored : row == 0 ? "upper line" : "lower line";
 }
 
 constexpr Command Adm787[] = {
     Plain("\x0C"sv, "clear", Clear),
-    Plain("\x0D"sv, "end of line", [](DisplayModel& m, Arguments) -> std::string { return m.MoveTo((m.CursorRow() + 1) % Rows, 0), ""; }),
-    Plain("\x0E"sv, "clear upper line", [](DisplayModel& m, Arguments) -> std::string { return m.ClearRow(0), ""; }),
-    Plain("\x0F"sv, "clear lower line", [](DisplayModel& m, Arguments) -> std::string { return m.ClearRow(1), ""; }),
-    Fixed("\x10"sv, 1, "period (not drawn)", [](DisplayModel&, Arguments a) -> std::string {
-        return a[0] >= '1' && a[0] <= '7' ? "at the upper line's last " + std::string(1, static_cast<char>(a[0])) : Ignored;
+    Plain("\x0D"sv, "end of line", [](DisplayModel& m, Arguments) -> Detail { return m.MoveTo((m.CursorRow() + 1) % Rows, 0), ""; }),
+    Plain("\x0E"sv, "clear upper line", [](DisplayModel& m, Arguments) -> Detail { return m.ClearRow(0), ""; }),
+    Plain("\x0F"sv, "clear lower line", [](DisplayModel& m, Arguments) -> Detail { return m.ClearRow(1), ""; }),
+    Fixed("\x10"sv, 1, "period (not drawn)", [](DisplayModel&, Arguments a) -> Detail {
+        return a[0] >= '1' && a[0] <= '7' ? Detail("at the upper line's last ", a[0] - '0', "") : Ignored;
     }),
-    Fixed("\x11"sv, 1, "blinking", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x11"sv, 1, "blinking", [](DisplayModel& m, Arguments a) -> Detail {
         int row;
-        const std::string what = RowArgument(a, row);
+        const char* what = RowArgument(a, row);
         if (row >= 0) m.SetRowBlink(row, true);
         return what;
     }),
-    Fixed("\x12"sv, 1, "blinking off", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x12"sv, 1, "blinking off", [](DisplayModel& m, Arguments a) -> Detail {
         int row;
-        const std::string what = RowArgument(a, row);
+        const char* what = RowArgument(a, row);
         if (row >= 0) m.SetRowBlink(row, false);
         return what;
     }),
     // The fields: the left and the right eight positions of the lower line.
-    Plain("\x1E"sv, "clear field 1", [](DisplayModel& m, Arguments) -> std::string { return m.ClearPositions(Columns, Columns + 7), ""; }),
-    Plain("\x1F"sv, "clear field 2", [](DisplayModel& m, Arguments) -> std::string {
+    Plain("\x1E"sv, "clear field 1", [](DisplayModel& m, Arguments) -> Detail { return m.ClearPositions(Columns, Columns + 7), ""; }),
+    Plain("\x1F"sv, "clear field 2", [](DisplayModel& m, Arguments) -> Detail {
         return m.ClearPositions(2 * Columns - 8, 2 * Columns - 1), "";
     }),
 };
@@ -610,7 +619,7 @@ bool IcdRows(std::uint8_t r, int& first, int& last) {
     return r == 'U' || r == 'D' || r == 'X';
 }
 
-std::string RowEffect(DisplayModel& m, Arguments a) {
+Detail RowEffect(DisplayModel& m, Arguments a) {
     int first, last;
     if (!IcdRows(a[0], first, last) || a[1] < '0' || a[1] > '5') return Ignored;
     static constexpr const char* Names[] = {"shift mode", "rotation", "blinking", "cleared, shift mode", "overwrite mode", "vertical scroll mode"};
@@ -622,11 +631,13 @@ std::string RowEffect(DisplayModel& m, Arguments a) {
             m.SetRowMode(row, a[1] == '4' ? Mode::Overwrite : a[1] == '5' ? Mode::VerticalScroll : Mode::HorizontalScroll);
     }
     if (a[1] == '1') m.RotateRow(first);  // one row turns at a time
-    return std::string(a[0] == 'X' ? "both rows " : a[0] == 'U' ? "upper row " : "lower row ") + Names[a[1] - '0'];
+    char text[Detail::Room + 1];
+    std::snprintf(text, sizeof text, "%s%s", a[0] == 'X' ? "both rows " : a[0] == 'U' ? "upper row " : "lower row ", Names[a[1] - '0']);
+    return Detail::Copy(text);
 }
 
 // The ICD 2002 list: HT, BS, CR and ESC C are "only valid in overwrite mode".
-std::string InOverwrite(DisplayModel& m, Arguments a, Action action) {
+Detail InOverwrite(DisplayModel& m, Arguments a, Action action) {
     return m.RowMode(m.CursorRow()) == Mode::Overwrite ? action(m, a) : "(only in overwrite mode: ignored)";
 }
 
@@ -636,12 +647,12 @@ constexpr Command Icd2002[] = {
     Plain("\x0D"sv, "carriage return", [](DisplayModel& m, Arguments a) { return InOverwrite(m, a, LeftMost); }),
     Plain("\x1BU"sv, "upper row", Home),
     Plain("\x1B" "D"sv, "lower row", Bottom),
-    Fixed("\x1B" "A"sv, 1, "display", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x1B" "A"sv, 1, "display", [](DisplayModel& m, Arguments a) -> Detail {
         if (a[0] != 'D' && a[0] != 'E') return Ignored;
         m.SetScreenOn(a[0] == 'E');
-        return std::string(a[0] == 'E' ? "on" : "off");
+        return Detail(a[0] == 'E' ? "on" : "off");
     }),
-    Fixed("\x1B" "C"sv, 2, "cursor to position", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x1B" "C"sv, 2, "cursor to position", [](DisplayModel& m, Arguments a) -> Detail {
         if (m.RowMode(m.CursorRow()) != Mode::Overwrite) return "(only in overwrite mode: ignored)";
         int first, last;
         if (!IcdRows(a[0], first, last) || a[0] == 'X' || a[1] < 1 || a[1] > Columns) return Ignored;
@@ -657,23 +668,23 @@ constexpr Command Ncr[] = {
     Plain("\x1B\x04"sv, "diagnostic", SelfTest),
     Plain("\x1B\x0B"sv, "screen save on (not drawn)", nullptr),
     Plain("\x1B\x0C"sv, "screen save off", nullptr),
-    Plain("\x1B\x0D"sv, "blinking characters on", [](DisplayModel& m, Arguments) -> std::string { return m.SetCharacterBlink(true), ""; }),
-    Plain("\x1B\x0E"sv, "blinking characters off", [](DisplayModel& m, Arguments) -> std::string { return m.SetCharacterBlink(false), ""; }),
+    Plain("\x1B\x0D"sv, "blinking characters on", [](DisplayModel& m, Arguments) -> Detail { return m.SetCharacterBlink(true), ""; }),
+    Plain("\x1B\x0E"sv, "blinking characters off", [](DisplayModel& m, Arguments) -> Detail { return m.SetCharacterBlink(false), ""; }),
     Plain("\x1B\x0F"sv, "cursor left", Back),
     Plain("\x1B\x10"sv, "cursor right", Forward),
     Plain("\x1B\x11"sv, "cursor up", Up),
     Plain("\x1B\x12"sv, "cursor down", Down),
-    Fixed("\x1B\x13"sv, 1, "cursor to position", [](DisplayModel& m, Arguments a) -> std::string { return Position(m, a[0]); }),
+    Fixed("\x1B\x13"sv, 1, "cursor to position", [](DisplayModel& m, Arguments a) -> Detail { return Position(m, a[0]); }),
     // NCR 5972: Enable Cursor 1B 07, Disable Cursor 1B 08; Brightness
     // Adjustment 1B 17 nn, "01 <= nn <= 05", 20 % to 100 %; Read Display ID Byte 1B 18.
     Plain("\x1B\x07"sv, "cursor on", CursorOn),
     Plain("\x1B\x08"sv, "cursor off", CursorOff),
-    Fixed("\x1B\x17"sv, 1, "brightness", [](DisplayModel& m, Arguments a) -> std::string {
+    Fixed("\x1B\x17"sv, 1, "brightness", [](DisplayModel& m, Arguments a) -> Detail {
         return a[0] >= 1 && a[0] <= 5 ? Percent(m, a[0] * 20) : Ignored;
     }),
     Plain("\x1B\x18"sv, "read display ID byte (no answer here)", nullptr),
     Plain("\x1B\x19"sv, "read display ID (no answer here)", nullptr),
-    Plain("\x1B\x1B"sv, "ESC shown", [](DisplayModel& m, Arguments) -> std::string { return m.Show(0x1B), ""; }),
+    Plain("\x1B\x1B"sv, "ESC shown", [](DisplayModel& m, Arguments) -> Detail { return m.Show(0x1B), ""; }),
     Plain("\x1B\x20"sv, "character set", [](DisplayModel& m, Arguments) { return CodePage(m, "PC858"); }),
     Plain("\x1B\x21"sv, "character set", [](DisplayModel& m, Arguments) { return CodePage(m, "JIS"); }),
     Plain("\x1B\x22"sv, "character set", [](DisplayModel& m, Arguments) { return CodePage(m, "PC866"); }),

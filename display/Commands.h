@@ -5,11 +5,11 @@
 // (Reader.h) reads every emulation through these rows alone.
 #pragma once
 
+#include "display/Detail.h"
 #include "display/Screen.h"
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 namespace vantrel::display {
@@ -18,8 +18,10 @@ class DisplayModel;
 using Arguments = std::span<const std::uint8_t>;
 
 // What a command does; returns words to add to the row's meaning (a value, or
-// why an argument out of range was ignored), or nothing.
-using Action = std::string (*)(DisplayModel& m, Arguments arguments);
+// why an argument out of range was ignored), or nothing. A text returned as
+// it is must last as long as the program (a literal, an option's label);
+// words put together for the occasion go through Detail::Copy.
+using Action = Detail (*)(DisplayModel& m, Arguments arguments);
 
 enum class End : std::uint8_t {
     Count,       // `count` argument bytes

@@ -216,7 +216,7 @@ void DisplayModel::Text(std::span<const std::uint8_t> bytes) {
     // Decoded a screenful at a time, put on the screen in one go.
     for (std::size_t at = 0; at < bytes.size(); at += decoded_.size()) {
         const std::size_t n = std::min(decoded_.size(), bytes.size() - at);
-        for (std::size_t i = 0; i < n; ++i) decoded_[i] = glyphs_.Decode(bytes[at + i]);
+        glyphs_.Decode(bytes.subspan(at, n), decoded_.data());
         screen_.Put({decoded_.data(), n});
     }
     textShown_ = true;

@@ -195,9 +195,9 @@ private:
     // What the reader hands on.
     void Between() override { timed_.InputComes(); }
     void Text(std::span<const std::uint8_t> bytes) override;
-    std::string Perform(const Command& command, Arguments arguments) override { return command.action(*this, arguments); }
-    void Read(const char* words, std::string&& detail, std::string_view bytes, bool merges) override {
-        readings_.Add(words, std::move(detail), bytes, merges, playing_);
+    Detail Perform(const Command& command, Arguments arguments) override { return command.action(*this, arguments); }
+    void Read(const char* words, const Detail& detail, std::string_view bytes, bool merges) override {
+        readings_.Add(words, detail, bytes, merges, playing_);
     }
     // What a running macro plays into.
     bool PlayByte(std::uint8_t b) override;

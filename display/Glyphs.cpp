@@ -99,6 +99,22 @@ Cell Glyphs::DecodeOther(std::uint8_t b) {
     return page_->Glyph(b);
 }
 
+void Glyphs::Decode(std::span<const std::uint8_t> bytes, Cell* cells) {
+    // The set in use read once: the cells' bytes written may be any object's,
+    // so the compiler would read it again for every byte.
+    const std::array<char32_t, 128>& ascii = *ascii_;
+    const bool user = userSelected_;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t b = bytes[i];
+        if (b >= 0x20 && b < 0x7F && !user) {  // field by field: a Cell assigned whole is built on the stack first
+            cells[i].glyph = ascii[b];
+            cells[i].dots = {};
+        } else {
+            cells[i] = DecodeOther(b);
+        }
+    }
+}
+
 Glyphs::Glyphs() : ascii_(&AsciiGlyphs[0]) {}
 
 void Glyphs::SetInternationalSet(int set) {

@@ -26,6 +26,8 @@ public:
     // What a byte shows, decided as it is written. Most text is printable
     // ASCII: one look-up.
     Cell Decode(std::uint8_t b) { return b >= 0x20 && b < 0x7F && !userSelected_ ? Cell((*ascii_)[b]) : DecodeOther(b); }
+    // A run of bytes into as many cells, as Decode decodes each.
+    void Decode(std::span<const std::uint8_t> bytes, Cell* cells);
 
     // ESC @: the USA set and the power-on code page `codePage`, no
     // user-defined character in use (the kept ones stay).

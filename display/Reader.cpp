@@ -19,8 +19,8 @@ void Reader::Reset() {
                                   : std::array<std::uint8_t, 2>{};
 }
 
-void Reader::Said(const char* words, std::string&& detail, bool merges) {
-    events_->Read(words, std::move(detail), token_, merges);
+void Reader::Said(const char* words, bool merges) {
+    events_->Read(words, {}, token_, merges);
     token_.clear();
 }
 
@@ -41,11 +41,11 @@ void Reader::Drop(const char* words) {
     Forget();
 }
 
+// At least the first byte is such text.
 std::size_t Reader::Run(const std::uint8_t* data, std::size_t n) {
-    IndexRows();
-    std::size_t run = 0;
+    std::size_t run = 1;
     while (run < n && plain_[data[run]]) ++run;
-    if (run > 0) events_->Text({data, run});
+    events_->Text({data, run});
     return run;
 }
 
@@ -54,18 +54,11 @@ std::size_t Reader::CommandAhead(const std::uint8_t* data, std::size_t n) {
     if (!Idle() || n == 0 || data[0] == 0x00 || !MayStart(data[0])) return 0;
     // As StartByte finds it: the row that the first byte is the whole start
     // of, else the first row listed by both bytes whose start they are.
-    const std::uint8_t first = data[0];
-    const Command* c = lone_[first];
+    const Command* c = lone_[data[0]];
     std::size_t start = 1;
     if (!c && n >= 2) {
         start = 2;
-        const auto from = rows_.begin() + rowsFrom_[first], to = rows_.begin() + rowsFrom_[first + 1];
-        for (auto r = std::lower_bound(from, to, int{data[1]}, [](const IndexedRow& row, int b) { return row.second < b; });
-             r != to && r->second == data[1]; ++r)
-            if (r->two) {
-                c = r->command;
-                break;
-            }
+        c = pairs_[pairsOf_[data[0]] * 256u + data[1]];
     }
     if (!c || c->end != End::Count || n - start < c->count) return 0;
     ahead_ = c;
@@ -77,11 +70,9 @@ void Reader::ReadCommand(const std::uint8_t* data) {
     const Command& c = *std::exchange(ahead_, nullptr);
     events_->Between();
     const std::size_t length = aheadStart_ + c.count;
-    token_.assign(reinterpret_cast<const char*>(data), std::min(length, TokenLimit));
-    command_ = &c;
-    arguments_.assign(reinterpret_cast<const char*>(data) + aheadStart_, c.count);
-    argumentCount_ = c.count;
-    Execute();
+    const std::size_t back =
+        Complete(c, {data + aheadStart_, c.count}, {reinterpret_cast<const char*>(data), std::min(length, TokenLimit)});
+    for (std::size_t i = length - back; i < length; ++i) Byte(data[i]);
 }
 
 void Reader::Byte(std::uint8_t b) {
@@ -142,6 +133,17 @@ void Reader::ReindexRows() {
     for (std::size_t b = 0; b < 256; ++b)
         for (std::size_t i = rowsFrom_[b + 1]; i-- > rowsFrom_[b];)  // backwards: the first in the tables' order stays
             if (const Command& c = *rows_[i].command; !c.attention && c.start.size() == 1) lone_[b] = &c;
+    pairs_.assign(256, nullptr);
+    pairsOf_.fill(0);
+    for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t i = rowsFrom_[b + 1]; i-- > rowsFrom_[b];)
+            if (rows_[i].two) {
+                if (!pairsOf_[b]) {
+                    pairsOf_[b] = static_cast<std::uint16_t>(pairs_.size() / 256);
+                    pairs_.resize(pairs_.size() + 256, nullptr);
+                }
+                pairs_[pairsOf_[b] * 256u + static_cast<std::size_t>(rows_[i].second)] = rows_[i].command;
+            }
 }
 
 namespace {
@@ -238,8 +240,8 @@ void Reader::Single(std::uint8_t b) {
         token_.clear();
         return events_->Text({&b, 1});
     case Text::None: return Unread();
-    case Text::Printer: return Said("to printer", {}, true);
-    case Text::Ignored: return Said("ignored in string mode", {}, true);
+    case Text::Printer: return Said("to printer", true);
+    case Text::Ignored: return Said("ignored in string mode", true);
     }
 }
 
@@ -258,19 +260,22 @@ Arguments Reader::Args() const {
 
 void Reader::Execute() {
     const Command& c = *std::exchange(command_, nullptr);
-    std::string detail = c.action ? events_->Perform(c, Args()) : std::string();
-    const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments_.size(), token_.size()});
-    if (back == 0) {
-        arguments_.clear();
-        argumentCount_ = 0;
-        return Said(c.words, std::move(detail));
-    }
+    const std::size_t back = Complete(c, Args(), token_);
     const std::string again = arguments_.substr(arguments_.size() - back);
-    token_.resize(token_.size() - back);
+    token_.clear();
     arguments_.clear();
     argumentCount_ = 0;
-    Said(c.words, std::move(detail));
     for (const char b : again) Byte(static_cast<std::uint8_t>(b));
+}
+
+// Performs a whole command and hands on its reading: its bytes but the
+// `back` last, which the action gave back. Returns `back`: the caller reads
+// those again once the command is forgotten.
+std::size_t Reader::Complete(const Command& c, Arguments arguments, std::string_view bytes) {
+    const Detail detail = c.action ? events_->Perform(c, arguments) : Detail();
+    const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments.size(), bytes.size()});
+    events_->Read(c.words, detail, bytes.substr(0, bytes.size() - back), false);
+    return back;
 }
 
 }  // namespace vantrel::display

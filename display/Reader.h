@@ -30,9 +30,9 @@ public:
     // Bytes that start no command, shown as text.
     virtual void Text(std::span<const std::uint8_t> bytes) = 0;
     // A complete command with its arguments: what its action adds to the row's words.
-    virtual std::string Perform(const Command& command, Arguments arguments) = 0;
+    virtual Detail Perform(const Command& command, Arguments arguments) = 0;
     // Bytes read as `words` (empty: unread), with what the action added; see Readings::Add.
-    virtual void Read(const char* words, std::string&& detail, std::string_view bytes, bool merges) = 0;
+    virtual void Read(const char* words, const Detail& detail, std::string_view bytes, bool merges) = 0;
 
 protected:
     ~ReaderEvents() = default;
@@ -49,11 +49,15 @@ public:
     // A run of text at the start of `data`, read as Byte reads it one byte at
     // a time, handed on in one go. Zero when the next byte is not such text or
     // a command is being read.
-    std::size_t TextRun(const std::uint8_t* data, std::size_t n) { return Idle() ? Run(data, n) : 0; }
+    std::size_t TextRun(const std::uint8_t* data, std::size_t n) {
+        if (!Idle() || n == 0) return 0;
+        IndexRows();
+        return plain_[data[0]] ? Run(data, n) : 0;
+    }
     // The length of a whole command of a fixed number of arguments at the
     // start of `data`, when nothing is being read; zero when there is none or
     // it is not all there. ReadCommand then reads it, as Byte reads it one
-    // byte at a time, in one go.
+    // byte at a time, in one go, from where it lies.
     std::size_t CommandAhead(const std::uint8_t* data, std::size_t n);
     void ReadCommand(const std::uint8_t* data);
 
@@ -94,6 +98,8 @@ private:
     void ArgumentByte(std::uint8_t b);
     Arguments Args() const;
     void Execute();
+    // A whole command performed and its reading handed on; see Reader.cpp.
+    std::size_t Complete(const Command& c, Arguments arguments, std::string_view bytes);
     void Single(std::uint8_t b);
     bool Introducer(std::uint8_t b) const;
     void IndexRows() {
@@ -105,8 +111,8 @@ private:
         return rowsFrom_[b + 1] != rowsFrom_[b];
     }
     void Mismatch();
-    void Said(const char* words, std::string&& detail = {}, bool merges = false);
-    void Unread() { Said("", {}, true); }
+    void Said(const char* words, bool merges = false);
+    void Unread() { Said("", true); }
     void Forget();
 
     ReaderEvents* events_;
@@ -137,6 +143,10 @@ private:
     std::vector<IndexedRow> rows_;  // its capacity stays: no allocation when a table comes back
     std::array<std::uint16_t, 257> rowsFrom_{};  // byte b's rows: rows_[rowsFrom_[b]] up to rows_[rowsFrom_[b + 1]]
     std::array<const Command*, 256> lone_{};     // the first row that byte b is the whole start of, or null
+    // The first row whose whole start is the two bytes b, s: pairs_[pairsOf_[b] * 256 + s], or
+    // null; pairsOf_[b] is 0 for a byte that starts no such row (pairs_ starts with a block of nulls).
+    std::vector<const Command*> pairs_;
+    std::array<std::uint16_t, 256> pairsOf_{};
     // The bytes that are text between commands: shown, starting no row, not
     // NUL. A run of them is handed on with one look-up a byte.
     std::array<bool, 256> plain_{};

@@ -20,16 +20,16 @@ constexpr const char* Text = "text";
 
 }  // namespace
 
-void Readings::Add(const char* words, std::string&& detail, std::string_view bytes, bool merges, bool macro) {
+void Readings::Add(const char* words, const Detail& detail, std::string_view bytes, bool merges, bool macro) {
     Said* last = said_.empty() ? nullptr : &said_.back();
     if (merges && last && last->macro == macro && (last->words == words || !std::strcmp(last->words, words)) &&
-        last->detail.size() == detail.size() && (detail.empty() || last->detail == detail)) {
+        last->detail == detail) {
         if (last->size < KeptBytes) {  // the last reading's bytes end the store
             bytes_ += bytes;
             last->size += bytes.size();
         }
     } else if (said_.size() < Limit) {
-        said_.push_back({words, std::move(detail), bytes_.size(), bytes.size(), macro});
+        said_.push_back({words, detail, bytes_.size(), bytes.size(), macro});
         bytes_ += bytes;
     } else {
         // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
@@ -40,8 +40,9 @@ void Readings::Add(const char* words, std::string&& detail, std::string_view byt
 void Readings::AddText(std::span<const std::uint8_t> bytes, bool macro) {
     // Merged into the last reading while it is text and has fewer than
     // KeptBytes bytes; past the limit, each byte is left out.
+    // Text readings are made here alone: known by their words' address.
     Said* last = said_.empty() ? nullptr : &said_.back();
-    if (!last || last->macro != macro || (last->words != Text && std::strcmp(last->words, Text) != 0) || !last->detail.empty()) {
+    if (!last || last->macro != macro || last->words != Text) {
         if (said_.size() >= Limit) {
             leftOut_ += bytes.size();
             return;
@@ -60,9 +61,11 @@ std::vector<Reading> Readings::Take() {
     std::vector<Reading> readings;
     readings.reserve(said_.size());
     for (const Said& r : said_) {
-        std::string meaning = r.detail.empty() ? std::string(r.words) : std::string(r.words) + " " + r.detail;
+        const std::string detail = r.detail.Text();
         // What a running macro plays is marked as the macro's.
-        if (r.macro) meaning = "macro: " + (meaning.empty() ? std::string("not read") : meaning);
+        std::string meaning = !r.macro ? "" : *r.words || !detail.empty() ? "macro: " : "macro: not read";
+        meaning += r.words;
+        if (!detail.empty()) meaning.append(" ").append(detail);
         readings.push_back({bytes_.substr(r.from, r.size), std::move(meaning)});
     }
     said_.clear();

@@ -2,8 +2,10 @@
 // The readings for the monitor: how the display read the bytes it got, one
 // reading for a command, a run of text, or bytes it could not read. They are
 // kept compact (the row's words, what its action added, where its bytes lie)
-// until someone takes them, and at most Limit of them.
+// and made into text only when someone takes them, at most Limit of them.
 #pragma once
+
+#include "display/Detail.h"
 
 #include <cstddef>
 #include <span>
@@ -31,7 +33,7 @@ public:
     // that `merges` joins the last reading when that has the same words, so
     // that a run of text or of unread bytes is one reading. `macro`: played
     // by a running macro, never merged with the host's bytes.
-    void Add(const char* words, std::string&& detail, std::string_view bytes, bool merges, bool macro);
+    void Add(const char* words, const Detail& detail, std::string_view bytes, bool merges, bool macro);
     // Shown text, as Add("text") for each byte.
     void AddText(std::span<const std::uint8_t> bytes, bool macro);
 
@@ -43,7 +45,7 @@ public:
 private:
     struct Said {
         const char* words;
-        std::string detail;
+        Detail detail;
         std::size_t from, size;
         bool macro;
     };

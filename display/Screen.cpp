@@ -3,12 +3,21 @@
 #include "display/Screen.h"
 
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 namespace vantrel::display {
 
 namespace {
 
 constexpr std::array<Cell, Columns> BlankRow{};
+
+// A row of cells blanked in one copy of its bytes: the compiler copies an
+// array of cells assigned whole one cell at a time.
+void Blank(std::array<Cell, Columns>& row) {
+    static_assert(std::is_trivially_copyable_v<Cell>);
+    std::memcpy(row.data(), BlankRow.data(), sizeof BlankRow);
+}
 
 }  // namespace
 
@@ -19,16 +28,16 @@ bool Screen::Blinks() const {
     return blinks;
 }
 
-void Screen::BlankCells(int row) { cells_[row] = BlankRow; }
+void Screen::BlankCells(int row) { Blank(cells_[row]); }
 
 void Screen::Clear() {
-    cells_.fill(BlankRow);
+    for (auto& row : cells_) Blank(row);
     for (auto& row : attributes_) row.fill(0);
     MoveTo(0, 0);
 }
 
 void Screen::ClearRow(int row) {
-    cells_[row] = BlankRow;
+    Blank(cells_[row]);
     attributes_[row].fill(0);
     MoveTo(row, 0);
 }
@@ -58,7 +67,7 @@ void Screen::MoveTo(int row, int column) {
 void Screen::ScrollUp() {
     cells_[0] = cells_[1];
     attributes_[0] = attributes_[1];
-    cells_[1] = BlankRow;
+    Blank(cells_[1]);
     attributes_[1].fill(0);
     ++lowerRowChanges_;
 }
@@ -66,7 +75,7 @@ void Screen::ScrollUp() {
 void Screen::ScrollDown() {
     cells_[1] = cells_[0];
     attributes_[1] = attributes_[0];
-    cells_[0] = BlankRow;
+    Blank(cells_[0]);
     attributes_[0].fill(0);
     ++lowerRowChanges_;
 }

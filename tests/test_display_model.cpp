@@ -169,6 +169,28 @@ TEST(DisplayModel, ReadingsPastTheLimitAreCounted) {
     EXPECT_EQ(m.TakeReadingsLeftOut(), 0u);
 }
 
+// A command's words are made when the readings are taken, long after it was
+// performed: they still say what it did then, whichever way they were kept.
+TEST(DisplayModel, ReadingsSayWhatEachCommandDidWhenTakenLater) {
+    DisplayModel m;
+    ASSERT_TRUE(m.SetEmulation("ESCPOS"));
+    Feed(m, std::string("\x1BR\x02\x1F$\x05\x02\x1FX\x04\x1F" "E\x05\x1F(A\x02\x00xy\x1F" "E\x00\x1BR\x00", 27));
+    ASSERT_TRUE(m.SetEmulation("CD5220"));
+    Feed(m, std::string("\x1BW\x01\x03\x0F\x01", 6));
+    std::vector<std::string> said;
+    for (const Reading& r : m.TakeReadings()) said.push_back(DescribeReading(r));
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "ESC \"R\" STX  international set Germany",     // a label
+                        "US \"$\" ENQ STX  cursor to position 25",      // a number
+                        "US \"X\" EOT  brightness 100%",                // a number and a text after it
+                        "US \"E\" ENQ  blink every 250 ms",             // texts on both sides
+                        "US \"(A\" STX NUL \"xy\"  extended command US ( A, 2 bytes (read, not drawn)",  // made by the action
+                        "US \"E\" NUL  blink steady",
+                        "ESC \"R\" NUL  international set USA",
+                        "ESC \"W\" SOH ETX SI SOH  scroll window columns 3 to 15",
+                    }));
+}
+
 // Text is read in runs between commands: its reading, its cap of 256 bytes and
 // the count past the limit are those of a byte per read.
 TEST(DisplayModel, TextReadingsAreTheSameInRunsAndByteByByte) {

@@ -19,11 +19,11 @@ public:
     std::vector<std::string> events;
     void Between() override {}
     void Text(std::span<const std::uint8_t> bytes) override { events.push_back("text " + std::string(bytes.begin(), bytes.end())); }
-    std::string Perform(const Command& command, Arguments arguments) override {
+    Detail Perform(const Command& command, Arguments arguments) override {
         events.push_back(std::string("perform ") + command.words + " " + std::to_string(arguments.size()));
         return {};
     }
-    void Read(const char* words, std::string&&, std::string_view bytes, bool) override {
+    void Read(const char* words, const Detail&, std::string_view bytes, bool) override {
         if (*words == 0) events.push_back("unread " + std::to_string(bytes.size()));  // commands are seen in Perform
     }
 };
