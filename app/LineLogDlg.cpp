@@ -15,6 +15,8 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -24,11 +26,11 @@
 #include <QRegularExpression>
 #include <QStyle>
 #include <QTableView>
-#include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace vantrel {
@@ -450,25 +452,35 @@ QString CLineLogDlg::RowsText(const std::vector<int>& rows) const {
 }
 
 bool CLineLogDlg::SaveTo(const QString& path, QString* why) const {
-    QFile file(path);
+    // A file is replaced only once the new text is written whole, so a full
+    // disk keeps the old one; a device or a pipe is written directly.
+    const QFileInfo info(path);
+    std::unique_ptr<QFileDevice> file;
+    if (info.exists() && !info.isFile()) file = std::make_unique<QFile>(path);
+    else file = std::make_unique<QSaveFile>(path);
+    auto* const replace = qobject_cast<QSaveFile*>(file.get());
     const auto failed = [&] {
-        if (why) *why = file.errorString();
+        if (why) *why = file->errorString();
+        if (replace) replace->cancelWriting();
         return false;
     };
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return failed();
+    // Unbuffered: a failed write keeps the system's reason.
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)) return failed();
     QStringList heading;
     for (Text h : Headings) heading << Tr(h);
-    QTextStream out(&file);
-    if (dropped_) out << Tr(Text::LogDropped).arg(dropped_) << '\n';
-    out << heading.join(QLatin1Char('\t')) << '\n';
+    QString text;
+    if (dropped_) text += Tr(Text::LogDropped).arg(dropped_) + QLatin1Char('\n');
+    text += heading.join(QLatin1Char('\t')) + QLatin1Char('\n');
     std::vector<int> all(rows_.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
-    out << RowsText(all);
-    out.flush();
-    // Written out and closed: a full disk shows at the flush or the close.
-    if (file.error() != QFile::NoError || !file.flush()) return failed();
-    file.close();
-    return file.error() == QFile::NoError || failed();
+    text += RowsText(all);
+    const QByteArray bytes = text.toUtf8();
+    // A short write is retried: the next one fails with the reason.
+    for (qint64 at = 0, n = 0; at < bytes.size(); at += n)
+        if ((n = file->write(bytes.constData() + at, bytes.size() - at)) <= 0) return failed();
+    if (replace) return replace->commit() || failed();
+    file->close();
+    return file->error() == QFileDevice::NoError || failed();
 }
 
 bool CLineLogDlg::SaveAs(const QString& path) {

@@ -3,6 +3,7 @@
 
 #include "app/DialogUnits.h"
 #include "app/PanelDlg.h"
+#include "common/WindowStart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,7 +25,8 @@ int CPanelApp::InitInstance(int argc, char** argv) {
     // the working folder or PATH.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 #endif
-    QApplication app(argc, argv);
+    const auto app = StartWindow(argc, argv, "vantrel", "; vantrel send needs none");
+    if (!app) return 1;
     QApplication::setFont(InterfaceFont());  // message boxes and dialogs too, in a face that exists
     CPanelDlg panel;
     panel.exec();

@@ -4,7 +4,8 @@
 # side that nobody reads, paths given as --link or --printer that are not ours
 # to replace, paths given as --state that are no state file, signals and a
 # reader of standard output that goes away, no display server, a wrong
-# command line.   display_faults_check.sh PROGRAM
+# command line; the panel PANEL without a display server too.
+#   display_faults_check.sh PROGRAM [PANEL]
 set -uo pipefail
 program=$1
 work=$(mktemp -d)
@@ -224,15 +225,18 @@ for _ in $(seq 40); do [ -L "$work/piped" ] || break; sleep 0.05; done
 [ ! -L "$work/piped" ] || fail "a closed standard output left the link behind"
 
 # A window with no display server, or one named that does not run: a
-# message, no link, no abort.
+# message, no link, no abort; the panel ($2) the same.
 [ ! -e /tmp/.X11-unix/X7391 ] || fail "a display server runs at :7391"
 for server in "" ":7391"; do
-  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ${server:+DISPLAY=$server} \
-    "$program" --link "$work/window" >/dev/null 2>"$work/err"
-  status=$?
-  [ "$status" -eq 1 ] || fail "display server '$server': exit $status"
-  [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "^vantrel-display: no display server" "$work/err" ||
-    fail "display server '$server': $(cat "$work/err")"
+  for run in "$program --link $work/window" "${2:-}"; do
+    [ -n "$run" ] || continue
+    # shellcheck disable=SC2086
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ${server:+DISPLAY=$server} $run >/dev/null 2>"$work/err"
+    status=$?
+    [ "$status" -eq 1 ] || fail "$run, display server '$server': exit $status"
+    [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "^vantrel\(-display\)\?: no display server" "$work/err" ||
+      fail "$run, display server '$server': $(cat "$work/err")"
+  done
   [ ! -L "$work/window" ] || fail "display server '$server': link left behind"
 done
 

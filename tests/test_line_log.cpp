@@ -7,6 +7,7 @@
 #include "content/AutoSend.h"
 #include "display/Commands.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFontInfo>
 #include <QHeaderView>
@@ -17,11 +18,13 @@
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -327,6 +330,35 @@ TEST_F(LineLog, AFailedSaveSaysWhyInTheWindow) {
     QTemporaryDir dir;
     EXPECT_TRUE(log->SaveAs(dir.filePath("log.txt")));
     EXPECT_TRUE(log->Notice().isEmpty());
+}
+
+// A save that fails halfway (here: a file size limit, as a full disk would)
+// keeps the file it was to replace, whole.
+TEST_F(LineLog, AFailedSaveKeepsTheFileItWasToReplace) {
+    for (int i = 0; i < 60; ++i) Click(1005);
+    log->Refresh();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("log.txt");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("OLD SAVED LOG\n");
+    }
+    rlimit was{};
+    getrlimit(RLIMIT_FSIZE, &was);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = was;
+    small.rlim_cur = 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool saved = log->SaveAs(path);
+    setrlimit(RLIMIT_FSIZE, &was);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(log->Notice(), Tr(Text::LogSaveFailed).arg(path, "File too large")) << qPrintable(log->Notice());
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "OLD SAVED LOG\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"log.txt"}) << "no temporary file left";
 }
 
 // Reading the log never waits for the link's write lock: a write held by

@@ -7,6 +7,7 @@
 // window, or with --headless prints the two screen lines and the status after
 // every change. It writes to the line only what a printer behind it
 // (--printer) answers.
+#include "common/WindowStart.h"
 #include "virtual-display/DisplayWindow.h"
 #include "virtual-display/LineMain.h"
 #include "virtual-display/VirtualDisplay.h"
@@ -74,19 +75,6 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
     return 0;
 }
 
-// Whether the window can be shown: a display server, or a platform of the
-// toolkit's own (offscreen) chosen.
-bool HasDisplayServer(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (!std::strcmp(argv[i], "-platform")) return true;
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 && std::strncmp(platform, "wayland", 7) != 0)
-        return true;
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
-}
-
 // Whether two paths name one place, the links on the way followed.
 bool SamePath(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
@@ -127,25 +115,6 @@ constexpr const char* Usage =
     "\n"
     "Exit status: 0 when ended by a signal or a closed window, 1 when the display\n"
     "cannot start, 2 for a wrong command line.\n";
-
-// While the toolkit starts: a display server that does not answer (DISPLAY
-// names none that runs) is one line and exit status 1, not the toolkit's
-// warnings and abort. Nothing is made yet that the end would have to remove.
-// The warnings of a start that works are said after it.
-struct Held {
-    QtMsgType type;
-    const char *file, *function, *category;  // the toolkit's own constant texts
-    int line;
-    QString message;
-};
-std::vector<Held> HeldMessages;
-void WhileStarting(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtFatalMsg) {
-        std::fprintf(stderr, "vantrel-display: no display server answers for the window; use --headless\n");
-        std::_Exit(1);
-    }
-    HeldMessages.push_back({type, context.file, context.function, context.category, context.line, message});
-}
 
 // A wrong command line: one line that says what is wrong, then where to look.
 int UsageError(const std::string& what) {
@@ -229,15 +198,8 @@ int main(int argc, char** argv) {
         // start leaves nothing behind.
         std::unique_ptr<QApplication> app;
         if (!headless) {
-            if (!HasDisplayServer(argc, argv)) {
-                std::fprintf(stderr, "vantrel-display: no display server for the window (DISPLAY is not set); use --headless\n");
-                return 1;
-            }
-            qInstallMessageHandler(WhileStarting);
-            app = std::make_unique<QApplication>(argc, argv);
-            qInstallMessageHandler(nullptr);
-            for (const Held& held : std::exchange(HeldMessages, {}))
-                qt_message_output(held.type, QMessageLogContext(held.file, held.line, held.function, held.category), held.message);
+            app = vantrel::StartWindow(argc, argv, "vantrel-display", "; use --headless");
+            if (!app) return 1;
         }
         if (!printer.empty()) display.AttachPrinter(printer);
         std::unique_ptr<vantrel::display::LineSession> session;
