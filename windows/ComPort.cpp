@@ -191,6 +191,12 @@ std::unique_ptr<LinkPort> OpenComPort(const std::string& device, int baud, OpenF
     return std::make_unique<ComPort>(h, dcb, baud);
 }
 
+void* AcquireComPort(const std::string& device, DCB& dcb, OpenFailure& failure, std::string& detail) {
+    return Acquire(device, dcb, failure, detail);
+}
+
+void ConfigureComLine(DCB& dcb, int baud) { ConfigureDcb(dcb, baud); }
+
 }  // namespace vantrel::windows
 
 namespace vantrel {

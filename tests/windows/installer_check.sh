@@ -25,7 +25,7 @@ panel=
 
 # The resources: version information as windres reads it back, the manifest as stored.
 resources() { x86_64-w64-mingw32-windres -J coff -i "$1" -O rc; }
-for exe in vantrel.exe ${panel:+vantrel-panel.exe}; do
+for exe in vantrel.exe ${panel:+vantrel-panel.exe vantrel-display.exe}; do
     rc=$(resources "$stage/$exe")
     for want in 'RT_GROUP_ICON' 'RT_MANIFEST' "FILEVERSION ${version//./, }" 'VALUE "ProductName", "Vantrel"' \
                 "VALUE \"FileVersion\", \"$version\"" 'VALUE "FileDescription", "Vantrel, customer display' \
@@ -78,6 +78,7 @@ done
 grep -qF 'RT_GROUP_ICON' <<<"$(resources "$otherdir/uninstall.exe")" || fail "the uninstaller has no icon"
 [ -f "$menu/Vantrel manual.lnk" ] || fail "no Start-menu entry"
 [ -z "$panel" ] || [ -f "$menu/Vantrel.lnk" ] || fail "no Start-menu entry for the panel"
+[ -z "$panel" ] || grep -aqF -- '--port COM1' "$menu/Vantrel display on COM1.lnk" || fail "no Start-menu entry for the display on COM1"
 read_entry
 size=$(du -sk --apparent-size "$otherdir" | cut -f1)
 main=vantrel.exe

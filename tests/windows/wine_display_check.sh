@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# vantrel-display.exe under Wine, on COM ports mapped to pseudo-terminals:
+# vantrel.exe send on COM3 reaches the display on COM4 (socat joins the two),
+# recorded; the display on COM5 reads what this script writes to a
+# pseudo-terminal itself, with --baud auto and --json; the recording made
+# here replays the same on Linux and is put on a line again by send --replay;
+# a line that goes away is said and waited for without a busy loop.
+#   wine_display_check.sh DISPLAY_EXE VANTREL_EXE HOST_DISPLAY WINE_RUN
+set -euo pipefail
+display=$1 exe=$2 host=$3 wine_run=$4
+work=$(mktemp -d)
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() {
+    echo "$1"
+    shift
+    for f in "$@"; do echo "--- ${f##*/}:"; tail -n 30 "$f" | tr -d '\r'; done
+    exit 1
+}
+wait_for() {  # wait_for PATTERN FILE: up to 10 s
+    for _ in $(seq 200); do grep -qE "$1" "$2" 2>/dev/null && return 0; sleep 0.05; done
+    return 1
+}
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+socat pty,raw,echo=0,link="$work/till" pty,raw,echo=0,link="$work/com4" &
+socat=$!
+pids+=("$socat")
+# COM5: a pseudo-terminal that this script writes a CD5220 till's bytes to,
+# twice over, once the file "go" is there.
+/usr/bin/python3 -c '
+import os, sys, time
+master, slave = os.openpty()
+os.symlink(os.ttyname(slave), sys.argv[1] + "/com5")
+while not os.path.exists(sys.argv[1] + "/go"):
+    time.sleep(0.05)
+for _ in range(2):
+    os.write(master, b"\x0c\x1bQATOTAL 12.50\r\x1bQBTHANK YOU\r")
+    time.sleep(0.2)
+time.sleep(60)
+' "$work" &
+pids+=($!)
+for _ in $(seq 100); do [ -L "$work/till" ] && [ -L "$work/com4" ] && [ -L "$work/com5" ] && break; sleep 0.05; done
+[ -L "$work/com5" ] && [ -L "$work/com4" ] || fail "no pseudo-terminals"
+
+ports='HKLM\Software\Wine\Ports'
+"$wine_run" reg add "$ports" /v COM3 /d "$(readlink "$work/till")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM4 /d "$(readlink "$work/com4")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM5 /d "$(readlink "$work/com5")" /f >/dev/null
+"$wine_run" reg delete "$ports" /v COM8 /f >/dev/null 2>&1 || true
+wineserver -w  # the next start reads the ports from the registry
+
+# Without a port there is nothing to listen on; a port that is not there is said.
+set +e
+"$wine_run" "$display" --headless >"$work/out" 2>"$work/err"
+status=$?
+set -e
+[ "$status" = 2 ] && tr -d '\r' <"$work/err" | grep -q '^vantrel-display: a port is needed: --port COMn' ||
+    fail "no port: status $status" "$work/err"
+set +e
+"$wine_run" "$display" --headless --port COM8 >"$work/out" 2>"$work/err"
+status=$?
+set -e
+[ "$status" = 1 ] && grep -q -- '--port COM8: ' "$work/err" || fail "a missing COM8: status $status" "$work/err"
+set +e
+"$wine_run" "$display" --headless --port 'C:\windows' >"$work/out" 2>"$work/err"
+status=$?
+set -e
+[ "$status" = 1 ] && grep -q 'not a serial device' "$work/err" || fail "a folder as the port: status $status" "$work/err"
+echo "no port, a missing port and a folder refused"
+
+# vantrel.exe send on COM3, the display on COM4, recording.
+"$wine_run" "$display" --headless --port COM4 --record "Z:$work/rec.txt" >"$work/com4.out" 2>"$work/com4.err" &
+pid=$!
+pids+=("$pid")
+wait_for '^-- listening on COM4' "$work/com4.out" || fail "the display did not start on COM4" "$work/com4.out" "$work/com4.err"
+"$wine_run" "$exe" send --port COM3 "HELLO FROM WINE" "TO THE DISPLAY" 2>"$work/send.err" || fail "send failed" "$work/send.err"
+wait_for '^\|TO THE DISPLAY      \|' "$work/com4.out" || fail "the lines did not reach the display" "$work/com4.out"
+grep -q '^|HELLO FROM WINE     |' "$work/com4.out" || fail "no first line" "$work/com4.out"
+wait_for '^likely: ' "$work/com4.out" || fail "no likely line" "$work/com4.out"
+echo "vantrel.exe send on COM3 reached vantrel-display.exe on COM4: $(grep '^likely: ' "$work/com4.out" | tail -n 1 | tr -d '\r')"
+
+# An idle port costs no time: ReadFile waits.
+before=$(cpu_ticks "$pid")
+sleep 2
+idle=$(( $(cpu_ticks "$pid") - before ))
+[ "$idle" -le 40 ] || fail "the display used $idle ticks in 2 s on an idle port"
+
+# The recording's till bytes on the line again: every reading comes a second time.
+cp "$work/rec.txt" "$work/made-on-windows.rec"
+readings=$(grep -c '^> ' "$work/com4.out")
+"$wine_run" "$exe" send --port COM3 --replay "Z:$work/made-on-windows.rec" 2>"$work/send.err" || fail "send --replay failed" "$work/send.err"
+for _ in $(seq 100); do [ "$(grep -c '^> ' "$work/com4.out")" -ge $((2 * readings)) ] && break; sleep 0.05; done
+[ "$(grep -c '^> ' "$work/com4.out")" -ge $((2 * readings)) ] || fail "send --replay: not every reading came again" "$work/com4.out"
+echo "vantrel.exe send --replay put the recording's $readings readings on COM3 again"
+
+# The other end goes away (a pulled adapter): said, and waited for without a busy loop.
+kill "$socat"
+wait_for '^-- COM4.* is gone' "$work/com4.out" || fail "the display did not say COM4 is gone" "$work/com4.out"
+before=$(cpu_ticks "$pid")
+sleep 2
+gone=$(( $(cpu_ticks "$pid") - before ))
+kill -0 "$pid" || fail "the display ended when COM4 went away" "$work/com4.err"
+[ "$gone" -le 40 ] || fail "the display used $gone ticks in 2 s waiting for COM4"
+kill "$pid"
+echo "COM4 gone: said, the display waits ($idle and $gone ticks in 2 s idle and waiting)"
+
+# The display on COM5 finds the speed and the command set of what is written there.
+"$wine_run" "$display" --headless --json --emulation CD5220 --port COM5 --baud auto >"$work/com5.out" 2>"$work/com5.err" &
+pid=$!
+pids+=("$pid")
+wait_for '"--baud auto: listening on COM5' "$work/com5.out" || fail "the display did not start on COM5" "$work/com5.out" "$work/com5.err"
+touch "$work/go"
+wait_for '^\{"event":"likely","speed":9600,"ranks":\[\{"emulation":"CD5220","read":100\}' "$work/com5.out" ||
+    fail "no likely event for CD5220 at 9600" "$work/com5.out"
+grep -q '"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/com5.out" || fail "no screen event" "$work/com5.out"
+grep -q '"text":"--baud auto: 9600 bit/s' "$work/com5.out" || fail "the speed found is not said" "$work/com5.out"
+kill "$pid"
+echo "the bytes written to COM5 read as CD5220 at 9600, found by --baud auto"
+
+# The recording made on Windows, replayed on Linux and on Windows: the same.
+normal() { tr -d '\r' | sed -e "s|Z:$work/|FILE/|g" -e "s|$work/|FILE/|g"; }
+"$host" --headless --replay "$work/made-on-windows.rec" --replay-speed 0 2>&1 | normal >"$work/linux.out"
+"$wine_run" "$display" --headless --replay "Z:$work/made-on-windows.rec" --replay-speed 0 2>&1 | normal >"$work/windows.out"
+grep -q '^|TO THE DISPLAY      |' "$work/linux.out" || fail "the recording does not replay on Linux" "$work/linux.out"
+diff "$work/linux.out" "$work/windows.out" >"$work/diff" || fail "Linux and Windows replay the recording differently" "$work/diff"
+echo "the recording made on Windows replays the same on Linux ($(wc -l <"$work/linux.out") lines)"
+echo "vantrel-display.exe on Wine's COM ports as expected"
