@@ -47,7 +47,7 @@ endfunction()
 vantrel_program_resources(vantrel "Vantrel, customer display test panel: command line")
 if(VANTREL_PANEL)
   vantrel_program_resources(vantrel-panel "Vantrel, customer display test panel")
-  vantrel_program_resources(vantrel-display "Vantrel, virtual customer display on a COM port")
+  vantrel_program_resources(vantrel-display "Vantrel, customer display: the virtual display on a COM port")
 endif()
 
 # What the installer and the zip hold: the programs, the Qt libraries,
