@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # vantrel-display.exe under Wine, on COM ports mapped to pseudo-terminals:
-# vantrel.exe send on COM3 reaches the display on COM4 (socat joins the two),
-# recorded; the display on COM5 reads what this script writes to a
-# pseudo-terminal itself, with --baud auto and --json; the recording made
-# here replays the same on Linux and is put on a line again by send --replay;
-# a line that goes away is said and waited for without a busy loop.
+# vantrel.exe send on COM13 reaches the display on COM14 (socat joins the
+# two), named COM4 through VANTREL_COM4 as the panel names it, recorded; the
+# display on \\.\COM15 reads what this script writes to a pseudo-terminal
+# itself, with --baud auto and --json; the recording made here replays the
+# same on Linux and is put on a line again by send --replay; a line that goes
+# away is said and waited for without a busy loop. Ports above COM12 leave
+# the numbers that Wine gives the machine's own serial ports as they were.
 #   wine_display_check.sh DISPLAY_EXE VANTREL_EXE HOST_DISPLAY WINE_RUN
 set -euo pipefail
 display=$1 exe=$2 host=$3 wine_run=$4
 work=$(mktemp -d)
 pids=()
-trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+ports='HKLM\Software\Wine\Ports'
+unmap() { for n in 13 14 15; do "$wine_run" reg delete "$ports" /v COM$n /f >/dev/null 2>&1 || true; done; }
+trap 'kill "${pids[@]}" 2>/dev/null || true; unmap; rm -rf "$work"' EXIT
 fail() {
     echo "$1"
     shift
@@ -27,7 +31,7 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 socat pty,raw,echo=0,link="$work/till" pty,raw,echo=0,link="$work/com4" &
 socat=$!
 pids+=("$socat")
-# COM5: a pseudo-terminal that this script writes a CD5220 till's bytes to,
+# COM15: a pseudo-terminal that this script writes a CD5220 till's bytes to,
 # twice over, once the file "go" is there.
 /usr/bin/python3 -c '
 import os, sys, time, tty
@@ -45,10 +49,9 @@ pids+=($!)
 for _ in $(seq 100); do [ -L "$work/till" ] && [ -L "$work/com4" ] && [ -L "$work/com5" ] && break; sleep 0.05; done
 [ -L "$work/com5" ] && [ -L "$work/com4" ] || fail "no pseudo-terminals"
 
-ports='HKLM\Software\Wine\Ports'
-"$wine_run" reg add "$ports" /v COM3 /d "$(readlink "$work/till")" /f >/dev/null
-"$wine_run" reg add "$ports" /v COM4 /d "$(readlink "$work/com4")" /f >/dev/null
-"$wine_run" reg add "$ports" /v COM5 /d "$(readlink "$work/com5")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM13 /d "$(readlink "$work/till")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM14 /d "$(readlink "$work/com4")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM15 /d "$(readlink "$work/com5")" /f >/dev/null
 "$wine_run" reg delete "$ports" /v COM8 /f >/dev/null 2>&1 || true
 wineserver -w  # the next start reads the ports from the registry
 
@@ -71,16 +74,16 @@ set -e
 [ "$status" = 1 ] && grep -q 'not a serial device' "$work/err" || fail "a folder as the port: status $status" "$work/err"
 echo "no port, a missing port and a folder refused"
 
-# vantrel.exe send on COM3, the display on COM4, recording.
-"$wine_run" "$display" --headless --port COM4 --record "Z:$work/rec.txt" >"$work/com4.out" 2>"$work/com4.err" &
+# vantrel.exe send on COM13, the display on COM14 as COM4, recording.
+VANTREL_COM4=COM14 "$wine_run" "$display" --headless --port COM4 --record "Z:$work/rec.txt" >"$work/com4.out" 2>"$work/com4.err" &
 pid=$!
 pids+=("$pid")
-wait_for '^-- listening on COM4' "$work/com4.out" || fail "the display did not start on COM4" "$work/com4.out" "$work/com4.err"
-"$wine_run" "$exe" send --port COM3 "HELLO FROM WINE" "TO THE DISPLAY" 2>"$work/send.err" || fail "send failed" "$work/send.err"
+wait_for '^-- listening on COM4 \(COM14\)' "$work/com4.out" || fail "the display did not start on COM14" "$work/com4.out" "$work/com4.err"
+"$wine_run" "$exe" send --port COM13 "HELLO FROM WINE" "TO THE DISPLAY" 2>"$work/send.err" || fail "send failed" "$work/send.err"
 wait_for '^\|TO THE DISPLAY      \|' "$work/com4.out" || fail "the lines did not reach the display" "$work/com4.out"
 grep -q '^|HELLO FROM WINE     |' "$work/com4.out" || fail "no first line" "$work/com4.out"
 wait_for '^likely: ' "$work/com4.out" || fail "no likely line" "$work/com4.out"
-echo "vantrel.exe send on COM3 reached vantrel-display.exe on COM4: $(grep '^likely: ' "$work/com4.out" | tail -n 1 | tr -d '\r')"
+echo "vantrel.exe send on COM13 reached vantrel-display.exe on COM14: $(grep '^likely: ' "$work/com4.out" | tail -n 1 | tr -d '\r')"
 
 # An idle port costs no time: ReadFile waits.
 before=$(cpu_ticks "$pid")
@@ -91,34 +94,34 @@ idle=$(( $(cpu_ticks "$pid") - before ))
 # The recording's till bytes on the line again: every reading comes a second time.
 cp "$work/rec.txt" "$work/made-on-windows.rec"
 readings=$(grep -c '^> ' "$work/com4.out")
-"$wine_run" "$exe" send --port COM3 --replay "Z:$work/made-on-windows.rec" 2>"$work/send.err" || fail "send --replay failed" "$work/send.err"
+"$wine_run" "$exe" send --port COM13 --replay "Z:$work/made-on-windows.rec" 2>"$work/send.err" || fail "send --replay failed" "$work/send.err"
 for _ in $(seq 100); do [ "$(grep -c '^> ' "$work/com4.out")" -ge $((2 * readings)) ] && break; sleep 0.05; done
 [ "$(grep -c '^> ' "$work/com4.out")" -ge $((2 * readings)) ] || fail "send --replay: not every reading came again" "$work/com4.out"
-echo "vantrel.exe send --replay put the recording's $readings readings on COM3 again"
+echo "vantrel.exe send --replay put the recording's $readings readings on COM13 again"
 
 # The other end goes away (a pulled adapter): said, and waited for without a busy loop.
 kill "$socat"
-wait_for '^-- COM4.* is gone' "$work/com4.out" || fail "the display did not say COM4 is gone" "$work/com4.out"
+wait_for '^-- COM4 \(COM14\) is gone' "$work/com4.out" || fail "the display did not say COM14 is gone" "$work/com4.out"
 before=$(cpu_ticks "$pid")
 sleep 2
 gone=$(( $(cpu_ticks "$pid") - before ))
-kill -0 "$pid" || fail "the display ended when COM4 went away" "$work/com4.err"
-[ "$gone" -le 40 ] || fail "the display used $gone ticks in 2 s waiting for COM4"
+kill -0 "$pid" || fail "the display ended when COM14 went away" "$work/com4.err"
+[ "$gone" -le 40 ] || fail "the display used $gone ticks in 2 s waiting for COM14"
 kill "$pid"
-echo "COM4 gone: said, the display waits ($idle and $gone ticks in 2 s idle and waiting)"
+echo "COM14 gone: said, the display waits ($idle and $gone ticks in 2 s idle and waiting)"
 
-# The display on COM5 finds the speed and the command set of what is written there.
-"$wine_run" "$display" --headless --json --emulation CD5220 --port COM5 --baud auto >"$work/com5.out" 2>"$work/com5.err" &
+# The display on COM15 finds the speed and the command set of what is written there.
+"$wine_run" "$display" --headless --json --emulation CD5220 --port '\\.\COM15' --baud auto >"$work/com5.out" 2>"$work/com5.err" &
 pid=$!
 pids+=("$pid")
-wait_for '"--baud auto: listening on COM5' "$work/com5.out" || fail "the display did not start on COM5" "$work/com5.out" "$work/com5.err"
+wait_for '"--baud auto: listening on .*COM15' "$work/com5.out" || fail "the display did not start on COM15" "$work/com5.out" "$work/com5.err"
 touch "$work/go"
 wait_for '^\{"event":"likely","speed":9600,"ranks":\[\{"emulation":"CD5220","read":100\}' "$work/com5.out" ||
     fail "no likely event for CD5220 at 9600" "$work/com5.out"
 grep -q '"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/com5.out" || fail "no screen event" "$work/com5.out"
 grep -q '"text":"--baud auto: 9600 bit/s' "$work/com5.out" || fail "the speed found is not said" "$work/com5.out"
 kill "$pid"
-echo "the bytes written to COM5 read as CD5220 at 9600, found by --baud auto"
+echo "the bytes written to COM15 read as CD5220 at 9600, found by --baud auto"
 
 # The recording made on Windows, replayed on Linux and on Windows: the same
 # readings, last screen and ranking (when the end's notice is printed
