@@ -93,6 +93,12 @@ std::unique_ptr<ListenPort> ListenPort::Open(const std::string& device, int baud
     return port;
 }
 
+bool ListenPort::SamePort(const std::string& a, const std::string& b) {
+    struct stat one {}, two {};
+    return stat(a.c_str(), &one) == 0 && stat(b.c_str(), &two) == 0 && one.st_rdev == two.st_rdev && S_ISCHR(one.st_mode) &&
+           S_ISCHR(two.st_mode);
+}
+
 ListenPort::~ListenPort() {
     if (exclusive_) ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // also drops the flock

@@ -4,6 +4,7 @@
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
 #include "virtual-display/Recording.h"
+#include "virtual-display/Tap.h"
 
 #include <chrono>
 #include <cstdio>
@@ -11,25 +12,22 @@
 #include <cstring>
 #include <stdexcept>
 
-#ifndef _WIN32
-#include "virtual-display/Tap.h"
-
-#include <sys/stat.h>
-#endif
-
 namespace vantrel::display {
 
 const char* const LineUsage =
 #ifdef _WIN32
     "\n"
-    "On a serial port or from a recording (Windows has no pseudo-terminal: one\n"
-    "of the two is needed):\n"
+    "On a serial port, between a till and its display, or from a recording\n"
+    "(Windows has no pseudo-terminal: one of them is needed):\n"
     "       vantrel-display --port NAME [--baud N|auto] [options]\n"
+    "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
     "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
     "  --port NAME       listen on a COM port: COM1 to COM9 (mapped as the panel\n"
     "                    maps them), any other COMn, or \\\\.\\COMn\n"
     "  --baud N|auto     the port's speed (300 ... 38400; default the display's own);\n"
     "                    auto finds the till's speed\n"
+    "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
+    "                    on both ways, the till's read and shown\n"
 #else
     "\n"
     "On a serial port, between a till and its display, or from a recording:\n"
@@ -126,9 +124,6 @@ int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
         return 1;
     }
     if (!std::strcmp(option, "--tap")) {
-#ifdef _WIN32
-        return Bad(option, "the tap is not in the Windows build: run it on Linux");
-#endif
         if (i + 2 >= argc || !*argv[i + 1] || !*argv[i + 2]) return Bad(option, "two ports are needed: TILL DISPLAY");
         o.till = argv[++i];
         o.toDisplay = argv[++i];
@@ -166,9 +161,7 @@ bool CheckLineOptions(const LineOptions& o, bool headless, bool pseudoTerminal) 
 LineSession::~LineSession() {
     // The threads that deliver end first, then the recording of what they delivered.
     reader.reset();
-#ifndef _WIN32
     tap.reset();
-#endif
     replayer.reset();
     if (display) display->OnChunk({});
 }
@@ -191,21 +184,17 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         if ((device = ListenPort::Resolve(o.port, error)).empty() || !(port = ListenPort::Open(device, baud, error)))
             throw std::runtime_error("--port " + o.port + ": " + error);
         label = PortLabel(o.port, device);
-#ifndef _WIN32
     } else if (!o.till.empty()) {
         if ((tillDevice = ListenPort::Resolve(o.till, error)).empty() ||
             (displayDevice = ListenPort::Resolve(o.toDisplay, error)).empty())
             throw std::runtime_error("--tap: " + error);
-        struct stat a {}, b {};
-        if (stat(tillDevice.c_str(), &a) == 0 && stat(displayDevice.c_str(), &b) == 0 && a.st_rdev == b.st_rdev &&
-            S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode))
+        if (ListenPort::SamePort(tillDevice, displayDevice))
             throw std::runtime_error("--tap: " + o.till + " and " + o.toDisplay + " are the same port " + tillDevice +
                                      "; a tap needs two");
         if (!(till = ListenPort::Open(tillDevice, baud, error))) throw std::runtime_error("--tap " + o.till + " (the till): " + error);
         if (!(toDisplay = ListenPort::Open(displayDevice, baud, error)))
             throw std::runtime_error("--tap " + o.toDisplay + " (the display): " + error);
         label = PortLabel(o.till, tillDevice) + " tapped to " + PortLabel(o.toDisplay, displayDevice);
-#endif
     } else if (!o.replay.empty()) {
         recording = std::make_unique<RecordingReader>();
         std::string note;
@@ -233,11 +222,9 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
     }
     if (o.External()) display.KeepRanking();
     if (port) session->reader = std::make_unique<PortReader>(display, std::move(port), o.port, device, baud);
-#ifndef _WIN32
     if (till)
         session->tap = std::make_unique<Tap>(display, Tap::Side{o.till, tillDevice, std::move(till)},
                                              Tap::Side{o.toDisplay, displayDevice, std::move(toDisplay)}, baud);
-#endif
     if (recording) session->replayer = std::make_unique<Replayer>(display, std::move(recording), o.replay, o.replaySpeed);
     return session;
 }

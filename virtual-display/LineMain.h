@@ -42,9 +42,7 @@ public:
     ~LineSession();
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<PortReader> reader;
-#ifndef _WIN32
     std::unique_ptr<Tap> tap;
-#endif
     std::unique_ptr<Replayer> replayer;
     VirtualDisplay* display = nullptr;
 };

@@ -62,6 +62,8 @@ public:
     // Opens `device` at `baud` (AutoBaud: at the speed it has now). Null with
     // the reason in `error`; `missing` tells a device that is not there.
     static std::unique_ptr<ListenPort> Open(const std::string& device, int baud, std::string& error, bool* missing = nullptr);
+    // Whether two devices (as Resolve gives them) are one port: a tap needs two.
+    static bool SamePort(const std::string& a, const std::string& b);
     ~ListenPort();
     ListenPort(const ListenPort&) = delete;
     ListenPort& operator=(const ListenPort&) = delete;
@@ -71,11 +73,23 @@ public:
     bool SetBaud(int baud);
 #ifdef _WIN32
     bool PseudoTerminal() const { return false; }  // a COM port's speed is its reader's to set
-    void* Handle() const { return handle_; }
+    enum class Io { Done, Gone, Stopped };
+    // Reads what comes, up to a pause of GapMs after its first byte, or until
+    // `stop` (an event) is set; `errors`: the port reported a framing or
+    // parity error or a break since the last read. One reader at a time.
+    Io Read(std::uint8_t* buf, std::size_t size, std::size_t& n, bool& errors, void* stop);
+    // Writes all of `bytes`, waiting as long as the line needs. One writer at
+    // a time; a read may run meanwhile.
+    Io Write(std::span<const std::uint8_t> bytes, void* stop);
+    static constexpr int GapMs = 2;  // a pause that ends a read
 
 private:
-    explicit ListenPort(void* handle) : handle_(handle) {}
+    explicit ListenPort(void* handle);
+    // Waits for an overlapped operation on `event`, or `stop`.
+    Io Finish(void* overlapped, void* stop, unsigned long& done);
     void* handle_;
+    void* readEvent_;
+    void* writeEvent_;
 };
 #else
     int Fd() const { return fd_; }

@@ -124,14 +124,14 @@ void OnSignal(int signal, void (*handler)(int)) {
 
 constexpr const char* Usage =
 #ifdef _WIN32
-    "Usage: vantrel-display --port COMn | --replay FILE [--headless] [--emulation NAME]\n"
-    "                       [--state FILE] [options]\n"
+    "Usage: vantrel-display --port COMn | --tap TILL DISPLAY | --replay FILE [--headless]\n"
+    "                       [--emulation NAME] [--state FILE] [options]\n"
     "  or:  vantrel-display --help | --version\n"
-    "A virtual two-line, twenty-position customer display on a COM port or fed\n"
-    "from a recording: shows what the display shows for every byte that comes,\n"
+    "A virtual two-line, twenty-position customer display on a COM port, between\n"
+    "a till and its display, or fed from a recording: shows what the display shows for every byte that comes,\n"
     "in a window or, with --headless, on standard output. Windows has no\n"
-    "pseudo-terminal for a line of the display's own: a port or a recording is\n"
-    "needed.\n"
+    "pseudo-terminal for a line of the display's own: a port, a tap or a\n"
+    "recording is needed.\n"
     "\n"
 #else
     "Usage: vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]\n"
@@ -222,7 +222,8 @@ static int Run(int argc, char** argv) {
         }
     }
 #ifdef _WIN32
-    if (!line.External()) return UsageError("a port is needed: --port COMn, or --replay FILE (Windows has no pseudo-terminal for the display's own line)");
+    if (!line.External())
+        return UsageError("a port is needed: --port COMn, --tap TILL DISPLAY or --replay FILE (Windows has no pseudo-terminal for the display's own line)");
 #endif
     if (!vantrel::display::CheckLineOptions(line, headless, !link.empty() || !printer.empty())) return 2;
     // Two options naming one path would leave one of them without it.

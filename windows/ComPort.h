@@ -27,8 +27,9 @@ OpenFailure ClassifyOpenError(unsigned long error);
 std::unique_ptr<LinkPort> OpenComPort(const std::string& device, int baud, OpenFailure& failure, std::string& detail);
 
 // For a program that listens on a port (vantrel-display): opens and claims
-// `device` as OpenComPort does and reads its DCB into `dcb`; the handle, or
-// INVALID_HANDLE_VALUE with the failure (and its words for Other in `detail`).
+// `device` as OpenComPort does, for overlapped I/O (a read and a write at
+// once), and reads its DCB into `dcb`; the handle, or INVALID_HANDLE_VALUE
+// with the failure (and its words for Other in `detail`).
 void* AcquireComPort(const std::string& device, _DCB& dcb, OpenFailure& failure, std::string& detail);
 // Sets `dcb` to the line OpenComPort sets.
 void ConfigureComLine(_DCB& dcb, int baud);

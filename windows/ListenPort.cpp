@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The port reader's Windows part: a COM port claimed as the panel claims one
-// (share mode 0), and read by the reader's thread with a ReadFile that
-// returns as soon as bytes come or after ReadWaitMs without any (COMMTIMEOUTS),
-// so the end is seen within that time and nothing spins. Windows tells of
-// framing errors only per port: ClearCommError after each read, and CE_FRAME
-// (or a parity error or a break) in it, marks the bytes of that read as
-// garbage.
+// (share mode 0), opened for overlapped I/O so that a tap can write to a side
+// while it waits for that side's bytes. A read waits for its first byte,
+// returns at the first pause after it (COMMTIMEOUTS), and at once when the
+// reader is told to stop: nothing spins. Windows tells of framing errors only per
+// port: ClearCommError after each read, and CE_FRAME (or a parity error or a
+// break) in it, marks the bytes of that read as garbage.
 #include "virtual-display/PortReader.h"
 
 #include "serial/PortTables.h"
@@ -19,8 +19,8 @@ namespace vantrel::display {
 
 namespace {
 
-// How long one read waits for a first byte, and so for the end to be seen.
-constexpr DWORD ReadWaitMs = 200;
+// An error of a read or write that is only its time running out.
+bool TimedOut(DWORD error) { return error == ERROR_SEM_TIMEOUT || error == WAIT_TIMEOUT; }
 
 }  // namespace
 
@@ -38,10 +38,10 @@ std::unique_ptr<ListenPort> ListenPort::Open(const std::string& device, int baud
     }
     // Every byte is data: no flow control, no error character, no byte dropped.
     windows::ConfigureComLine(dcb, baud == AutoBaud ? PowerOnBaud : baud);
+    // A read waits for its first byte as long as it takes (the stop event
+    // ends it), then takes what follows within a few milliseconds.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = ReadWaitMs;
+    timeouts.ReadIntervalTimeout = GapMs;
     if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &timeouts)) {
         error = "cannot set the line: " + windows::ErrorText(GetLastError());
         CloseHandle(h);
@@ -50,10 +50,74 @@ std::unique_ptr<ListenPort> ListenPort::Open(const std::string& device, int baud
     // Errors from before the open are not this reader's.
     DWORD errors = 0;
     ClearCommError(h, &errors, nullptr);
-    return std::unique_ptr<ListenPort>(new ListenPort(h));
+    std::unique_ptr<ListenPort> port(new ListenPort(h));
+    if (!port->readEvent_ || !port->writeEvent_) {
+        error = "cannot make an event: " + windows::ErrorText(GetLastError());
+        return nullptr;
+    }
+    return port;
 }
 
-ListenPort::~ListenPort() { CloseHandle(handle_); }
+bool ListenPort::SamePort(const std::string& a, const std::string& b) {
+    const std::wstring one = windows::ComDevicePath(a), two = windows::ComDevicePath(b);
+    return CompareStringOrdinal(one.data(), static_cast<int>(one.size()), two.data(), static_cast<int>(two.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+ListenPort::ListenPort(void* handle)
+    : handle_(handle), readEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      writeEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+ListenPort::~ListenPort() {
+    CloseHandle(handle_);
+    for (HANDLE event : {readEvent_, writeEvent_})
+        if (event) CloseHandle(event);
+}
+
+ListenPort::Io ListenPort::Finish(void* overlapped, void* stop, unsigned long& done) {
+    auto* o = static_cast<OVERLAPPED*>(overlapped);
+    const HANDLE waits[2] = {o->hEvent, stop};
+    if (WaitForMultipleObjects(stop ? 2 : 1, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        // Told to stop: the operation ends before its OVERLAPPED goes.
+        CancelIoEx(handle_, o);
+        GetOverlappedResult(handle_, o, &done, TRUE);
+        return Io::Stopped;
+    }
+    // A pulled adapter fails it with whatever its driver says.
+    if (GetOverlappedResult(handle_, o, &done, FALSE)) return Io::Done;
+    return TimedOut(GetLastError()) ? Io::Done : Io::Gone;
+}
+
+ListenPort::Io ListenPort::Read(std::uint8_t* buf, std::size_t size, std::size_t& n, bool& errors, void* stop) {
+    n = 0;
+    errors = false;
+    OVERLAPPED o{};
+    o.hEvent = readEvent_;
+    DWORD done = 0;
+    if (!ReadFile(handle_, buf, static_cast<DWORD>(size), nullptr, &o) && GetLastError() != ERROR_IO_PENDING)
+        return TimedOut(GetLastError()) ? Io::Done : Io::Gone;
+    if (const Io io = Finish(&o, stop, done); io != Io::Done) return io;
+    DWORD flags = 0;
+    if (!ClearCommError(handle_, &flags, nullptr)) return Io::Gone;
+    n = done;
+    errors = (flags & (CE_FRAME | CE_RXPARITY | CE_BREAK)) != 0;
+    return Io::Done;
+}
+
+ListenPort::Io ListenPort::Write(std::span<const std::uint8_t> bytes, void* stop) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        OVERLAPPED o{};
+        o.hEvent = writeEvent_;
+        DWORD done = 0;
+        if (!WriteFile(handle_, bytes.data() + at, static_cast<DWORD>(bytes.size() - at), nullptr, &o) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return Io::Gone;
+        if (const Io io = Finish(&o, stop, done); io != Io::Done) return io;
+        if (done == 0) return Io::Gone;  // no write timeout is set: a port that takes nothing is not there
+        at += done;
+    }
+    return Io::Done;
+}
 
 int ListenPort::Baud() const {
     DCB dcb{};
@@ -84,18 +148,12 @@ PortReader::~PortReader() {
 bool PortReader::WaitForStop(int ms) { return WaitForSingleObject(stop_, static_cast<DWORD>(ms)) == WAIT_OBJECT_0; }
 
 PortReader::Step PortReader::ReadOnce() {
-    if (WaitForStop(0)) return Step::Stop;
     std::uint8_t buf[4096];
-    DWORD n = 0;
-    DWORD errors = 0;
-    // A pulled adapter fails the read (or the look at the port after it) with
-    // whatever its driver says; a read that only waited in vain returns no bytes.
-    if (!ReadFile(port_->Handle(), buf, sizeof buf, &n, nullptr)) {
-        const DWORD error = GetLastError();
-        return error == ERROR_SEM_TIMEOUT || error == WAIT_TIMEOUT ? Step::Read : Step::Gone;
-    }
-    if (!ClearCommError(port_->Handle(), &errors, nullptr)) return Step::Gone;
-    if (n) Take({buf, n}, (errors & (CE_FRAME | CE_RXPARITY | CE_BREAK)) != 0);
+    std::size_t n = 0;
+    bool errors = false;
+    const ListenPort::Io io = port_->Read(buf, sizeof buf, n, errors, stop_);
+    if (io != ListenPort::Io::Done) return io == ListenPort::Io::Stopped ? Step::Stop : Step::Gone;
+    if (n) Take({buf, n}, errors);
     return Step::Read;
 }
 

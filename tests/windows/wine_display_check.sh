@@ -6,15 +6,16 @@
 # display on \\.\COM15 reads what this script writes to a pseudo-terminal
 # itself, with --baud auto and --json; the recording made here replays the
 # same on Linux and is put on a line again by send --replay; a line that goes
-# away is said and waited for without a busy loop. Ports above COM12 leave
-# the numbers that Wine gives the machine's own serial ports as they were.
+# away is said and waited for without a busy loop; a tap between COM16 and
+# COM17 passes a flood both ways byte for byte. Ports above COM12 leave the
+# numbers that Wine gives the machine's own serial ports as they were.
 #   wine_display_check.sh DISPLAY_EXE VANTREL_EXE HOST_DISPLAY WINE_RUN
 set -euo pipefail
 display=$1 exe=$2 host=$3 wine_run=$4
 work=$(mktemp -d)
 pids=()
 ports='HKLM\Software\Wine\Ports'
-unmap() { for n in 13 14 15; do "$wine_run" reg delete "$ports" /v COM$n /f >/dev/null 2>&1 || true; done; }
+unmap() { for n in 13 14 15 16 17; do "$wine_run" reg delete "$ports" /v COM$n /f >/dev/null 2>&1 || true; done; }
 trap 'kill "${pids[@]}" 2>/dev/null || true; unmap; rm -rf "$work"' EXIT
 fail() {
     echo "$1"
@@ -46,12 +47,24 @@ for _ in range(2):
 time.sleep(60)
 ' "$work" &
 pids+=($!)
-for _ in $(seq 100); do [ -L "$work/till" ] && [ -L "$work/com4" ] && [ -L "$work/com5" ] && break; sleep 0.05; done
-[ -L "$work/com5" ] && [ -L "$work/com4" ] || fail "no pseudo-terminals"
+# The tap's: the till writes at till-end and the tap reads COM16; the tap
+# writes COM17 and the display reads display-end.
+socat pty,raw,echo=0,link="$work/till-end" pty,raw,echo=0,link="$work/com16" &
+pids+=($!)
+socat pty,raw,echo=0,link="$work/com17" pty,raw,echo=0,link="$work/display-end" &
+displayside=$!
+pids+=("$displayside")
+for _ in $(seq 100); do
+    [ -L "$work/till" ] && [ -L "$work/com4" ] && [ -L "$work/com5" ] && [ -L "$work/com16" ] && [ -L "$work/display-end" ] && break
+    sleep 0.05
+done
+[ -L "$work/com5" ] && [ -L "$work/com4" ] && [ -L "$work/com16" ] && [ -L "$work/display-end" ] || fail "no pseudo-terminals"
 
 "$wine_run" reg add "$ports" /v COM13 /d "$(readlink "$work/till")" /f >/dev/null
 "$wine_run" reg add "$ports" /v COM14 /d "$(readlink "$work/com4")" /f >/dev/null
 "$wine_run" reg add "$ports" /v COM15 /d "$(readlink "$work/com5")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM16 /d "$(readlink "$work/com16")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM17 /d "$(readlink "$work/com17")" /f >/dev/null
 "$wine_run" reg delete "$ports" /v COM8 /f >/dev/null 2>&1 || true
 wineserver -w  # the next start reads the ports from the registry
 
@@ -122,6 +135,49 @@ grep -q '"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/com5.
 grep -q '"text":"--baud auto: 9600 bit/s' "$work/com5.out" || fail "the speed found is not said" "$work/com5.out"
 kill "$pid"
 echo "the bytes written to COM15 read as CD5220 at 9600, found by --baud auto"
+
+# A tap between COM16 (the till) and COM17 (the display): a flood both ways
+# at once arrives byte for byte; a pulled display side is said, and the
+# till's bytes are still shown.
+"$wine_run" "$display" --headless --emulation CD5220 --tap COM16 COM17 --baud 9600 >"$work/tap.out" 2>"$work/tap.err" &
+pid=$!
+pids+=("$pid")
+wait_for '^-- tapping COM16' "$work/tap.out" || fail "the tap did not start" "$work/tap.out" "$work/tap.err"
+/usr/bin/python3 - "$work/till-end" "$work/display-end" <<'PY' || fail "the tap changed the flood" "$work/tap.out"
+import os, random, select, sys, threading, tty
+till, shown = (os.open(p, os.O_RDWR | os.O_NOCTTY) for p in sys.argv[1:3])
+for fd in (till, shown):
+    tty.setraw(fd)
+forward = b"".join(b"\x0c\x1bQATOTAL %05d\r" % i for i in range(6000))
+back = random.Random(7).randbytes(len(forward))  # a display's answers: any byte
+got = {}
+def way(src, dst, data):
+    writer = threading.Thread(target=lambda: [os.write(src, data[i:i + 997]) for i in range(0, len(data), 997)])
+    writer.start()
+    buf = bytearray()
+    while len(buf) < len(data) and select.select([dst], [], [], 20)[0]:
+        buf += os.read(dst, 65536)
+    writer.join()
+    got[src] = bytes(buf)
+ways = [threading.Thread(target=way, args=(till, shown, forward)), threading.Thread(target=way, args=(shown, till, back))]
+for w in ways: w.start()
+for w in ways: w.join()
+print(f"tap: {len(got[till])} of {len(forward)} bytes to the display, {len(got[shown])} of {len(back)} back")
+sys.exit(got[till] != forward or got[shown] != back)
+PY
+kill "$displayside"
+wait_for "^-- the display's side, COM17, is gone" "$work/tap.out" || fail "the pulled display side is not said" "$work/tap.out"
+# The screen takes what it can of a flood and never holds the line back: the
+# till's next bytes once it has caught up.
+for _ in $(seq 60); do
+    size=$(stat -c %s "$work/tap.out")
+    sleep 0.5
+    [ "$(stat -c %s "$work/tap.out")" = "$size" ] && break
+done
+printf '\x0c\x1bQASTILL SHOWN\r' >"$work/till-end"
+wait_for '^\|STILL SHOWN         \|' "$work/tap.out" || fail "the till's bytes are not shown without the display" "$work/tap.out"
+kill "$pid"
+echo "the tap passed a flood both ways byte for byte; a pulled display side is said and the till still shown"
 
 # The recording made on Windows, replayed on Linux and on Windows: the same
 # readings, last screen and ranking (when the end's notice is printed
