@@ -47,6 +47,20 @@ public:
     static constexpr std::size_t DwellSamples = 1 << 16;
 
 private:
+    // The tap's notices, in the same words on every platform.
+    static constexpr const char* SideWords[2] = {"the till's side", "the display's side"};
+    std::string Tapping() const {
+        return "tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) + " bit/s";
+    }
+    std::string Gone(int side, std::uint64_t lost) const {
+        return std::string(SideWords[side]) + ", " + labels_[side] + ", is gone (a pulled cable?): waiting for it" +
+               (lost ? "; " + std::to_string(lost) + " bytes for it were lost" : "") + "; the other side is still read";
+    }
+    std::string Back(int side, std::uint64_t lost) const {
+        return std::string(SideWords[side]) + ", " + labels_[side] + ", is back" +
+               (lost ? ": " + std::to_string(lost) + " bytes for it were lost while it was gone" : "");
+    }
+
 #ifdef _WIN32
     // Passes what side `from` sends to the other side, until the end.
     void Pass(int from);

@@ -15,12 +15,6 @@
 
 namespace vantrel::display {
 
-namespace {
-
-constexpr const char* SideWords[2] = {"the till's side", "the display's side"};
-
-}  // namespace
-
 Tap::Tap(VirtualDisplay& display, Side till, Side toDisplay, int baud)
     : display_(display), sides_{std::move(till), std::move(toDisplay)}, baud_(baud) {
     for (int i = 0; i < 2; ++i) {
@@ -30,7 +24,7 @@ Tap::Tap(VirtualDisplay& display, Side till, Side toDisplay, int baud)
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!stop_) throw std::runtime_error("cannot make an event: " + windows::ErrorText(GetLastError()));
     dwell_.reserve(1024);
-    display_.Notice("tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) + " bit/s");
+    display_.Notice(Tapping());
     for (int i = 0; i < 2; ++i) threads_[i] = std::thread([this, i] { Pass(i); });
 }
 
@@ -96,8 +90,7 @@ void Tap::Lose(int side, const std::shared_ptr<ListenPort>& port) {
         if (ports_[side] != port) return;  // the other way found it first
         ports_[side].reset();
     }
-    display_.Notice(std::string(SideWords[side]) + ", " + labels_[side] +
-                    ", is gone (a pulled cable?): waiting for it; the other side is still read");
+    display_.Notice(Gone(side, 0));
 }
 
 void Tap::Reopen(int side) {
@@ -110,8 +103,7 @@ void Tap::Reopen(int side) {
         ports_[side] = std::move(port);
         lost = std::exchange(lost_[1 - side], 0);
     }
-    display_.Notice(std::string(SideWords[side]) + ", " + labels_[side] + ", is back" +
-                    (lost ? ": " + std::to_string(lost) + " bytes for it were lost while it was gone" : ""));
+    display_.Notice(Back(side, lost));
 }
 
 }  // namespace vantrel::display
