@@ -10,6 +10,12 @@
 
 namespace vantrel {
 
+// The platform's interface font, and its fixed-width font for columns of
+// bytes and display positions; each falls back to faces the system has
+// (Segoe UI, Tahoma...; Consolas, Courier New, DejaVu Sans Mono...).
+QFont InterfaceFont();
+QFont FixedFont();
+// The interface font at the dialog templates' size.
 QFont DialogFont();
 
 class DialogUnits {

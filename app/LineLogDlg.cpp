@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/LineLogDlg.h"
 
+#include "app/DialogUnits.h"
 #include "app/Messages.h"
 #include "serial/WriteNames.h"
 #include "commands/CommandFrames.h"
@@ -39,15 +40,6 @@ constexpr Text Headings[ColumnCount] = {Text::LogTime, Text::LogControl, Text::L
                                         Text::LogText, Text::LogReading, Text::LogResult};
 
 constexpr const char* PowerOnEmulation = "DSP800";
-
-// The system's fixed-width font, for columns of bytes and display positions;
-// where the platform's face is missing, the nearest monospaced one.
-QFont FixedFont() {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    return font;
-}
 
 // GBK's characters by their two bytes, as the panel's encoder makes them:
 // a write is shown as the text that was typed. Made at its first use.
@@ -183,7 +175,7 @@ QString Format(const CLineLogDlg::Row& row, int column) {
     const LoggedWrite& w = row.write;
     switch (column) {
     case TimeColumn: return QDateTime::fromMSecsSinceEpoch(w.timeOfDayUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
-    case ControlColumn: return QString::fromStdString(SourceWords(w.source, UiLanguage));
+    case ControlColumn: return QString::fromStdString(SourceWords(w.source, UiLanguage, "", w.close));
     case BytesColumn: return w.open ? QString() : QString::fromStdString(HexBytes(w.bytes));
     case TextColumn: return w.open ? QString() : Printable(w);
     case ReadingColumn: return ReadingWords(row.readings);
@@ -200,7 +192,8 @@ QString Format(const CLineLogDlg::Row& row, int column) {
         QString reason = Tr(WriteResultText(w.result));
         if (w.result == WriteResult::NotTaken) reason = reason.arg(w.notTaken);
         const QString failed = Tr(Text::LogFailed).arg(reason);
-        return w.earlierRows ? Tr(Text::LogEarlierDiscarded).arg(failed).arg(w.earlierRows) : failed;
+        const std::string earlier = EarlierDiscardWords(w, UiLanguage);
+        return earlier.empty() ? failed : failed + QStringLiteral("; ") + QString::fromStdString(earlier);
     }
     }
     return {};

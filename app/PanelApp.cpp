@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/PanelApp.h"
 
+#include "app/DialogUnits.h"
 #include "app/PanelDlg.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ int CPanelApp::InitInstance(int argc, char** argv) {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 #endif
     QApplication app(argc, argv);
+    QApplication::setFont(InterfaceFont());  // message boxes and dialogs too, in a face that exists
     CPanelDlg panel;
     panel.exec();
     return 0;
@@ -37,8 +39,14 @@ bool UseQtTranslation(int language) {
     }
     if (!chinese) {
         static constexpr const char* Name = "qtbase_zh_CN";
+#ifdef _WIN32
+        // Qt's libraries lie beside the program, and so do their texts; Qt's
+        // own idea of its prefix is then the folder above the program's.
+        const QStringList folders{QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+#else
         const QStringList folders{QLibraryInfo::path(QLibraryInfo::TranslationsPath),
                                   QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+#endif
         auto* translator = new QTranslator(QCoreApplication::instance());
         for (const QString& folder : folders)
             if (translator->load(QString::fromLatin1(Name), folder)) {

@@ -146,11 +146,8 @@ void CPanelDlg::BuildControls() {
 }
 
 void CPanelDlg::SetAccessibleNames() {
-    for (const AccessibleName& n : AccessibleNames) {
-        QString name = Tr(n.text).trimmed();
-        if (name.endsWith(':')) name.chop(1);
-        GetDlgItem(n.controlId)->setAccessibleName(name);
-    }
+    for (const AccessibleName& n : AccessibleNames)
+        GetDlgItem(n.controlId)->setAccessibleName(QString::fromStdString(AccessibleControlName(n.controlId, UiLanguage)));
 }
 
 QWidget* CPanelDlg::GetDlgItem(int id) const {
@@ -249,7 +246,10 @@ void CPanelDlg::OnOpenCloseCom() {
     }
     // Stop the worker before the port goes, so none of its bytes can follow the close.
     autoSender_.Stop();
-    ClosePort();
+    {
+        const WriteSourceScope source({1003});
+        ClosePort();
+    }
     AutoIdle = 1;
     CharTestPage = 0;
     SetLabel(1003, Text::OpenCom);
@@ -260,13 +260,14 @@ void CPanelDlg::OnOpenCloseCom() {
     AutoRun = 0;
 }
 
-void CPanelDlg::ListChanged() {
+void CPanelDlg::ListChanged(int listId) {
     if (AutoIdle == 0) {
         AutoRun = 0;
         autoSender_.Stop();
         AutoIdle = 1;
         SetLabel(1007, Text::AutoSend);
     }
+    const WriteSourceScope source({listId});
     ReapplyAndClose();
     PortOpen = 0;
     SetLabel(1003, Text::OpenCom);
@@ -276,13 +277,13 @@ void CPanelDlg::ListChanged() {
 void CPanelDlg::OnPortSelChange() {
     PortIndex = PortList->currentIndex();
     std::strcpy(PortName, PortNameForIndex(PortIndex));
-    ListChanged();
+    ListChanged(1001);
 }
 
 void CPanelDlg::OnBaudSelChange() {
     BaudIndex = BaudList->currentIndex();
     BaudValue = BaudValueForIndex(BaudIndex);
-    ListChanged();
+    ListChanged(1002);
 }
 
 // ---- Two lines and samples ----

@@ -82,7 +82,7 @@ private:
     void ShowSampleLines(int row);
     void ShowSampleText(int row);
     void StopCycle();
-    void ListChanged();
+    void ListChanged(int listId);
 
     QComboBox* PortList = nullptr;
     QComboBox* BaudList = nullptr;

@@ -63,11 +63,17 @@ QAccessibleInterface* DropDownListFactory(const QString&, QObject* object) {
 
 QString PortDetail(const PortAssignment& port) {
     if (port.source == MapSource::Fallback && !port.record) return Tr(Text::NoDevice);
-    QString detail = QString::fromStdString(ShortDeviceName(port.device));
-    if (port.record && !port.record->description.empty())
-        detail += QStringLiteral(" · ") + QString::fromStdString(port.record->description);
-    else if (!port.record && !IsNetworkPort(port.device) && !QFileInfo::exists(QString::fromStdString(port.device)))
-        detail += QStringLiteral(" · ") + Tr(Text::NoDevice);
+    QString detail = QString::fromStdString(Escaped(ShortDeviceName(port.device)));
+    // What --list-ports tells without opening anything, by the same rule.
+    const OpenFailure failure = LookAtPort(port.device).failure;
+    const Text state = failure == OpenFailure::NoDevice       ? Text::NoDevice
+                       : failure == OpenFailure::AccessDenied ? Text::StateAccessDenied
+                       : failure == OpenFailure::NotATerminal ? Text::StateNotSerial
+                       : failure == OpenFailure::None         ? Text::Count
+                                                              : Text::StateCannotOpen;
+    if (state != Text::Count) detail += QStringLiteral(" · ") + Tr(state);
+    else if (port.record && !port.record->description.empty())
+        detail += QStringLiteral(" · ") + QString::fromStdString(Escaped(port.record->description));
     return detail;
 }
 
@@ -79,7 +85,9 @@ QString OpenFailureReason(OpenFailure failure, const std::string& device, const 
     case OpenFailure::NoDevice: {
         QStringList found;
         for (const PortRecord& r : OrderDiscovered(DiscoverPorts())) found << QString::fromStdString(r.device);
-        const QString ports = found.isEmpty() ? Tr(Text::NoPortsFound) : Tr(Text::PortsFound).arg(found.join(", "));
+        QString ports = found.isEmpty() ? Tr(Text::NoPortsFound) : Tr(Text::PortsFound).arg(found.join(", "));
+        // A port the list does not reach (COM10 and up on Windows): the line that would, as --list-ports says it.
+        if (const std::string hint = FirstReachHint(UiLanguage); !hint.empty()) ports += '\n' + QString::fromStdString(hint);
         return Tr(Text::NoDeviceReason).arg(path) + '\n' + ports;
     }
     case OpenFailure::Busy: return Tr(Text::BusyReason).arg(path);

@@ -107,25 +107,22 @@ void ListPorts(bool probe) {
         const bool network = IsNetworkPort(p.device);
         // Without --probe, what can be told without opening anything, by
         // the open's own rules: the kind of node, the form of the address.
-        PortProbe look;
-        if (probe) look = ProbePort(p.device);
-        else if (!network) look.failure = LookAtDevice(p.device);
-        else if (!(look.detail = NetworkPortRefusal(p.device)).empty()) look.failure = OpenFailure::Other;
+        const PortProbe look = probe ? ProbePort(p.device) : LookAtPort(p.device);
         const std::string state =
             probe || !network || look.failure != OpenFailure::None ? ShortFailure(look.failure, p.device, probe) : "network";
         std::string text = row("COM" + std::to_string(i + 1), p.device, MapSourceName(p.source), state);
-        // A network port that can't be opened says why, in the open's own words.
-        if (network && look.failure != OpenFailure::None) text += look.detail;
+        // A port that can't be opened says why, in the open's own words, when they say more.
+        if (look.failure != OpenFailure::None && !look.detail.empty()) text += look.detail;
         else if (p.record) text += DescribeRecord(*p.record);
         print(text);
     }
     // The ports that no name of the list reaches (on Windows COM10 and up), and the line that would.
     const std::vector<PortRecord> unreached = UnreachedPorts(ports, DiscoverPorts());
     for (const PortRecord& r : unreached) {
-        const OpenFailure failure = probe ? ProbePort(r.device).failure : LookAtDevice(r.device);
+        const OpenFailure failure = (probe ? ProbePort(r.device) : LookAtPort(r.device)).failure;
         print(row("-", r.device, "discovered", ShortFailure(failure, r.device, probe)) + DescribeRecord(r));
     }
-    if (!unreached.empty()) print("A port marked - is not in the panel's list: " + ReachHint(ports, unreached.front().device) + ".");
+    if (!unreached.empty()) print("A port marked - is not in the panel's list. " + ReachHint(ports, unreached.front().device));
 }
 
 // Standard output that could not be written (a full disk, a closed pipe) is a

@@ -387,11 +387,7 @@ int RunSend(int argc, char** argv) {
         } else {
             OpenPortAt(device, baud);
         }
-        if (!PortHandleValid()) {  // the open said why; a missing device also which ones are there, as the panel says
-            if (LastOpenFailure() == OpenFailure::NoDevice && !IsNetworkPort(device))
-                std::fprintf(stderr, "vantrel: %s\n", PortsFoundWords().c_str());
-            return 3;
-        }
+        if (!PortHandleValid()) return 3;  // the open said why, in one line
     }
     int status = 0;
     bool warned = false;

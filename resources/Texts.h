@@ -16,8 +16,8 @@ enum class Text {
     PortCaption, BaudCaption, CommandStyle, SetBaudRate, SelectInternational, SetLanguage,
     PortClosedMessage, OpenFailedMessage,
     // Why an open failed, under the open-failure message; and the port list's details.
-    NoDeviceReason, PortsFound, NoPortsFound, BusyReason, AccessDeniedReason, NotSerialReason, OtherOpenReason,
-    NoDevice,
+    NoDeviceReason, PortsFound, ReachHint, NoPortsFound, BusyReason, AccessDeniedReason, NotSerialReason, OtherOpenReason,
+    NoDevice, StateAccessDenied, StateNotSerial, StateCannotOpen,
     // What assistive technology calls the two edit lines.
     UpperLineName, LowerLineName,
     // Why a write failed, under the port-closed message.
@@ -26,7 +26,8 @@ enum class Text {
     LineLog, LogTime, LogControl, LogBytes, LogText, LogReading, LogResult, LogSave, LogCopy, LogClear,
     LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogTakenByServer, LogFailed, LogOpened, LogPattern,
     LogPrinter,
-    LogClosed, LogDiscarded, LogEarlierDiscarded, LogSaveFailed,
+    LogClosed, LogDiscarded, EarlierRowsDiscarded, EarlierRunsDiscarded, EarlierRunsOnlyDiscarded,
+    LogSaveFailed,
     LogNotOpened, LogOpenFailed, LogUnread,
     Count
 };
@@ -72,14 +73,9 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::PortClosedMessage, "Operation valid only when the port is open!", "只有串口打开时才有效！"},
     {Text::OpenFailedMessage, "The port is already open!", "串口打开失败!"},
     {Text::NoDeviceReason, "No such device: %1.", "设备不存在：%1。"},
-#ifdef _WIN32  // the list stops at COM9; USB adapters are often COM10 and up
-    {Text::PortsFound,
-     "Serial ports on this computer: %1.\nCOM10 and up: add a line such as COM2=COM12 to "
-     "%APPDATA%\\Vantrel\\ports.conf, then choose COM2.",
-     "本机的串口：%1。\nCOM10 及以上的串口：在 %APPDATA%\\Vantrel\\ports.conf 中加入一行，如 COM2=COM12，然后选择 COM2。"},
-#else
     {Text::PortsFound, "Serial ports on this computer: %1.", "本机的串口：%1。"},
-#endif
+    {Text::ReachHint, "To choose %1 in the panel, add the line %2=%1 to %3, then choose %2.",
+     "要在面板中选择 %1，请在 %3 中加入一行 %2=%1，然后选择 %2。"},
     {Text::NoPortsFound, "No serial port was found on this computer.", "本机未发现串口。"},
     {Text::BusyReason, "%1 is busy: another program holds it.", "%1 正被其他程序占用。"},
     {Text::AccessDeniedReason,
@@ -88,6 +84,9 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::NotSerialReason, "%1 is not a serial device.", "%1 不是串口设备。"},
     {Text::OtherOpenReason, "%1 cannot be opened.", "无法打开 %1。"},
     {Text::NoDevice, "no device", "无设备"},
+    {Text::StateAccessDenied, "access denied", "无权访问"},
+    {Text::StateNotSerial, "not serial", "不是串口"},
+    {Text::StateCannotOpen, "cannot open", "无法打开"},
     {Text::UpperLineName, "Display line 1", "显示第一行"},
     {Text::LowerLineName, "Display line 2", "显示第二行"},
     {Text::WriteGoneReason, "The device is gone (unplugged?). Reconnect it, then close and open the port.",
@@ -122,8 +121,15 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::LogClosed, "port closed", "串口已关闭"},
     {Text::LogDiscarded, "ok (%1 ms), but a later write's discard of the output queue may have taken it",
      "成功（%1 毫秒），但之后一次写入清空输出队列时可能将其丢弃"},
-    {Text::LogEarlierDiscarded, "%1; the %2 writes before it may have been discarded with it",
-     "%1；之前的 %2 次写入可能已随之被丢弃"},
+    {Text::EarlierRowsDiscarded, "the %1 writes before it may have been discarded with it from the output queue",
+     "之前的 %1 次写入可能已随之从输出队列中被丢弃"},
+    {Text::EarlierRunsDiscarded,
+     "bytes queued by earlier writes (the %1 before it in this run, or of earlier runs) may have been discarded with "
+     "it from the output queue",
+     "之前写入排队的字节（本次运行中之前的 %1 次写入，或之前运行的写入）可能已随之从输出队列中被丢弃"},
+    {Text::EarlierRunsOnlyDiscarded,
+     "bytes queued by earlier writes (of earlier runs) may have been discarded with it from the output queue",
+     "之前写入排队的字节（之前运行的写入）可能已随之从输出队列中被丢弃"},
     {Text::LogSaveFailed, "Cannot save the line log in %1: %2", "无法将线路日志保存到 %1：%2"},
     {Text::LogNotOpened, "No port opened yet: what the display shows is not known.",
      "尚未打开串口：不知道显示器现在显示什么。"},

@@ -6,6 +6,7 @@
 #include "serial/PortDiscovery.h"
 
 #include "common/SmallFile.h"
+#include "resources/Texts.h"
 #include "serial/NetPort.h"
 #include "serial/Platform.h"
 
@@ -63,11 +64,22 @@ std::string PortsFoundWords() {
     return words.empty() ? "no serial port was found on this computer" : "serial ports on this computer: " + words;
 }
 
-std::string ReachHint(const PortAssignments& ports, const std::string& device) {
+std::string ReachHint(const PortAssignments& ports, const std::string& device, int language) {
     const int free = FreePortNumber(ports);
-    const std::string name = free ? "COM" + std::to_string(free) : "COMn";
-    return "to choose " + Escaped(device) + " in the panel, add the line " + name + "=" + Escaped(device) + " to " +
-           Escaped(MappingFilePath()) + ", then choose " + name + (free ? "" : " (n from 1 to 9)");
+    const std::string values[] = {Escaped(device), free ? "COM" + std::to_string(free) : "COMn",
+                                  Escaped(MappingFilePath())};
+    std::string out;
+    for (const char* c = TextIn(Text::ReachHint, language); *c; ++c) {
+        if (c[0] == '%' && c[1] >= '1' && c[1] <= '3') out += values[*++c - '1'];
+        else out += *c;
+    }
+    return out;
+}
+
+std::string FirstReachHint(int language) {
+    const PortAssignments ports = ResolvePorts();
+    const std::vector<PortRecord> unreached = UnreachedPorts(ports, DiscoverPorts());
+    return unreached.empty() ? std::string() : ReachHint(ports, unreached.front().device, language);
 }
 
 PortAssignment ResolvePort(const char* portName) {
@@ -84,6 +96,14 @@ namespace {
 std::string Refusal(const std::string& device) { return ReadMappedDevice(device, ThisPlatform).refusal; }
 
 }  // namespace
+
+PortProbe LookAtPort(const std::string& device) {
+    PortProbe look;
+    if (look.detail = Refusal(device); !look.detail.empty()) look.failure = OpenFailure::Other;
+    else if (!IsNetworkPort(device)) look.failure = LookAtDevice(device);
+    else if (!(look.detail = NetworkPortRefusal(device)).empty()) look.failure = OpenFailure::Other;
+    return look;
+}
 
 PortProbe ProbePort(const std::string& device) {
     PortProbe probe;

@@ -33,15 +33,23 @@ struct PortProbe {
 // A local device is opened and released; a network port is opened as the
 // panel opens it (connected, and for rfc2217 its line set) and closed.
 PortProbe ProbePort(const std::string& device);
+// What can be told of a port without opening anything, by the open's own
+// rules: a name the open refuses (with its reason), the kind of node, a
+// network address's form (a well-formed one is None: only an open tells more).
+PortProbe LookAtPort(const std::string& device);
 
 // "serial ports on this computer: COM1, COM2, COM12", or that none was found:
 // what a message that no device is there adds, as the panel's does.
 std::string PortsFoundWords();
 
 // How to reach `device`, a port that none of COM1..COM9 reaches (UnreachedPorts),
-// from the panel's list: "to choose COM12 in the panel, add the line
-// COM3=COM12 to PATH, then choose COM3".
-std::string ReachHint(const PortAssignments& ports, const std::string& device);
+// from the panel's list, in a language (0 English, 1 Chinese): "To choose
+// COM12 in the panel, add the line COM3=COM12 to PATH, then choose COM3.",
+// with the first name that has no device behind it (FreePortNumber).
+std::string ReachHint(const PortAssignments& ports, const std::string& device, int language = 0);
+// The same for the first port that none of COM1..COM9 reaches now; empty
+// when every port is reached.
+std::string FirstReachHint(int language);
 
 // The device behind one name ("COM1".."COM9"). The environment answers
 // without discovery; the rest resolves as ResolvePorts does.

@@ -50,13 +50,17 @@ long ComNumber(std::string_view name) {
 std::string Quote(std::string_view text) { return "'" + Escaped(text) + "'"; }
 
 // A COM name spelled in a way no rule takes ("COM1::", "COM 1", "COM01",
-// " COM3", "COM0"): why, with the spelling that is meant; else nothing.
+// " COM3", "COM0", "COM1:x", "COM1:COM2"): why, with the spelling that is
+// meant; else nothing. Windows opens its own COMn for anything after a colon
+// there, so whatever follows the first colon is no part of the number.
 std::string OddComName(std::string_view name) {
     const std::string_view trimmed = Trim(name);
     if (trimmed.size() < 4 || Upper(trimmed.substr(0, 3)) != "COM") return {};
+    std::string_view rest = trimmed.substr(3);
+    rest = rest.substr(0, std::min(rest.find(':'), rest.size()));
     std::string digits;
-    for (const char c : trimmed.substr(3))
-        if (c != ' ' && c != ':' && c != '.') digits += c;
+    for (const char c : rest)
+        if (c != ' ' && c != '.') digits += c;
     if (!AllDigits(digits) || digits.size() > 4) return {};
     const long n = std::stol(digits);
     if (n == 0) return Quote(name) + ": there is no COM0, the ports count from COM1";
@@ -65,16 +69,16 @@ std::string OddComName(std::string_view name) {
 }
 
 // The Windows device alias that Windows opens for `name` instead of a file,
-// or nothing: the last part of a path, its extension and its blanks and
-// colons at the end aside, is CON, PRN, AUX, NUL, CONIN$, CONOUT$, LPTn or
-// (with `comToo`) COMn, n a digit or a superscript 1 to 3.
+// or nothing: the last part of a path, what follows a dot or a colon in it
+// ("AUX:x") and its blanks at the end aside, is CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, LPTn or (with `comToo`) COMn, n a digit or a superscript 1 to 3.
 std::string DeviceAlias(std::string_view name, bool comToo) {
     std::size_t start = name.find_last_of("\\/");
     start = start == std::string_view::npos ? 0 : start + 1;
     if (start == 0 && name.size() >= 2 && name[1] == ':') start = 2;  // "C:NUL"
     std::string_view last = name.substr(start);
-    last = last.substr(0, std::min(last.find('.'), last.size()));
-    while (!last.empty() && (last.back() == ':' || last.back() == ' ')) last.remove_suffix(1);
+    last = last.substr(0, std::min(last.find_first_of(".:"), last.size()));
+    while (!last.empty() && last.back() == ' ') last.remove_suffix(1);
     const std::string upper = Upper(last);
     for (const char* alias : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
         if (upper == alias) return upper;
@@ -98,10 +102,17 @@ int PortNumber(std::string_view name) {
 NamedPort ReadPortName(std::string_view name, Platform platform) {
     const bool windows = platform == Platform::Windows;
     if (name.empty()) return {0, {}, "no port named ''"};
+    if (HasControlCharacter(name))
+        return {0, {}, Quote(name) + " is not a port name: it holds a control character"};
+    const std::string dropped = Quote(name) + ": Windows drops blanks and dots at the end of a name, so it would open "
+                                              "another one than this";
     // Windows' device namespace takes the name as it stands, but an alias is one there too.
     if (windows && (name.starts_with("\\\\.\\") || name.starts_with("\\\\?\\"))) {
         if (const std::string alias = DeviceAlias(name.substr(4), false); !alias.empty())
             return {0, {}, Quote(name) + " is the Windows device alias " + alias + ", not a serial port"};
+        if (name.ends_with(' ') || name.ends_with('.')) return {0, {}, dropped};
+        if (name.find(':', 4) != std::string_view::npos)
+            return {0, {}, Quote(name) + " is not a device name: Windows would open the part before the colon"};
         return {0, std::string(name), {}};
     }
     if (const long n = ComNumber(name)) {
@@ -117,8 +128,7 @@ NamedPort ReadPortName(std::string_view name, Platform platform) {
                                ", not a port name: give COM1 to COM9, or COMn for Windows' own port n"};
         const std::string_view last = name.substr(std::min(name.find_last_of("\\/") + 1, name.size()));
         if ((name.ends_with(' ') || name.ends_with('.')) && last.find_first_not_of('.') != std::string_view::npos)
-            return {0, {}, Quote(name) + ": Windows drops blanks and dots at the end of a name, so it would open "
-                                         "another one than this"};
+            return {0, {}, dropped};
     }
     return {0, std::string(name), {}};
 }
@@ -157,10 +167,20 @@ PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
                              const std::function<void(const std::string&)>& complain, Platform platform) {
     PortNameMap map;
     // A text editor may begin the file with a byte-order mark (Notepad does):
-    // UTF-8's is skipped; UTF-16 is not read at all.
+    // UTF-8's is skipped; UTF-16 and UTF-32 are not read at all, nor is a file
+    // with a NUL in every fourth byte or more, which is no UTF-8 text (UTF-16
+    // or UTF-32 without a mark); a stray NUL is a line's control character.
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
-        complain("vantrel: " + Escaped(fileName) + ": written as UTF-16; save it as UTF-8 (file ignored)");
+    const char* encoding = text.starts_with(std::string_view("\xFF\xFE\0\0", 4)) ||
+                                   text.starts_with(std::string_view("\0\0\xFE\xFF", 4))
+                               ? "written as UTF-32"
+                           : text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF") ? "written as UTF-16"
+                           : 4 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\0')) >= text.size() &&
+                                     !text.empty()
+                               ? "not UTF-8 text (it holds NUL bytes, as UTF-16 and UTF-32 do)"
+                                                                       : nullptr;
+    if (encoding) {
+        complain("vantrel: " + Escaped(fileName) + ": " + encoding + "; save it as UTF-8 (file ignored)");
         return map;
     }
     int lineNumber = 0;

@@ -7,6 +7,8 @@
 #include "common/ControlCharacters.h"
 
 #include "serial/Platform.h"
+#include "serial/NetPort.h"
+#include "serial/PortDiscovery.h"
 
 #include <algorithm>
 #include <chrono>
@@ -58,6 +60,7 @@ struct Slot {
     int baud;
     std::uint32_t notTaken;
     std::uint32_t earlierRows;
+    bool earlierRuns;
     OpenFailure openFailure;
     std::uint64_t byteStart;  // in the byte store, counted from its beginning
     std::uint32_t length;
@@ -82,8 +85,9 @@ struct Event {
 };
 
 // The rows just before the next one whose bytes fit in `bytes`: back to the
-// last open or failure, which nothing queued before it can outlast.
-std::uint32_t RowsWithin(std::size_t bytes) {
+// last open or failure, which nothing queued before it can outlast. `bytes`
+// keeps what these rows do not account for: bytes queued before the open.
+std::uint32_t RowsWithin(std::size_t& bytes) {
     std::uint32_t rows = 0;
     for (std::uint64_t seq = NextSequence - 1; bytes > 0 && seq >= FirstKept && seq + LineLogRows >= NextSequence && seq > 0; --seq) {
         const Slot& s = Slots[seq % LineLogRows];
@@ -98,13 +102,14 @@ void Record(const std::uint8_t* data, std::size_t n, const Event& event, int bau
             Clock::duration took) {
     std::lock_guard lock(LogMutex);
     const std::size_t kept = std::min(n, LineLogBytes / 4);  // a write larger than that keeps its beginning
-    const std::uint32_t earlierRows = event.earlierDiscarded ? RowsWithin(event.earlierDiscarded) : 0;
+    std::size_t beyondRows = event.earlierDiscarded;
+    const std::uint32_t earlierRows = beyondRows ? RowsWithin(beyondRows) : 0;
     Slot& slot = Slots[NextSequence % LineLogRows];
     slot = {NextSequence++,
             std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count(),
             static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
             CurrentSource.controlId, CurrentSource.option, CurrentSource.number, event.result, event.open, event.close,
-            event.takenByServer, baud, event.notTaken, earlierRows, event.openFailure, StoreHead, static_cast<std::uint32_t>(kept)};
+            event.takenByServer, baud, event.notTaken, earlierRows, beyondRows > 0, event.openFailure, StoreHead, static_cast<std::uint32_t>(kept)};
     for (std::size_t i = 0; i < kept;) {
         const std::size_t at = (StoreHead + i) % LineLogBytes, run = std::min(kept - i, LineLogBytes - at);
         std::memcpy(Store.data() + at, data + i, run);
@@ -151,7 +156,10 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         if (LastFailure != OpenFailure::Other && !LastDetail.empty()) why += ": " + LastDetail;
         // A port given by its device or URL alone (vantrel send --port) has no COM name.
         // The device as the user gave it, and a server's own words: one line whatever they hold.
-        const std::string shown = Escaped(device), reason = Escaped(why);
+        const std::string shown = Escaped(device);
+        std::string reason = Escaped(why);
+        // A missing device: which ones are there, as the panel's message says.
+        if (LastFailure == OpenFailure::NoDevice && !IsNetworkPort(device)) reason += "; " + PortsFoundWords();
         if (PortName[0]) std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, shown.c_str(), reason.c_str());
         else std::fprintf(stderr, "vantrel: cannot open %s: %s\n", shown.c_str(), reason.c_str());
         // The failed open in the line log, with its device as the record's bytes.
@@ -271,6 +279,7 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
         w.baud = s.baud;
         w.notTaken = s.notTaken;
         w.earlierRows = s.earlierRows;
+        w.earlierRuns = s.earlierRuns;
         w.openFailure = s.openFailure;
         w.bytes.resize(s.length);
         for (std::size_t i = 0; i < s.length; ++i) w.bytes[i] = Store[(s.byteStart + i) % LineLogBytes];

@@ -167,6 +167,7 @@ struct LoggedWrite {
     bool takenByServer = false;     // a write that went out: only a server is known to have taken it
     std::uint32_t notTaken = 0;     // a close: the bytes the server did not take, at least
     std::uint32_t earlierRows = 0;  // a failed write: the rows before it whose bytes its discard may have taken
+    bool earlierRuns = false;       // a failed write: its discard may have taken bytes queued before the open
     OpenFailure openFailure = OpenFailure::None;  // an open that failed: why (`result` NotOpen, `bytes` the device)
     std::string bytes;
 };

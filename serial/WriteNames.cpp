@@ -2,6 +2,7 @@
 #include "serial/WriteNames.h"
 
 #include "common/ControlCharacters.h"
+#include "resources/ControlTable.h"
 
 #include <cstdio>
 
@@ -19,17 +20,37 @@ Text WriteResultText(WriteResult result) {
     return Text::WriteNotOpenReason;
 }
 
-std::string SourceWords(const WriteSource& source, int language, const char* fallback) {
+std::string AccessibleControlName(int controlId, int language) {
+    for (const AccessibleName& n : AccessibleNames) {
+        if (n.controlId != controlId) continue;
+        std::string name = TextIn(n.text, language);
+        name.erase(0, name.find_first_not_of(' '));
+        if (name.ends_with(':')) name.pop_back();
+        return name;
+    }
+    return {};
+}
+
+std::string SourceWords(const WriteSource& source, int language, const char* fallback, bool whenSet) {
     if (source.controlId == 1095) return TextIn(CharTestLabel(source.number), language);
-    std::string name = fallback;
+    std::string name = AccessibleControlName(source.controlId, language);
+    if (name.empty()) name = fallback;
     for (const LabelRow& row : LabelTable)
-        if (row.controlId == source.controlId) name = TextIn(row.text, language);
+        if (row.controlId == source.controlId)
+            name = TextIn(whenSet && row.whenSet != Text::Count ? row.whenSet : row.text, language);
     if (source.option) return name + ": " + source.option;
     if (source.number < 0) return name;
     // "%1 pattern %2"
     std::string pattern = TextIn(Text::LogPattern, language);
     pattern.replace(pattern.find("%1"), 2, name);
     return pattern.replace(pattern.find("%2"), 2, std::to_string(source.number));
+}
+
+std::string EarlierDiscardWords(const LoggedWrite& row, int language) {
+    if (!row.earlierRows && !row.earlierRuns) return {};
+    if (!row.earlierRows) return TextIn(Text::EarlierRunsOnlyDiscarded, language);
+    std::string words = TextIn(row.earlierRuns ? Text::EarlierRunsDiscarded : Text::EarlierRowsDiscarded, language);
+    return words.replace(words.find("%1"), 2, std::to_string(row.earlierRows));
 }
 
 std::string HexBytes(const std::string& bytes) {
@@ -49,8 +70,7 @@ void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes) {
 
 void PrintWriteFailure(const char* port, const LoggedWrite& row, const std::string& write) {
     std::string why = DescribeWriteResult(row.result, row.notTaken) + "; the write that failed: " + write;
-    if (row.earlierRows)
-        why += "; the " + std::to_string(row.earlierRows) + " writes before it may have been discarded with it from the output queue";
+    if (const std::string earlier = EarlierDiscardWords(row, 0); !earlier.empty()) why += "; " + earlier;
     std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(port).c_str(), why.c_str());
 }
 

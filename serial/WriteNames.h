@@ -13,10 +13,22 @@ namespace vantrel {
 // The reason of a failed write, as the panel says it.
 Text WriteResultText(WriteResult result);
 
-// What caused a write in a language (0 English, 1 Chinese): the control's
-// label, with an option's label ("Send Command: CD5220") or a number
-// ("Auto Send pattern 3"); `fallback` for a write of no control.
-std::string SourceWords(const WriteSource& source, int language, const char* fallback = "");
+// The name of a control with no text of its own (a list, an edit line) in a
+// language (0 English, 1 Chinese): its caption less the colon ("Baudrate");
+// empty for any other control.
+std::string AccessibleControlName(int controlId, int language);
+
+// What caused a write in a language: the control's label, with an option's
+// label ("Send Command: CD5220") or a number ("Auto Send pattern 3"), or a
+// list's name; `fallback` for a write of no control. With `whenSet`, a
+// two-state button's label in its set state: the port's end that "Close COM"
+// made.
+std::string SourceWords(const WriteSource& source, int language, const char* fallback = "", bool whenSet = false);
+
+// What a failed write's discard of the output queue may have taken with it:
+// the rows before it, and bytes queued before the port was opened (by earlier
+// runs); empty when nothing.
+std::string EarlierDiscardWords(const LoggedWrite& row, int language);
 
 // Bytes in hex, a space between: "1B 40 0C".
 std::string HexBytes(const std::string& bytes);

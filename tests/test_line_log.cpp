@@ -149,6 +149,31 @@ TEST_F(LineLog, AFailedWriteSaysWhy) {
     EXPECT_EQ(informatives.last(), QString::fromUtf8("设备已断开（被拔出？）。请重新连接，然后关闭并重新打开串口。"));
 }
 
+// A port's end has a row that names what closed it, in the panel's language.
+TEST_F(LineLog, ThePortsEndNamesWhatClosedIt) {
+    const struct {
+        std::function<void()> close;
+        const char* english;
+        const char* chinese;
+    } cases[] = {
+        {[this] { Click(1003); }, "Close COM", "关闭串口"},
+        {[this] { Choose(1002, 1); }, "Baudrate", "波特率"},
+        {[this] { Choose(1001, 0); }, "Port", "串口"},
+    };
+    for (const char* language : {"english", "chinese"}) {
+        for (const auto& c : cases) {
+            if (panel->PortOpen == 0) Open();
+            c.close();
+            ASSERT_EQ(panel->PortOpen, 0);
+            log->Refresh();
+            const int last = log->RowCount() - 1;
+            EXPECT_EQ(log->Cell(last, Result), Tr(Text::LogClosed));
+            EXPECT_EQ(log->Cell(last, Control), QString::fromUtf8(language[0] == 'e' ? c.english : c.chinese));
+        }
+        Click(1115);
+    }
+}
+
 TEST_F(LineLog, ExpectedScreenFollowsWhatThePanelSentAndTheChosenSetUp) {
     EXPECT_FALSE(log->ScreenKnown()) << "nothing cleared since the open";
     Click(1006);

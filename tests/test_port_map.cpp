@@ -124,7 +124,8 @@ TEST(PortMap, MappingFileKeepsGoodLinesAndNamesEachBadOne) {
 }
 
 // A file saved by a Windows editor: UTF-8's byte-order mark is skipped, and
-// UTF-16 is refused whole with one line that says how to save it.
+// UTF-16 and UTF-32, with a mark or without, are refused whole with one line
+// that says what the file is and how to save it.
 TEST(PortMap, ByteOrderMarks) {
     const struct {
         std::string text;
@@ -133,6 +134,9 @@ TEST(PortMap, ByteOrderMarks) {
     } cases[] = {
         {"\xEF\xBB\xBF" "COM5=COM1\r\n", "COM1", nullptr},
         {std::string("\xFF\xFE" "C\0O\0M\0" "5\0=\0", 12), "", "ports.conf: written as UTF-16; save it as UTF-8"},
+        {std::string("C\0O\0M\0" "5\0=\0", 10), "", "ports.conf: not UTF-8 text (it holds NUL bytes"},
+        {std::string("\xFF\xFE\0\0" "C\0\0\0", 8), "", "ports.conf: written as UTF-32; save it as UTF-8"},
+        {std::string("\0\0\xFE\xFF" "\0\0\0C", 8), "", "ports.conf: written as UTF-32; save it as UTF-8"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> complaints;
@@ -212,6 +216,14 @@ TEST(PortMap, PortNamesOnBothSystems) {
         {"C:\\ports\\till ", "=C:\\ports\\till ", "!drops blanks"},
         {"\\\\.\\COM3", "=\\\\.\\COM3", "=\\\\.\\COM3"},
         {"\\\\.\\aux", "=\\\\.\\aux", "!alias AUX"},
+        {"\\\\.\\COM1 ", "=\\\\.\\COM1 ", "!drops blanks"},
+        {"\\\\.\\COM12.", "=\\\\.\\COM12.", "!drops blanks"},
+        {"\\\\.\\COM1:x", "=\\\\.\\COM1:x", "!before the colon"},
+        {"COM1:x", "!write COM1", "!write COM1"},
+        {"COM1:COM2", "!write COM1", "!write COM1"},
+        {"AUX:x", "=AUX:x", "!alias AUX"},
+        {"COM1\n", "!control character", "!control character"},
+        {"/dev/ttyUSB0\x7F", "!control character", "!control character"},
         {"command.txt", "=command.txt", "=command.txt"},
         {"/dev/ttyUSB0", "=/dev/ttyUSB0", "=/dev/ttyUSB0"},
         {"", "!no port named ''", "!no port named ''"},
@@ -226,6 +238,7 @@ TEST(PortMap, PortNamesOnBothSystems) {
         {"COM12", "!a port name, not a device", "=COM12"},
         {"Com2 ", "!a port name, not a device", "!write COM2"},
         {"AUX", "=AUX", "!alias AUX"},
+        {"COM1:COM2", "!a port name, not a device", "!write COM1"},
         {"socket://till:4001", "=socket://till:4001", "=socket://till:4001"},
     };
     for (const auto& c : mapped) {

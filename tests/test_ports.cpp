@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -286,6 +287,31 @@ TEST_F(PortListTest, DroppedDownListShowsTheDeviceBesideTheName) {
     EXPECT_EQ(list->currentText(), "COM1") << "the closed list keeps the name alone";
     for (int i = 0; i < list->count(); ++i)  // the item texts (and so the accessible names) stay the names
         EXPECT_EQ(list->itemText(i), QString("COM%1").arg(i + 1));
+}
+
+// The dropped-down list and --list-ports tell the same of each mapping, by
+// the open's rules, without opening anything.
+TEST_F(PortListTest, TheListTellsWhatTheListingTells) {
+    const struct { int n; const char* device; const char* listed; const char* shown; } cases[] = {
+        {2, "/dev/null", "not serial", "null · not serial"},
+        {3, "/nonexistent/ttyVANTREL", "no such device", "/nonexistent/ttyVANTREL · no device"},
+        {4, "COM1:x", "cannot open", "COM1:x · cannot open"},
+        {5, "socket://till", "cannot open", "socket://till · cannot open"},
+    };
+    std::vector<std::unique_ptr<PortMapping>> mappings;
+    std::string env = "XDG_CONFIG_HOME=/nonexistent";
+    for (const auto& c : cases) {
+        mappings.push_back(std::make_unique<PortMapping>(c.n, c.device));
+        env += " VANTREL_COM" + std::to_string(c.n) + "='" + c.device + "'";
+    }
+    auto* list = static_cast<vantrel::PortListBox*>(List(1001));
+    list->showPopup();
+    const Result listing = Vantrel("--list-ports", env);
+    for (const auto& c : cases) {
+        EXPECT_EQ(list->PopupText(c.n - 1), QString("COM%1   %2").arg(c.n).arg(QString::fromUtf8(c.shown)));
+        EXPECT_NE(LineOf(listing.out, "COM" + std::to_string(c.n) + " ").find(c.listed), std::string::npos) << listing.out;
+    }
+    list->hidePopup();
 }
 
 TEST_F(PortListTest, FailedOpenSaysWhyUnderTheMessage) {

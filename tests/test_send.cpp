@@ -118,7 +118,9 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {port + "--baud 09600 X", 2, "no such speed: '09600'"},
         {port + "--set " + shell("CD5220\\nvantrel: all good"), 2, "no option box is labelled 'CD5220\\nvantrel: all good'"},
         {port + "--bogus" + shell("\\033[2J\\302\\233"), 2, "unrecognized option '--bogus\\x1B[2J\\u009B'"},
-        {"--port " + shell("/dev/x\\ny\\tz") + " --clear", 3, "cannot open /dev/x\\ny\\tz: no such device"},
+        {"--port " + shell("/dev/x\\ny\\tz") + " --clear", 2, "'/dev/x\\ny\\tz' is not a port name: it holds a control character"},
+        {"--port " + shell("/dev/ttyUSB0\\177") + " --clear", 2, "'/dev/ttyUSB0\\x7F' is not a port name: it holds a control"},
+        {"--port /nonexistent/ttyVANTREL --clear", 3, "cannot open /nonexistent/ttyVANTREL: no such device"},
         // A malformed network name is refused alike with or without --dry-run, before any connection.
         {"--port socket://127.0.0.1 X", 3, "cannot open socket://127.0.0.1: not a network port address"},
         {"--dry-run --port socket://127.0.0.1 X", 3, "cannot open socket://127.0.0.1: not a network port address"},
@@ -161,11 +163,11 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
         EXPECT_EQ(run.err.find("Usage: vantrel send") != std::string::npos, c.status == 2) << c.args;
         if (c.status == 1 || c.status == 3) {
-            // A missing device's line is followed by the serial ports that are there.
+            // One line; a missing device's names the serial ports that are there.
             const bool missing = std::string_view(c.says).find(": no such device") != std::string_view::npos;
-            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), missing ? 2 : 1) << run.err;
-            EXPECT_EQ(run.err.find("\nvantrel: serial ports on this computer: ") != std::string::npos ||
-                          run.err.find("\nvantrel: no serial port was found") != std::string::npos,
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            EXPECT_EQ(run.err.find(": no such device; serial ports on this computer: ") != std::string::npos ||
+                          run.err.find(": no such device; no serial port was found") != std::string::npos,
                       missing) << run.err;
         } else if (c.status == 2) {
             EXPECT_EQ(run.err.find('\n'), run.err.find("\nUsage: vantrel send")) << "one line, then the usage: " << run.err;

@@ -3,6 +3,7 @@
 #include "Pty.h"
 #include "serial/PortDiscovery.h"
 #include "serial/SerialLink.h"
+#include "serial/WriteNames.h"
 
 #include <algorithm>
 #include <chrono>
@@ -282,7 +283,8 @@ TEST_F(Link, EachKindOfPathGivesItsReason) {
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_FALSE(PortHandleValid()) << c.path;
         EXPECT_EQ(LastOpenFailure(), c.failure) << c.path;
-        EXPECT_EQ(err, "vantrel: cannot open " + c.path + ": " + DescribeFailure(c.failure) + "\n");
+        const std::string found = c.failure == OpenFailure::NoDevice ? "; " + PortsFoundWords() : "";
+        EXPECT_EQ(err, "vantrel: cannot open " + c.path + ": " + DescribeFailure(c.failure) + found + "\n");
         EXPECT_EQ(LookAtDevice(c.path), c.failure) << c.path;
         EXPECT_FALSE(Write(Hex("0C 0C")));
     }
@@ -383,4 +385,25 @@ TEST_F(Link, LineThatStopsTakingBytesFailsWithinTheBound) {
     EXPECT_LT(failedAfter, 3s);
     EXPECT_EQ(WriteBoundMs(40, 38400), 1000);
     EXPECT_EQ(WriteBoundMs(40, 300), 4000);  // 3 x 1.33 s on the line
+}
+
+// A stuck write's discard may take what earlier writes queued, in this run or
+// (when the port counts more than this run's rows, or cannot count) in
+// earlier ones: the words say which, never more.
+TEST(WriteNames, AStuckWriteSaysWhatItsDiscardMayHaveTaken) {
+    const struct { std::uint32_t rows; bool runs; const char* words; } cases[] = {
+        {0, false, ""},
+        {3, false, "the 3 writes before it may have been discarded with it from the output queue"},
+        {3, true, "bytes queued by earlier writes (the 3 before it in this run, or of earlier runs) may have been discarded"},
+        {0, true, "bytes queued by earlier writes (of earlier runs) may have been discarded"},
+    };
+    for (const auto& c : cases) {
+        LoggedWrite row;
+        row.result = WriteResult::Stalled;
+        row.earlierRows = c.rows;
+        row.earlierRuns = c.runs;
+        const std::string words = EarlierDiscardWords(row, 0);
+        EXPECT_TRUE(words.starts_with(c.words) && (*c.words || words.empty())) << words;
+        EXPECT_EQ(EarlierDiscardWords(row, 1).empty(), words.empty());
+    }
 }

@@ -6,8 +6,9 @@
 ; what was installed), OUTFILE and, when the panel is built, PANEL.
 ;
 ; One install is registered (the uninstall key): the installer proposes its
-; folder and upgrades it in place; an uninstaller removes the key and the
-; Start-menu entries only while they are its own folder's.
+; folder and upgrades it in place, or moves it to another folder chosen; an
+; uninstaller removes the key and the Start-menu entries only while they are
+; its own folder's.
 ; 64-bit, like the programs: it runs where they run (Wine without its 32-bit half too)
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -56,12 +57,18 @@ FunctionEnd
 
 Section "Vantrel"
   SetShellVarContext all
-  ; An upgrade in place: the registered copy's own uninstaller first removes
-  ; the files of its version, which may differ from this one's.
+  ; The registered copy's own uninstaller first removes the files of its
+  ; version, which may differ from this one's: an upgrade in place, or, when
+  ; this install goes to another folder (/D=, or the folder page), a move, so
+  ; that one copy stays registered and none is left without an entry.
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $0 == $INSTDIR
-  ${AndIf} ${FileExists} "$INSTDIR\uninstall.exe"
-    ExecWait '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
+  ${If} $0 != ""
+  ${AndIf} ${FileExists} "$0\uninstall.exe"
+    ExecWait '"$0\uninstall.exe" /S _?=$0'
+    ${If} $0 != $INSTDIR
+      Delete "$0\uninstall.exe"  ; run in place (_?=), it cannot remove itself
+      RMDir "$0"
+    ${EndIf}
   ${EndIf}
   !include "${INSTALL_LIST}"
   SetOutPath "$INSTDIR"

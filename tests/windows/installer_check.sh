@@ -3,10 +3,11 @@
 # The installer under Wine. The programs and the installer carry their icon,
 # version information and manifest. An older version registered in another
 # folder is upgraded in place: /S installs there, every file as staged, with
-# its uninstall entry, and the older version's own files go. A second copy
-# installed elsewhere takes the entry; the first copy's uninstaller then
-# removes its files and leaves the second's entry and shortcuts; the second's
-# removes everything.
+# its uninstall entry, and the older version's own files go. An install to
+# another folder moves the registered copy there: the first copy goes, and
+# no copy is left without an entry. A copy that is not registered (copied by
+# hand) removes its own files and leaves the registered one's entry and
+# shortcuts; the registered one's uninstaller removes everything.
 #   installer_check.sh SETUP_EXE STAGE WINE_RUN VERSION
 set -euo pipefail
 setup=$1 stage=$2 wine_run=$3 version=$4
@@ -114,19 +115,24 @@ out=$("$wine_run" "$otherdir/vantrel.exe" --version | tr -d '\r')
 [ "$out" = "vantrel $version" ] || fail "the installed vantrel.exe says '$out'"
 echo "installed $(find "$otherdir" -type f | wc -l) files; the manual is Windows'; vantrel.exe --version: $out"
 
-# A second copy in the default folder takes the entry; the first one's uninstaller leaves it.
+# An install to the default folder moves the registered copy there.
 run_setup "$setup" "$default"
 read_entry
-[ "${entry[InstallLocation]-}" = "$default" ] || fail "the second copy is not the registered one"
-shortcut_to "the second install" "$default"
-"$wine_run" "$otherdir/uninstall.exe" /S || fail "the first copy's uninstaller exited $?"
+[ "${entry[InstallLocation]-}" = "$default" ] || fail "the copy in $default is not the registered one"
+[ ! -e "$otherdir" ] || fail "the copy in $other was left behind, with no entry: $(find "$otherdir" | head)"
+shortcut_to "the move to $default" "$default"
+echo "an install to $default moved the registered copy there; nothing left in $other"
+
+# A copy that is not registered: its uninstaller takes its own files and nothing of the registered copy's.
+cp -r "$dir" "$otherdir"
+"$wine_run" "$otherdir/uninstall.exe" /S || fail "the unregistered copy's uninstaller exited $?"
 wineserver -w  # the uninstaller runs on as a copy of itself
 [ ! -e "$otherdir" ] || fail "left behind in $other: $(find "$otherdir" | head)"
 read_entry
-[ "${entry[InstallLocation]-}" = "$default" ] || fail "the first copy's uninstaller took the second's entry"
-shortcut_to "the first copy's uninstaller" "$default"
-[ -z "$panel" ] || [ -f "$menu/Vantrel.lnk" ] || fail "the first copy's uninstaller took the panel's shortcut"
-echo "a second copy in $default kept its entry and shortcuts when the first was removed"
+[ "${entry[InstallLocation]-}" = "$default" ] || fail "an unregistered copy's uninstaller took the registered entry"
+shortcut_to "an unregistered copy's uninstaller" "$default"
+[ -z "$panel" ] || [ -f "$menu/Vantrel.lnk" ] || fail "an unregistered copy's uninstaller took the panel's shortcut"
+echo "an unregistered copy's uninstaller left the registered entry and shortcuts"
 
 "$wine_run" "$dir/uninstall.exe" /S || fail "the uninstaller exited $?"
 wineserver -w
