@@ -29,9 +29,13 @@ wait_for() {  # wait_for PATTERN FILE: up to 10 s
 }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
-socat pty,raw,echo=0,link="$work/till" pty,raw,echo=0,link="$work/com4" &
-socat=$!
-pids+=("$socat")
+# COM13 and COM14 name the links, so that a pair made again is the same two ports.
+join_pair() {
+    socat pty,raw,echo=0,link="$work/till" pty,raw,echo=0,link="$work/com4" &
+    socat=$!
+    pids+=("$socat")
+}
+join_pair
 # COM15: a pseudo-terminal that this script writes a CD5220 till's bytes to,
 # twice over, once the file "go" is there.
 /usr/bin/python3 -c '
@@ -60,8 +64,8 @@ for _ in $(seq 100); do
 done
 [ -L "$work/com5" ] && [ -L "$work/com4" ] && [ -L "$work/com16" ] && [ -L "$work/display-end" ] || fail "no pseudo-terminals"
 
-"$wine_run" reg add "$ports" /v COM13 /d "$(readlink "$work/till")" /f >/dev/null
-"$wine_run" reg add "$ports" /v COM14 /d "$(readlink "$work/com4")" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM13 /d "$work/till" /f >/dev/null
+"$wine_run" reg add "$ports" /v COM14 /d "$work/com4" /f >/dev/null
 "$wine_run" reg add "$ports" /v COM15 /d "$(readlink "$work/com5")" /f >/dev/null
 "$wine_run" reg add "$ports" /v COM16 /d "$(readlink "$work/com16")" /f >/dev/null
 "$wine_run" reg add "$ports" /v COM17 /d "$(readlink "$work/com17")" /f >/dev/null
@@ -120,8 +124,12 @@ sleep 2
 gone=$(( $(cpu_ticks "$pid") - before ))
 kill -0 "$pid" || fail "the display ended when COM14 went away" "$work/com4.err"
 [ "$gone" -le 40 ] || fail "the display used $gone ticks in 2 s waiting for COM14"
+join_pair
+wait_for '^-- COM4 \(COM14\) is back: listening again' "$work/com4.out" || fail "COM14 is back but not opened again" "$work/com4.out"
+"$wine_run" "$exe" send --port COM13 "BACK AGAIN" "" 2>"$work/send.err" || fail "send failed after COM14 came back" "$work/send.err"
+wait_for '^\|BACK AGAIN          \|' "$work/com4.out" || fail "the display does not read COM14 again" "$work/com4.out"
 kill "$pid"
-echo "COM14 gone: said, the display waits ($idle and $gone ticks in 2 s idle and waiting)"
+echo "COM14 gone: said and waited for ($idle and $gone ticks in 2 s idle and waiting); back: read again"
 
 # The display on COM15 finds the speed and the command set of what is written there.
 "$wine_run" "$display" --headless --json --emulation CD5220 --port '\\.\COM15' --baud auto >"$work/com5.out" 2>"$work/com5.err" &
