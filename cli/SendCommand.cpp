@@ -13,9 +13,7 @@
 #include "serial/PortDiscovery.h"
 #include "serial/PortTables.h"
 #include "serial/SerialLink.h"
-#ifndef _WIN32
 #include "virtual-display/RecordingFile.h"
-#endif
 
 #include <algorithm>
 #include <cctype>
@@ -56,10 +54,8 @@ constexpr const char* UsageRest =
     "      --bytes HEX       raw bytes, such as \"1B 40 0C\": each byte one or two hex\n"
     "                        digits, apart by spaces, commas or colons; at most\n"
     "                        1024 bytes\n"
-#ifndef _WIN32
     "      --replay FILE     the till's bytes of a vantrel-display recording, with\n"
     "                        their timing, at the speed of --baud\n"
-#endif
     "      --explain         print each write, its bytes and how the display reads them\n"
     "      --emulation NAME  the display's emulation for --explain (default: the\n"
     "                        power-on DSP800, then as the frames sent set it)\n"
@@ -229,7 +225,6 @@ public:
 
 }  // namespace
 
-#ifndef _WIN32
 // The till's bytes of a recording, with their timing; the first write that
 // fails ends it (the line log says which).
 void ReplayTill(display::RecordingReader& recording) {
@@ -242,7 +237,6 @@ void ReplayTill(display::RecordingReader& recording) {
         if (!WriteBytes(chunk.bytes.data(), chunk.bytes.size())) return;
     }
 }
-#endif
 
 int RunSend(int argc, char** argv) {
     static const option Options[] = {
@@ -334,7 +328,6 @@ int RunSend(int argc, char** argv) {
                                }});
             break;
         }
-#ifndef _WIN32
         case 'P': {
             auto recording = std::make_shared<display::RecordingReader>();
             std::string problem, note;
@@ -346,7 +339,6 @@ int RunSend(int argc, char** argv) {
             actions.push_back({{}, [recording] { ReplayTill(*recording); }});
             break;
         }
-#endif
         case 'e': explain = true; break;
         case 'n': dryRun = explain = true; break;
         case 'E': {

@@ -47,15 +47,16 @@ endfunction()
 vantrel_program_resources(vantrel "Vantrel, customer display test panel: command line")
 if(VANTREL_PANEL)
   vantrel_program_resources(vantrel-panel "Vantrel, customer display test panel")
+  vantrel_program_resources(vantrel-display "Vantrel, customer display: the virtual display on a COM port")
 endif()
 
-# What the installer and the zip hold: both programs, the Qt libraries,
+# What the installer and the zip hold: the programs, the Qt libraries,
 # plugins and Chinese texts the panel needs and the MinGW runtime they need
 # (vantrel.exe is linked statically), the manual as text and the licence.
 # Flat, as Windows programs are: Qt finds its plugins beside the program.
 install(TARGETS vantrel RUNTIME DESTINATION .)
 if(VANTREL_PANEL)
-  install(TARGETS vantrel-panel RUNTIME DESTINATION .)
+  install(TARGETS vantrel-panel vantrel-display RUNTIME DESTINATION .)
   get_filename_component(VANTREL_QT_ROOT "${Qt6_DIR}/../../.." ABSOLUTE)
   install(FILES ${VANTREL_QT_ROOT}/bin/Qt6Core.dll ${VANTREL_QT_ROOT}/bin/Qt6Gui.dll ${VANTREL_QT_ROOT}/bin/Qt6Widgets.dll
                 ${VANTREL_QT_ROOT}/bin/libstdc++-6.dll ${VANTREL_QT_ROOT}/bin/libgcc_s_seh-1.dll
@@ -104,5 +105,5 @@ add_custom_target(installer
   COMMAND ${CMAKE_COMMAND} --install ${CMAKE_CURRENT_BINARY_DIR} --prefix ${VANTREL_STAGE} --strip
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/make-package.sh ${VANTREL_STAGE} ${PROJECT_VERSION}
           ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/product.nsh $<$<BOOL:${VANTREL_PANEL}>:panel>
-  DEPENDS vantrel documents ${VANTREL_ICON} $<$<BOOL:${VANTREL_PANEL}>:vantrel-panel>
+  DEPENDS vantrel documents ${VANTREL_ICON} $<$<BOOL:${VANTREL_PANEL}>:vantrel-panel> $<$<BOOL:${VANTREL_PANEL}>:vantrel-display>
   VERBATIM)

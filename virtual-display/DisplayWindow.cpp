@@ -10,7 +10,11 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
+#ifdef _WIN32
+#include <QWinEventNotifier>
+#else
 #include <QSocketNotifier>
+#endif
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -180,7 +184,12 @@ void ScreenView::DrawPattern(QPainter& p, const QRect& cell, const Pattern& patt
 
 DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
-      monitor_(new QPlainTextEdit(this)), notifier_(new QSocketNotifier(display.ReadyFd(), QSocketNotifier::Read, this)) {
+      monitor_(new QPlainTextEdit(this)),
+#ifdef _WIN32
+      notifier_(new QWinEventNotifier(display.ReadyEvent(), this)) {
+#else
+      notifier_(new QSocketNotifier(display.ReadyFd(), QSocketNotifier::Read, this)) {
+#endif
     // The path the user gave, else the line's own.
     const std::string& path = display.Link().empty() ? display.SlavePath() : display.Link();
     setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(path)));
@@ -194,7 +203,11 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
     monitor_->setFont(FixedWidthFont());
     monitor_->setMinimumHeight(160);
     layout->addWidget(monitor_);
+#ifdef _WIN32
+    connect(notifier_, &QWinEventNotifier::activated, this, &DisplayWindow::LineReadable);
+#else
     connect(notifier_, &QSocketNotifier::activated, this, &DisplayWindow::LineReadable);
+#endif
     // Time for the model: demonstration, scrolling, blinking, the counter.
     auto* clock = new QTimer(this);
     clock_.start();

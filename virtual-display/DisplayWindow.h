@@ -12,6 +12,7 @@ class QLabel;
 class QPainter;
 class QPlainTextEdit;
 class QSocketNotifier;
+class QWinEventNotifier;
 
 namespace vantrel::display {
 
@@ -59,7 +60,11 @@ private:
     ScreenView* screen_;
     QLabel* status_;
     QPlainTextEdit* monitor_;
+#ifdef _WIN32
+    QWinEventNotifier* notifier_;  // on the display's ready event
+#else
     QSocketNotifier* notifier_;
+#endif
     QElapsedTimer clock_;
 };
 

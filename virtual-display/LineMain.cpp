@@ -10,13 +10,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace vantrel::display {
 
 const char* const LineUsage =
+#ifdef _WIN32
+    "\n"
+    "On a serial port, between a till and its display, or from a recording\n"
+    "(Windows has no pseudo-terminal: one of them is needed):\n"
+    "       vantrel-display --port NAME [--baud N|auto] [options]\n"
+    "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
+    "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
+    "  --port NAME       listen on a COM port: COM1 to COM9 (mapped as the panel\n"
+    "                    maps them), any other COMn, or \\\\.\\COMn\n"
+    "  --baud N|auto     the port's speed (300 ... 38400; default the display's own);\n"
+    "                    auto finds the till's speed\n"
+    "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
+    "                    on both ways, the till's read and shown\n"
+#else
     "\n"
     "On a serial port, between a till and its display, or from a recording:\n"
     "       vantrel-display --port NAME [--baud N|auto] [options]\n"
@@ -28,6 +40,7 @@ const char* const LineUsage =
     "                    auto finds the till's speed\n"
     "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
     "                    on both ways, the till's read and shown\n"
+#endif
     "  --record FILE     write every chunk with its time and direction to FILE\n"
     "  --force           let --record replace a FILE that exists\n"
     "  --replay FILE     feed a recording into the display with its timing\n"
@@ -175,9 +188,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         if ((tillDevice = ListenPort::Resolve(o.till, error)).empty() ||
             (displayDevice = ListenPort::Resolve(o.toDisplay, error)).empty())
             throw std::runtime_error("--tap: " + error);
-        struct stat a {}, b {};
-        if (stat(tillDevice.c_str(), &a) == 0 && stat(displayDevice.c_str(), &b) == 0 && a.st_rdev == b.st_rdev &&
-            S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode))
+        if (ListenPort::SamePort(tillDevice, displayDevice))
             throw std::runtime_error("--tap: " + o.till + " and " + o.toDisplay + " are the same port " + tillDevice +
                                      "; a tap needs two");
         if (!(till = ListenPort::Open(tillDevice, baud, error))) throw std::runtime_error("--tap " + o.till + " (the till): " + error);
@@ -247,8 +258,7 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
     screen();
     auto last = std::chrono::steady_clock::now();
     while (!stop && out && !end) {
-        pollfd p{display.ReadyFd(), POLLIN, 0};
-        if (poll(&p, 1, 250) > 0) {
+        if (display.WaitReady(250)) {
             for (const auto& chunk : display.ReadAvailable()) {
                 ms += std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
                 const std::string at = Ms(ms);

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The display on a serial port instead of its pseudo-terminal. A port is
 // named as the panel names it (COM1..COM9, mapped by the same rules) or by
-// its device path, and opened for exclusive use as the panel opens one.
-// It is read raw, with framing errors marked (PARMRK): a byte that came with
-// one is handed on as garbage and counted.
+// its device path (on Windows any COMn, or \\.\COMn), and opened for
+// exclusive use as the panel opens one. It is read raw, with framing errors
+// marked (POSIX: PARMRK; Windows: ClearCommError): bytes that came with one
+// are handed on as garbage and counted. The port itself and the reading of
+// it are the platform's (posix/ListenPort.cpp, windows/ListenPort.cpp).
 //
 // The reader runs on a thread of its own and hands every chunk to the
 // display. A port that goes away (a pulled adapter) is said once, closed, and
@@ -23,7 +25,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+#ifndef _WIN32
 #include <sys/types.h>
+#endif
 
 namespace vantrel::display {
 
@@ -58,16 +62,39 @@ public:
     // Opens `device` at `baud` (AutoBaud: at the speed it has now). Null with
     // the reason in `error`; `missing` tells a device that is not there.
     static std::unique_ptr<ListenPort> Open(const std::string& device, int baud, std::string& error, bool* missing = nullptr);
+    // Whether two devices (as Resolve gives them) are one port: a tap needs two.
+    static bool SamePort(const std::string& a, const std::string& b);
     ~ListenPort();
     ListenPort(const ListenPort&) = delete;
     ListenPort& operator=(const ListenPort&) = delete;
 
-    int Fd() const { return fd_; }
-    bool PseudoTerminal() const { return pty_; }
-    dev_t Device() const { return device_; }
     // The speed the port runs at now: the writer's, on a pseudo-terminal.
     int Baud() const;
     bool SetBaud(int baud);
+#ifdef _WIN32
+    bool PseudoTerminal() const { return false; }  // a COM port's speed is its reader's to set
+    enum class Io { Done, Gone, Stopped };
+    // Reads what comes, up to a pause of GapMs after its first byte, or until
+    // `stop` (an event) is set; `errors`: the port reported a framing or
+    // parity error or a break since the last read. One reader at a time.
+    Io Read(std::uint8_t* buf, std::size_t size, std::size_t& n, bool& errors, void* stop);
+    // Writes all of `bytes`, waiting as long as the line needs. One writer at
+    // a time; a read may run meanwhile.
+    Io Write(std::span<const std::uint8_t> bytes, void* stop);
+    static constexpr int GapMs = 2;  // a pause that ends a read
+
+private:
+    explicit ListenPort(void* handle);
+    // Waits for an overlapped operation on `event`, or `stop`.
+    Io Finish(void* overlapped, void* stop, unsigned long& done);
+    void* handle_;
+    void* readEvent_;
+    void* writeEvent_;
+};
+#else
+    int Fd() const { return fd_; }
+    bool PseudoTerminal() const { return pty_; }
+    dev_t Device() const { return device_; }
 
 private:
     ListenPort(int fd, bool exclusive, bool pty, dev_t device) : fd_(fd), exclusive_(exclusive), pty_(pty), device_(device) {}
@@ -76,6 +103,7 @@ private:
     bool pty_;
     dev_t device_;
 };
+#endif
 
 // Whether a read or write failed with this error because the port is gone
 // (a pulled adapter, a hang-up).
@@ -122,9 +150,15 @@ public:
     static constexpr int RetryMs = 500;
 
 private:
+    enum class Step { Read, Gone, Stop };
     void Run();
-    // Reads what the port holds; false when the port is gone.
-    bool ReadOnce();
+    // The platform's part: waits for bytes or the end, reads what the port
+    // holds and hands it to Take.
+    Step ReadOnce();
+    // The stop signal, made before the thread starts.
+    void MakeStop();
+    // Bytes read at baud_, with framing errors or without.
+    void Take(std::span<const std::uint8_t> bytes, bool errors);
     void Hand(std::span<const std::uint8_t> bytes, bool errors);
     void Trial(std::span<const std::uint8_t> bytes, bool errors);
     bool WaitForStop(int ms);
@@ -137,8 +171,12 @@ private:
     int baud_;          // the port's speed now
     bool found_ = false;  // auto: a speed was chosen
     SpeedTrial trial_;
+#ifdef _WIN32
+    void* stop_ = nullptr;  // a manual-reset event, set at the end
+#else
     MarkDecoder decoder_;
     int stop_[2] = {-1, -1};
+#endif
     std::thread thread_;
 };
 

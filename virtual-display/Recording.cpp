@@ -7,12 +7,25 @@
 #include <ctime>
 #include <fcntl.h>
 #include <stdexcept>
+#ifdef _WIN32
+#include "windows/Wide.h"
+
+#include <io.h>
+#include <sys/stat.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace vantrel::display {
 
 Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& header) : path_(path) {
+#ifdef _WIN32
+    // Binary: the lines end in LF alone, so a recording made here replays anywhere.
+    fd_ = _wopen(windows::Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (force ? _O_TRUNC : _O_EXCL),
+                 _S_IREAD | _S_IWRITE);
+#else
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force ? O_TRUNC : O_EXCL | O_NOFOLLOW), 0644);
+#endif
     if (fd_ < 0) {
         const int err = errno;
         throw std::runtime_error("--record " + path + ": " +
@@ -22,7 +35,11 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
     char started[64];
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
     gmtime_r(&now, &utc);
+#endif
     std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S UTC", &utc);
     Write(std::string(RecordingMagic) + std::to_string(RecordingVersion) + "\nprogram: vantrel-display " + VANTREL_VERSION +
           "\nport: " + header.port + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +

@@ -6,6 +6,9 @@
 #include <charconv>
 #include <cstring>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include "windows/Wide.h"
+#endif
 
 namespace vantrel::display {
 
@@ -178,7 +181,11 @@ bool RecordingReader::ReadLine(std::string& line, bool& cut, bool& tooLong) {
 
 bool RecordingReader::Open(const std::string& path, std::string& error, std::string& note) {
     note.clear();
+#ifdef _WIN32
+    file_ = _wfopen(windows::Wide(path).c_str(), L"rb");
+#else
     file_ = std::fopen(path.c_str(), "rbe");
+#endif
     struct stat st {};
     if (!file_) {
         error = path + ": " + std::strerror(errno);

@@ -11,19 +11,13 @@
 
 namespace vantrel::display {
 
-namespace {
-
-constexpr const char* SideWords[2] = {"the till's side", "the display's side"};
-
-}  // namespace
-
 Tap::Tap(VirtualDisplay& display, Side till, Side toDisplay, int baud)
     : display_(display), sides_{std::move(till), std::move(toDisplay)}, baud_(baud) {
     for (int i = 0; i < 2; ++i) labels_[i] = PortLabel(sides_[i].name, sides_[i].device);
     if (pipe2(stop_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
     dwell_.reserve(1024);
-    display_.Notice("tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) + " bit/s");
+    display_.Notice(Tapping());
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -122,8 +116,7 @@ void Tap::Lose(int side) {
     toIt.pending.clear();
     toIt.written = 0;
     ways_[side].decoder = {};
-    display_.Notice(std::string(SideWords[side]) + ", " + labels_[side] + ", is gone (a pulled cable?): waiting for it" +
-                    (lost ? "; " + std::to_string(lost) + " bytes for it were lost" : "") + "; the other side is still read");
+    display_.Notice(Gone(side, lost));
 }
 
 void Tap::Reopen(int side) {
@@ -132,8 +125,7 @@ void Tap::Reopen(int side) {
     sides_[side].port = ListenPort::Open(sides_[side].device, baud_, error);
     if (!sides_[side].port) return;
     const std::uint64_t lost = std::exchange(ways_[1 - side].lost, 0);
-    display_.Notice(std::string(SideWords[side]) + ", " + labels_[side] + ", is back" +
-                    (lost ? ": " + std::to_string(lost) + " bytes for it were lost while it was gone" : ""));
+    display_.Notice(Back(side, lost));
 }
 
 }  // namespace vantrel::display

@@ -6,8 +6,10 @@
 // other direction; the screen never holds the line back (bytes it cannot
 // take in time are counted as not shown, and still passed on).
 //
-// One thread passes both ways: it reads a side only when what it read from
-// that side before has been taken by the other, so nothing is lost or
+// On POSIX one thread passes both ways (Tap.cpp); on Windows one thread a
+// way, each reading its side with overlapped I/O while the other may write
+// to it (windows/Tap.cpp). Either way a side is read only when what was read
+// from it before has been taken by the other, so nothing is lost or
 // reordered, and the line's own pace is the only wait. A side that goes
 // away is said once and looked for again; meanwhile the other side is still
 // read and shown, and what it sends toward the missing side is counted as
@@ -45,6 +47,40 @@ public:
     static constexpr std::size_t DwellSamples = 1 << 16;
 
 private:
+    // The tap's notices, in the same words on every platform.
+    static constexpr const char* SideWords[2] = {"the till's side", "the display's side"};
+    std::string Tapping() const {
+        return "tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) + " bit/s";
+    }
+    std::string Gone(int side, std::uint64_t lost) const {
+        return std::string(SideWords[side]) + ", " + labels_[side] + ", is gone (a pulled cable?): waiting for it" +
+               (lost ? "; " + std::to_string(lost) + " bytes for it were lost" : "") + "; the other side is still read";
+    }
+    std::string Back(int side, std::uint64_t lost) const {
+        return std::string(SideWords[side]) + ", " + labels_[side] + ", is back" +
+               (lost ? ": " + std::to_string(lost) + " bytes for it were lost while it was gone" : "");
+    }
+
+#ifdef _WIN32
+    // Passes what side `from` sends to the other side, until the end.
+    void Pass(int from);
+    std::shared_ptr<ListenPort> Port(int side);
+    // Side `side` is gone, found by a read or write on `port`; said once.
+    void Lose(int side, const std::shared_ptr<ListenPort>& port);
+    void Reopen(int side);
+    void Passed(std::chrono::steady_clock::time_point readAt);
+
+    VirtualDisplay& display_;
+    std::array<Side, 2> sides_;  // the names; the ports are in ports_
+    std::array<std::string, 2> labels_;
+    const int baud_;
+    std::mutex mutex_;  // ports_, lost_, dwell_
+    std::array<std::shared_ptr<ListenPort>, 2> ports_;
+    std::array<std::uint64_t, 2> lost_{};  // lost_[i]: bytes from side i for the other while it was gone
+    std::vector<std::chrono::nanoseconds> dwell_;
+    void* stop_ = nullptr;  // a manual-reset event, set at the end
+    std::array<std::thread, 2> threads_;
+#else
     struct Way {
         std::vector<std::uint8_t> pending;  // read from this side, not yet written to the other
         std::size_t written = 0;
@@ -69,6 +105,7 @@ private:
     std::mutex mutex_;
     std::vector<std::chrono::nanoseconds> dwell_;
     std::thread thread_;
+#endif
 };
 
 }  // namespace vantrel::display

@@ -2,7 +2,6 @@
 #include "virtual-display/VirtualDisplay.h"
 
 #include "common/SmallFile.h"
-#include "posix/LineSettings.h"
 #include "serial/PortTables.h"
 
 #include <algorithm>
@@ -13,22 +12,31 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <stdexcept>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <termios.h>
 #include <utility>
-#include <unistd.h>
 
 #include "virtual-display/PrinterPort.h"
 #include "virtual-display/Ranking.h"
 
+#ifndef _WIN32
+#include "posix/LineSettings.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 namespace vantrel::display {
 
+// The pseudo-terminal, the printer behind it, the links and the state
+// file's place in the file system: POSIX's. Windows has its own
+// (windows/DisplayLine.cpp) for a display on a port.
+#ifndef _WIN32
 namespace {
 
 // Every standard rate, for a speed the panel's list does not have.
@@ -223,11 +231,23 @@ void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
     QueueRaw({{data, data + n}, baud, Clock::now()});
 }
 
+void VirtualDisplay::SetReady() { [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1); }
+
+void VirtualDisplay::ClearReady() {
+    char drain[16];
+    while (read(ready_[0], drain, sizeof drain) > 0) {
+    }
+}
+
+bool VirtualDisplay::WaitReady(int ms) const {
+    pollfd p{ready_[0], POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
+}
+#endif
+
 void VirtualDisplay::QueueRaw(Raw raw) {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) {
-        [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1);
-    }
+    if (queue_.empty()) SetReady();
     queued_ += raw.bytes.size();
     queue_.push_back(std::move(raw));
 }
@@ -281,7 +301,9 @@ void VirtualDisplay::Sync() {
     std::unique_lock lock(mutex_);
     const std::uint64_t mine = ++syncWanted_;
     changed_.notify_all();
+#ifndef _WIN32
     [[maybe_unused]] const ssize_t w = write(wake_[1], "s", 1);
+#endif
     changed_.wait_for(lock, std::chrono::seconds(1), [&] { return syncDone_ >= mine; });
 }
 
@@ -296,11 +318,7 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
             queue_.pop_front();
         }
         queued_ -= bytes;
-        if (queue_.empty()) {
-            char drain[16];
-            while (read(ready_[0], drain, sizeof drain) > 0) {
-            }
-        }
+        if (queue_.empty()) ClearReady();
     }
     changed_.notify_all();  // room again for the reader
     std::vector<Chunk> chunks;
@@ -341,7 +359,9 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
         chunk.printer = std::exchange(passed_, {});
         chunk.printerDropped = std::exchange(passedDropped_, 0);
+#ifndef _WIN32
         if (printer_) chunk.answersDropped = printer_->TakeAnswersDropped();
+#endif
         if (observer_) observer_(chunk);
         chunks.push_back(std::move(chunk));
     }
@@ -376,8 +396,7 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::Pump(std::chrono::millisecond
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0) break;
-        pollfd p{ReadyFd(), POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) > 0) take(ReadAvailable());
+        if (WaitReady(static_cast<int>(left))) take(ReadAvailable());
     }
     Sync();
     for (int i = 0; i < 8 && take(ReadAvailable()); ++i) {
@@ -419,9 +438,12 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
 }
 
 std::string StatusLine(const VirtualDisplay& display) {
-    const PrinterPort* printer = display.Printer();
+    std::string printer;
+#ifndef _WIN32
+    if (display.Printer()) printer = "  |  " + display.Printer()->Counts();
+#endif
     const std::string line = display.LineStatus();
-    return display.Model().Status() + (printer ? "  |  " + printer->Counts() : "") + (line.empty() ? "" : "  |  " + line);
+    return display.Model().Status() + printer + (line.empty() ? "" : "  |  " + line);
 }
 
 std::string PrinterLine(const VirtualDisplay::Chunk& chunk) { return "printer " + HexAndText(chunk.printer); }
@@ -473,9 +495,14 @@ bool ParseSetup(const std::string& text, DisplayModel& model, std::string& error
     return true;
 }
 
-namespace {
+void RefuseState(const std::string& path, const char* kind, const std::string& why) {
+    std::fprintf(stderr, "vantrel-display: %s: %s (%s); power-on settings, kept in memory only: the file is not written\n",
+                 path.c_str(), kind, why.c_str());
+}
 
-// Writes a state file as SaveSetup says: empty when it worked, else why not.
+bool SaveSetup(const std::string& path, const Setup& setup) { return WriteState(path, SetupText(setup)).empty(); }
+
+#ifndef _WIN32
 std::string WriteState(const std::string& path, const std::string& text) {
     struct stat st {};
     if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "not a regular file";
@@ -501,16 +528,6 @@ std::string WriteState(const std::string& path, const std::string& text) {
     return error ? std::strerror(error) : "";
 }
 
-// The one line for a state file that is refused.
-void Refuse(const std::string& path, const char* kind, const std::string& why) {
-    std::fprintf(stderr, "vantrel-display: %s: %s (%s); power-on settings, kept in memory only: the file is not written\n",
-                 path.c_str(), kind, why.c_str());
-}
-
-}  // namespace
-
-bool SaveSetup(const std::string& path, const Setup& setup) { return WriteState(path, SetupText(setup)).empty(); }
-
 std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& model) {
     std::string target = path;
     struct stat st {};
@@ -518,7 +535,7 @@ std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& mode
         // Saved into the file the link names: the link stays a link.
         char* resolved = realpath(path.c_str(), nullptr);
         if (!resolved) {
-            Refuse(path, "cannot be used", errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno));
+            RefuseState(path, "cannot be used", errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno));
             return std::nullopt;
         }
         target = resolved;
@@ -528,13 +545,13 @@ std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& mode
     const auto slash = target.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
     if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        Refuse(path, "cannot be used", "its folder: " + std::string(std::strerror(errno)));
+        RefuseState(path, "cannot be used", "its folder: " + std::string(std::strerror(errno)));
         return std::nullopt;
     }
     const SmallFile file = ReadSmallFile(target, StateFileLimit);
     if (!file.exists) return target;  // a first start
     if (!file.problem.empty()) {
-        Refuse(path, "cannot be used", file.problem);
+        RefuseState(path, "cannot be used", file.problem);
         return std::nullopt;
     }
     // A file the user made read-only (also to root), one that a new file of the
@@ -549,16 +566,17 @@ std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& mode
     else if (geteuid() != 0 && st.st_uid != geteuid())
         unsaveable = "owned by another user";
     if (unsaveable) {
-        Refuse(path, "cannot be used", unsaveable);
+        RefuseState(path, "cannot be used", unsaveable);
         return std::nullopt;
     }
     std::string error;
     if (!ParseSetup(file.text, model, error)) {
-        Refuse(path, "damaged state file", error);
+        RefuseState(path, "damaged state file", error);
         return std::nullopt;
     }
     return target;
 }
+#endif
 
 StateSaver::StateSaver(std::string path, std::chrono::milliseconds interval)
     : path_(std::move(path)), interval_(interval), thread_([this] { Run(); }) {}

@@ -26,7 +26,9 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 namespace vantrel::display {
 
@@ -84,13 +86,24 @@ public:
     // linked at `link` (if given) by the rules of Publish. Without it, the
     // bytes for the printer are only counted and nothing is written to the line.
     void AttachPrinter(const std::string& link);
+#ifdef _WIN32
+    PrinterPort* Printer() const { return nullptr; }  // no pseudo-terminal for one on Windows
+#else
     PrinterPort* Printer() const { return printer_.get(); }
+#endif
 
     const std::string& SlavePath() const { return slavePath_; }
     // The path published with Publish, as given; empty without one.
     const std::string& Link() const { return link_; }
+#ifdef _WIN32
+    // An event, set while read bytes wait to be taken by ReadAvailable.
+    void* ReadyEvent() const { return readyEvent_; }
+#else
     // Readable while read bytes wait to be taken by ReadAvailable.
     int ReadyFd() const { return ready_[0]; }
+#endif
+    // Waits up to `ms` for read bytes to take; true when some wait.
+    bool WaitReady(int ms) const;
     DisplayModel& Model() { return model_; }
     const DisplayModel& Model() const { return model_; }
 
@@ -142,6 +155,10 @@ private:
         int ownBaud = 0;
     };
     void QueueRaw(Raw raw);
+    // The ready signal (ReadyFd, ReadyEvent): set with the first byte queued,
+    // cleared when the queue is empty; made and closed by the platform's part.
+    void SetReady();
+    void ClearReady();
     void Reader();
     // Reads what the line holds now (or until the queue is full).
     void ReadPending(int& baud);
@@ -153,13 +170,19 @@ private:
 
     int master_ = -1;
     int slave_ = -1;
+#ifdef _WIN32
+    void* readyEvent_ = nullptr;  // a manual-reset event, set while the queue holds bytes
+#else
     int ready_[2] = {-1, -1};  // a byte in the pipe while the queue holds bytes
     int wake_[2] = {-1, -1};   // wakes the reader: a sync or the end
+#endif
     std::string slavePath_;
     std::string link_;
     Clock::time_point lastChunk_{};
     DisplayModel model_;
+#ifndef _WIN32
     std::unique_ptr<PrinterPort> printer_;
+#endif
     std::vector<std::uint8_t> passed_;  // passed to the printer by the chunk being fed
     std::size_t passedDropped_ = 0;
 
@@ -180,6 +203,7 @@ private:
     std::string sideNote_;
 };
 
+#ifndef _WIN32
 // The rate of a termios speed constant (B9600: 9600); UnknownBaud for none.
 int StandardRate(speed_t speed);
 
@@ -188,6 +212,7 @@ int StandardRate(speed_t speed);
 // slave's path; throws, naming `what`, when none can be had.
 std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
                                   const std::function<void(termios&)>& more = {});
+#endif
 
 // One chunk of the line monitor: "   +12.345 ms 0C 41 42  .AB" (a second or
 // more: "     +50.3 s  "), then how the display read it, a line each:
@@ -223,6 +248,11 @@ bool SaveSetup(const std::string& path, const Setup& setup);
 // settings and gives nullopt: the file is refused and never written, the
 // set-up lives in memory only.
 std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& model);
+// The platform's part of the above: writes a state file as SaveSetup says,
+// empty when it worked, else why not.
+std::string WriteState(const std::string& path, const std::string& text);
+// The one line on standard error for a state file that is refused.
+void RefuseState(const std::string& path, const char* kind, const std::string& why);
 
 // Saves the set-up in a state file on a thread of its own, so the display's
 // reading never waits for the disk. A set-up handed over replaces one not yet

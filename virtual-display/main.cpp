@@ -6,7 +6,8 @@
 // Prints the slave's path on standard output, then shows the display in a
 // window, or with --headless prints the two screen lines and the status after
 // every change. It writes to the line only what a printer behind it
-// (--printer) answers.
+// (--printer) answers. On Windows, which has no pseudo-terminal, it listens
+// on a COM port or replays a recording (LineMain.h), and one of them is needed.
 #include "common/WindowStart.h"
 #include "virtual-display/DisplayWindow.h"
 #include "virtual-display/LineMain.h"
@@ -23,14 +24,22 @@
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <poll.h>
 #include <string>
 #include <utility>
 #include <vector>
+#ifdef _WIN32
+#include "windows/Wide.h"
+
+#include <windows.h>
+#endif
 
 namespace {
 
 volatile std::sig_atomic_t Stop = 0;
+#ifdef _WIN32
+// The console was made just for this start (the Start menu's), not one it was started from.
+bool OwnConsole = false;
+#endif
 
 // False once standard output is gone (a closed pipe, a full disk): the
 // headless display then ends as if asked to.
@@ -46,10 +55,8 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
     std::string shown = vantrel::display::StatusLine(display);
     auto last = std::chrono::steady_clock::now();
     while (!Stop && out) {
-        pollfd p{display.ReadyFd(), POLLIN, 0};
-        const int r = poll(&p, 1, 250);
         bool changed = false;
-        if (r > 0) {
+        if (display.WaitReady(250)) {
             // One bounded slice at a time, so a flood never holds off the end.
             for (const auto& chunk : display.ReadAvailable()) {
                 changed = true;
@@ -85,14 +92,32 @@ bool SamePath(const std::string& a, const std::string& b) {
     return place(a) == place(b);
 }
 
+#ifdef _WIN32
+// Ctrl+C and Ctrl+Break; a closed console ends the process.
+constexpr int EndSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+void OnSignal(int signal, void (*handler)(int)) { std::signal(signal, handler); }
+#else
+constexpr int EndSignals[] = {SIGINT, SIGTERM, SIGHUP};
 void OnSignal(int signal, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
 }
+#endif
 
 constexpr const char* Usage =
+#ifdef _WIN32
+    "Usage: vantrel-display --port COMn | --tap TILL DISPLAY | --replay FILE [--headless]\n"
+    "                       [--emulation NAME] [--state FILE] [options]\n"
+    "  or:  vantrel-display --help | --version\n"
+    "A virtual two-line, twenty-position customer display on a COM port, between\n"
+    "a till and its display, or fed from a recording: shows what the display shows for every byte that comes,\n"
+    "in a window or, with --headless, on standard output. Windows has no\n"
+    "pseudo-terminal for a line of the display's own: a port, a tap or a\n"
+    "recording is needed.\n"
+    "\n"
+#else
     "Usage: vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]\n"
     "                       [--state FILE]\n"
     "  or:  vantrel-display --help | --version\n"
@@ -103,6 +128,7 @@ constexpr const char* Usage =
     "  --link PATH       make PATH a symbolic link to the display's line\n"
     "  --printer PATH    a printer behind the display: PATH links to a second\n"
     "                    pseudo-terminal where the bytes for the printer come out\n"
+#endif
     "  --headless        print the screen and the status after every change, no window\n"
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
     "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000 ICD2002\n"
@@ -124,7 +150,7 @@ int UsageError(const std::string& what) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Run(int argc, char** argv) {
     std::string link, printer, emulation, state;
     bool headless = false;
     vantrel::display::LineOptions line;
@@ -160,6 +186,10 @@ int main(int argc, char** argv) {
                                                 : std::string("extra operand '") + argv[i] + "'");
         }
     }
+#ifdef _WIN32
+    if (!line.External())
+        return UsageError("a port is needed: --port COMn, --tap TILL DISPLAY or --replay FILE (Windows has no pseudo-terminal for the display's own line)");
+#endif
     if (!vantrel::display::CheckLineOptions(line, headless, !link.empty() || !printer.empty())) return 2;
     // Two options naming one path would leave one of them without it.
     const std::pair<const char*, const std::string*> paths[] = {{"--link", &link}, {"--printer", &printer}, {"--state", &state}};
@@ -173,14 +203,20 @@ int main(int argc, char** argv) {
     try {
         // Both modes end on SIGINT, SIGTERM and SIGHUP through a flag, so the
         // link is removed; a reader of standard output that goes away is no signal.
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) OnSignal(signal, [](int) { Stop = 1; });
+        for (int signal : EndSignals) OnSignal(signal, [](int) { Stop = 1; });
+#ifndef _WIN32
         OnSignal(SIGPIPE, SIG_IGN);
+#endif
         // Declared first, so it outlives the model that hands it set-ups; its
         // end saves the latest one, on a signal too.
         std::optional<vantrel::display::StateSaver> saver;
         // On a port, a tap or a replay the display has no pseudo-terminal of its own.
+#ifdef _WIN32
+        const auto owned = std::make_unique<vantrel::display::VirtualDisplay>(vantrel::display::VirtualDisplay::ExternalLine{});
+#else
         const auto owned = line.External() ? std::make_unique<vantrel::display::VirtualDisplay>(vantrel::display::VirtualDisplay::ExternalLine{})
                                            : std::make_unique<vantrel::display::VirtualDisplay>();
+#endif
         vantrel::display::VirtualDisplay& display = *owned;
         auto& model = display.Model();
         std::optional<std::string> saveTo;  // none: no file, or a refused one that is never written
@@ -201,14 +237,23 @@ int main(int argc, char** argv) {
             app = vantrel::StartWindow(argc, argv, "vantrel-display", "; use --headless");
             if (!app) return 1;
         }
+#ifndef _WIN32
         if (!printer.empty()) display.AttachPrinter(printer);
+#endif
         std::unique_ptr<vantrel::display::LineSession> session;
         if (line.External() || !line.record.empty()) session = vantrel::display::StartLine(line, display, !emulation.empty());
+#ifndef _WIN32
         if (!link.empty()) display.Publish(link);
+#endif
         if (!line.External()) std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);
         if (headless && (line.External() || line.json)) return vantrel::display::RunLineHeadless(display, line, Stop);
         if (headless) return RunHeadless(display);
+#ifdef _WIN32
+        // The window alone: a console that was made just for this start (the
+        // Start menu's) goes; one it was started from stays.
+        if (OwnConsole) FreeConsole();
+#endif
         vantrel::display::DisplayWindow window(display);
         window.show();
         QTimer stopCheck;
@@ -222,3 +267,22 @@ int main(int argc, char** argv) {
         return 1;
     }
 }
+
+#ifdef _WIN32
+// The command line in UTF-16, as UTF-8 for the rest.
+int wmain(int argc, wchar_t** wargv) {
+    SetConsoleOutputCP(CP_UTF8);
+    vantrel::windows::Utf8Arguments arguments(argc, wargv);
+    DWORD processes[2];
+    OwnConsole = GetConsoleProcessList(processes, 2) == 1;
+    const int status = Run(argc, arguments.Argv());
+    // Such a console closes with the program: a failed start waits, so that its reason can be read.
+    if (status != 0 && OwnConsole) {
+        std::fputs("Press Enter to close this window.\n", stderr);
+        std::getchar();
+    }
+    return status;
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

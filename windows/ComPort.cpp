@@ -45,10 +45,10 @@ bool IsFileSystemObject(const std::string& device) {
 }
 
 // Opens and claims the device; INVALID_HANDLE_VALUE with the reason when it cannot.
-HANDLE Acquire(const std::string& device, DCB& dcb, OpenFailure& failure, std::string& detail) {
+HANDLE Acquire(const std::string& device, DCB& dcb, OpenFailure& failure, std::string& detail, DWORD flags = 0) {
     failure = OpenFailure::None;
     const HANDLE h = CreateFileW(ComDevicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+                                 FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         failure = ClassifyOpenError(error);
@@ -190,6 +190,12 @@ std::unique_ptr<LinkPort> OpenComPort(const std::string& device, int baud, OpenF
     SetCommState(h, &dcb);
     return std::make_unique<ComPort>(h, dcb, baud);
 }
+
+void* AcquireComPort(const std::string& device, DCB& dcb, OpenFailure& failure, std::string& detail) {
+    return Acquire(device, dcb, failure, detail, FILE_FLAG_OVERLAPPED);
+}
+
+void ConfigureComLine(DCB& dcb, int baud) { ConfigureDcb(dcb, baud); }
 
 }  // namespace vantrel::windows
 

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+struct _DCB;
+
 namespace vantrel::windows {
 
 // "COM3" and "com12" -> "\\.\COM3", "\\.\COM12"; a "\\" path stays as it is;
@@ -23,5 +25,13 @@ OpenFailure ClassifyOpenError(unsigned long error);
 // Opens `device` exclusively at `baud`, 8 data bits, no parity, 1 stop bit,
 // no flow control. A handle that takes no DCB is not a serial device.
 std::unique_ptr<LinkPort> OpenComPort(const std::string& device, int baud, OpenFailure& failure, std::string& detail);
+
+// For a program that listens on a port (vantrel-display): opens and claims
+// `device` as OpenComPort does, for overlapped I/O (a read and a write at
+// once), and reads its DCB into `dcb`; the handle, or INVALID_HANDLE_VALUE
+// with the failure (and its words for Other in `detail`).
+void* AcquireComPort(const std::string& device, _DCB& dcb, OpenFailure& failure, std::string& detail);
+// Sets `dcb` to the line OpenComPort sets.
+void ConfigureComLine(_DCB& dcb, int baud);
 
 }  // namespace vantrel::windows

@@ -37,4 +37,10 @@ std::string Environment(const char* name) {
     return value ? Utf8(value) : std::string();
 }
 
+Utf8Arguments::Utf8Arguments(int argc, wchar_t** wargv) {
+    for (int i = 0; i < argc; ++i) args_.push_back(Utf8(wargv[i]));
+    for (std::string& a : args_) argv_.push_back(a.data());
+    argv_.push_back(nullptr);
+}
+
 }  // namespace vantrel::windows

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel::windows {
 
@@ -17,5 +18,17 @@ std::string ErrorText(unsigned long error);
 // A variable of the process's environment as UTF-8 (_wgetenv: the narrow one
 // is in the ANSI code page); empty when it is not set.
 std::string Environment(const char* name);
+
+// A program's UTF-16 command line (wmain's) as UTF-8, for a main that takes
+// char**: Argv() points into the object, null-terminated.
+class Utf8Arguments {
+public:
+    Utf8Arguments(int argc, wchar_t** wargv);
+    char** Argv() { return argv_.data(); }
+
+private:
+    std::vector<std::string> args_;
+    std::vector<char*> argv_;
+};
 
 }  // namespace vantrel::windows

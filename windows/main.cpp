@@ -64,12 +64,8 @@ int wmain(int argc, wchar_t** wargv) {
     // The program's text is UTF-8: so is the console's while it runs.
     const UINT consoleOutput = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) args.push_back(vantrel::windows::Utf8(wargv[i]));
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const auto answered = vantrel::RunCommandLine(argc, argv.data());
+    vantrel::windows::Utf8Arguments arguments(argc, wargv);
+    const auto answered = vantrel::RunCommandLine(argc, arguments.Argv());
     std::fflush(stdout);
     const int status = answered ? *answered : StartPanel();
     if (consoleOutput) SetConsoleOutputCP(consoleOutput);

@@ -76,6 +76,8 @@ Section "Vantrel"
   CreateDirectory "$SMPROGRAMS\Vantrel"
 !ifdef PANEL
   CreateShortcut "$SMPROGRAMS\Vantrel\Vantrel.lnk" "$INSTDIR\vantrel-panel.exe"
+  ; The virtual display on COM1; another port is its --port on a command line.
+  CreateShortcut "$SMPROGRAMS\Vantrel\Vantrel display on COM1.lnk" "$INSTDIR\vantrel-display.exe" "--port COM1"
 !endif
   CreateShortcut "$SMPROGRAMS\Vantrel\Vantrel manual.lnk" "$INSTDIR\vantrel.txt"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vantrel"
@@ -104,6 +106,7 @@ Section "Uninstall"
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 == $INSTDIR
     Delete "$SMPROGRAMS\Vantrel\Vantrel.lnk"
+    Delete "$SMPROGRAMS\Vantrel\Vantrel display on COM1.lnk"
     Delete "$SMPROGRAMS\Vantrel\Vantrel manual.lnk"
     RMDir "$SMPROGRAMS\Vantrel"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -26,7 +26,7 @@ panel=
 
 # The resources: version information as windres reads it back, the manifest as stored.
 resources() { x86_64-w64-mingw32-windres -J coff -i "$1" -O rc; }
-for exe in vantrel.exe ${panel:+vantrel-panel.exe}; do
+for exe in vantrel.exe ${panel:+vantrel-panel.exe vantrel-display.exe}; do
     rc=$(resources "$stage/$exe")
     for want in 'RT_GROUP_ICON' 'RT_MANIFEST' "FILEVERSION ${version//./, }" 'VALUE "ProductName", "Vantrel"' \
                 "VALUE \"FileVersion\", \"$version\"" 'VALUE "FileDescription", "Vantrel, customer display' \
@@ -79,6 +79,10 @@ done
 grep -qF 'RT_GROUP_ICON' <<<"$(resources "$otherdir/uninstall.exe")" || fail "the uninstaller has no icon"
 [ -f "$menu/Vantrel manual.lnk" ] || fail "no Start-menu entry"
 [ -z "$panel" ] || [ -f "$menu/Vantrel.lnk" ] || fail "no Start-menu entry for the panel"
+# The display's: the program, and its arguments (UTF-16 in a shortcut).
+[ -z "$panel" ] || /usr/bin/python3 -c 'import sys; d = open(sys.argv[1], "rb").read()
+sys.exit(not (b"\\vantrel-display.exe" in d and "--port COM1".encode("utf-16-le") in d))' "$menu/Vantrel display on COM1.lnk" ||
+    fail "no Start-menu entry for the display on COM1"
 read_entry
 size=$(du -sk --apparent-size "$otherdir" | cut -f1)
 main=vantrel.exe
