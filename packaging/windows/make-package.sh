@@ -23,8 +23,11 @@ trap 'rm -rf "$lists"' EXIT
   find . -type f | sort | while read -r f; do rel=${f#./}; echo "Delete \"\$INSTDIR\\${rel//\//\\}\""; done >"$lists/uninstall.nsh"
   find . -mindepth 1 -type d | sort -r | while read -r d; do rel=${d#./}; echo "RMDir \"\$INSTDIR\\${rel//\//\\}\""; done >>"$lists/uninstall.nsh" )
 
+# What the installed files take, for the list of programs: counted here, so
+# that the installer never walks a folder that may hold many other files.
+size=$(find "$stage" -type f -printf '%s\n' | awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
 setup=$out/vantrel-$version-setup.exe
-makensis -V2 -NOCD -DVERSION="$version" -DPRODUCT="$product" -DSTAGE="$stage" -DOUTFILE="$setup" \
+makensis -V2 -NOCD -DVERSION="$version" -DSIZE_KIB="$size" -DPRODUCT="$product" -DSTAGE="$stage" -DOUTFILE="$setup" \
     -DINSTALL_LIST="$lists/install.nsh" -DUNINSTALL_LIST="$lists/uninstall.nsh" ${panel:+-DPANEL} "$here/vantrel.nsi"
 
 zipfile=$out/vantrel-$version-windows.zip

@@ -1,7 +1,7 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
 ; The Windows installer. make-package.sh passes VERSION, PRODUCT (the
 ; version as four numbers, the publisher, the copyright and the icon, as the
-; programs have them), STAGE (the files to install), INSTALL_LIST and
+; programs have them), SIZE_KIB (what the installed files take), STAGE (the files to install), INSTALL_LIST and
 ; UNINSTALL_LIST (made from STAGE, so that the uninstaller removes exactly
 ; what was installed), OUTFILE and, when the panel is built, PANEL.
 ;
@@ -13,7 +13,6 @@
 Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
-!include "FileFunc.nsh"
 !include "LogicLib.nsh"
 !include "${PRODUCT}"
 
@@ -89,8 +88,7 @@ Section "Vantrel"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2  ; KiB, as the list of programs counts
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KIB}  ; KiB, as the list of programs counts
 SectionEnd
 
 Function un.onInit
