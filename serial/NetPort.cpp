@@ -321,10 +321,18 @@ public:
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(boundMs);
         if (closed_) return WriteResult::ConnectionDropped;
+        takenAtATime_ = std::max(takenAtATime_, n);
         gensio_time now{0, 0};
         Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
         std::size_t done = 0;
         while (!closed_) {
+            if (suspended_) {
+                // The server holds its line (FLOWCONTROL-SUSPEND): the bytes
+                // wait here, as a held local line keeps them, within the
+                // write's own bound.
+                if (!Wait([this] { return !suspended_ || closed_; }, deadline)) return Abandon();
+                continue;
+            }
             if (done < n) {
                 gensiods count = 0;
                 if (Lib().gensio_write(io_, &count, data + done, n - done, nullptr) != 0) {
@@ -336,7 +344,7 @@ public:
             // Either room for the rest, or (all handed over) the library's buffer empty.
             writable_ = false;
             Lib().gensio_set_write_callback_enable(io_, true);
-            if (!Wait([this] { return writable_ || closed_; }, deadline)) return Abandon();
+            if (!WaitWhileTaken([this] { return writable_ || closed_; }, deadline)) return Abandon();
             if (done == n && writable_) {
                 // 10 bits a byte on the far line, and a margin for the server to hand them on.
                 passedOnBy_ = Clock::now() + std::chrono::milliseconds(50 + static_cast<long>(n) * 10000 / std::max(baud_, 1));
@@ -403,7 +411,7 @@ private:
         const int result = self->tapped_(io, self->tappedData_, event, err, buf, length, aux);
         if (read) {
             self->Heard(buf, *length);
-            self->WatchForPurged(buf, *length);
+            if (self->telnet_) self->Watch(buf, *length);
         }
         return result;
     }
@@ -417,16 +425,26 @@ private:
             if (buf[i] == Iac && buf[++i] < LeastCommand) return false;
         return true;
     }
-    // The server confirms a purge of its line's output (PURGE-DATA, 112).
-    void WatchForPurged(const unsigned char* buf, std::size_t n) {
-        if (!purgeAsked_) return;
-        static constexpr std::string_view Confirmed = "\xFF\xFA\x2C\x70";
+    // What the server tells of its line's output, among the bytes it sends:
+    // FLOWCONTROL-SUSPEND (108) and -RESUME (109), which hold and free the
+    // bytes for its line, and the confirmation of a purge (PURGE-DATA, 112).
+    // The telnet layer keeps them to itself.
+    void Watch(const unsigned char* buf, std::size_t n) {
+        static constexpr std::string_view Notice = "\xFF\xFA\x2C";  // IAC SB COM-PORT-OPTION
         recent_.append(reinterpret_cast<const char*>(buf), n);
-        if (!purged_ && recent_.find(Confirmed) != std::string::npos) {
-            purged_ = true;
-            Lib().gensio_os_funcs_wake(Os(), waiter_);  // the telnet layer keeps the answer to itself
+        std::size_t at = 0;
+        for (; (at = recent_.find(Notice, at)) != std::string::npos && at + Notice.size() < recent_.size(); at += Notice.size()) {
+            switch (static_cast<unsigned char>(recent_[at + Notice.size()])) {
+            case 108: suspended_ = true; break;
+            case 109: suspended_ = false; break;
+            case 112: purged_ = purged_ || purgeAsked_; break;
+            default: break;
+            }
         }
-        if (recent_.size() >= Confirmed.size()) recent_.erase(0, recent_.size() - (Confirmed.size() - 1));
+        // What may still be the start of a notice is kept for the next bytes.
+        const std::size_t keep = at == std::string::npos ? Notice.size() - 1 : recent_.size() - at;
+        if (recent_.size() > keep) recent_.erase(0, recent_.size() - keep);
+        Lib().gensio_os_funcs_wake(Os(), waiter_);
     }
     void Heard(const unsigned char* buf, std::size_t n) {
         if (said_.size() < MaxWords) said_.append(reinterpret_cast<const char*>(buf), std::min(n, MaxWords - said_.size()));
@@ -565,22 +583,55 @@ private:
         socket_ = -1;
     }
 
-    // Waits until the server's side has acknowledged every byte, as long as it
-    // takes some within each second and no longer than the bound of what it
-    // still had to take; then until the last bytes' time on the far line is
+    // The bytes written that the server's side has not acknowledged yet (0 when that can't be told).
+    int Unacknowledged() const {
+        int queued = 0;
+        return socket_ >= 0 && ioctl(socket_, SIOCOUTQ, &queued) == 0 ? queued : 0;
+    }
+    // How long a server that keeps reading may take no bytes: the bound of
+    // the most it has taken at a time (at least of the largest write). A
+    // server that reads slowly takes them in bursts: its side opens its
+    // window only when it has room for a good part of it, and the kernel
+    // asks about a closed window at growing intervals, so seconds may pass
+    // between two bursts of a server that keeps pace with the far line.
+    Clock::time_point StalledBy() const {
+        return Clock::now() + std::chrono::milliseconds(WriteBoundMs(takenAtATime_, baud_));
+    }
+    // The server's side acknowledged bytes since the last look, down to `queued`.
+    void Took(int least, int queued) {
+        takenAtATime_ = std::max(takenAtATime_, static_cast<std::size_t>(least - queued));
+    }
+
+    // Waits for `done` until `deadline`, and past it while the server keeps
+    // acknowledging bytes: a write fails when the bytes the server has not
+    // taken stop going down for their bound, not when a slow server needs
+    // longer than one write's bound in all.
+    bool WaitWhileTaken(const std::function<bool()>& done, Clock::time_point deadline) {
+        for (int least = Unacknowledged();;) {
+            if (Wait(done, std::min(deadline, Clock::now() + std::chrono::milliseconds(50)))) return true;
+            if (const int queued = Unacknowledged(); queued < least) {
+                Took(least, queued);
+                least = queued;
+                deadline = std::max(deadline, StalledBy());
+            }
+            if (Clock::now() >= deadline) return false;
+        }
+    }
+
+    // Waits until the server's side has acknowledged every byte, as long as
+    // the bytes it has not taken keep going down within their bound; then until the last bytes' time on the far line is
     // over. Ok, or why not: the connection ended, or `notTaken` bytes were
     // never acknowledged.
     WriteResult LetTheServerPassItOn(std::uint32_t* notTaken = nullptr) {
-        int queued = 0;
-        if (socket_ >= 0 && ioctl(socket_, SIOCOUTQ, &queued) != 0) queued = 0;
+        int queued = Unacknowledged();
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(WriteBoundMs(static_cast<std::size_t>(queued), baud_));
-        auto stalledBy = start + std::chrono::seconds(1);
+        auto stalledBy = StalledBy();
         for (int least = queued; queued > 0;) {
             if (Dropped()) return WriteResult::ConnectionDropped;
             if (socket_ < 0 || ioctl(socket_, SIOCOUTQ, &queued) != 0) break;  // ended in order, everything taken
-            if (queued < least) least = queued, stalledBy = Clock::now() + std::chrono::seconds(1);
-            if (queued > 0 && Clock::now() >= std::min(stalledBy, deadline)) {
+            if (queued < least) Took(least, queued), least = queued, stalledBy = StalledBy();
+            if (queued > 0 && Clock::now() >= stalledBy) {
                 if (notTaken) *notTaken = static_cast<std::uint32_t>(queued);
                 return WriteResult::NotTaken;
             }
@@ -720,12 +771,14 @@ private:
     long localPort_ = -1;
     long serverPort_ = -1;
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
+    std::size_t takenAtATime_ = 0;     // the most the server took at a time, or the largest write
     Clock::time_point lineFreeAt_{};  // when every byte written has left the far line, if it never stops
     bool closed_ = false;
     bool notTelnet_ = false;   // the server sent what is no telnet while the open ran
     bool purgeAsked_ = false;
     bool purged_ = false;      // the server confirmed the purge
-    std::string recent_;       // the last bytes heard, while a purge's confirmation is awaited
+    bool suspended_ = false;   // the server asked for its line's output to be held
+    std::string recent_;       // the last bytes heard that may begin a notice of the server (Watch)
     bool writable_ = false;
     bool closeDone_ = false;
     std::optional<int> openResult_;
