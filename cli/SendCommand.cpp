@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <string>
 #include <string_view>
@@ -234,6 +235,14 @@ public:
 }  // namespace
 
 #ifndef _WIN32
+// Whether `path` is a regular file, or nothing (whose open says so): told
+// without opening it, which for a FIFO would wait for a writer and for a
+// serial device would move its modem lines.
+static bool RegularFile(const char* path) {
+    struct stat st {};
+    return stat(path, &st) != 0 || S_ISREG(st.st_mode);
+}
+
 // The till's bytes of a recording, with their timing; the first write that
 // fails ends it (the line log says which).
 void ReplayTill(display::RecordingReader& recording) {
@@ -342,6 +351,10 @@ int RunSend(int argc, char** argv) {
         case 'P': {
             auto recording = std::make_shared<display::RecordingReader>();
             std::string problem, note;
+            if (!RegularFile(optarg)) {
+                std::fprintf(stderr, "vantrel send: --replay %s: not a regular file\n", Escaped(optarg).c_str());
+                return 2;
+            }
             if (!recording->Open(optarg, problem, note)) {
                 std::fprintf(stderr, "vantrel send: --replay %s\n", problem.c_str());
                 return 2;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <fstream>
 #include <functional>
 #include <sys/file.h>
@@ -189,6 +190,14 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     ASSERT_EQ(write(stopped.Master(), "\x11", 1), 1);
     EXPECT_EQ(ToHex(stopped.ReadUntilQuiet(200ms)), "");
     EXPECT_EQ(Send("--help").out.rfind("Usage: vantrel send", 0), 0u);
+    // A recording that is a FIFO is refused at once, not waited on.
+    const std::string fifo = testing::TempDir() + "vantrel-replay-fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Outcome piped = Send("--dry-run --replay " + fifo);
+    std::remove(fifo.c_str());
+    EXPECT_EQ(piped.status, 2);
+    EXPECT_EQ(piped.err, "vantrel send: --replay " + fifo + ": not a regular file\n");
     // --dry-run opens nothing and explains: even a port that is not there.
     const Outcome dry = Send("--port /nonexistent/x --dry-run --set AEDEX --bytes '21 23 31 48 49 0D'");
     EXPECT_EQ(dry.status, 0) << dry.err;
