@@ -78,25 +78,27 @@ struct Url {
     std::string port;
 };
 
-constexpr std::string_view Rfc2217Scheme = "rfc2217://";
-constexpr std::string_view SocketScheme = "socket://";
-
 std::optional<Url> ParseUrl(const std::string& url) {
     Url u{};
-    std::string rest;
-    if (url.rfind(Rfc2217Scheme, 0) == 0) u.telnet = true, rest = url.substr(Rfc2217Scheme.size());
-    else if (url.rfind(SocketScheme, 0) == 0) u.telnet = false, rest = url.substr(SocketScheme.size());
-    else return std::nullopt;
+    const NetScheme scheme = SchemeOf(url);
+    if (scheme == NetScheme::None) return std::nullopt;
+    u.telnet = scheme == NetScheme::Rfc2217;
+    const std::string rest = url.substr(SchemeLength(scheme));
     const auto colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0) return std::nullopt;
     u.host = rest.substr(0, colon);
     u.port = rest.substr(colon + 1);
-    if (u.host.size() > 2 && u.host.front() == '[' && u.host.back() == ']') u.host = u.host.substr(1, u.host.size() - 2);
+    // Brackets hold an IPv6 address ("[::1]"), and nothing else.
+    if (u.host.size() > 2 && u.host.front() == '[' && u.host.back() == ']') {
+        u.host = u.host.substr(1, u.host.size() - 2);
+        if (u.host.find(':') == std::string::npos) return std::nullopt;
+    }
     // The host goes into the library's own address string: letters, digits, '.', '-', ':' only.
     const bool hostOk = std::all_of(u.host.begin(), u.host.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':';
     });
-    const bool portOk = !u.port.empty() && u.port.size() <= 5 &&
+    // A number as every number of the command line: digits only, no sign, blank or leading zero.
+    const bool portOk = !u.port.empty() && u.port.size() <= 5 && u.port[0] != '0' &&
                         std::all_of(u.port.begin(), u.port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
                         std::stoi(u.port) >= 1 && std::stoi(u.port) <= 65535;
     if (!hostOk || !portOk) return std::nullopt;

@@ -434,3 +434,26 @@ TEST(NetworkSend, AHeldFarLineIsOnlyTakenByTheServer) {
     for (std::size_t at = 0; (at = run.out.find("\n    taken by the server\n", at)) != std::string::npos; ++at) ++taken;
     EXPECT_EQ(taken, 3u) << "the clear and both lines: " << run.out;
 }
+
+// One rule for a network port's address, wherever it is given: the scheme in
+// any case, the port a plain number, brackets only around an IPv6 address.
+TEST(NetworkSend, AddressFormsFollowOneRule) {
+    const struct {
+        const char* url;
+        bool network;  // taken as a network port, not a device path
+        bool valid;
+    } cases[] = {
+        {"RFC2217://127.0.0.1:4001", true, true},  {"Socket://till-3.shop.lan:1", true, true},
+        {"rfc2217://[::1]:4001", true, true},       {"socket://127.0.0.1:65535", true, true},
+        {"rfc2217://127.0.0.1:04001", true, false}, {"rfc2217://127.0.0.1:+4001", true, false},
+        {"rfc2217://127.0.0.1: 4001", true, false}, {"rfc2217://127.0.0.1:65536", true, false},
+        {"rfc2217://[127.0.0.1]:4001", true, false}, {"socket://[till-3]:4001", true, false},
+        {"rfc2217:/127.0.0.1:4001", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsNetworkPort(c.url), c.network) << c.url;
+        if (c.network) {
+            EXPECT_EQ(NetworkPortRefusal(c.url).empty(), c.valid) << c.url;
+        }
+    }
+}
