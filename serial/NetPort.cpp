@@ -302,6 +302,9 @@ public:
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
             if (closed_) return HungUp(failure, detail);
             if (*setResult_ == GE_NOTSUP) return NotRfc2217(failure, detail);
+            if (malformed_)
+                return Fail(failure, detail, OpenFailure::NoDevice,
+                            "the server does not speak RFC 2217: its answer to a line setting is malformed");
             if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
             // The server answers with the setting its line has now.
             if (setValue_ != value) return Fail(failure, detail, OpenFailure::Other, "the server set " + words(setValue_));
@@ -427,25 +430,44 @@ private:
             if (buf[i] == Iac && buf[++i] < LeastCommand) return false;
         return true;
     }
-    // What the server tells of its line's output, among the bytes it sends:
-    // FLOWCONTROL-SUSPEND (108) and -RESUME (109), which hold and free the
-    // bytes for its line, and the confirmation of a purge (PURGE-DATA, 112).
-    // The telnet layer keeps them to itself.
+    // What the server tells of its line among the bytes it sends, which the
+    // telnet layer keeps to itself: FLOWCONTROL-SUSPEND (108) and -RESUME
+    // (109), which hold and free the bytes for its line; the confirmation of
+    // a purge (PURGE-DATA, 112); and the form of its answers to the line
+    // settings (101 to 104), whose value is 4 bytes for the speed and 1 for
+    // the others: the library takes a value of another size as it comes.
     void Watch(const unsigned char* buf, std::size_t n) {
         static constexpr std::string_view Notice = "\xFF\xFA\x2C";  // IAC SB COM-PORT-OPTION
+        constexpr char Iac = '\xFF', Se = '\xF0';
+        constexpr std::size_t LongestNotice = 64;
         recent_.append(reinterpret_cast<const char*>(buf), n);
-        std::size_t at = 0;
-        for (; (at = recent_.find(Notice, at)) != std::string::npos && at + Notice.size() < recent_.size(); at += Notice.size()) {
-            switch (static_cast<unsigned char>(recent_[at + Notice.size()])) {
-            case 108: suspended_ = true; break;
-            case 109: suspended_ = false; break;
-            case 112: purged_ = purged_ || purgeAsked_; break;
-            default: break;
+        std::size_t at = 0, done = 0, keep = std::string::npos;
+        while ((at = recent_.find(Notice, at)) != std::string::npos) {
+            const std::size_t codeAt = at + Notice.size();
+            if (codeAt >= recent_.size()) {
+                keep = at;
+                break;
             }
+            const auto code = static_cast<unsigned char>(recent_[codeAt]);
+            at = done = codeAt + 1;
+            if (code >= 101 && code <= 104) {
+                std::size_t length = 0, i = codeAt + 1;  // the value runs to IAC SE; IAC IAC is one 0xFF
+                for (; i < recent_.size() && !(recent_[i] == Iac && i + 1 < recent_.size() && recent_[i + 1] == Se); ++i, ++length)
+                    if (recent_[i] == Iac && ++i == recent_.size()) break;
+                if (i + 1 >= recent_.size()) {
+                    if (recent_.size() - codeAt > LongestNotice) malformed_ = true;
+                    else keep = codeAt - Notice.size();
+                    break;
+                }
+                if (length != (code == 101 ? 4u : 1u)) malformed_ = true;
+                at = done = i + 2;
+            } else if (code == 108) suspended_ = true;
+            else if (code == 109) suspended_ = false;
+            else if (code == 112) purged_ = purged_ || purgeAsked_;
         }
         // What may still be the start of a notice is kept for the next bytes.
-        const std::size_t keep = at == std::string::npos ? Notice.size() - 1 : recent_.size() - at;
-        if (recent_.size() > keep) recent_.erase(0, recent_.size() - keep);
+        if (keep == std::string::npos) keep = std::max(done, recent_.size() - std::min(recent_.size(), Notice.size() - 1));
+        recent_.erase(0, std::min(keep, recent_.size()));
         Lib().gensio_os_funcs_wake(Os(), waiter_);
     }
     void Heard(const unsigned char* buf, std::size_t n) {
@@ -780,6 +802,7 @@ private:
     bool purgeAsked_ = false;
     bool purged_ = false;      // the server confirmed the purge
     bool suspended_ = false;   // the server asked for its line's output to be held
+    bool malformed_ = false;   // an answer to a line setting had a value of the wrong size
     std::string recent_;       // the last bytes heard that may begin a notice of the server (Watch)
     bool writable_ = false;
     bool closeDone_ = false;

@@ -277,6 +277,12 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
          "the network connection dropped; ", false, "socket", "FAILED"},
         {"closes early", 0, resetAfter(5000), kilobytes, 1, "the network connection dropped; "},
         {"confirms another speed", 0, confirms4800, "--bytes 41", 3, ": the server set 4800 bit/s\n", false, "rfc2217"},
+        {"confirms the speed in 1 byte", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
+             if (code == 1) value = {0x00};
+         }), "--bytes 41", 3, ": the server does not speak RFC 2217: its answer to a line setting is malformed\n", false, "rfc2217"},
+        {"confirms the speed with 2 bytes more", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
+             if (code == 1) value.insert(value.end(), {0x00, 0x01});
+         }), "--bytes 41", 3, ": the server does not speak RFC 2217: its answer to a line setting is malformed\n", false, "rfc2217"},
         {"answers garbage", 0, garbage, "--bytes 41", 3, "the server does not speak RFC 2217", false, "rfc2217"},
         {"sends control characters", 0, sendsControls, "--bytes 41", 3,
          "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n"},
