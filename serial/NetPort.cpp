@@ -302,7 +302,7 @@ public:
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
             if (closed_) return HungUp(failure, detail);
             if (*setResult_ == GE_NOTSUP) return NotRfc2217(failure, detail);
-            if (malformed_)
+            if (malformed_ || (set == Lib().sergensio_baud && speedCoded_ && setValue_ == 0))
                 return Fail(failure, detail, OpenFailure::NoDevice,
                             "the server does not speak RFC 2217: its answer to a line setting is malformed");
             if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
@@ -434,8 +434,10 @@ private:
     // telnet layer keeps to itself: FLOWCONTROL-SUSPEND (108) and -RESUME
     // (109), which hold and free the bytes for its line; the confirmation of
     // a purge (PURGE-DATA, 112); and the form of its answers to the line
-    // settings (101 to 104), whose value is 4 bytes for the speed and 1 for
-    // the others: the library takes a value of another size as it comes.
+    // settings (101 to 104), whose value is 1 byte, or 4 for the speed (1 in
+    // the form of Cisco's servers, a code the library turns into a speed, 0
+    // for a code it does not know): the library takes a value of another
+    // size as it comes.
     void Watch(const unsigned char* buf, std::size_t n) {
         static constexpr std::string_view Notice = "\xFF\xFA\x2C";  // IAC SB COM-PORT-OPTION
         constexpr char Iac = '\xFF', Se = '\xF0';
@@ -459,7 +461,8 @@ private:
                     else keep = codeAt - Notice.size();
                     break;
                 }
-                if (length != (code == 101 ? 4u : 1u)) malformed_ = true;
+                if (length != 1 && !(code == 101 && length == 4)) malformed_ = true;
+                if (code == 101) speedCoded_ = length == 1;
                 at = done = i + 2;
             } else if (code == 108) suspended_ = true;
             else if (code == 109) suspended_ = false;
@@ -803,6 +806,7 @@ private:
     bool purged_ = false;      // the server confirmed the purge
     bool suspended_ = false;   // the server asked for its line's output to be held
     bool malformed_ = false;   // an answer to a line setting had a value of the wrong size
+    bool speedCoded_ = false;  // the speed was confirmed in Cisco's 1-byte form
     std::string recent_;       // the last bytes heard that may begin a notice of the server (Watch)
     bool writable_ = false;
     bool closeDone_ = false;

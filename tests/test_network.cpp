@@ -280,6 +280,9 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         {"confirms the speed in 1 byte", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
              if (code == 1) value = {0x00};
          }), "--bytes 41", 3, ": the server does not speak RFC 2217: its answer to a line setting is malformed\n", false, "rfc2217"},
+        {"confirms the speed in Cisco's 1-byte form", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
+             if (code == 1) value = {8};  // 9600 bit/s
+         }), "--bytes 41", 0, "", false, "rfc2217"},
         {"confirms the speed with 2 bytes more", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
              if (code == 1) value.insert(value.end(), {0x00, 0x01});
          }), "--bytes 41", 3, ": the server does not speak RFC 2217: its answer to a line setting is malformed\n", false, "rfc2217"},
