@@ -273,6 +273,16 @@ public:
         }
         Lib().gensio_set_read_callback_enable(io_, true);
         if (socket_ < 0) socket_ = FindSocket();
+        if (telnet_) {
+            // Binary mode both ways (telnet's BINARY option): without it a
+            // server takes the bytes as telnet's text, where a CR followed by
+            // a NUL is a CR alone. The telnet layer agrees to it when asked,
+            // but never asks: the request goes on the connection itself.
+            static const unsigned char ask[] = {0xFF, 0xFB, 0x00, 0xFF, 0xFD, 0x00};  // IAC WILL, IAC DO BINARY
+            // A connection that is gone already fails the line settings after, as hung up.
+            gensiods count = 0;
+            Lib().gensio_write(tcp_, &count, ask, sizeof ask, nullptr);
+        }
         return true;
     }
 
@@ -309,6 +319,10 @@ public:
             // The server answers with the setting its line has now.
             if (setValue_ != value) return Fail(failure, detail, OpenFailure::Other, "the server set " + words(setValue_));
         }
+        // The server answers in order: its answer to binary mode came before those to the settings.
+        if (binary_ != Binary::Yes)
+            return Fail(failure, detail, OpenFailure::Other,
+                        "the server refused telnet's binary mode, without which it may change the bytes");
         return true;
     }
 
@@ -327,6 +341,11 @@ public:
         const auto deadline = start + std::chrono::milliseconds(boundMs);
         if (closed_) return WriteResult::ConnectionDropped;
         takenAtATime_ = std::max(takenAtATime_, n);
+        if (telnet_ && binary_ == Binary::No) {
+            // The server revoked binary mode: it would change the bytes, so none go.
+            Dissolve();
+            return WriteResult::ConnectionDropped;
+        }
         gensio_time now{0, 0};
         Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
         std::size_t done = 0;
@@ -468,6 +487,11 @@ private:
             else if (code == 109) suspended_ = false;
             else if (code == 112) purged_ = purged_ || purgeAsked_;
         }
+        // The server's answer to binary mode for what we send, the newest last:
+        // IAC DO BINARY, or IAC DONT BINARY (refused, or revoked).
+        for (std::size_t i = 0; (i = recent_.find('\xFF', i)) != std::string::npos && i + 2 < recent_.size(); ++i)
+            if (recent_[i + 2] == '\0' && (recent_[i + 1] == '\xFD' || recent_[i + 1] == '\xFE'))
+                binary_ = recent_[i + 1] == '\xFD' ? Binary::Yes : Binary::No;
         // What may still be the start of a notice is kept for the next bytes.
         if (keep == std::string::npos) keep = std::max(done, recent_.size() - std::min(recent_.size(), Notice.size() - 1));
         recent_.erase(0, std::min(keep, recent_.size()));
@@ -806,7 +830,8 @@ private:
     bool purged_ = false;      // the server confirmed the purge
     bool suspended_ = false;   // the server asked for its line's output to be held
     bool malformed_ = false;   // an answer to a line setting had a value of the wrong size
-    bool speedCoded_ = false;  // the speed was confirmed in Cisco's 1-byte form
+    bool speedCoded_ = false;
+    enum class Binary { Unknown, Yes, No } binary_ = Binary::Unknown;  // the server's answer to binary mode  // the speed was confirmed in Cisco's 1-byte form
     std::string recent_;       // the last bytes heard that may begin a notice of the server (Watch)
     bool writable_ = false;
     bool closeDone_ = false;

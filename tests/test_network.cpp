@@ -167,10 +167,11 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
     };
     // Agrees every telnet option asked for and confirms each COM-PORT setting
     // with what `answer` makes of its code and value (ahead of the confirmation
-    // it may add notices of its own). Keeps everything it read in `seen`.
+    // it may add notices of its own). Keeps everything it read in `seen`;
+    // refuses binary mode unless `binary`.
     using Answer = std::function<void(std::uint8_t code, std::vector<std::uint8_t>& value, std::vector<std::uint8_t>& notices)>;
-    const auto agrees = [](Answer answer, std::string* seen = nullptr) {
-        return Serve([answer, seen](int connection) {
+    const auto agrees = [](Answer answer, std::string* seen = nullptr, bool binary = true) {
+        return Serve([answer, seen, binary](int connection) {
             static const std::uint8_t se[] = {0xFF, 0xF0};
             std::vector<std::uint8_t> in, out;
             std::uint8_t buffer[512];
@@ -182,8 +183,9 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
                     const std::uint8_t verb = in[i + 1];
                     if (in[i] != 0xFF) {
                         ++i;
-                    } else if (verb == 0xFB || verb == 0xFD) {  // WILL, DO
-                        out.insert(out.end(), {0xFF, std::uint8_t(verb ^ 0x06), in[i + 2]});
+                    } else if (verb == 0xFB || verb == 0xFD) {  // WILL, DO: DO, WILL (or DONT, WONT)
+                        const bool agreed = binary || in[i + 2] != 0;
+                        out.insert(out.end(), {0xFF, std::uint8_t(agreed ? verb ^ 0x06 : verb == 0xFB ? 0xFE : 0xFC), in[i + 2]});
                         i += 3;
                     } else if (verb == 0xFA) {  // SB COM-PORT setting value... IAC SE
                         const auto end = std::search(in.begin() + static_cast<std::ptrdiff_t>(i), in.end(), std::begin(se), std::end(se));
@@ -283,6 +285,8 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         {"confirms the speed in Cisco's 1-byte form", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
              if (code == 1) value = {8};  // 9600 bit/s
          }), "--bytes 41", 0, "", false, "rfc2217"},
+        {"refuses binary mode", 0, agrees([](std::uint8_t, auto&, auto&) {}, nullptr, false), "--bytes 41", 3,
+         ": the server refused telnet's binary mode, without which it may change the bytes\n", false, "rfc2217"},
         {"confirms the speed with 2 bytes more", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
              if (code == 1) value.insert(value.end(), {0x00, 0x01});
          }), "--bytes 41", 3, ": the server does not speak RFC 2217: its answer to a line setting is malformed\n", false, "rfc2217"},
