@@ -12,7 +12,9 @@
 #include <csignal>
 #include <cstring>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
+#include <utility>
 
 namespace vantrel {
 
@@ -88,9 +90,27 @@ const char* ShortFailure(OpenFailure failure, const std::string& device, bool pr
     return "cannot open";
 }
 
-// `text` padded with spaces to `width`; a longer text keeps its length and one space.
+// How many terminal columns `text` (valid UTF-8) takes: one a character, two
+// for the wide ones of East Asian scripts.
+std::size_t DisplayWidth(std::string_view text) {
+    constexpr std::pair<char32_t, char32_t> Wide[] = {
+        {0x1100, 0x115F}, {0x2E80, 0x303E}, {0x3041, 0x33FF}, {0x3400, 0x4DBF}, {0x4E00, 0x9FFF}, {0xA000, 0xA4CF},
+        {0xAC00, 0xD7A3}, {0xF900, 0xFAFF}, {0xFE30, 0xFE4F}, {0xFF00, 0xFF60}, {0xFFE0, 0xFFE6}, {0x20000, 0x3FFFD}};
+    std::size_t width = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const Utf8Step step = NextUtf8(text, at);
+        at += step.length;
+        width += std::any_of(std::begin(Wide), std::end(Wide), [&](const auto& r) { return step.c >= r.first && step.c <= r.second; }) ? 2 : 1;
+    }
+    return width;
+}
+
+// `text`, escaped, padded with spaces to `width` columns; a wider text keeps
+// its width and one space.
 std::string Column(const std::string& text, std::size_t width) {
-    return text + std::string(text.size() < width ? width - text.size() : 1, ' ');
+    const std::string shown = Escaped(text);
+    const std::size_t used = DisplayWidth(shown);
+    return shown + std::string(used < width ? width - used : 1, ' ');
 }
 
 void ListPorts(bool probe) {

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <string>
 #include <string_view>
@@ -80,6 +81,7 @@ std::string Usage() { return std::string(UsageHead) + ThisPlatformHelp().portNam
 struct Action {
     WriteSource source;
     std::function<void()> run;
+    const char* name = "bytes";  // the cause of writes with no panel control (--bytes, --replay)
 };
 
 // What the user gave, quoted in a message: its control characters escaped,
@@ -161,10 +163,10 @@ std::string Trimmed(const char* label) {
 }
 
 // A write by its cause and, in an action of several, its place: "Send, the
-// clear", "Send, line 2", "Demo, write 2", "bytes".
-std::string WriteName(const LoggedWrite& w, std::size_t index) {
+// clear", "Send, line 2", "Demo, write 2", "bytes", "replay, write 3".
+std::string WriteName(const LoggedWrite& w, std::size_t index, const char* name) {
     constexpr const char* SendFrames[] = {"the clear", "line 1", "line 2"};
-    const std::string cause = SourceWords(w.source, 0, "bytes");
+    const std::string cause = SourceWords(w.source, 0, name);
     if (w.source.controlId == 1006 && index < std::size(SendFrames)) return cause + ", " + SendFrames[index];
     return index ? cause + ", write " + std::to_string(index + 1) : cause;
 }
@@ -173,16 +175,19 @@ std::string WriteName(const LoggedWrite& w, std::size_t index) {
 // printed: its cause, bytes and how the display reads them; a failed one says
 // why, and the display reads nothing of it; one that only a server is known to
 // have taken says so. The speed the display expects when a write went at
-// another one, or 0.
-int Follow(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader, int baud, bool explain) {
+// another one after a speed frame of this run (the display's speed is no
+// longer `startBaud`), or 0: without a speed frame the run knows nothing of
+// the display's speed.
+int Follow(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader, int baud, int startBaud, bool explain,
+           const char* name) {
     int garbled = 0;
     for (const LoggedWrite& w : writes) {
-        if (explain) std::printf("%s: %s\n", SourceWords(w.source, 0, "bytes").c_str(), HexBytes(w.bytes).c_str());
+        if (explain) std::printf("%s: %s\n", SourceWords(w.source, 0, name).c_str(), HexBytes(w.bytes).c_str());
         if (w.result != WriteResult::Ok) {
             if (explain) std::printf("    FAILED, not written: %s\n", DescribeWriteResult(w.result, w.notTaken).c_str());
             continue;
         }
-        if (reader.SpeedMismatch() && !garbled) garbled = reader.OwnBaud();
+        if (reader.SpeedMismatch() && reader.OwnBaud() != startBaud && !garbled) garbled = reader.OwnBaud();
         if (explain && w.takenByServer) std::printf("    %s\n", DescribeWriteResult(w.result, 0, true).c_str());
         reader.Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), baud);
         const std::vector<display::Reading> readings = reader.TakeReadings();
@@ -224,6 +229,14 @@ public:
 };
 
 }  // namespace
+
+// Whether `path` is a regular file, or nothing (whose open says so): told
+// without opening it, which for a FIFO would wait for a writer and for a
+// serial device would move its modem lines.
+static bool RegularFile(const char* path) {
+    struct stat st {};
+    return stat(path, &st) != 0 || S_ISREG(st.st_mode);
+}
 
 // The till's bytes of a recording, with their timing; the first write that
 // fails ends it (the line log says which).
@@ -331,12 +344,16 @@ int RunSend(int argc, char** argv) {
         case 'P': {
             auto recording = std::make_shared<display::RecordingReader>();
             std::string problem, note;
+            if (!RegularFile(optarg)) {
+                std::fprintf(stderr, "vantrel send: --replay %s: not a regular file\n", Escaped(optarg).c_str());
+                return 2;
+            }
             if (!recording->Open(optarg, problem, note)) {
                 std::fprintf(stderr, "vantrel send: --replay %s\n", problem.c_str());
                 return 2;
             }
             if (!note.empty()) std::fprintf(stderr, "vantrel send: --replay %s\n", note.c_str());
-            actions.push_back({{}, [recording] { ReplayTill(*recording); }});
+            actions.push_back({{}, [recording] { ReplayTill(*recording); }, "replay"});
             break;
         }
         case 'e': explain = true; break;
@@ -371,6 +388,7 @@ int RunSend(int argc, char** argv) {
     const std::string device = named.panel ? ResolvePort(PortName).device : named.device;
     display::DisplayModel reader;
     reader.SetEmulation(emulation.c_str());
+    const int startBaud = reader.OwnBaud();
     {
         const WriteSourceScope source({1003});
         if (dryRun) {
@@ -401,22 +419,29 @@ int RunSend(int argc, char** argv) {
         std::vector<LoggedWrite> writes = ReadLineLog(from, lost);
         std::erase_if(writes, [](const LoggedWrite& w) { return w.open; });
         // A speed frame, then bytes at the line's old speed: the display shows garbage.
-        if (const int expects = Follow(writes, reader, baud, explain); expects && !warned && !dryRun) {
+        if (const int expects = Follow(writes, reader, baud, startBaud, explain, action.name); expects && !warned && !dryRun) {
             warned = true;
             std::fprintf(stderr,
                          "vantrel send: warning: after its speed frame the display expects %d bit/s, and the writes "
                          "after it went at %d bit/s: it shows garbage (send them in a run of their own with --baud %d)\n",
                          expects, baud, expects);
         }
-        for (std::size_t i = 0; i < writes.size(); ++i)
+        const std::size_t number = static_cast<std::size_t>(&action - actions.data()) + 1;
+        for (std::size_t i = 0; i < writes.size(); ++i) {
+            // A write by its cause and place in the run: "bytes (action 7)".
+            const std::string name = WriteName(writes[i], i, action.name) + " (action " + std::to_string(number) + ")";
             if (writes[i].result == WriteResult::Ok && writes[i].takenByServer) {
-                taken.push_back({WriteName(writes[i], i) + " (action " + std::to_string(&action - actions.data() + 1) + ")",
-                                 writes[i].bytes.size()});
+                taken.push_back({name, writes[i].bytes.size()});
             } else if (writes[i].result != WriteResult::Ok) {
-                PrintWriteFailure(device.c_str(), writes[i], WriteName(writes[i], i));
+                const std::size_t after = actions.size() - number;
+                PrintWriteFailure(device.c_str(), writes[i],
+                                  name + (after == 0   ? ""
+                                          : after == 1 ? "; the action after it was not sent"
+                                                       : "; the " + std::to_string(after) + " actions after it were not sent"));
                 status = 1;
                 break;
             }
+        }
         if (status) break;
     }
     // The end fails too when a network server did not take everything: it

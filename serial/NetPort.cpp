@@ -78,25 +78,27 @@ struct Url {
     std::string port;
 };
 
-constexpr std::string_view Rfc2217Scheme = "rfc2217://";
-constexpr std::string_view SocketScheme = "socket://";
-
 std::optional<Url> ParseUrl(const std::string& url) {
     Url u{};
-    std::string rest;
-    if (url.rfind(Rfc2217Scheme, 0) == 0) u.telnet = true, rest = url.substr(Rfc2217Scheme.size());
-    else if (url.rfind(SocketScheme, 0) == 0) u.telnet = false, rest = url.substr(SocketScheme.size());
-    else return std::nullopt;
+    const NetScheme scheme = SchemeOf(url);
+    if (scheme == NetScheme::None) return std::nullopt;
+    u.telnet = scheme == NetScheme::Rfc2217;
+    const std::string rest = url.substr(SchemeLength(scheme));
     const auto colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0) return std::nullopt;
     u.host = rest.substr(0, colon);
     u.port = rest.substr(colon + 1);
-    if (u.host.size() > 2 && u.host.front() == '[' && u.host.back() == ']') u.host = u.host.substr(1, u.host.size() - 2);
+    // Brackets hold an IPv6 address ("[::1]"), and nothing else.
+    if (u.host.size() > 2 && u.host.front() == '[' && u.host.back() == ']') {
+        u.host = u.host.substr(1, u.host.size() - 2);
+        if (u.host.find(':') == std::string::npos) return std::nullopt;
+    }
     // The host goes into the library's own address string: letters, digits, '.', '-', ':' only.
     const bool hostOk = std::all_of(u.host.begin(), u.host.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':';
     });
-    const bool portOk = !u.port.empty() && u.port.size() <= 5 &&
+    // A number as every number of the command line: digits only, no sign, blank or leading zero.
+    const bool portOk = !u.port.empty() && u.port.size() <= 5 && u.port[0] != '0' &&
                         std::all_of(u.port.begin(), u.port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
                         std::stoi(u.port) >= 1 && std::stoi(u.port) <= 65535;
     if (!hostOk || !portOk) return std::nullopt;
@@ -271,6 +273,16 @@ public:
         }
         Lib().gensio_set_read_callback_enable(io_, true);
         if (socket_ < 0) socket_ = FindSocket();
+        if (telnet_) {
+            // Binary mode both ways (telnet's BINARY option): without it a
+            // server takes the bytes as telnet's text, where a CR followed by
+            // a NUL is a CR alone. The telnet layer agrees to it when asked,
+            // but never asks: the request goes on the connection itself.
+            static const unsigned char ask[] = {0xFF, 0xFB, 0x00, 0xFF, 0xFD, 0x00};  // IAC WILL, IAC DO BINARY
+            // A connection that is gone already fails the line settings after, as hung up.
+            gensiods count = 0;
+            Lib().gensio_write(tcp_, &count, ask, sizeof ask, nullptr);
+        }
         return true;
     }
 
@@ -300,10 +312,17 @@ public:
                 return Fail(failure, detail, OpenFailure::Other, "the server did not confirm the line settings within 3 s");
             if (closed_) return HungUp(failure, detail);
             if (*setResult_ == GE_NOTSUP) return NotRfc2217(failure, detail);
+            if (malformed_ || (set == Lib().sergensio_baud && speedCoded_ && setValue_ == 0))
+                return Fail(failure, detail, OpenFailure::NoDevice,
+                            "the server does not speak RFC 2217: its answer to a line setting is malformed");
             if (*setResult_ != 0) return Fail(failure, detail, OpenFailure::Other, ErrorWords(*setResult_));
             // The server answers with the setting its line has now.
             if (setValue_ != value) return Fail(failure, detail, OpenFailure::Other, "the server set " + words(setValue_));
         }
+        // The server answers in order: its answer to binary mode came before those to the settings.
+        if (binary_ != Binary::Yes)
+            return Fail(failure, detail, OpenFailure::Other,
+                        "the server refused telnet's binary mode, without which it may change the bytes");
         return true;
     }
 
@@ -321,10 +340,23 @@ public:
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(boundMs);
         if (closed_) return WriteResult::ConnectionDropped;
+        takenAtATime_ = std::max(takenAtATime_, n);
+        if (telnet_ && binary_ == Binary::No) {
+            // The server revoked binary mode: it would change the bytes, so none go.
+            Dissolve();
+            return WriteResult::ConnectionDropped;
+        }
         gensio_time now{0, 0};
         Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
         std::size_t done = 0;
         while (!closed_) {
+            if (suspended_) {
+                // The server holds its line (FLOWCONTROL-SUSPEND): the bytes
+                // wait here, as a held local line keeps them, within the
+                // write's own bound.
+                if (!Wait([this] { return !suspended_ || closed_; }, deadline)) return Abandon();
+                continue;
+            }
             if (done < n) {
                 gensiods count = 0;
                 if (Lib().gensio_write(io_, &count, data + done, n - done, nullptr) != 0) {
@@ -336,7 +368,7 @@ public:
             // Either room for the rest, or (all handed over) the library's buffer empty.
             writable_ = false;
             Lib().gensio_set_write_callback_enable(io_, true);
-            if (!Wait([this] { return writable_ || closed_; }, deadline)) return Abandon();
+            if (!WaitWhileTaken([this] { return writable_ || closed_; }, deadline)) return Abandon();
             if (done == n && writable_) {
                 // 10 bits a byte on the far line, and a margin for the server to hand them on.
                 passedOnBy_ = Clock::now() + std::chrono::milliseconds(50 + static_cast<long>(n) * 10000 / std::max(baud_, 1));
@@ -403,7 +435,7 @@ private:
         const int result = self->tapped_(io, self->tappedData_, event, err, buf, length, aux);
         if (read) {
             self->Heard(buf, *length);
-            self->WatchForPurged(buf, *length);
+            if (self->telnet_) self->Watch(buf, *length);
         }
         return result;
     }
@@ -417,16 +449,53 @@ private:
             if (buf[i] == Iac && buf[++i] < LeastCommand) return false;
         return true;
     }
-    // The server confirms a purge of its line's output (PURGE-DATA, 112).
-    void WatchForPurged(const unsigned char* buf, std::size_t n) {
-        if (!purgeAsked_) return;
-        static constexpr std::string_view Confirmed = "\xFF\xFA\x2C\x70";
+    // What the server tells of its line among the bytes it sends, which the
+    // telnet layer keeps to itself: FLOWCONTROL-SUSPEND (108) and -RESUME
+    // (109), which hold and free the bytes for its line; the confirmation of
+    // a purge (PURGE-DATA, 112); and the form of its answers to the line
+    // settings (101 to 104), whose value is 1 byte, or 4 for the speed (1 in
+    // the form of Cisco's servers, a code the library turns into a speed, 0
+    // for a code it does not know): the library takes a value of another
+    // size as it comes.
+    void Watch(const unsigned char* buf, std::size_t n) {
+        static constexpr std::string_view Notice = "\xFF\xFA\x2C";  // IAC SB COM-PORT-OPTION
+        constexpr char Iac = '\xFF', Se = '\xF0';
+        constexpr std::size_t LongestNotice = 64;
         recent_.append(reinterpret_cast<const char*>(buf), n);
-        if (!purged_ && recent_.find(Confirmed) != std::string::npos) {
-            purged_ = true;
-            Lib().gensio_os_funcs_wake(Os(), waiter_);  // the telnet layer keeps the answer to itself
+        std::size_t at = 0, done = 0, keep = std::string::npos;
+        while ((at = recent_.find(Notice, at)) != std::string::npos) {
+            const std::size_t codeAt = at + Notice.size();
+            if (codeAt >= recent_.size()) {
+                keep = at;
+                break;
+            }
+            const auto code = static_cast<unsigned char>(recent_[codeAt]);
+            at = done = codeAt + 1;
+            if (code >= 101 && code <= 104) {
+                std::size_t length = 0, i = codeAt + 1;  // the value runs to IAC SE; IAC IAC is one 0xFF
+                for (; i < recent_.size() && !(recent_[i] == Iac && i + 1 < recent_.size() && recent_[i + 1] == Se); ++i, ++length)
+                    if (recent_[i] == Iac && ++i == recent_.size()) break;
+                if (i + 1 >= recent_.size()) {
+                    if (recent_.size() - codeAt > LongestNotice) malformed_ = true;
+                    else keep = codeAt - Notice.size();
+                    break;
+                }
+                if (length != 1 && !(code == 101 && length == 4)) malformed_ = true;
+                if (code == 101) speedCoded_ = length == 1;
+                at = done = i + 2;
+            } else if (code == 108) suspended_ = true;
+            else if (code == 109) suspended_ = false;
+            else if (code == 112) purged_ = purged_ || purgeAsked_;
         }
-        if (recent_.size() >= Confirmed.size()) recent_.erase(0, recent_.size() - (Confirmed.size() - 1));
+        // The server's answer to binary mode for what we send, the newest last:
+        // IAC DO BINARY, or IAC DONT BINARY (refused, or revoked).
+        for (std::size_t i = 0; (i = recent_.find('\xFF', i)) != std::string::npos && i + 2 < recent_.size(); ++i)
+            if (recent_[i + 2] == '\0' && (recent_[i + 1] == '\xFD' || recent_[i + 1] == '\xFE'))
+                binary_ = recent_[i + 1] == '\xFD' ? Binary::Yes : Binary::No;
+        // What may still be the start of a notice is kept for the next bytes.
+        if (keep == std::string::npos) keep = std::max(done, recent_.size() - std::min(recent_.size(), Notice.size() - 1));
+        recent_.erase(0, std::min(keep, recent_.size()));
+        Lib().gensio_os_funcs_wake(Os(), waiter_);
     }
     void Heard(const unsigned char* buf, std::size_t n) {
         if (said_.size() < MaxWords) said_.append(reinterpret_cast<const char*>(buf), std::min(n, MaxWords - said_.size()));
@@ -565,22 +634,55 @@ private:
         socket_ = -1;
     }
 
-    // Waits until the server's side has acknowledged every byte, as long as it
-    // takes some within each second and no longer than the bound of what it
-    // still had to take; then until the last bytes' time on the far line is
+    // The bytes written that the server's side has not acknowledged yet (0 when that can't be told).
+    int Unacknowledged() const {
+        int queued = 0;
+        return socket_ >= 0 && ioctl(socket_, SIOCOUTQ, &queued) == 0 ? queued : 0;
+    }
+    // How long a server that keeps reading may take no bytes: the bound of
+    // the most it has taken at a time (at least of the largest write). A
+    // server that reads slowly takes them in bursts: its side opens its
+    // window only when it has room for a good part of it, and the kernel
+    // asks about a closed window at growing intervals, so seconds may pass
+    // between two bursts of a server that keeps pace with the far line.
+    Clock::time_point StalledBy() const {
+        return Clock::now() + std::chrono::milliseconds(WriteBoundMs(takenAtATime_, baud_));
+    }
+    // The server's side acknowledged bytes since the last look, down to `queued`.
+    void Took(int least, int queued) {
+        takenAtATime_ = std::max(takenAtATime_, static_cast<std::size_t>(least - queued));
+    }
+
+    // Waits for `done` until `deadline`, and past it while the server keeps
+    // acknowledging bytes: a write fails when the bytes the server has not
+    // taken stop going down for their bound, not when a slow server needs
+    // longer than one write's bound in all.
+    bool WaitWhileTaken(const std::function<bool()>& done, Clock::time_point deadline) {
+        for (int least = Unacknowledged();;) {
+            if (Wait(done, std::min(deadline, Clock::now() + std::chrono::milliseconds(50)))) return true;
+            if (const int queued = Unacknowledged(); queued < least) {
+                Took(least, queued);
+                least = queued;
+                deadline = std::max(deadline, StalledBy());
+            }
+            if (Clock::now() >= deadline) return false;
+        }
+    }
+
+    // Waits until the server's side has acknowledged every byte, as long as
+    // the bytes it has not taken keep going down within their bound; then until the last bytes' time on the far line is
     // over. Ok, or why not: the connection ended, or `notTaken` bytes were
     // never acknowledged.
     WriteResult LetTheServerPassItOn(std::uint32_t* notTaken = nullptr) {
-        int queued = 0;
-        if (socket_ >= 0 && ioctl(socket_, SIOCOUTQ, &queued) != 0) queued = 0;
+        int queued = Unacknowledged();
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(WriteBoundMs(static_cast<std::size_t>(queued), baud_));
-        auto stalledBy = start + std::chrono::seconds(1);
+        auto stalledBy = StalledBy();
         for (int least = queued; queued > 0;) {
             if (Dropped()) return WriteResult::ConnectionDropped;
             if (socket_ < 0 || ioctl(socket_, SIOCOUTQ, &queued) != 0) break;  // ended in order, everything taken
-            if (queued < least) least = queued, stalledBy = Clock::now() + std::chrono::seconds(1);
-            if (queued > 0 && Clock::now() >= std::min(stalledBy, deadline)) {
+            if (queued < least) Took(least, queued), least = queued, stalledBy = StalledBy();
+            if (queued > 0 && Clock::now() >= stalledBy) {
                 if (notTaken) *notTaken = static_cast<std::uint32_t>(queued);
                 return WriteResult::NotTaken;
             }
@@ -720,12 +822,17 @@ private:
     long localPort_ = -1;
     long serverPort_ = -1;
     Clock::time_point passedOnBy_{};  // when the last bytes have left the far line
+    std::size_t takenAtATime_ = 0;     // the most the server took at a time, or the largest write
     Clock::time_point lineFreeAt_{};  // when every byte written has left the far line, if it never stops
     bool closed_ = false;
     bool notTelnet_ = false;   // the server sent what is no telnet while the open ran
     bool purgeAsked_ = false;
     bool purged_ = false;      // the server confirmed the purge
-    std::string recent_;       // the last bytes heard, while a purge's confirmation is awaited
+    bool suspended_ = false;   // the server asked for its line's output to be held
+    bool malformed_ = false;   // an answer to a line setting had a value of the wrong size
+    bool speedCoded_ = false;
+    enum class Binary { Unknown, Yes, No } binary_ = Binary::Unknown;  // the server's answer to binary mode  // the speed was confirmed in Cisco's 1-byte form
+    std::string recent_;       // the last bytes heard that may begin a notice of the server (Watch)
     bool writable_ = false;
     bool closeDone_ = false;
     std::optional<int> openResult_;

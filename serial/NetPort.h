@@ -11,11 +11,19 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace vantrel {
 
 // The longest an open may take: connecting and agreeing the line settings.
 inline constexpr int NetOpenBoundMs = 3000;
+
+// The kind of network port a name's scheme says, in any case ("RFC2217://"
+// too): the one rule of the open, the listing and the port mapping.
+enum class NetScheme { None, Rfc2217, Socket };
+NetScheme SchemeOf(std::string_view device);
+// The length of the scheme's "rfc2217://" or "socket://".
+std::size_t SchemeLength(NetScheme scheme);
 
 bool IsNetworkPort(const std::string& device);
 

@@ -11,6 +11,7 @@
 #include "serial/Platform.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -54,9 +55,25 @@ PortNameMap FileMap() {
     return ParseMappingFile(file.text, path, ComplainOnce, ThisPlatform);
 }
 
-bool IsNetworkPort(const std::string& device) {
-    return device.rfind("rfc2217://", 0) == 0 || device.rfind("socket://", 0) == 0;
+namespace {
+constexpr std::string_view SchemeNames[] = {"", "rfc2217://", "socket://"};  // by NetScheme
 }
+
+NetScheme SchemeOf(std::string_view device) {
+    for (const NetScheme scheme : {NetScheme::Rfc2217, NetScheme::Socket}) {
+        const std::string_view name = SchemeNames[static_cast<int>(scheme)];
+        if (device.size() >= name.size() &&
+            std::equal(name.begin(), name.end(), device.begin(), [](char a, char b) {
+                return a == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return scheme;
+    }
+    return NetScheme::None;
+}
+
+std::size_t SchemeLength(NetScheme scheme) { return SchemeNames[static_cast<int>(scheme)].size(); }
+
+bool IsNetworkPort(const std::string& device) { return SchemeOf(device) != NetScheme::None; }
 
 std::string PortsFoundWords() {
     std::string words;

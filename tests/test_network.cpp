@@ -165,41 +165,53 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
             setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         });
     };
-    // Agrees every telnet option asked for and confirms each COM-PORT setting, the speed as 4800 bit/s.
-    const Serve confirms4800 = [](int connection) {
-        static const std::uint8_t se[] = {0xFF, 0xF0};
-        std::vector<std::uint8_t> in, out;
-        std::uint8_t buffer[512];
-        for (ssize_t r; (r = read(connection, buffer, sizeof buffer)) > 0;) {
-            in.insert(in.end(), buffer, buffer + r);
-            std::size_t i = 0;  // the first byte not yet answered
-            while (i + 2 < in.size()) {
-                const std::uint8_t verb = in[i + 1];
-                if (in[i] != 0xFF) {
-                    ++i;
-                } else if (verb == 0xFB || verb == 0xFD) {  // WILL, DO
-                    out.insert(out.end(), {0xFF, std::uint8_t(verb ^ 0x06), in[i + 2]});
-                    i += 3;
-                } else if (verb == 0xFA) {  // SB COM-PORT setting value... IAC SE
-                    const auto end = std::search(in.begin() + static_cast<std::ptrdiff_t>(i), in.end(), std::begin(se), std::end(se));
-                    if (end == in.end()) break;
-                    const std::size_t e = static_cast<std::size_t>(end - in.begin());
-                    if (e >= i + 4) {
-                        out.insert(out.end(), {0xFF, 0xFA, 0x2C, std::uint8_t(in[i + 3] + 100)});
-                        if (in[i + 3] == 1) out.insert(out.end(), {0x00, 0x00, 0x12, 0xC0});
-                        else out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i + 4), end);
-                        out.insert(out.end(), {0xFF, 0xF0});
+    // Agrees every telnet option asked for and confirms each COM-PORT setting
+    // with what `answer` makes of its code and value (ahead of the confirmation
+    // it may add notices of its own). Keeps everything it read in `seen`;
+    // refuses binary mode unless `binary`.
+    using Answer = std::function<void(std::uint8_t code, std::vector<std::uint8_t>& value, std::vector<std::uint8_t>& notices)>;
+    const auto agrees = [](Answer answer, std::string* seen = nullptr, bool binary = true) {
+        return Serve([answer, seen, binary](int connection) {
+            static const std::uint8_t se[] = {0xFF, 0xF0};
+            std::vector<std::uint8_t> in, out;
+            std::uint8_t buffer[512];
+            for (ssize_t r; (r = read(connection, buffer, sizeof buffer)) > 0;) {
+                in.insert(in.end(), buffer, buffer + r);
+                if (seen) seen->append(buffer, buffer + r);
+                std::size_t i = 0;  // the first byte not yet answered
+                while (i + 2 < in.size()) {
+                    const std::uint8_t verb = in[i + 1];
+                    if (in[i] != 0xFF) {
+                        ++i;
+                    } else if (verb == 0xFB || verb == 0xFD) {  // WILL, DO: DO, WILL (or DONT, WONT)
+                        const bool agreed = binary || in[i + 2] != 0;
+                        out.insert(out.end(), {0xFF, std::uint8_t(agreed ? verb ^ 0x06 : verb == 0xFB ? 0xFE : 0xFC), in[i + 2]});
+                        i += 3;
+                    } else if (verb == 0xFA) {  // SB COM-PORT setting value... IAC SE
+                        const auto end = std::search(in.begin() + static_cast<std::ptrdiff_t>(i), in.end(), std::begin(se), std::end(se));
+                        if (end == in.end()) break;
+                        const std::size_t e = static_cast<std::size_t>(end - in.begin());
+                        if (e >= i + 4) {
+                            std::vector<std::uint8_t> value(in.begin() + static_cast<std::ptrdiff_t>(i + 4), end);
+                            answer(in[i + 3], value, out);
+                            out.insert(out.end(), {0xFF, 0xFA, 0x2C, std::uint8_t(in[i + 3] + 100)});
+                            out.insert(out.end(), value.begin(), value.end());
+                            out.insert(out.end(), {0xFF, 0xF0});
+                        }
+                        i = e + 2;
+                    } else {
+                        i += 2;
                     }
-                    i = e + 2;
-                } else {
-                    i += 2;
                 }
+                in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min(i, in.size())));
+                if (!out.empty()) (void)!write(connection, out.data(), out.size());
+                out.clear();
             }
-            in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min(i, in.size())));
-            if (!out.empty()) (void)!write(connection, out.data(), out.size());
-            out.clear();
-        }
+        });
     };
+    const Serve confirms4800 = agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
+        if (code == 1) value = {0x00, 0x00, 0x12, 0xC0};
+    });
     // Answers the telnet open with noise, as a server of another protocol might.
     const Serve garbage = [](int connection) {
         std::uint32_t noise = 12345;
@@ -214,9 +226,31 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         static const char words[] = "\x1B[31mPort already in use\r\n\a\u202E evil";
         (void)!write(connection, words, sizeof words - 1);
     };
-    std::string hex, kilobytes;  // 20 writes of 1024 bytes
+    // Holds its line from the open on (FLOWCONTROL-SUSPEND), and frees it
+    // 300 ms later when `resumes`.
+    std::string seen;
+    std::atomic<bool> suspended{false};
+    const Serve suspends = agrees([&](std::uint8_t code, auto&, std::vector<std::uint8_t>& notices) {
+        if (code == 4) notices.insert(notices.end(), {0xFF, 0xFA, 0x2C, 108, 0xFF, 0xF0}), suspended = true;
+    }, &seen);
+    const Serve resumes = [&](int connection) {
+        std::thread later([&] {
+            while (!suspended) std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(300ms);
+            (void)!write(connection, "\xFF\xFA\x2C\x6D\xFF\xF0", 6);
+        });
+        suspends(connection);
+        later.join();
+    };
+    // Reads 1 KB every half second: slower than the loopback, faster than the line at 9600 bit/s.
+    const Serve readsSlowly = [](int connection) {
+        char buffer[1024];
+        while (read(connection, buffer, sizeof buffer) > 0) std::this_thread::sleep_for(500ms);
+    };
+    std::string hex, kilobytes, eight;  // 20 and 8 writes of 1024 bytes
     for (int i = 0; i < 1024; ++i) hex += "41 ";
-    for (int i = 0; i < 20; ++i) kilobytes += "--bytes '" + hex + "' ";
+    for (int i = 0; i < 20; ++i) (i < 8 ? eight : kilobytes) += "--bytes '" + hex + "' ";
+    kilobytes += eight;
     const struct {
         const char* name;
         int receiveBuffer;
@@ -228,7 +262,13 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         const char* scheme = "socket";
         const char* explains = "";    // on standard output, with --explain
         const char* explainsAlso = "";
+        const char* reaches = nullptr;  // among what the server read
+        bool reached = true;
     } cases[] = {
+        {"reads slowly", 4096, readsSlowly, eight, 0, ""},
+        {"suspends its line for good", 0, suspends, "--clear HELLO", 1,
+         "failed: the line took nothing within the write's bound", false, "rfc2217", "", "", "HELLO", false},
+        {"suspends its line, then resumes", 0, resumes, "--clear HELLO", 0, "", false, "rfc2217", "", "", "HELLO"},
         {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, "--explain " + kilobytes, 0, "", false, "socket",
          "bytes: 41 41", "\n    taken by the server\n"},
         {"never reads", 4096, [](int) {}, kilobytes, 1,
@@ -239,6 +279,17 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
          "the network connection dropped; ", false, "socket", "FAILED"},
         {"closes early", 0, resetAfter(5000), kilobytes, 1, "the network connection dropped; "},
         {"confirms another speed", 0, confirms4800, "--bytes 41", 3, ": the server set 4800 bit/s\n", false, "rfc2217"},
+        {"confirms the speed in 1 byte", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
+             if (code == 1) value = {0x00};
+         }), "--bytes 41", 3, ": the server does not speak RFC 2217: its answer to a line setting is malformed\n", false, "rfc2217"},
+        {"confirms the speed in Cisco's 1-byte form", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
+             if (code == 1) value = {8};  // 9600 bit/s
+         }), "--bytes 41", 0, "", false, "rfc2217"},
+        {"refuses binary mode", 0, agrees([](std::uint8_t, auto&, auto&) {}, nullptr, false), "--bytes 41", 3,
+         ": the server refused telnet's binary mode, without which it may change the bytes\n", false, "rfc2217"},
+        {"confirms the speed with 2 bytes more", 0, agrees([](std::uint8_t code, std::vector<std::uint8_t>& value, auto&) {
+             if (code == 1) value.insert(value.end(), {0x00, 0x01});
+         }), "--bytes 41", 3, ": the server does not speak RFC 2217: its answer to a line setting is malformed\n", false, "rfc2217"},
         {"answers garbage", 0, garbage, "--bytes 41", 3, "the server does not speak RFC 2217", false, "rfc2217"},
         {"sends control characters", 0, sendsControls, "--bytes 41", 3,
          "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n"},
@@ -280,7 +331,14 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.status ? 1 : 0) << c.name << ": " << said;
         for (const char* words : {c.explains, c.explainsAlso})
             EXPECT_NE(run.out.find(words), std::string::npos) << c.name << ": " << run.out.substr(0, 2000);
-        if (c.status == 3) EXPECT_LT(took, 3800ms) << c.name << ": the open's bound is 3 s";
+        if (c.status == 3) {
+            EXPECT_LT(took, 3800ms) << c.name << ": the open's bound is 3 s";
+        }
+        if (c.reaches) {
+            EXPECT_EQ(seen.find(c.reaches) != std::string::npos, c.reached) << c.name;
+        }
+        seen.clear();
+        suspended = false;
         if (!c.readsAfterEnd) continue;
         // What the server had not taken at the failure never reaches it: the connection is reset.
         const std::size_t notTaken = std::strtoul(said.c_str() + said.find(c.says) + std::strlen(c.says), nullptr, 10);
@@ -388,4 +446,27 @@ TEST(NetworkSend, AHeldFarLineIsOnlyTakenByTheServer) {
     std::size_t taken = 0;
     for (std::size_t at = 0; (at = run.out.find("\n    taken by the server\n", at)) != std::string::npos; ++at) ++taken;
     EXPECT_EQ(taken, 3u) << "the clear and both lines: " << run.out;
+}
+
+// One rule for a network port's address, wherever it is given: the scheme in
+// any case, the port a plain number, brackets only around an IPv6 address.
+TEST(NetworkSend, AddressFormsFollowOneRule) {
+    const struct {
+        const char* url;
+        bool network;  // taken as a network port, not a device path
+        bool valid;
+    } cases[] = {
+        {"RFC2217://127.0.0.1:4001", true, true},  {"Socket://till-3.shop.lan:1", true, true},
+        {"rfc2217://[::1]:4001", true, true},       {"socket://127.0.0.1:65535", true, true},
+        {"rfc2217://127.0.0.1:04001", true, false}, {"rfc2217://127.0.0.1:+4001", true, false},
+        {"rfc2217://127.0.0.1: 4001", true, false}, {"rfc2217://127.0.0.1:65536", true, false},
+        {"rfc2217://[127.0.0.1]:4001", true, false}, {"socket://[till-3]:4001", true, false},
+        {"rfc2217:/127.0.0.1:4001", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsNetworkPort(c.url), c.network) << c.url;
+        if (c.network) {
+            EXPECT_EQ(NetworkPortRefusal(c.url).empty(), c.valid) << c.url;
+        }
+    }
 }

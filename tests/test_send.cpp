@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <fstream>
 #include <functional>
 #include <sys/file.h>
@@ -101,6 +102,7 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         std::string args;
         int status;
         std::string says;
+        const char* never = nullptr;  // not on standard error
     } cases[] = {
         {port + "--bogus", 2, "unrecognized option '--bogus'"},
         {port + "--set NOPE", 2, "no option box is labelled 'NOPE'"},
@@ -126,7 +128,9 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {"--dry-run --port socket://127.0.0.1 X", 3, "cannot open socket://127.0.0.1: not a network port address"},
         // Send stops at its failed clear, and says which write failed.
         {"--port " + stopped.Path() + " HELLO WORLD", 1, "failed: the line took nothing within the write's bound"},
-        {"--port " + stopped.Path() + " --sample 2", 1, "; the write that failed: Send, the clear"},
+        {"--port " + stopped.Path() + " --sample 2", 1, "; the write that failed: Send, the clear (action 1)\n"},
+        {"--port " + stopped.Path() + " --bytes 41 --clear --full-light", 1,
+         "; the write that failed: bytes (action 1); the 2 actions after it were not sent"},
         {port + "--page 85", 2, "no such page: '85'"},
         {port + "--sample 4", 2, "no such sample: '4'"},
         // One rule for numbers: no sign, blank, leading zero or 0x.
@@ -144,6 +148,10 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {port + "--version", 0, ""},
         // A speed frame, then bytes at the old speed: a warning, and the bytes still go.
         {port + "--set CD5220 --set 19200 A B", 0, "vantrel send: warning: after its speed frame the display expects 19200 bit/s"},
+        // Without a speed frame the run knows nothing of the display's speed: no warning.
+        {port + "--baud 19200 'TOTAL  12.34'", 0, "", "warning"},
+        {port + "--baud 300 X", 0, "", "warning"},
+        {port + "--sample 1", 0, "", "warning"},
         {port + "--emulation VT100 --clear", 2, "no such emulation: 'VT100'"},
         {port, 2, "nothing to send"},
         {port + "A B C", 2, "too many lines: 'C'"},
@@ -161,6 +169,9 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         flock(held, LOCK_UN);
         EXPECT_EQ(run.status, c.status) << c.args << ": " << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
+        if (c.never) {
+            EXPECT_EQ(run.err.find(c.never), std::string::npos) << c.args << ": " << run.err;
+        }
         EXPECT_EQ(run.err.find("Usage: vantrel send") != std::string::npos, c.status == 2) << c.args;
         if (c.status == 1 || c.status == 3) {
             // One line; a missing device's names the serial ports that are there.
@@ -179,6 +190,14 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     ASSERT_EQ(write(stopped.Master(), "\x11", 1), 1);
     EXPECT_EQ(ToHex(stopped.ReadUntilQuiet(200ms)), "");
     EXPECT_EQ(Send("--help").out.rfind("Usage: vantrel send", 0), 0u);
+    // A recording that is a FIFO is refused at once, not waited on.
+    const std::string fifo = testing::TempDir() + "vantrel-replay-fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Outcome piped = Send("--dry-run --replay " + fifo);
+    std::remove(fifo.c_str());
+    EXPECT_EQ(piped.status, 2);
+    EXPECT_EQ(piped.err, "vantrel send: --replay " + fifo + ": not a regular file\n");
     // --dry-run opens nothing and explains: even a port that is not there.
     const Outcome dry = Send("--port /nonexistent/x --dry-run --set AEDEX --bytes '21 23 31 48 49 0D'");
     EXPECT_EQ(dry.status, 0) << dry.err;
