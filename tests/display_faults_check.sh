@@ -164,8 +164,10 @@ after=$(snapshot)
 [ "$before" = "$after" ] || fail "--state: a refused path changed: $(diff <(echo "$before") <(echo "$after"))"
 
 # The latest set-up is on disk after the end, on each of the signals; a link
-# to a state file stays a link and the file it names is saved.
+# to a state file stays a link and the file it names is saved; the longest
+# name the folder takes is saved too.
 kept=$work/kept
+long=$(printf 's%.0s' $(seq 255))
 mkdir "$kept"
 printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$kept/target"
 ln -s target "$kept/link"
@@ -182,6 +184,7 @@ done <<END
 TERM new-1 new-1 DSP800
 INT new-2 new-2 DSP800
 HUP link target AEDEX
+TERM $long $long DSP800
 END
 # A file of another user's, saved by root: its mode and owner stay.
 printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$work/owned"
@@ -213,7 +216,7 @@ done <<END
 END
 
 [ -L "$kept/link" ] || fail "--state: the link to a state file was replaced"
-[ "$(ls "$kept")" = "$(printf 'link\nnew-1\nnew-2\ntarget')" ] || fail "--state: files left behind: $(ls "$kept")"
+[ "$(ls -A "$kept")" = "$(printf 'link\nnew-1\nnew-2\n%s\ntarget' "$long")" ] || fail "--state: files left behind: $(ls "$kept")"
 
 # Standard output that goes away ends the display cleanly.
 ("$program" --headless --link "$work/piped" | head -n 3 >/dev/null) &
