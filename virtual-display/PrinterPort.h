@@ -14,6 +14,7 @@
 #include "virtual-display/BoundedBytes.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -27,7 +28,9 @@ public:
 
     // Opens the printer's pseudo-terminal, raw; answers go to `line`, the
     // master of the display's line (duplicated: the port keeps its own).
-    explicit PrinterPort(int line);
+    // `carried` is called, on the port's thread, with the answer bytes as
+    // they are written to the line.
+    explicit PrinterPort(int line, std::function<void(std::span<const std::uint8_t>)> carried = {});
     ~PrinterPort();
     PrinterPort(const PrinterPort&) = delete;
     PrinterPort& operator=(const PrinterPort&) = delete;
@@ -61,6 +64,7 @@ private:
     int wake_[2] = {-1, -1};
     std::string slavePath_;
     std::string link_;
+    const std::function<void(std::span<const std::uint8_t>)> carried_;
 
     mutable std::mutex mutex_;
     BoundedBytes held_{HoldLimit};     // for the printer

@@ -125,7 +125,11 @@ void VirtualDisplay::Publish(const std::string& link) {
 }
 
 void VirtualDisplay::AttachPrinter(const std::string& link) {
-    printer_ = std::make_unique<PrinterPort>(master_);
+    // The answers the host gets are the line's other way: shown and recorded
+    // as a tap's are, never holding the printer back for the screen.
+    printer_ = std::make_unique<PrinterPort>(master_, [this](std::span<const std::uint8_t> answer) {
+        Deliver(answer, LineBaud(), Direction::DisplayToTill, false, false);
+    });
     if (!link.empty()) printer_->Publish(link);
     model_.OnPrinterBytes([this](std::span<const std::uint8_t> bytes) {
         passed_.insert(passed_.end(), bytes.begin(), bytes.end());
@@ -232,6 +236,7 @@ void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
 
 void VirtualDisplay::QueueRaw(Raw raw) {
     std::lock_guard lock(mutex_);
+    raw.at = Clock::now();  // taken in the queue's order: the line's own bytes and the printer's answers
     if (queue_.empty()) {
         [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1);
     }
@@ -410,11 +415,10 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
     if (ms < 999.9995) std::snprintf(head, sizeof head, "%+10.3f ms ", ms);
     else std::snprintf(head, sizeof head, "%+10.1f s  ", ms / 1000);
     if (!chunk.notice.empty()) return head + std::string("-- ") + chunk.notice;
-    // A tap's other way, and bytes that came with framing errors, say so first.
-    const char* mark = chunk.direction == Direction::DisplayToTill ? "<- "
-                       : chunk.framingErrors                       ? "framing errors: "
-                                                                   : "";
-    std::string line = std::string(head) + mark + HexAndText(chunk.bytes);
+    // The other way, and bytes that came with framing errors, say so first.
+    std::string line = std::string(head) + (chunk.direction == Direction::DisplayToTill ? ToTillLine(chunk)
+                                            : chunk.framingErrors ? "framing errors: " + HexAndText(chunk.bytes)
+                                                                  : HexAndText(chunk.bytes));
     for (const Reading& reading : chunk.readings) line += "\n      " + DescribeReading(reading);
     if (chunk.readingsLeftOut) line += "\n      ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out";
     if (!chunk.printer.empty()) line += "\n      " + PrinterLine(chunk);
@@ -432,6 +436,8 @@ std::string StatusLine(const VirtualDisplay& display) {
 }
 
 std::string PrinterLine(const VirtualDisplay::Chunk& chunk) { return "printer " + HexAndText(chunk.printer); }
+
+std::string ToTillLine(const VirtualDisplay::Chunk& chunk) { return "<- " + HexAndText(chunk.bytes); }
 
 std::string SetupText(const Setup& setup) {
     return std::string("emulation=") + setup.emulation + "\nspeed=" + std::to_string(setup.ownBaud) +

@@ -52,6 +52,8 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
             // One bounded slice at a time, so a flood never holds off the end.
             for (const auto& chunk : display.ReadAvailable()) {
                 changed = true;
+                if (chunk.direction == vantrel::display::Direction::DisplayToTill)
+                    std::printf("%s\n", vantrel::display::ToTillLine(chunk).c_str());
                 for (const auto& reading : chunk.readings)
                     std::printf("> %s\n", vantrel::display::DescribeReading(reading).c_str());
                 if (chunk.readingsLeftOut) std::printf("> ... %zu more readings left out\n", chunk.readingsLeftOut);
