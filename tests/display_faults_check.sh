@@ -215,6 +215,20 @@ done <<END
 --printer ""
 END
 
+# Names too long for the folder are not "the same path": each is its own failure.
+too_long_a=$work/$(printf 'a%.0s' $(seq 256))
+too_long_b=$work/$(printf 'b%.0s' $(seq 256))
+while read -r options; do
+  # shellcheck disable=SC2086
+  eval timeout 5 "$program" --headless $options >/dev/null 2>"$work/err"
+  status=$?
+  [ "$status" -eq 1 ] && grep -q "File name too long" "$work/err" && ! grep -q "same path" "$work/err" ||
+    fail "${options//$work\//}: exit $status, $(cut -c 1-120 "$work/err")"
+done <<END
+--link "$too_long_a" --printer "$too_long_b"
+--link "$too_long_a" --state "$too_long_b"
+END
+
 [ -L "$kept/link" ] || fail "--state: the link to a state file was replaced"
 [ "$(ls -A "$kept")" = "$(printf 'link\nnew-1\nnew-2\n%s\ntarget' "$long")" ] || fail "--state: files left behind: $(ls "$kept")"
 

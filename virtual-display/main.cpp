@@ -89,14 +89,18 @@ bool HasDisplayServer(int argc, char** argv) {
     return (x11 && *x11) || (wayland && *wayland);
 }
 
-// Whether two paths name one place, the links on the way followed.
+// Whether two paths name one place, the links on the way followed. A path
+// that cannot be resolved (a name too long, a folder not to be searched) is
+// the same only as itself, written alike: its own use then says what is wrong.
 bool SamePath(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
-    std::error_code error;
-    const auto place = [&error](const std::string& p) {
-        return std::filesystem::weakly_canonical(std::filesystem::absolute(p, error), error);
+    const auto place = [](const std::string& p) {
+        std::error_code error;
+        auto path = std::filesystem::weakly_canonical(std::filesystem::absolute(p, error), error);
+        return error ? std::filesystem::absolute(p, error).lexically_normal() : path;
     };
-    return place(a) == place(b);
+    const auto first = place(a);
+    return !first.empty() && first == place(b);
 }
 
 void OnSignal(int signal, void (*handler)(int)) {
