@@ -63,7 +63,7 @@ pids+=("$writer")
 # Four seconds at least, and until 1 MB has passed (slow under the sanitizers).
 passed_mb() {
   local bytes
-  bytes=$(tail -c 4096 "$work/till-out" | grep -Eo 'printer [0-9]+ bytes passed' | tail -n 1 | awk '{print $2}')
+  bytes=$(tail -c 4096 "$work/till-out" | grep -Eo '[0-9]+ bytes for the printer' | tail -n 1 | awk '{print $1}')
   [ "${bytes:-0}" -ge 1048576 ]
 }
 sample_rss "$display" 60 passed_mb
@@ -74,9 +74,9 @@ printf '\x1b=\x02AFTER' >"$work/till"
 for _ in $(seq 100); do grep -q '^|AFTER' "$work/till-out" && break; sleep 0.1; done
 [ $((high - low)) -le 4096 ] || fail "printer: resident memory grew from $low to $high kB"
 grep -q '^|AFTER' "$work/till-out" || fail "printer: the display stopped reading"
-passed=$(grep -Eo 'printer [0-9]+ bytes passed, [1-9][0-9]* dropped;' "$work/till-out" | tail -n 1 | tr -d ';')
+passed=$(grep -Eo '[0-9]+ bytes for the printer, [1-9][0-9]* dropped;' "$work/till-out" | tail -n 1 | tr -d ';')
 [ -n "$passed" ] || fail "printer: the drop is not counted"
-[ "$(echo "$passed" | awk '{print $2}')" -ge 1048576 ] 2>/dev/null || fail "printer: less than 1 MB passed: $passed"
+[ "$(echo "$passed" | awk '{print $1}')" -ge 1048576 ] 2>/dev/null || fail "printer: less than 1 MB passed: $passed"
 kill -TERM "$display"
 wait "$display"
 [ ! -e "$work/printer" ] && [ ! -L "$work/printer" ] || fail "printer: link left behind"

@@ -204,7 +204,7 @@ TEST(PrinterBehindTheDisplay, NoReaderDropsTheOldestAndCountsThem) {
     const PrinterPort& port = *display.Printer();
     EXPECT_EQ(port.Passed(), stream.size());
     EXPECT_GT(port.Dropped(), stream.size() / 2);
-    EXPECT_NE(StatusLine(display).find("printer " + std::to_string(stream.size()) + " bytes passed, " +
+    EXPECT_NE(StatusLine(display).find(std::to_string(stream.size()) + " bytes for the printer, " +
                                        std::to_string(port.Dropped()) + " dropped"),
               std::string::npos);
 

@@ -82,7 +82,7 @@ std::uint64_t PrinterPort::TakeAnswersDropped() {
 
 std::string PrinterPort::Counts() const {
     std::lock_guard lock(mutex_);
-    return "printer " + std::to_string(passed_) + " bytes passed, " + std::to_string(dropped_) + " dropped; " +
+    return std::to_string(passed_) + " bytes for the printer, " + std::to_string(dropped_) + " dropped; " +
            std::to_string(answered_) + " answer bytes, " + std::to_string(answersDropped_) + " dropped";
 }
 

@@ -43,13 +43,13 @@ public:
     // held bytes were dropped to make room.
     std::size_t Send(std::span<const std::uint8_t> bytes);
 
-    std::uint64_t Passed() const;   // bytes the display passed to the printer
+    std::uint64_t Passed() const;   // bytes the display handed over for the printer, the dropped ones too
     std::uint64_t Dropped() const;  // of those, dropped because nobody read them
     std::uint64_t Answered() const;        // bytes the printer side wrote back
     std::uint64_t AnswersDropped() const;  // of those, dropped because the host did not read them
     // The answers dropped since the last call: for the monitor.
     std::uint64_t TakeAnswersDropped();
-    // "printer 120 bytes passed, 0 dropped; 3 answer bytes, 0 dropped": for the status line.
+    // "120 bytes for the printer, 0 dropped; 3 answer bytes, 0 dropped": for the status line.
     std::string Counts() const;
 
 private:

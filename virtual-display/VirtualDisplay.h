@@ -195,7 +195,7 @@ std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
 // "      FF  clear".
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
 // The model's status, and with a printer behind the display its counts:
-// "...  |  printer 120 bytes passed, 0 dropped".
+// "...  |  120 bytes for the printer, 0 dropped; 3 answer bytes, 0 dropped".
 std::string StatusLine(const VirtualDisplay& display);
 // The bytes a chunk passed to the printer: "printer 1B 40 41  .@A".
 std::string PrinterLine(const VirtualDisplay::Chunk& chunk);
