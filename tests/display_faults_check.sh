@@ -253,11 +253,12 @@ for server in "" ":7391"; do
   [ ! -L "$work/window" ] || fail "display server '$server': link left behind"
 done
 
-# The command line by GNU's conventions: the help begins with the usage and
-# says what the program is; a wrong command line is one line, then where to
-# look, and exit status 2.
+# The command line by GNU's conventions: the help begins with the usage, says
+# what the program is and fits 79 columns; a wrong command line is one line,
+# then where to look, and exit status 2.
 "$program" --help >"$work/out" 2>&1 && head -n 1 "$work/out" | grep -q '^Usage: vantrel-display ' &&
   grep -q '^A virtual two-line, twenty-position customer display' "$work/out" || fail "--help: $(head -n 4 "$work/out")"
+[ -z "$(awk 'length > 79' "$work/out")" ] || fail "--help: lines wider than 79 columns: $(awk 'length > 79' "$work/out")"
 while read -r arguments; do
   # shellcheck disable=SC2086
   "$program" $arguments >"$work/out" 2>"$work/err"

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-display: a virtual 2 x 20 customer display on a pseudo-terminal.
 //
-//   vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME] [--state FILE]
+//   vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]
+//                   [--state FILE]
 //
 // Prints the slave's path on standard output, then shows the display in a
 // window, or with --headless prints the two screen lines and the status after
@@ -111,8 +112,8 @@ void OnSignal(int signal, void (*handler)(int)) {
 }
 
 constexpr const char* Usage =
-    "Usage: vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]\n"
-    "                       [--state FILE]\n"
+    "Usage: vantrel-display [--link PATH] [--printer PATH] [--headless]\n"
+    "                       [--emulation NAME] [--state FILE]\n"
     "  or:  vantrel-display --help | --version\n"
     "A virtual two-line, twenty-position customer display on a pseudo-terminal:\n"
     "prints the line's path, then shows what the display shows for every byte\n"
@@ -121,9 +122,11 @@ constexpr const char* Usage =
     "  --link PATH       make PATH a symbolic link to the display's line\n"
     "  --printer PATH    a printer behind the display: PATH links to a second\n"
     "                    pseudo-terminal where the bytes for the printer come out\n"
-    "  --headless        print the screen and the status after every change, no window\n"
+    "  --headless        no window: print the screen and the status after every\n"
+    "                    change\n"
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
-    "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000 ICD2002\n"
+    "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000\n"
+    "                    ICD2002\n"
     "  --state FILE      keep the set-up (emulation, own speed, international set,\n"
     "                    code page, kept user-defined characters) in FILE from one\n"
     "                    start to the next; a FILE that cannot be used is never\n"
