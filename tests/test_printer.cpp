@@ -171,8 +171,9 @@ TEST(PrinterBehindTheDisplay, AnswersTheHostDoesNotReadAreDroppedAndCounted) {
     std::uint64_t said = 0;
     for (const auto& chunk : display.Pump(50ms)) {
         said += chunk.answersDropped;
-        if (chunk.answersDropped)
+        if (chunk.answersDropped) {
             EXPECT_NE(MonitorLine(chunk).find(std::to_string(chunk.answersDropped) + " older answer bytes dropped"), std::string::npos);
+        }
     }
     EXPECT_GT(said, 0u);
     const std::string received = host.Read();
@@ -206,7 +207,8 @@ TEST(PrinterBehindTheDisplay, NoReaderDropsTheOldestAndCountsThem) {
     EXPECT_GT(port.Dropped(), stream.size() / 2);
     EXPECT_NE(StatusLine(display).find(std::to_string(stream.size()) + " bytes for the printer, " +
                                        std::to_string(port.Dropped()) + " dropped"),
-              std::string::npos);
+              std::string::npos)
+        << StatusLine(display);
 
     const std::string received = Side(port.SlavePath()).Read();
     ASSERT_EQ(received.size() + port.Dropped(), stream.size());
