@@ -64,7 +64,7 @@ pids+=("$writer")
 # Four seconds at least, and until 1 MB has passed (slow under the sanitizers).
 passed_mb() {
   local bytes
-  bytes=$(tail -c 4096 "$work/till-out" | grep -Eo 'printer [0-9]+ bytes passed' | tail -n 1 | awk '{print $2}')
+  bytes=$(tail -c 4096 "$work/till-out" | grep -Eo '[0-9]+ bytes for the printer' | tail -n 1 | awk '{print $1}')
   [ "${bytes:-0}" -ge 1048576 ]
 }
 sample_rss "$display" 60 passed_mb
@@ -75,9 +75,9 @@ printf '\x1b=\x02AFTER' >"$work/till"
 for _ in $(seq 100); do grep -q '^|AFTER' "$work/till-out" && break; sleep 0.1; done
 [ $((high - low)) -le 4096 ] || fail "printer: resident memory grew from $low to $high kB"
 grep -q '^|AFTER' "$work/till-out" || fail "printer: the display stopped reading"
-passed=$(grep -Eo 'printer [0-9]+ bytes passed, [1-9][0-9]* dropped;' "$work/till-out" | tail -n 1 | tr -d ';')
+passed=$(grep -Eo '[0-9]+ bytes for the printer, [1-9][0-9]* dropped;' "$work/till-out" | tail -n 1 | tr -d ';')
 [ -n "$passed" ] || fail "printer: the drop is not counted"
-[ "$(echo "$passed" | awk '{print $2}')" -ge 1048576 ] 2>/dev/null || fail "printer: less than 1 MB passed: $passed"
+[ "$(echo "$passed" | awk '{print $1}')" -ge 1048576 ] 2>/dev/null || fail "printer: less than 1 MB passed: $passed"
 kill -TERM "$display"
 wait "$display"
 [ ! -e "$work/printer" ] && [ ! -L "$work/printer" ] || fail "printer: link left behind"
@@ -165,8 +165,10 @@ after=$(snapshot)
 [ "$before" = "$after" ] || fail "--state: a refused path changed: $(diff <(echo "$before") <(echo "$after"))"
 
 # The latest set-up is on disk after the end, on each of the signals; a link
-# to a state file stays a link and the file it names is saved.
+# to a state file stays a link and the file it names is saved; the longest
+# name the folder takes is saved too.
 kept=$work/kept
+long=$(printf 's%.0s' $(seq 255))
 mkdir "$kept"
 printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$kept/target"
 ln -s target "$kept/link"
@@ -183,6 +185,7 @@ done <<END
 TERM new-1 new-1 DSP800
 INT new-2 new-2 DSP800
 HUP link target AEDEX
+TERM $long $long DSP800
 END
 # A file of another user's, saved by root: its mode and owner stay.
 printf 'emulation=AEDEX\nspeed=9600\ninternational=USA\ncodepage=PC437\n' >"$work/owned"
@@ -213,8 +216,22 @@ done <<END
 --printer ""
 END
 
+# Names too long for the folder are not "the same path": each is its own failure.
+too_long_a=$work/$(printf 'a%.0s' $(seq 256))
+too_long_b=$work/$(printf 'b%.0s' $(seq 256))
+while read -r options; do
+  # shellcheck disable=SC2086
+  eval timeout 5 "$program" --headless $options >/dev/null 2>"$work/err"
+  status=$?
+  [ "$status" -eq 1 ] && grep -q "File name too long" "$work/err" && ! grep -q "same path" "$work/err" ||
+    fail "${options//$work\//}: exit $status, $(cut -c 1-120 "$work/err")"
+done <<END
+--link "$too_long_a" --printer "$too_long_b"
+--link "$too_long_a" --state "$too_long_b"
+END
+
 [ -L "$kept/link" ] || fail "--state: the link to a state file was replaced"
-[ "$(ls "$kept")" = "$(printf 'link\nnew-1\nnew-2\ntarget')" ] || fail "--state: files left behind: $(ls "$kept")"
+[ "$(ls -A "$kept")" = "$(printf 'link\nnew-1\nnew-2\n%s\ntarget' "$long")" ] || fail "--state: files left behind: $(ls "$kept")"
 
 # Standard output that goes away ends the display cleanly.
 ("$program" --headless --link "$work/piped" | head -n 3 >/dev/null) &
@@ -240,11 +257,12 @@ for server in "" ":7391"; do
   [ ! -L "$work/window" ] || fail "display server '$server': link left behind"
 done
 
-# The command line by GNU's conventions: the help begins with the usage and
-# says what the program is; a wrong command line is one line, then where to
-# look, and exit status 2.
+# The command line by GNU's conventions: the help begins with the usage, says
+# what the program is and fits 79 columns; a wrong command line is one line,
+# then where to look, and exit status 2.
 "$program" --help >"$work/out" 2>&1 && head -n 1 "$work/out" | grep -q '^Usage: vantrel-display ' &&
   grep -q '^A virtual two-line, twenty-position customer display' "$work/out" || fail "--help: $(head -n 4 "$work/out")"
+[ -z "$(awk 'length > 79' "$work/out")" ] || fail "--help: lines wider than 79 columns: $(awk 'length > 79' "$work/out")"
 while read -r arguments; do
   # shellcheck disable=SC2086
   "$program" $arguments >"$work/out" 2>"$work/err"

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # vantrel-display on a line, as a technician and a script use it: a port
 # (a pseudo-terminal standing in) read with --baud auto and recorded, the
-# "likely:" line, the recording replayed with --json, and the refusals.
+# "likely:" line, the recording replayed with --json, a printer's answer
+# recorded, and the refusals.
 #   display_line_check.sh PATH_TO_vantrel-display PATH_TO_vantrel
 set -euo pipefail
 program=$1
@@ -38,6 +39,38 @@ grep -q '^0.000 T 19200 0C 1B 51 41' "$work/till.rec" || grep -q ' T 19200 0C 1B
 grep -q '^{"event":"screen","ms":[0-9.]*,"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/json" || fail "no screen event:" "$work/json"
 grep -q '^{"event":"reading",.*"meaning":"upper line"}$' "$work/json" || fail "no reading event:" "$work/json"
 grep -q '^{"event":"likely","speed":19200,"ranks":\[{"emulation":"CD5220","read":100}' "$work/json" || fail "no likely event:" "$work/json"
+
+# A printer behind the display on its own pseudo-terminal: its answer to the
+# host's status request reaches the host, and is recorded and printed as the
+# display's way to the till.
+/usr/bin/python3 - "$program" "$work" <<'PY' || fail "the printer's answer did not pass:" "$work/perr"
+import os, select, subprocess, sys, time
+program, work = sys.argv[1], sys.argv[2]
+def read(fd, n):
+    got = b""
+    while len(got) < n and select.select([fd], [], [], 5)[0]:
+        got += os.read(fd, n - len(got))
+    return got
+with open(work + "/pout", "w") as out, open(work + "/perr", "w") as err:
+    display = subprocess.Popen([program, "--headless", "--json", "--emulation", "ESCPOS", "--link", work + "/till",
+                                "--printer", work + "/prn", "--record", work + "/printer.rec"], stdout=out, stderr=err)
+    for _ in range(100):
+        if os.path.islink(work + "/till") and os.path.islink(work + "/prn"):
+            break
+        time.sleep(0.05)
+    host = os.open(work + "/till", os.O_RDWR | os.O_NOCTTY)
+    printer = os.open(work + "/prn", os.O_RDWR | os.O_NOCTTY)
+    os.write(host, b"\x1b=\x01\x10\x04\x01")
+    request = read(printer, 3)
+    os.write(printer, b"\x12\x16")
+    answer = read(host, 2)
+    time.sleep(0.3)
+    display.terminate()
+    display.wait()
+    sys.exit(0 if (request, answer) == (b"\x10\x04\x01", b"\x12\x16") else 1)
+PY
+grep -q ' P 9600 10 04 01$' "$work/printer.rec" && grep -q ' D 9600 12 16$' "$work/printer.rec" || fail "the answer is not recorded:" "$work/printer.rec"
+grep -q '^{"event":"to-till","ms":[0-9.]*,"bytes":"12 16"}$' "$work/pout" || fail "no to-till event:" "$work/pout"
 
 # The till's bytes put on a line again, to a display on its pseudo-terminal.
 "$program" --headless --link "$work/com1" --emulation CD5220 >"$work/again" 2>&1 &

@@ -130,21 +130,28 @@ TEST(StateSaver, SavesTheLatestAtTheEndAndSaysAFailureOnce) {
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
-// The longest name a folder takes can be the line's link and the printer's;
-// the link is made under a temporary name of its own, and none is left behind.
-TEST(VirtualDisplayLine, TheLongestLegalNamesAreLinks) {
+// The longest name a folder takes can be the line's link, the printer's and
+// the state file; each is made under a temporary name of its own, and none is
+// left behind.
+TEST(VirtualDisplayLine, TheLongestLegalNamesServe) {
     char folder[] = "/tmp/vantrel-links-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     const std::string line = std::string(folder) + "/" + std::string(255, 'L');
     const std::string printer = std::string(folder) + "/" + std::string(255, 'P');
+    const std::string state = std::string(folder) + "/" + std::string(255, 'S');
+    const vantrel::display::Setup setup{"CD5220", 9600, "USA", "PC437"};
     {
         VirtualDisplay display;
         ASSERT_NO_THROW(display.Publish(line));
         ASSERT_NO_THROW(display.AttachPrinter(printer));
         EXPECT_EQ(std::filesystem::read_symlink(line), display.SlavePath());
         EXPECT_EQ(std::filesystem::read_symlink(printer), display.Printer()->SlavePath());
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
+        ASSERT_TRUE(SaveSetup(state, setup));
+        std::ifstream in(state);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), SetupText(setup));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3);
     }
+    std::filesystem::remove(state);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     std::filesystem::remove(folder);
 }

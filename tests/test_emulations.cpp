@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace vantrel::display;
@@ -319,15 +320,17 @@ TEST(Emulations, StateFileThatIsNoSmallFileIsRefused) {
     fs::remove(path);
 }
 
-// Saving never follows a link planted at a temporary name, and two displays
-// saving one file at once never leave it empty or half written.
+// Saving never follows a link planted at the temporary name it tries first,
+// and two displays saving one file at once never leave it empty or half written.
 TEST(Emulations, SavingIsSafeFromLinksAndFromASecondDisplay) {
     namespace fs = std::filesystem;
     const std::string path = testing::TempDir() + "vantrel-state-shared", victim = path + "-victim";
+    const std::string temporaries = testing::TempDir() + ".vantrel-" + std::to_string(getpid()) + "-";
+    const std::string planted = temporaries + "0";
     fs::remove(path);
     std::ofstream(victim) << "keep";
-    fs::remove(path + ".tmp");
-    fs::create_symlink(victim, path + ".tmp");
+    fs::remove(planted);
+    fs::create_symlink(victim, planted);
     const vantrel::display::Setup setups[] = {{"AEDEX", 9600, "USA", "PC437"}, {"CD5220", 19200, "Germany", "PC850"}};
     ASSERT_TRUE(SaveSetup(path, setups[0]));
     std::ifstream in(victim);
@@ -355,9 +358,10 @@ TEST(Emulations, SavingIsSafeFromLinksAndFromASecondDisplay) {
     EXPECT_EQ(badReads, 0);
     std::size_t leftovers = 0;
     for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path()))
-        leftovers += entry.path().string().rfind(path + ".", 0) == 0 && entry.path() != path + ".tmp";
+        leftovers += entry.path().string().rfind(temporaries, 0) == 0 && entry.path() != planted;
     EXPECT_EQ(leftovers, 0u) << "no temporary file is left";
     fs::remove(path);
+    fs::remove(planted);
     fs::remove(path + ".tmp");
     fs::remove(victim);
 }

@@ -34,10 +34,10 @@ const char* const LineUsage =
     "       vantrel-display --port NAME [--baud N|auto] [options]\n"
     "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
     "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
-    "  --port NAME       listen on a serial port instead of a pseudo-terminal: COM1 to\n"
+    "  --port NAME       listen on a serial port, not a pseudo-terminal: COM1 to\n"
     "                    COM9 (mapped as the panel maps them) or a device path\n"
-    "  --baud N|auto     the port's speed (300 ... 38400; default the display's own);\n"
-    "                    auto finds the till's speed\n"
+    "  --baud N|auto     the port's speed (300 ... 38400; default the display's\n"
+    "                    own); auto finds the till's speed\n"
     "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
     "                    on both ways, the till's read and shown\n"
 #endif
@@ -46,7 +46,9 @@ const char* const LineUsage =
     "  --replay FILE     feed a recording into the display with its timing\n"
     "  --replay-speed X  the replay X times as fast; 0 as fast as it can\n"
     "  --json            with --headless: one JSON object a line for every reading,\n"
-    "                    screen change, notice and ranking\n";
+    "                    screen change, notice and ranking, the bytes passed to\n"
+    "                    the printer and the bytes to the till (a tap's other\n"
+    "                    way, the printer's answers)\n";
 
 namespace {
 

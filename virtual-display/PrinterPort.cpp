@@ -12,10 +12,11 @@
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace vantrel::display {
 
-PrinterPort::PrinterPort(int line) {
+PrinterPort::PrinterPort(int line, std::function<void(std::span<const std::uint8_t>)> carried) : carried_(std::move(carried)) {
     // Raw: no echo (the printer's bytes would come back as answers) and no
     // translation of CR, LF or any other byte of a receipt.
     slavePath_ = OpenRawPseudoTerminal(master_, slave_, "the printer's pseudo-terminal");
@@ -81,7 +82,7 @@ std::uint64_t PrinterPort::TakeAnswersDropped() {
 
 std::string PrinterPort::Counts() const {
     std::lock_guard lock(mutex_);
-    return "printer " + std::to_string(passed_) + " bytes passed, " + std::to_string(dropped_) + " dropped; " +
+    return std::to_string(passed_) + " bytes for the printer, " + std::to_string(dropped_) + " dropped; " +
            std::to_string(answered_) + " answer bytes, " + std::to_string(answersDropped_) + " dropped";
 }
 
@@ -132,14 +133,19 @@ void PrinterPort::ReadAnswers() {
 }
 
 void PrinterPort::WriteAnswers() {
-    std::lock_guard lock(mutex_);
-    while (!answers_.Empty()) {
-        const auto run = answers_.Front();
-        const ssize_t n = write(line_, run.data(), run.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        answers_.Pop(static_cast<std::size_t>(n));
+    std::vector<std::uint8_t> written;
+    {
+        std::lock_guard lock(mutex_);
+        while (!answers_.Empty()) {
+            const auto run = answers_.Front();
+            const ssize_t n = write(line_, run.data(), run.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            written.insert(written.end(), run.begin(), run.begin() + n);
+            answers_.Pop(static_cast<std::size_t>(n));
+        }
     }
+    if (carried_ && !written.empty()) carried_(written);
 }
 
 }  // namespace vantrel::display

@@ -14,6 +14,7 @@
 #include "virtual-display/BoundedBytes.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -27,7 +28,9 @@ public:
 
     // Opens the printer's pseudo-terminal, raw; answers go to `line`, the
     // master of the display's line (duplicated: the port keeps its own).
-    explicit PrinterPort(int line);
+    // `carried` is called, on the port's thread, with the answer bytes as
+    // they are written to the line.
+    explicit PrinterPort(int line, std::function<void(std::span<const std::uint8_t>)> carried = {});
     ~PrinterPort();
     PrinterPort(const PrinterPort&) = delete;
     PrinterPort& operator=(const PrinterPort&) = delete;
@@ -40,13 +43,13 @@ public:
     // held bytes were dropped to make room.
     std::size_t Send(std::span<const std::uint8_t> bytes);
 
-    std::uint64_t Passed() const;   // bytes the display passed to the printer
+    std::uint64_t Passed() const;   // bytes the display handed over for the printer, the dropped ones too
     std::uint64_t Dropped() const;  // of those, dropped because nobody read them
     std::uint64_t Answered() const;        // bytes the printer side wrote back
     std::uint64_t AnswersDropped() const;  // of those, dropped because the host did not read them
     // The answers dropped since the last call: for the monitor.
     std::uint64_t TakeAnswersDropped();
-    // "printer 120 bytes passed, 0 dropped; 3 answer bytes, 0 dropped": for the status line.
+    // "120 bytes for the printer, 0 dropped; 3 answer bytes, 0 dropped": for the status line.
     std::string Counts() const;
 
 private:
@@ -61,6 +64,7 @@ private:
     int wake_[2] = {-1, -1};
     std::string slavePath_;
     std::string link_;
+    const std::function<void(std::span<const std::uint8_t>)> carried_;
 
     mutable std::mutex mutex_;
     BoundedBytes held_{HoldLimit};     // for the printer

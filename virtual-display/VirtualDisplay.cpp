@@ -56,6 +56,22 @@ std::string Refused(const char* option, const std::string& link, const std::stri
     return std::string(option) + " " + link + ": " + why + "; it is left as it is";
 }
 
+// Makes something new beside `path`, to be renamed onto it: `make` is tried
+// with fresh names in the same folder until it succeeds or fails otherwise
+// than with EEXIST. The name is short, so that any name that fits the
+// folder's limit can be the final one, and new: nothing there is replaced.
+// Returns the name made; empty, errno set, when none was.
+std::string MakeBeside(const std::string& path, const std::function<bool(const std::string&)>& make) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    for (unsigned n = 0; n < 100; ++n) {
+        std::string fresh = folder + ".vantrel-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        if (make(fresh)) return fresh;
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
@@ -117,7 +133,11 @@ void VirtualDisplay::Publish(const std::string& link) {
 }
 
 void VirtualDisplay::AttachPrinter(const std::string& link) {
-    printer_ = std::make_unique<PrinterPort>(master_);
+    // The answers the host gets are the line's other way: shown and recorded
+    // as a tap's are, never holding the printer back for the screen.
+    printer_ = std::make_unique<PrinterPort>(master_, [this](std::span<const std::uint8_t> answer) {
+        Deliver(answer, LineBaud(), Direction::DisplayToTill, false, false);
+    });
     if (!link.empty()) printer_->Publish(link);
     model_.OnPrinterBytes([this](std::span<const std::uint8_t> bytes) {
         passed_.insert(passed_.end(), bytes.begin(), bytes.end());
@@ -136,20 +156,11 @@ void PublishLink(const char* option, const std::string& link, const std::string&
         throw std::runtime_error(std::string(option) + " " + link + ": " + std::strerror(errno));
     }
     // Made beside the path and renamed onto it: the path never names anything
-    // else meanwhile. The temporary name is short, so that any name that fits
-    // the folder's limit can be the link, and new: nothing there is replaced.
-    const auto slash = link.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "" : link.substr(0, slash + 1);
-    std::string fresh;
-    int made = -1;
-    for (unsigned n = 0; made != 0 && n < 100; ++n) {
-        fresh = folder + ".vantrel-" + std::to_string(getpid()) + "-" + std::to_string(n);
-        made = symlink(target.c_str(), fresh.c_str());
-        if (made != 0 && errno != EEXIST) break;
-    }
-    if (made != 0 || rename(fresh.c_str(), link.c_str()) != 0) {
+    // else meanwhile.
+    const std::string fresh = MakeBeside(link, [&target](const std::string& name) { return symlink(target.c_str(), name.c_str()) == 0; });
+    if (fresh.empty() || rename(fresh.c_str(), link.c_str()) != 0) {
         const int err = errno;
-        if (made == 0) unlink(fresh.c_str());
+        if (!fresh.empty()) unlink(fresh.c_str());
         throw std::runtime_error("cannot create " + link + ": " + std::strerror(err));
     }
 }
@@ -247,6 +258,7 @@ bool VirtualDisplay::WaitReady(int ms) const {
 
 void VirtualDisplay::QueueRaw(Raw raw) {
     std::lock_guard lock(mutex_);
+    raw.at = Clock::now();  // taken in the queue's order: the line's own bytes and the printer's answers
     if (queue_.empty()) SetReady();
     queued_ += raw.bytes.size();
     queue_.push_back(std::move(raw));
@@ -422,11 +434,10 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
     if (ms < 999.9995) std::snprintf(head, sizeof head, "%+10.3f ms ", ms);
     else std::snprintf(head, sizeof head, "%+10.1f s  ", ms / 1000);
     if (!chunk.notice.empty()) return head + std::string("-- ") + chunk.notice;
-    // A tap's other way, and bytes that came with framing errors, say so first.
-    const char* mark = chunk.direction == Direction::DisplayToTill ? "<- "
-                       : chunk.framingErrors                       ? "framing errors: "
-                                                                   : "";
-    std::string line = std::string(head) + mark + HexAndText(chunk.bytes);
+    // The other way, and bytes that came with framing errors, say so first.
+    std::string line = std::string(head) + (chunk.direction == Direction::DisplayToTill ? ToTillLine(chunk)
+                                            : chunk.framingErrors ? "framing errors: " + HexAndText(chunk.bytes)
+                                                                  : HexAndText(chunk.bytes));
     for (const Reading& reading : chunk.readings) line += "\n      " + DescribeReading(reading);
     if (chunk.readingsLeftOut) line += "\n      ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out";
     if (!chunk.printer.empty()) line += "\n      " + PrinterLine(chunk);
@@ -447,6 +458,8 @@ std::string StatusLine(const VirtualDisplay& display) {
 }
 
 std::string PrinterLine(const VirtualDisplay::Chunk& chunk) { return "printer " + HexAndText(chunk.printer); }
+
+std::string ToTillLine(const VirtualDisplay::Chunk& chunk) { return "<- " + HexAndText(chunk.bytes); }
 
 std::string SetupText(const Setup& setup) {
     return std::string("emulation=") + setup.emulation + "\nspeed=" + std::to_string(setup.ownBaud) +
@@ -508,8 +521,11 @@ std::string WriteState(const std::string& path, const std::string& text) {
     if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "not a regular file";
     // A name of its own for every save (O_EXCL: never through a link that is
     // there already), so two displays sharing the file never meet in it.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    int fd = -1;
+    const std::string temporary = MakeBeside(path, [&fd](const std::string& name) {
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        return fd >= 0;
+    });
     if (fd < 0) return std::strerror(errno);
     int error = 0;
     // The file as it was: its mode and owner stay.

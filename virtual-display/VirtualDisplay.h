@@ -117,7 +117,8 @@ public:
     std::vector<Chunk> Pump(std::chrono::milliseconds time);
 
     // ---- A line other than the pseudo-terminal (ExternalLine) ----
-    // Hands bytes to the display from any thread. With `wait`, a full queue
+    // Hands bytes to the display from any thread (also the printer's answers
+    // on the display's own line, the other way). With `wait`, a full queue
     // makes the caller wait, as the pseudo-terminal's writer does; without, the
     // bytes that do not fit are not shown and are counted (a tap never holds
     // the line back for the screen). False when they were not taken.
@@ -219,10 +220,13 @@ std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
 // "      FF  clear".
 std::string MonitorLine(const VirtualDisplay::Chunk& chunk);
 // The model's status, and with a printer behind the display its counts:
-// "...  |  printer 120 bytes passed, 0 dropped".
+// "...  |  120 bytes for the printer, 0 dropped; 3 answer bytes, 0 dropped".
 std::string StatusLine(const VirtualDisplay& display);
 // The bytes a chunk passed to the printer: "printer 1B 40 41  .@A".
 std::string PrinterLine(const VirtualDisplay::Chunk& chunk);
+// A chunk from the display to the till (a tap's other way, a printer's
+// answer): "<- 12 16  ..".
+std::string ToTillLine(const VirtualDisplay::Chunk& chunk);
 
 // Makes `link` a symbolic link to `target` by the rules of Publish; `option`
 // names the path in the message of a refusal. RemoveOwnLink removes it only

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-display: a virtual 2 x 20 customer display on a pseudo-terminal.
 //
-//   vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME] [--state FILE]
+//   vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]
+//                   [--state FILE]
 //
 // Prints the slave's path on standard output, then shows the display in a
 // window, or with --headless prints the two screen lines and the status after
@@ -60,6 +61,8 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
             // One bounded slice at a time, so a flood never holds off the end.
             for (const auto& chunk : display.ReadAvailable()) {
                 changed = true;
+                if (chunk.direction == vantrel::display::Direction::DisplayToTill)
+                    std::printf("%s\n", vantrel::display::ToTillLine(chunk).c_str());
                 for (const auto& reading : chunk.readings)
                     std::printf("> %s\n", vantrel::display::DescribeReading(reading).c_str());
                 if (chunk.readingsLeftOut) std::printf("> ... %zu more readings left out\n", chunk.readingsLeftOut);
@@ -82,14 +85,18 @@ int RunHeadless(vantrel::display::VirtualDisplay& display) {
     return 0;
 }
 
-// Whether two paths name one place, the links on the way followed.
+// Whether two paths name one place, the links on the way followed. A path
+// that cannot be resolved (a name too long, a folder not to be searched) is
+// the same only as itself, written alike: its own use then says what is wrong.
 bool SamePath(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty()) return false;
-    std::error_code error;
-    const auto place = [&error](const std::string& p) {
-        return std::filesystem::weakly_canonical(std::filesystem::absolute(p, error), error);
+    const auto place = [](const std::string& p) {
+        std::error_code error;
+        auto path = std::filesystem::weakly_canonical(std::filesystem::absolute(p, error), error);
+        return error ? std::filesystem::absolute(p, error).lexically_normal() : path;
     };
-    return place(a) == place(b);
+    const auto first = place(a);
+    return !first.empty() && first == place(b);
 }
 
 #ifdef _WIN32
@@ -108,18 +115,18 @@ void OnSignal(int signal, void (*handler)(int)) {
 
 constexpr const char* Usage =
 #ifdef _WIN32
-    "Usage: vantrel-display --port COMn | --tap TILL DISPLAY | --replay FILE [--headless]\n"
-    "                       [--emulation NAME] [--state FILE] [options]\n"
+    "Usage: vantrel-display --port COMn | --tap TILL DISPLAY | --replay FILE\n"
+    "                       [--headless] [--emulation NAME] [--state FILE] [options]\n"
     "  or:  vantrel-display --help | --version\n"
     "A virtual two-line, twenty-position customer display on a COM port, between\n"
-    "a till and its display, or fed from a recording: shows what the display shows for every byte that comes,\n"
-    "in a window or, with --headless, on standard output. Windows has no\n"
-    "pseudo-terminal for a line of the display's own: a port, a tap or a\n"
-    "recording is needed.\n"
+    "a till and its display, or fed from a recording: shows what the display\n"
+    "shows for every byte that comes, in a window or, with --headless, on\n"
+    "standard output. Windows has no pseudo-terminal for a line of the display's\n"
+    "own: a port, a tap or a recording is needed.\n"
     "\n"
 #else
-    "Usage: vantrel-display [--link PATH] [--printer PATH] [--headless] [--emulation NAME]\n"
-    "                       [--state FILE]\n"
+    "Usage: vantrel-display [--link PATH] [--printer PATH] [--headless]\n"
+    "                       [--emulation NAME] [--state FILE]\n"
     "  or:  vantrel-display --help | --version\n"
     "A virtual two-line, twenty-position customer display on a pseudo-terminal:\n"
     "prints the line's path, then shows what the display shows for every byte\n"
@@ -129,9 +136,11 @@ constexpr const char* Usage =
     "  --printer PATH    a printer behind the display: PATH links to a second\n"
     "                    pseudo-terminal where the bytes for the printer come out\n"
 #endif
-    "  --headless        print the screen and the status after every change, no window\n"
+    "  --headless        no window: print the screen and the status after every\n"
+    "                    change\n"
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
-    "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000 ICD2002\n"
+    "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000\n"
+    "                    ICD2002\n"
     "  --state FILE      keep the set-up (emulation, own speed, international set,\n"
     "                    code page, kept user-defined characters) in FILE from one\n"
     "                    start to the next; a FILE that cannot be used is never\n"
