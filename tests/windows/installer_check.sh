@@ -69,11 +69,13 @@ bash "$here/../../packaging/windows/make-package.sh" "$work/old" 0.9 "$work" "$b
 run_setup "$work/vantrel-0.9-setup.exe" "$other"
 [ -f "$otherdir/old-only.txt" ] || fail "the older version was not installed in $other"
 
-# A user's own file in the folder: kept, and not counted as the program's size.
+# A user's own file in the folder: kept, and not counted in the size the
+# uninstall entry gives (checked below).
 head -c 8M /dev/zero >"$otherdir/own.bin"
 run_setup "$setup"
 [ ! -e "$dir" ] || fail "installed in $default, not in the registered $other"
 [ -f "$otherdir/own.bin" ] || fail "the upgrade removed a user's own file"
+rm -f "$otherdir/own.bin"  # the size below is then the program's alone; the folder is moved later
 [ ! -e "$otherdir/old-only.txt" ] || fail "the upgrade left the older version's file behind"
 ( cd "$stage" && find . -type f ) | while read -r f; do
     cmp -s "$stage/$f" "$otherdir/$f" || fail "not installed as built: $f"
@@ -87,7 +89,7 @@ grep -qF 'RT_GROUP_ICON' <<<"$(resources "$otherdir/uninstall.exe")" || fail "th
 sys.exit(not (b"\\vantrel-display.exe" in d and "--port COM1".encode("utf-16-le") in d))' "$menu/Vantrel display on COM1.lnk" ||
     fail "no Start-menu entry for the display on COM1"
 read_entry
-size=$(du -sk --apparent-size --exclude=own.bin "$otherdir" | cut -f1)
+size=$(du -sk --apparent-size "$otherdir" | cut -f1)
 main=vantrel.exe
 [ -n "$panel" ] && main=vantrel-panel.exe
 for want in "DisplayVersion=$version" "Publisher=Vantrel developers" "InstallLocation=$other" \
