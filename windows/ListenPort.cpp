@@ -105,16 +105,31 @@ ListenPort::Io ListenPort::Read(std::uint8_t* buf, std::size_t size, std::size_t
 }
 
 ListenPort::Io ListenPort::Write(std::span<const std::uint8_t> bytes, void* stop) {
+    // No write timeout is set, so a write that takes nothing, or fails, on a
+    // port that still answers is a full buffer (Wine's pseudo-terminals say so
+    // that way): tried again for up to two seconds. A pulled adapter no longer
+    // answers, and a port that takes nothing for that long is taken as gone.
+    constexpr int Pause = 10, Tries = 2000 / Pause;
+    int idle = 0;
     for (std::size_t at = 0; at < bytes.size();) {
         OVERLAPPED o{};
         o.hEvent = writeEvent_;
         DWORD done = 0;
+        Io io = Io::Done;
         if (!WriteFile(handle_, bytes.data() + at, static_cast<DWORD>(bytes.size() - at), nullptr, &o) &&
             GetLastError() != ERROR_IO_PENDING)
-            return Io::Gone;
-        if (const Io io = Finish(&o, stop, done); io != Io::Done) return io;
-        if (done == 0) return Io::Gone;  // no write timeout is set: a port that takes nothing is not there
-        at += done;
+            io = Io::Gone;
+        else
+            io = Finish(&o, stop, done);
+        if (io == Io::Stopped) return io;
+        if (io == Io::Done && done > 0) {
+            at += done;
+            idle = 0;
+            continue;
+        }
+        DWORD flags = 0;
+        if (!ClearCommError(handle_, &flags, nullptr) || ++idle > Tries) return Io::Gone;
+        if (stop ? WaitForSingleObject(stop, Pause) == WAIT_OBJECT_0 : (Sleep(Pause), false)) return Io::Stopped;
     }
     return Io::Done;
 }
