@@ -365,7 +365,7 @@ void DisplayReader() {
     for (int s = 0; s < Streams; ++s) {
         const std::string what = std::string("1 MiB of ") + streams[s].name + ", slices of 16 KiB";
         Row("Display reader (ESCPOS), readings on: " + what, rates[s][0].size(), Fixed(Summarise(rates[s][0]).median, "MB/s", 1),
-            Fixed(lowest(rates[s][0]), "MB/s (lowest)", 1), ">= libvterm");
+            Fixed(lowest(rates[s][0]), "MB/s (lowest)", 1), ">= 1.5 x libvterm");
         if (rates[s][1].empty()) {
             Row("libvterm 2 x 20 screen: " + what, 0, "(not built: no libvterm-dev)", "", "(peer)");
             continue;
@@ -374,7 +374,7 @@ void DisplayReader() {
             Fixed(lowest(rates[s][1]), "MB/s (lowest)", 1), "(peer)");
         Row("Display reader / libvterm: " + std::string(streams[s].name), 1,
             Fixed(Summarise(rates[s][0]).median / Summarise(rates[s][1]).median, "", 2),
-            Fixed(lowest(rates[s][0]) / lowest(rates[s][1]), "(lowest / lowest)", 2), ">= 1");
+            Fixed(lowest(rates[s][0]) / lowest(rates[s][1]), "(lowest / lowest)", 2), ">= 1.5");
     }
     for (int s : {0, 2, 3})
         Row(std::string("Display reader: heap allocations per 1000 bytes of ") + streams[s].name + " (readings taken per slice of 16 KiB)", 1,
@@ -411,6 +411,12 @@ void SendFromScripts(const std::string& vantrel) {
 }
 
 int main(int argc, char** argv) {
+    if (argc > 2 || (argc == 2 && std::strcmp(argv[1], "--quick") != 0 && std::strcmp(argv[1], "--reader") != 0)) {
+        std::fprintf(stderr, "Usage: bench_panel [--quick | --reader]\n"
+                             "Prints the panel's and the display reader's figures as table rows;\n"
+                             "--reader prints the reader's rows alone.\n");
+        return 2;
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     SetMessageFunction([](const QString& text, const QString&) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
