@@ -6,6 +6,7 @@
 #include "virtual-display/Recording.h"
 #include "virtual-display/Tap.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -133,9 +134,13 @@ int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
     }
     if (!std::strcmp(option, "--replay-speed")) {
         char* end = nullptr;
-        o.replaySpeed = i + 1 < argc ? std::strtod(argv[i + 1], &end) : -1;
-        if (i + 1 >= argc || end == argv[i + 1] || *end || !(o.replaySpeed >= 0) || o.replaySpeed > 1e6)
-            return Bad(option, "a factor from 0 (as fast as it can) to 1000000");
+        // A plain decimal number: no blank, sign or hexadecimal form; a factor
+        // below 0.001 would make a second last longer than a fortnight.
+        const char* text = i + 1 < argc ? argv[i + 1] : "";
+        const bool plain = std::isdigit(static_cast<unsigned char>(text[0])) && !std::strpbrk(text, "xX");
+        o.replaySpeed = plain ? std::strtod(text, &end) : -1;
+        if (!plain || *end || !(o.replaySpeed >= 0) || o.replaySpeed > 1e6 || (o.replaySpeed > 0 && o.replaySpeed < 1e-3))
+            return Bad(option, "0 (as fast as it can), or a factor from 0.001 to 1000000");
         ++i;
         o.replaySpeedGiven = true;
         return 1;

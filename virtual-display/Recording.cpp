@@ -7,11 +7,11 @@
 #include <ctime>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #ifdef _WIN32
 #include "windows/Wide.h"
 
 #include <io.h>
-#include <sys/stat.h>
 #else
 #include <unistd.h>
 #endif
@@ -24,6 +24,11 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
     fd_ = _wopen(windows::Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (force ? _O_TRUNC : _O_EXCL),
                  _S_IREAD | _S_IWRITE);
 #else
+    // Only a regular file is replaced: a named pipe would hold the start until
+    // something reads it, a device is no recording.
+    struct stat st {};
+    if (force && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw std::runtime_error("--record " + path + ": not a regular file");
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force ? O_TRUNC : O_EXCL | O_NOFOLLOW), 0644);
 #endif
     if (fd_ < 0) {
@@ -70,8 +75,8 @@ void Recorder::Write(const std::string& text) {
 void Recorder::Add(const VirtualDisplay::Chunk& chunk) {
     if (!problem_.empty()) return;
     ms_ += std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
-    if (!started_) ms_ = 0;  // the recording's time starts with its first chunk
-    started_ = true;
+    if (!started_) ms_ = 0;  // the recording's time starts with its first chunk of bytes or speed
+    started_ = started_ || !chunk.bytes.empty() || !chunk.printer.empty() || chunk.ownBaud > 0;
     std::string text;
     if (!chunk.notice.empty()) text = "# " + chunk.notice + "\n";
     if (chunk.ownBaud > 0) text += RecordingLine(ms_, 'S', chunk.ownBaud, {});
