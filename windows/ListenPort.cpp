@@ -83,9 +83,15 @@ ListenPort::Io ListenPort::Finish(void* overlapped, void* stop, unsigned long& d
         GetOverlappedResult(handle_, o, &done, TRUE);
         return Io::Stopped;
     }
-    // A pulled adapter fails it with whatever its driver says.
-    if (GetOverlappedResult(handle_, o, &done, FALSE)) return Io::Done;
-    return TimedOut(GetLastError()) ? Io::Done : Io::Gone;
+    // A pulled adapter fails it with whatever its driver says, and answers no
+    // more; a port that still answers took or gave nothing this time (Wine's
+    // pseudo-terminals under load), and is tried again after a pause.
+    if (GetOverlappedResult(handle_, o, &done, FALSE) || TimedOut(GetLastError())) return Io::Done;
+    DWORD flags = 0;
+    if (!ClearCommError(handle_, &flags, nullptr)) return Io::Gone;
+    done = 0;
+    if (stop ? WaitForSingleObject(stop, 10) == WAIT_OBJECT_0 : (Sleep(10), false)) return Io::Stopped;
+    return Io::Done;
 }
 
 ListenPort::Io ListenPort::Read(std::uint8_t* buf, std::size_t size, std::size_t& n, bool& errors, void* stop) {
@@ -94,13 +100,19 @@ ListenPort::Io ListenPort::Read(std::uint8_t* buf, std::size_t size, std::size_t
     OVERLAPPED o{};
     o.hEvent = readEvent_;
     DWORD done = 0;
-    if (!ReadFile(handle_, buf, static_cast<DWORD>(size), nullptr, &o) && GetLastError() != ERROR_IO_PENDING)
-        return TimedOut(GetLastError()) ? Io::Done : Io::Gone;
-    if (const Io io = Finish(&o, stop, done); io != Io::Done) return io;
     DWORD flags = 0;
-    if (!ClearCommError(handle_, &flags, nullptr)) return Io::Gone;
+    if (!ReadFile(handle_, buf, static_cast<DWORD>(size), nullptr, &o) && GetLastError() != ERROR_IO_PENDING) {
+        if (TimedOut(GetLastError())) return Io::Done;
+        // A failed read on a port that still answers (Wine's pseudo-terminals
+        // under load) is read again after a pause; a pulled adapter answers no more.
+        if (!ClearCommError(handle_, &flags, nullptr)) return Io::Gone;
+        if (stop ? WaitForSingleObject(stop, 10) == WAIT_OBJECT_0 : (Sleep(10), false)) return Io::Stopped;
+        return Io::Done;
+    }
+    if (const Io io = Finish(&o, stop, done); io != Io::Done) return io;
+    // The bytes read are kept whatever comes next: a port that is gone tells at the next read.
     n = done;
-    errors = (flags & (CE_FRAME | CE_RXPARITY | CE_BREAK)) != 0;
+    errors = ClearCommError(handle_, &flags, nullptr) && (flags & (CE_FRAME | CE_RXPARITY | CE_BREAK)) != 0;
     return Io::Done;
 }
 
