@@ -22,6 +22,23 @@ namespace {
 // An error of a read or write that is only its time running out.
 bool TimedOut(DWORD error) { return error == ERROR_SEM_TIMEOUT || error == WAIT_TIMEOUT; }
 
+// Whether the port still answers: a pulled adapter does not.
+bool Answers(HANDLE port) {
+    DWORD flags = 0;
+    return ClearCommError(port, &flags, nullptr);
+}
+
+constexpr DWORD PauseMs = 10;
+
+// A short wait before a port is tried again, or the stop.
+ListenPort::Io Pause(void* stop) {
+    if (!stop) {
+        Sleep(PauseMs);
+        return ListenPort::Io::Done;
+    }
+    return WaitForSingleObject(stop, PauseMs) == WAIT_OBJECT_0 ? ListenPort::Io::Stopped : ListenPort::Io::Done;
+}
+
 }  // namespace
 
 std::unique_ptr<ListenPort> ListenPort::Open(const std::string& device, int baud, std::string& error, bool* missing) {
@@ -74,6 +91,10 @@ ListenPort::~ListenPort() {
         if (event) CloseHandle(event);
 }
 
+// A read or write that failed on a port that still answers took or gave
+// nothing this time (Wine's pseudo-terminals under load do that): it is made
+// again after a pause. A pulled adapter fails it with whatever its driver
+// says, and answers no more: it is gone.
 ListenPort::Io ListenPort::Finish(void* overlapped, void* stop, unsigned long& done) {
     auto* o = static_cast<OVERLAPPED*>(overlapped);
     const HANDLE waits[2] = {o->hEvent, stop};
@@ -83,15 +104,9 @@ ListenPort::Io ListenPort::Finish(void* overlapped, void* stop, unsigned long& d
         GetOverlappedResult(handle_, o, &done, TRUE);
         return Io::Stopped;
     }
-    // A pulled adapter fails it with whatever its driver says, and answers no
-    // more; a port that still answers took or gave nothing this time (Wine's
-    // pseudo-terminals under load), and is tried again after a pause.
     if (GetOverlappedResult(handle_, o, &done, FALSE) || TimedOut(GetLastError())) return Io::Done;
-    DWORD flags = 0;
-    if (!ClearCommError(handle_, &flags, nullptr)) return Io::Gone;
     done = 0;
-    if (stop ? WaitForSingleObject(stop, 10) == WAIT_OBJECT_0 : (Sleep(10), false)) return Io::Stopped;
-    return Io::Done;
+    return Answers(handle_) ? Io::Done : Io::Gone;
 }
 
 ListenPort::Io ListenPort::Read(std::uint8_t* buf, std::size_t size, std::size_t& n, bool& errors, void* stop) {
@@ -100,48 +115,39 @@ ListenPort::Io ListenPort::Read(std::uint8_t* buf, std::size_t size, std::size_t
     OVERLAPPED o{};
     o.hEvent = readEvent_;
     DWORD done = 0;
-    DWORD flags = 0;
-    if (!ReadFile(handle_, buf, static_cast<DWORD>(size), nullptr, &o) && GetLastError() != ERROR_IO_PENDING) {
-        if (TimedOut(GetLastError())) return Io::Done;
-        // A failed read on a port that still answers (Wine's pseudo-terminals
-        // under load) is read again after a pause; a pulled adapter answers no more.
-        if (!ClearCommError(handle_, &flags, nullptr)) return Io::Gone;
-        if (stop ? WaitForSingleObject(stop, 10) == WAIT_OBJECT_0 : (Sleep(10), false)) return Io::Stopped;
-        return Io::Done;
-    }
-    if (const Io io = Finish(&o, stop, done); io != Io::Done) return io;
+    const bool started = ReadFile(handle_, buf, static_cast<DWORD>(size), nullptr, &o) || GetLastError() == ERROR_IO_PENDING;
+    if (!started && !TimedOut(GetLastError()) && !Answers(handle_)) return Io::Gone;
+    if (started)
+        if (const Io io = Finish(&o, stop, done); io != Io::Done) return io;
+    if (done == 0) return Pause(stop);  // never a busy loop
     // The bytes read are kept whatever comes next: a port that is gone tells at the next read.
     n = done;
+    DWORD flags = 0;
     errors = ClearCommError(handle_, &flags, nullptr) && (flags & (CE_FRAME | CE_RXPARITY | CE_BREAK)) != 0;
     return Io::Done;
 }
 
 ListenPort::Io ListenPort::Write(std::span<const std::uint8_t> bytes, void* stop) {
-    // No write timeout is set, so a write that takes nothing, or fails, on a
-    // port that still answers is a full buffer (Wine's pseudo-terminals say so
-    // that way): tried again for up to two seconds. A pulled adapter no longer
-    // answers, and a port that takes nothing for that long is taken as gone.
-    constexpr int Pause = 10, Tries = 2000 / Pause;
+    // No write timeout is set, so a port that takes nothing for two seconds
+    // while it still answers is taken as gone too.
+    constexpr int Tries = 2000 / PauseMs;
     int idle = 0;
     for (std::size_t at = 0; at < bytes.size();) {
         OVERLAPPED o{};
         o.hEvent = writeEvent_;
         DWORD done = 0;
-        Io io = Io::Done;
-        if (!WriteFile(handle_, bytes.data() + at, static_cast<DWORD>(bytes.size() - at), nullptr, &o) &&
-            GetLastError() != ERROR_IO_PENDING)
-            io = Io::Gone;
-        else
-            io = Finish(&o, stop, done);
-        if (io == Io::Stopped) return io;
-        if (io == Io::Done && done > 0) {
+        const bool started = WriteFile(handle_, bytes.data() + at, static_cast<DWORD>(bytes.size() - at), nullptr, &o) ||
+                             GetLastError() == ERROR_IO_PENDING;
+        const Io io = started ? Finish(&o, stop, done) : Answers(handle_) ? Io::Done : Io::Gone;
+        if (io != Io::Done) return io;
+        if (done > 0) {
             at += done;
             idle = 0;
-            continue;
+        } else if (++idle > Tries) {
+            return Io::Gone;
+        } else if (const Io paused = Pause(stop); paused != Io::Done) {
+            return paused;
         }
-        DWORD flags = 0;
-        if (!ClearCommError(handle_, &flags, nullptr) || ++idle > Tries) return Io::Gone;
-        if (stop ? WaitForSingleObject(stop, Pause) == WAIT_OBJECT_0 : (Sleep(Pause), false)) return Io::Stopped;
     }
     return Io::Done;
 }
