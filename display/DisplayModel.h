@@ -21,6 +21,7 @@
 #include "display/Screen.h"
 #include "display/Timed.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,14 @@ public:
     // from the display's own speed, every byte shows as garbage and no command
     // is understood, as on a real display.
     void Feed(const std::uint8_t* data, std::size_t n, int lineBaud);
+    // The display's own speed and command set change only by a configuration
+    // frame, at its last byte (ETX): how many of `n` bytes go up to and with
+    // the first ETX (all of them without one). Fed in such pieces, the bytes
+    // after a change are known to be read by the set-up then in force.
+    static std::size_t UpToFrameEnd(const std::uint8_t* data, std::size_t n) {
+        const std::uint8_t* etx = std::find(data, data + n, std::uint8_t{0x03});
+        return etx == data + n ? n : static_cast<std::size_t>(etx - data) + 1;
+    }
     // Time goes on by `ms`: the demonstration, scrolling messages, blinking,
     // the time counter, the self-test and a running macro. True when what the
     // screen shows changed.

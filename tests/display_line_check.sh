@@ -42,6 +42,19 @@ grep -q '^{"event":"screen","ms":[0-9.]*,"lines":\["TOTAL 12.50         ","THANK
 grep -q '^{"event":"reading",.*"meaning":"upper line"}$' "$work/json" || fail "no reading event:" "$work/json"
 grep -q '^{"event":"likely","speed":19200,"ranks":\[{"emulation":"CD5220","read":100}' "$work/json" || fail "no likely event:" "$work/json"
 
+# As fast as it goes, each chunk's readings come before the screen it left,
+# at the recording's own times, and two runs print the same.
+printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' 'emulation: CD5220' '' \
+    '0.000 T 9600 0C 41' '12.500 T 9600 42' '12.500 E 9600 FF' '30.000 T 9600 43' >"$work/steps.rec"
+for run in 1 2; do
+    "$program" --headless --json --replay "$work/steps.rec" --replay-speed 0 >"$work/steps$run" 2>"$work/err" || fail "replay failed:" "$work/err"
+done
+cmp -s "$work/steps1" "$work/steps2" || fail "two replays differ:" "$work/steps1" "$work/steps2"
+order=$(grep -v '"likely"' "$work/steps1" | sed -E 's/^\{"event":"([a-z-]+)","ms":([0-9.]+).*/\1 \2/' | tr '\n' ' ')
+[ "$order" = "screen 0.000 reading 0.000 reading 0.000 screen 0.000 reading 12.500 screen 12.500 reading 12.500 screen 12.500 reading 30.000 screen 30.000 notice 30.000 screen 30.000 " ] ||
+    fail "not a chunk at a time, at the recording's times: $order"
+grep -q '"bytes":"FF","meaning":"shown as garbage: they came with framing errors at 9600 bit/s' "$work/steps1" || fail "no framing errors said:" "$work/steps1"
+
 # A printer behind the display on its own pseudo-terminal: its answer to the
 # host's status request reaches the host, and is recorded and printed as the
 # display's way to the till.

@@ -238,6 +238,23 @@ TEST(Ranking, CountsTheSpeedOfCleanBytesOnly) {
     EXPECT_TRUE(ranking.Likely().starts_with("DSP800 at 9600 (100% read)")) << ranking.Likely();
 }
 
+// A frame that selects a command set is read by every emulation alike; the
+// stream after it still tells them apart, and alone it names its own.
+TEST(Ranking, AFrameThatSelectsACommandSetDoesNotMakeThemAllAlike) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"02 05 43 37 03", "CD5220 at 9600 (100% read)"},                     // the frame alone: the set it selects
+        {"02 05 43 37 03 1B 51 41 48 49 0D", "CD5220 at 9600 (100% read)"},  // then CD5220's own upper line
+    };
+    for (const auto& [hex, best] : cases) {
+        Ranking ranking;
+        ranking.Feed(Hex(hex.c_str()), 9600);
+        EXPECT_TRUE(ranking.Likely().starts_with(best)) << hex << ": " << ranking.Likely();
+        if (hex.size() > 14) {
+            EXPECT_LT(ranking.ReadPercent(ranking.Ranks().back()), 100) << ranking.Likely();
+        }
+    }
+}
+
 namespace {
 
 std::string Recording(const std::string& body) {

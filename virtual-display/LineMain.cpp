@@ -68,9 +68,9 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string Ms(double ms) {
+std::string Ms(std::chrono::steady_clock::duration time) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f", ms);
+    std::snprintf(text, sizeof text, "%.3f", std::chrono::duration<double, std::milli>(time).count());
     return text;
 }
 
@@ -238,7 +238,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
 
 int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatile std::sig_atomic_t& stop) {
     auto& model = display.Model();
-    double ms = 0;  // since the start, by the chunks' own times
+    std::chrono::steady_clock::duration since{};  // the start, by the chunks' own times
     std::string shownScreen, likelyOrder;
     bool out = true, end = false;
     const auto print = [&out](const std::string& line) {
@@ -249,7 +249,7 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         if (now == shownScreen) return;
         shownScreen = now;
         if (o.json)
-            print("{\"event\":\"screen\",\"ms\":" + Ms(ms) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
+            print("{\"event\":\"screen\",\"ms\":" + Ms(since) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
                   JsonString(model.Line(1)) + "],\"status\":" + JsonString(status) + "}");
         else
             print("|" + model.Line(0) + "|\n|" + model.Line(1) + "|\n[" + status + "]");
@@ -263,38 +263,46 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         print(o.json ? JsonRanking(*ranking) : "likely: " + ranking->Likely());
     };
     screen();
+    // A replay's screens follow its own times: the same output at any pace.
+    const bool replay = !o.replay.empty();
+    if (replay) display.ElapseByChunks();
     auto last = std::chrono::steady_clock::now();
     while (!stop && out && !end) {
-        if (display.WaitReady(250)) {
-            for (const auto& chunk : display.ReadAvailable()) {
-                ms += std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
-                const std::string at = Ms(ms);
-                if (!chunk.notice.empty())
-                    print(o.json ? "{\"event\":\"notice\",\"ms\":" + at + ",\"text\":" + JsonString(chunk.notice) + "}"
-                                 : "-- " + chunk.notice);
-                if (chunk.direction == Direction::DisplayToTill)
-                    print(o.json ? "{\"event\":\"to-till\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.bytes) + "\"}"
-                                 : "< " + Hex(chunk.bytes));
-                for (const auto& reading : chunk.readings)
-                    print(o.json ? "{\"event\":\"reading\",\"ms\":" + at + ",\"bytes\":\"" + HexOf(reading.bytes) +
-                                       "\",\"meaning\":" + JsonString(reading.meaning) +
-                                       (chunk.framingErrors ? ",\"framing-errors\":true" : "") + "}"
-                                 : "> " + DescribeReading(reading));
-                if (!chunk.printer.empty())
-                    print(o.json ? "{\"event\":\"printer\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.printer) + "\"}"
-                                 : PrinterLine(chunk));
-                if (chunk.readingsLeftOut)
-                    print(o.json ? "{\"event\":\"left-out\",\"ms\":" + at + ",\"readings\":" + std::to_string(chunk.readingsLeftOut) + "}"
-                                 : "> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
-                end = end || chunk.end;
-                screen();
-            }
+        // A chunk at a time, each with the screen and the ranking it left, but
+        // never so many that a flood keeps the clock and the stop waiting.
+        for (int taken = 0; taken < 4096 && !end && display.WaitReady(taken ? 0 : 250); ++taken) {
+            const auto chunks = display.ReadAvailable(1);
+            if (chunks.empty()) break;
+            const VirtualDisplay::Chunk& chunk = chunks.front();
+            since += chunk.sincePrevious;
+            const std::string at = Ms(since);
+            if (!chunk.notice.empty())
+                print(o.json ? "{\"event\":\"notice\",\"ms\":" + at + ",\"text\":" + JsonString(chunk.notice) + "}"
+                             : "-- " + chunk.notice);
+            if (chunk.direction == Direction::DisplayToTill)
+                print(o.json ? "{\"event\":\"to-till\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.bytes) + "\"}"
+                             : "< " + Hex(chunk.bytes));
+            for (const auto& reading : chunk.readings)
+                print(o.json ? "{\"event\":\"reading\",\"ms\":" + at + ",\"bytes\":\"" + HexOf(reading.bytes) +
+                                   "\",\"meaning\":" + JsonString(reading.meaning) +
+                                   (chunk.framingErrors ? ",\"framing-errors\":true" : "") + "}"
+                             : "> " + DescribeReading(reading));
+            if (!chunk.printer.empty())
+                print(o.json ? "{\"event\":\"printer\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.printer) + "\"}"
+                             : PrinterLine(chunk));
+            if (chunk.readingsLeftOut)
+                print(o.json ? "{\"event\":\"left-out\",\"ms\":" + at + ",\"readings\":" + std::to_string(chunk.readingsLeftOut) + "}"
+                             : "> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
+            end = end || chunk.end;
+            screen();
             likely(false);
         }
-        const auto now = std::chrono::steady_clock::now();
-        model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
-        last = now;
-        screen();
+        if (!replay) {  // a replay's clock moves with its chunks
+            const auto now = std::chrono::steady_clock::now();
+            model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
+            last = now;
+            screen();
+        }
         out = out && std::fflush(stdout) == 0 && !std::ferror(stdout);
     }
     likely(true);

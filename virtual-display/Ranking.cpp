@@ -60,12 +60,19 @@ void Ranking::Feed(std::span<const std::uint8_t> bytes, int lineBaud, bool frami
     if (framingErrors) return;
     bytes_ += bytes.size();
     for (auto& reader : readers_) {
-        for (std::size_t at = 0; at < bytes.size(); at += Slice) {
-            const std::size_t n = std::min(Slice, bytes.size() - at);
+        DisplayModel& model = reader->model;
+        for (std::size_t at = 0, n; at < bytes.size(); at += n) {
+            n = std::min(Slice, DisplayModel::UpToFrameEnd(bytes.data() + at, bytes.size() - at));
             // Each reads at its own speed: the emulation is judged, not the speed.
-            reader->model.Feed(bytes.data() + at, n, reader->model.OwnBaud());
-            for (const Reading& reading : reader->model.TakeReadings()) Score(reading, reader->rank);
-            reader->rank.doubtful += reader->model.TakeReadingsLeftOut();
+            model.Feed(bytes.data() + at, n, model.OwnBaud());
+            for (const Reading& reading : model.TakeReadings()) Score(reading, reader->rank);
+            reader->rank.doubtful += model.TakeReadingsLeftOut();
+            // And in its own command set: a frame that selects another is read
+            // by every one alike, and the stream after it still tells them apart.
+            if (std::string_view(model.Emulation()) != reader->rank.emulation) {
+                selected_ = model.Emulation();
+                model.SetEmulation(reader->rank.emulation);
+            }
         }
     }
 }
@@ -73,8 +80,11 @@ void Ranking::Feed(std::span<const std::uint8_t> bytes, int lineBaud, bool frami
 std::vector<Ranking::Rank> Ranking::Ranks() const {
     std::vector<Rank> ranks;
     for (const auto& reader : readers_) ranks.push_back(reader->rank);
-    std::stable_sort(ranks.begin(), ranks.end(), [](const Rank& a, const Rank& b) {
-        return a.doubtful != b.doubtful ? a.doubtful < b.doubtful : a.commands > b.commands;
+    const auto selected = [this](const Rank& r) { return selected_ && std::string_view(r.emulation) == selected_; };
+    std::stable_sort(ranks.begin(), ranks.end(), [&selected](const Rank& a, const Rank& b) {
+        return a.doubtful != b.doubtful ? a.doubtful < b.doubtful
+               : a.commands != b.commands ? a.commands > b.commands
+                                          : selected(a) > selected(b);
     });
     return ranks;
 }

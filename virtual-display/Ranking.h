@@ -4,7 +4,8 @@
 // reads. Bytes it cannot read and malformed commands (an argument out of
 // range, a frame without its end) count against it, as do control bytes that
 // it only shows as characters; on a tie, the one that reads more of the
-// stream as commands ranks first. The best first is the likely command set; the
+// stream as commands ranks first. Each reads in its own command set
+// throughout: a frame that selects another is read by all alike. The best first is the likely command set; the
 // speed is the one at which most bytes came without framing errors.
 #pragma once
 
@@ -36,7 +37,8 @@ public:
     void Feed(std::span<const std::uint8_t> bytes, int lineBaud, bool framingErrors = false);
 
     // Best first: the fewest doubtful bytes, then the most read as commands,
-    // then the order of the option list.
+    // then the command set that the till last selected by a frame, then the
+    // order of the option list.
     std::vector<Rank> Ranks() const;
     // The clean bytes read so far.
     std::uint64_t Bytes() const { return bytes_; }
@@ -58,6 +60,7 @@ private:
         std::uint64_t clean, errors;
     };
     std::vector<SpeedCount> speeds_;
+    const char* selected_ = nullptr;  // the command set that the till last selected by a frame
 };
 
 }  // namespace vantrel::display

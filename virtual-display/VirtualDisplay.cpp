@@ -103,14 +103,12 @@ VirtualDisplay::VirtualDisplay() {
     ioctl(master_, TIOCPKT, &packet);
     if (pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
-    lastChunk_ = Clock::now();
     reader_ = std::thread([this] { Reader(); });
 }
 
 VirtualDisplay::VirtualDisplay(ExternalLine) {
     if (pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
-    lastChunk_ = Clock::now();
 }
 
 VirtualDisplay::~VirtualDisplay() {
@@ -239,7 +237,7 @@ void VirtualDisplay::ReadPending(int& baud) {
 }
 
 void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
-    QueueRaw({{data, data + n}, baud, Clock::now()});
+    QueueRaw({{data, data + n}, baud, {}});
 }
 
 void VirtualDisplay::SetReady() { [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1); }
@@ -256,16 +254,16 @@ bool VirtualDisplay::WaitReady(int ms) const {
 }
 #endif
 
-void VirtualDisplay::QueueRaw(Raw raw) {
+void VirtualDisplay::QueueRaw(Raw raw, std::optional<Clock::time_point> at) {
     std::lock_guard lock(mutex_);
-    raw.at = Clock::now();  // taken in the queue's order: the line's own bytes and the printer's answers
+    raw.at = at.value_or(Clock::now());  // taken in the queue's order: the line's own bytes and the printer's answers
     if (queue_.empty()) SetReady();
     queued_ += raw.bytes.size();
     queue_.push_back(std::move(raw));
 }
 
 bool VirtualDisplay::Deliver(std::span<const std::uint8_t> bytes, int lineBaud, Direction direction, bool framingErrors,
-                             bool wait) {
+                             bool wait, std::optional<Clock::time_point> at) {
     if (bytes.empty()) return true;
     {
         std::unique_lock lock(mutex_);
@@ -275,7 +273,7 @@ bool VirtualDisplay::Deliver(std::span<const std::uint8_t> bytes, int lineBaud, 
             return false;
         }
     }
-    QueueRaw({{bytes.begin(), bytes.end()}, lineBaud, Clock::now(), direction, framingErrors});
+    QueueRaw({{bytes.begin(), bytes.end()}, lineBaud, {}, direction, framingErrors}, at);
     return true;
 }
 
@@ -287,8 +285,8 @@ void VirtualDisplay::EndDeliveries() {
     changed_.notify_all();
 }
 
-void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud) {
-    QueueRaw({{}, UnknownBaud, Clock::now(), Direction::TillToDisplay, false, text, end, ownBaud});
+void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud, std::optional<Clock::time_point> at) {
+    QueueRaw({{}, UnknownBaud, {}, Direction::TillToDisplay, false, text, end, ownBaud}, at);
 }
 
 void VirtualDisplay::KeepRanking() { ranking_ = std::make_unique<Ranking>(); }
@@ -319,12 +317,14 @@ void VirtualDisplay::Sync() {
     changed_.wait_for(lock, std::chrono::seconds(1), [&] { return syncDone_ >= mine; });
 }
 
-std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
+static std::string BaudWords(int baud) { return baud == UnknownBaud ? "an unknown speed" : std::to_string(baud) + " bit/s"; }
+
+std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chunks) {
     std::vector<Raw> taken;
     {
         std::lock_guard lock(mutex_);
         std::size_t bytes = 0;
-        while (!queue_.empty() && bytes < SliceLimit) {
+        while (!queue_.empty() && bytes < SliceLimit && taken.size() < chunks) {
             bytes += queue_.front().bytes.size();
             taken.push_back(std::move(queue_.front()));
             queue_.pop_front();
@@ -333,10 +333,17 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         if (queue_.empty()) ClearReady();
     }
     changed_.notify_all();  // room again for the reader
-    std::vector<Chunk> chunks;
+    std::vector<Chunk> read;
     for (Raw& raw : taken) {
-        Chunk chunk{std::move(raw.bytes), raw.lineBaud, raw.at - lastChunk_, {}, 0};
-        lastChunk_ = raw.at;
+        // Never backwards: a printer's answer during a replay has the time of now.
+        Chunk chunk{std::move(raw.bytes), raw.lineBaud, std::max(raw.at - lastChunk_, Clock::duration{}), {}, 0};
+        lastChunk_ += chunk.sincePrevious;
+        if (elapseByChunks_) {
+            elapseOwed_ += chunk.sincePrevious;
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapseOwed_);
+            elapseOwed_ -= ms;
+            model_.Elapse(static_cast<int>(std::min<std::int64_t>(ms.count(), INT32_MAX)));
+        }
         chunk.direction = raw.direction;
         chunk.framingErrors = raw.framingErrors;
         chunk.notice = std::move(raw.notice);
@@ -364,9 +371,11 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
             chunk.readings.push_back(
                 {std::string(chunk.bytes.begin() + static_cast<std::ptrdiff_t>(from),
                              chunk.bytes.begin() + static_cast<std::ptrdiff_t>(from + std::min<std::size_t>(garbage, 256))),
-                 "shown as garbage: the line runs at " +
-                     (line == UnknownBaud ? std::string("an unknown speed") : std::to_string(line) + " bit/s") +
-                     ", the display expects " + std::to_string(model_.OwnBaud())});
+                 chunk.framingErrors
+                     ? "shown as garbage: they came with framing errors at " + BaudWords(chunk.lineBaud) +
+                           ": the till sends at another speed, or the line is noisy"
+                     : "shown as garbage: the line runs at " + BaudWords(line) + ", the display expects " +
+                           std::to_string(model_.OwnBaud())});
         }
         chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
         chunk.printer = std::exchange(passed_, {});
@@ -375,25 +384,22 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable() {
         if (printer_) chunk.answersDropped = printer_->TakeAnswersDropped();
 #endif
         if (observer_) observer_(chunk);
-        chunks.push_back(std::move(chunk));
+        read.push_back(std::move(chunk));
     }
-    return chunks;
+    return read;
 }
 
-// The display's own speed changes only by a configuration frame (STX ENQ B n
-// ETX), at its last byte: fed in pieces that end at each ETX, the bytes after
-// such a change are known.
+// Fed a frame at a time (DisplayModel::UpToFrameEnd), so that the bytes after
+// a change of the display's own speed are known.
 std::size_t VirtualDisplay::Feed(const std::vector<std::uint8_t>& bytes, int lineBaud) {
-    constexpr std::uint8_t Etx = 0x03;
     for (std::size_t at = 0; at < bytes.size();) {
         if (lineBaud != model_.OwnBaud()) {  // nothing is understood now, no frame either
             model_.Feed(bytes.data() + at, bytes.size() - at, lineBaud);
             return bytes.size() - at;
         }
-        const auto etx = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end(), Etx);
-        const std::size_t end = etx == bytes.end() ? bytes.size() : static_cast<std::size_t>(etx - bytes.begin()) + 1;
-        model_.Feed(bytes.data() + at, end - at, lineBaud);
-        at = end;
+        const std::size_t n = DisplayModel::UpToFrameEnd(bytes.data() + at, bytes.size() - at);
+        model_.Feed(bytes.data() + at, n, lineBaud);
+        at += n;
     }
     return 0;
 }

@@ -110,9 +110,9 @@ public:
     // The speed the line runs at now, as the port's user set it; UnknownBaud
     // for a speed that is not a standard rate.
     int LineBaud() const;
-    // Takes up to SliceLimit of the bytes read so far and feeds them to the
-    // model; empty when none wait.
-    std::vector<Chunk> ReadAvailable();
+    // Takes up to SliceLimit of the bytes read so far, at most `chunks` chunks,
+    // and feeds them to the model; empty when none wait.
+    std::vector<Chunk> ReadAvailable(std::size_t chunks = SIZE_MAX);
     // Reads and feeds for `time`, then everything written before it ended; the chunks.
     std::vector<Chunk> Pump(std::chrono::milliseconds time);
 
@@ -121,9 +121,10 @@ public:
     // on the display's own line, the other way). With `wait`, a full queue
     // makes the caller wait, as the pseudo-terminal's writer does; without, the
     // bytes that do not fit are not shown and are counted (a tap never holds
-    // the line back for the screen). False when they were not taken.
+    // the line back for the screen). False when they were not taken. `at`:
+    // the chunk's own time (a replay's), else the time it is handed over.
     bool Deliver(std::span<const std::uint8_t> bytes, int lineBaud, Direction direction = Direction::TillToDisplay,
-                 bool framingErrors = false, bool wait = true);
+                 bool framingErrors = false, bool wait = true, std::optional<Clock::time_point> at = std::nullopt);
     // Deliver takes nothing more from here on, and a caller waiting in it
     // returns: the end of a thread that delivers.
     void EndDeliveries();
@@ -131,7 +132,13 @@ public:
     // monitor and kept in the status line until the next one. `end`: the last.
     // A speed of the option list in `ownBaud` becomes the display's own (a
     // speed that --baud auto found), as the chunks before it are read.
-    void Notice(const std::string& text, bool end = false, int ownBaud = 0);
+    void Notice(const std::string& text, bool end = false, int ownBaud = 0, std::optional<Clock::time_point> at = std::nullopt);
+    // When the display began: a replay's chunks are timed from here.
+    Clock::time_point Started() const { return started_; }
+    // From here on the model's clock (blinking, scrolling, the counter) moves
+    // by the gaps between the chunks' own times, before each chunk is read,
+    // and not by the caller's Elapse: a replay reads the same at any speed.
+    void ElapseByChunks() { elapseByChunks_ = true; }
     // Keeps a ranking of the ten emulations (Ranking.h) over every chunk from
     // the till, shown in the status line.
     void KeepRanking();
@@ -155,7 +162,7 @@ private:
         bool end = false;
         int ownBaud = 0;
     };
-    void QueueRaw(Raw raw);
+    void QueueRaw(Raw raw, std::optional<Clock::time_point> at = std::nullopt);
     // The ready signal (ReadyFd, ReadyEvent): set with the first byte queued,
     // cleared when the queue is empty; made and closed by the platform's part.
     void SetReady();
@@ -179,7 +186,10 @@ private:
 #endif
     std::string slavePath_;
     std::string link_;
-    Clock::time_point lastChunk_{};
+    Clock::time_point started_ = Clock::now();
+    Clock::time_point lastChunk_ = started_;
+    bool elapseByChunks_ = false;
+    Clock::duration elapseOwed_{};  // of the gaps, less than a millisecond not yet elapsed
     DisplayModel model_;
 #ifndef _WIN32
     std::unique_ptr<PrinterPort> printer_;

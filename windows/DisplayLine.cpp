@@ -19,7 +19,6 @@ namespace vantrel::display {
 VirtualDisplay::VirtualDisplay(ExternalLine) {
     readyEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!readyEvent_) throw std::runtime_error("cannot make an event: " + windows::ErrorText(GetLastError()));
-    lastChunk_ = Clock::now();
 }
 
 VirtualDisplay::~VirtualDisplay() {
