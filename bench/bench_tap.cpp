@@ -44,6 +44,31 @@ std::string Worst(std::vector<double> us) {
     return Fixed(us.back(), "us", 1) + " (99%: " + Fixed(us[us.size() * 99 / 100], "us", 1) + ")";
 }
 
+// The floor under any thread's delay on this machine: how late a thread
+// wakes from a 1 ms sleep, measured while the tap runs. A tap's worst chunk
+// cannot be better than the worst of these.
+class Lateness {
+public:
+    Lateness()
+        : thread_([this] {
+              while (running_) {
+                  const auto before = std::chrono::steady_clock::now();
+                  std::this_thread::sleep_for(1ms);
+                  late_.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before - 1ms).count());
+              }
+          }) {}
+    std::vector<double> Stop() {
+        running_ = false;
+        thread_.join();
+        return late_;
+    }
+
+private:
+    std::atomic<bool> running_{true};
+    std::vector<double> late_;
+    std::thread thread_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +83,7 @@ int main(int argc, char** argv) {
     }
     Tap tap(screen, {"till", till.Path(), std::move(a)}, {"display", display.Path(), std::move(b)}, 9600);
 
+    Lateness paced;
     // A till's pace: a line of text every 2 ms, an answer every tenth.
     const std::string line = "\x1BQA" "TOTAL      12.50\r";
     for (int i = 0; i < chunks; ++i) {
@@ -72,6 +98,10 @@ int main(int argc, char** argv) {
     const auto pacedTimes = Microseconds(tap.TakeDwellTimes());
     Row("Tap: a chunk's time in the tap, read to written, a till's pace (20 bytes every 2 ms)", pacedTimes.size(),
         Fixed(Summarise(pacedTimes).median, "us", 1), Worst(pacedTimes), "< 1 ms");
+    const auto pacedLate = paced.Stop();
+    Row("Machine: how late a thread wakes from a 1 ms sleep, meanwhile (the floor under the worst)", pacedLate.size(),
+        Fixed(Summarise(pacedLate).median, "us", 1), Worst(pacedLate), "-");
+    Lateness duringFlood;
 
     // A flood: 4 MiB from the till and 1 MiB from the display at once. Both
     // far ends are read on a thread of their own, as fast as they come, so
@@ -105,5 +135,8 @@ int main(int argc, char** argv) {
     const auto flooded = Microseconds(tap.TakeDwellTimes());
     Row("Tap: a chunk's time in the tap, read to written, a flood both ways (4 MiB and 1 MiB)", flooded.size(),
         Fixed(Summarise(flooded).median, "us", 1), Worst(flooded), "< 1 ms");
+    const auto floodLate = duringFlood.Stop();
+    Row("Machine: how late a thread wakes from a 1 ms sleep, meanwhile (the floor under the worst)", floodLate.size(),
+        Fixed(Summarise(floodLate).median, "us", 1), Worst(floodLate), "-");
     return 0;
 }
