@@ -88,10 +88,13 @@ std::optional<Url> ParseUrl(const std::string& url) {
     if (colon == std::string::npos || colon == 0) return std::nullopt;
     u.host = rest.substr(0, colon);
     u.port = rest.substr(colon + 1);
-    // Brackets hold an IPv6 address ("[::1]"), and nothing else.
+    // Brackets hold an IPv6 address ("[::1]"), and nothing else; an IPv6
+    // address is only taken in them, or its last group would be the port.
     if (u.host.size() > 2 && u.host.front() == '[' && u.host.back() == ']') {
         u.host = u.host.substr(1, u.host.size() - 2);
         if (u.host.find(':') == std::string::npos) return std::nullopt;
+    } else if (u.host.find(':') != std::string::npos) {
+        return std::nullopt;
     }
     // The host goes into the library's own address string: letters, digits, '.', '-', ':' only.
     const bool hostOk = std::all_of(u.host.begin(), u.host.end(), [](char c) {

@@ -461,6 +461,7 @@ TEST(NetworkSend, AddressFormsFollowOneRule) {
         {"rfc2217://127.0.0.1:04001", true, false}, {"rfc2217://127.0.0.1:+4001", true, false},
         {"rfc2217://127.0.0.1: 4001", true, false}, {"rfc2217://127.0.0.1:65536", true, false},
         {"rfc2217://[127.0.0.1]:4001", true, false}, {"socket://[till-3]:4001", true, false},
+        {"socket://::1:4001", true, false},          {"rfc2217://fe80::1", true, false},
         {"rfc2217:/127.0.0.1:4001", false, false},
     };
     for (const auto& c : cases) {
