@@ -318,7 +318,7 @@ TEST(Recording, AReplayShowsWhatTheRecordingSaw) {
         VirtualDisplay display{VirtualDisplay::ExternalLine{}};
         display.Model().SetEmulation("CD5220");
         Recorder recorder(path, false, {"COM1 (/dev/ttyS0)", 9600, "CD5220"});
-        display.OnChunk([&recorder](const VirtualDisplay::Chunk& chunk) { recorder.Add(chunk); });
+        display.OnLine([&recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
         Chunks chunks;
         for (const std::string& bytes : stream) {
             display.Deliver({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, 9600);
@@ -359,8 +359,8 @@ TEST(Recording, AFullDiskStopsTheRecordingAndTheDisplayGoesOn) {
     small.rlim_cur = 1024;
     setrlimit(RLIMIT_FSIZE, &small);
     VirtualDisplay display{VirtualDisplay::ExternalLine{}};
-    display.OnChunk([&](const VirtualDisplay::Chunk& chunk) {
-        recorder.Add(chunk);
+    display.OnLine([&](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
+        recorder.Add(chunk, at);
         if (!recorder.Problem().empty()) display.SetSideNote(recorder.Problem());
     });
     testing::internal::CaptureStderr();

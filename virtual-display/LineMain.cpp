@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 namespace vantrel::display {
@@ -97,6 +98,12 @@ std::string JsonRanking(const Ranking& ranking) {
     return json + "]}";
 }
 
+// Two names of one file: the same name, or links (hard or symbolic) to one.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return a == b || std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), error);
+}
+
 }  // namespace
 
 std::string JsonString(const std::string& text) {
@@ -159,7 +166,7 @@ bool CheckLineOptions(const LineOptions& o, bool headless, bool pseudoTerminal) 
                           : o.replaySpeedGiven && o.replay.empty()       ? "--replay-speed goes with --replay"
                           : o.force && o.record.empty()                  ? "--force goes with --record"
                           : o.json && !headless                          ? "--json goes with --headless"
-                          : !o.record.empty() && o.record == o.replay    ? "--record and --replay name the same file"
+                          : !o.record.empty() && SameFile(o.record, o.replay) ? "--record and --replay name the same file"
                                                                          : nullptr;
     if (problem) std::fprintf(stderr, "vantrel-display: %s\n", problem);
     return !problem;
@@ -170,7 +177,7 @@ LineSession::~LineSession() {
     reader.reset();
     tap.reset();
     replayer.reset();
-    if (display) display->OnChunk({});
+    if (display) display->OnLine({});
 }
 
 std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& display, bool keepEmulation) {
@@ -222,8 +229,8 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         session->recorder = std::make_unique<Recorder>(o.record, o.force,
                                                        RecordingHeader{label, baud == AutoBaud ? 0 : model.OwnBaud(), model.Emulation()});
         Recorder* recorder = session->recorder.get();
-        display.OnChunk([recorder, &display](const VirtualDisplay::Chunk& chunk) {
-            recorder->Add(chunk);
+        display.OnLine([recorder, &display](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
+            recorder->Add(chunk, at);
             if (!recorder->Problem().empty()) display.SetSideNote(recorder->Problem());
         });
     }
@@ -244,12 +251,12 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
     const auto print = [&out](const std::string& line) {
         out = out && std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF;
     };
-    const auto screen = [&] {
+    const auto screen = [&](std::chrono::steady_clock::duration at) {
         const std::string status = StatusLine(display), now = model.Line(0) + "\n" + model.Line(1) + "\n" + status;
         if (now == shownScreen) return;
         shownScreen = now;
         if (o.json)
-            print("{\"event\":\"screen\",\"ms\":" + Ms(since) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
+            print("{\"event\":\"screen\",\"ms\":" + Ms(at) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
                   JsonString(model.Line(1)) + "],\"status\":" + JsonString(status) + "}");
         else
             print("|" + model.Line(0) + "|\n|" + model.Line(1) + "|\n[" + status + "]");
@@ -262,15 +269,15 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         likelyOrder = order;
         print(o.json ? JsonRanking(*ranking) : "likely: " + ranking->Likely());
     };
-    screen();
+    screen(since);
     // A replay's screens follow its own times: the same output at any pace.
     const bool replay = !o.replay.empty();
-    if (replay) display.ElapseByChunks();
+    if (replay) display.ElapseByChunks(screen);
     auto last = std::chrono::steady_clock::now();
     while (!stop && out && !end) {
         // A chunk at a time, each with the screen and the ranking it left, but
         // never so many that a flood keeps the clock and the stop waiting.
-        for (int taken = 0; taken < 4096 && !end && display.WaitReady(taken ? 0 : 250); ++taken) {
+        for (int taken = 0; taken < 4096 && !end && !stop && display.WaitReady(taken ? 0 : 250); ++taken) {
             const auto chunks = display.ReadAvailable(1);
             if (chunks.empty()) break;
             const VirtualDisplay::Chunk& chunk = chunks.front();
@@ -294,14 +301,14 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
                 print(o.json ? "{\"event\":\"left-out\",\"ms\":" + at + ",\"readings\":" + std::to_string(chunk.readingsLeftOut) + "}"
                              : "> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
             end = end || chunk.end;
-            screen();
+            screen(since);
             likely(false);
         }
         if (!replay) {  // a replay's clock moves with its chunks
             const auto now = std::chrono::steady_clock::now();
             model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
             last = now;
-            screen();
+            screen(std::max(since, now - display.Started()));  // a change of the clock's own is of now
         }
         out = out && std::fflush(stdout) == 0 && !std::ferror(stdout);
     }

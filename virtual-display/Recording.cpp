@@ -72,11 +72,15 @@ void Recorder::Write(const std::string& text) {
     }
 }
 
-void Recorder::Add(const VirtualDisplay::Chunk& chunk) {
+void Recorder::Add(const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
     if (!problem_.empty()) return;
-    ms_ += std::chrono::duration<double, std::milli>(chunk.sincePrevious).count();
-    if (!started_) ms_ = 0;  // the recording's time starts with its first chunk of bytes or speed
-    started_ = started_ || !chunk.bytes.empty() || !chunk.printer.empty() || chunk.ownBaud > 0;
+    // The recording's time starts with its first bytes (a speed taken before
+    // them is at 0), and never goes back: the line's threads stamp their own.
+    if (!started_ && (!chunk.bytes.empty() || !chunk.printer.empty())) {
+        started_ = true;
+        first_ = at;
+    }
+    if (started_) ms_ = std::max(ms_, std::chrono::duration<double, std::milli>(at - first_).count());
     std::string text;
     if (!chunk.notice.empty()) text = "# " + chunk.notice + "\n";
     if (chunk.ownBaud > 0) text += RecordingLine(ms_, 'S', chunk.ownBaud, {});

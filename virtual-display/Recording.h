@@ -32,7 +32,8 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
-    void Add(const VirtualDisplay::Chunk& chunk);
+    // A chunk of the line and its time (VirtualDisplay::OnLine).
+    void Add(const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at);
     // Empty while recording; after a failure, why the recording stopped.
     const std::string& Problem() const { return problem_; }
 
@@ -42,6 +43,7 @@ private:
     int fd_ = -1;
     double ms_ = 0;
     bool started_ = false;
+    VirtualDisplay::Clock::time_point first_{};
     std::string problem_;
 };
 

@@ -237,7 +237,9 @@ void VirtualDisplay::ReadPending(int& baud) {
 }
 
 void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
-    QueueRaw({{data, data + n}, baud, {}});
+    Raw raw{{data, data + n}, baud, Clock::now()};
+    Observe(raw, raw.at);
+    QueueRaw(std::move(raw));
 }
 
 void VirtualDisplay::SetReady() { [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1); }
@@ -254,9 +256,8 @@ bool VirtualDisplay::WaitReady(int ms) const {
 }
 #endif
 
-void VirtualDisplay::QueueRaw(Raw raw, std::optional<Clock::time_point> at) {
+void VirtualDisplay::QueueRaw(Raw raw) {
     std::lock_guard lock(mutex_);
-    raw.at = at.value_or(Clock::now());  // taken in the queue's order: the line's own bytes and the printer's answers
     if (queue_.empty()) SetReady();
     queued_ += raw.bytes.size();
     queue_.push_back(std::move(raw));
@@ -265,16 +266,44 @@ void VirtualDisplay::QueueRaw(Raw raw, std::optional<Clock::time_point> at) {
 bool VirtualDisplay::Deliver(std::span<const std::uint8_t> bytes, int lineBaud, Direction direction, bool framingErrors,
                              bool wait, std::optional<Clock::time_point> at) {
     if (bytes.empty()) return true;
+    Raw raw{{bytes.begin(), bytes.end()}, lineBaud, at.value_or(Clock::now()), direction, framingErrors};
     {
         std::unique_lock lock(mutex_);
         if (wait) changed_.wait(lock, [this] { return stop_ || queued_ < QueueLimit; });
-        if (stop_ || queued_ >= QueueLimit) {
+        if (stop_) return false;  // the end: nothing more is taken
+    }
+    // Recorded whether the screen takes them or not.
+    Observe(raw, raw.at);
+    {
+        std::lock_guard lock(mutex_);
+        if (queued_ >= QueueLimit) {
             notShown_ += bytes.size();
             return false;
         }
     }
-    QueueRaw({{bytes.begin(), bytes.end()}, lineBaud, {}, direction, framingErrors}, at);
+    QueueRaw(std::move(raw));
     return true;
+}
+
+void VirtualDisplay::OnLine(LineObserver observer) {
+    std::lock_guard lock(observerMutex_);
+    observer_ = std::move(observer);
+}
+
+void VirtualDisplay::Observe(const Raw& raw, Clock::time_point at) {
+    std::lock_guard lock(observerMutex_);
+    if (!observer_) return;
+    Chunk chunk{raw.bytes, raw.lineBaud, {}, {}, 0};
+    chunk.direction = raw.direction;
+    chunk.framingErrors = raw.framingErrors;
+    chunk.notice = raw.notice;
+    chunk.ownBaud = raw.ownBaud;
+    observer_(chunk, at);
+}
+
+void VirtualDisplay::SetSideNote(std::string note) {
+    std::lock_guard lock(mutex_);
+    sideNote_ = std::move(note);
 }
 
 void VirtualDisplay::EndDeliveries() {
@@ -286,7 +315,9 @@ void VirtualDisplay::EndDeliveries() {
 }
 
 void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud, std::optional<Clock::time_point> at) {
-    QueueRaw({{}, UnknownBaud, {}, Direction::TillToDisplay, false, text, end, ownBaud}, at);
+    Raw raw{{}, UnknownBaud, at.value_or(Clock::now()), Direction::TillToDisplay, false, text, end, ownBaud};
+    Observe(raw, raw.at);
+    QueueRaw(std::move(raw));
 }
 
 void VirtualDisplay::KeepRanking() { ranking_ = std::make_unique<Ranking>(); }
@@ -302,6 +333,7 @@ std::string VirtualDisplay::LineStatus() const {
     if (const std::uint64_t notShown = notShown_) add(std::to_string(notShown) + " bytes passed on but not shown: the screen fell behind");
     if (ranking_ && ranking_->Bytes()) add("likely " + ranking_->Best());
     add(lineNote_);
+    std::lock_guard lock(mutex_);
     add(sideNote_);
     return s;
 }
@@ -315,6 +347,22 @@ void VirtualDisplay::Sync() {
     [[maybe_unused]] const ssize_t w = write(wake_[1], "s", 1);
 #endif
     changed_.wait_for(lock, std::chrono::seconds(1), [&] { return syncDone_ >= mine; });
+}
+
+void VirtualDisplay::ElapseGap(Clock::duration gap) {
+    using std::chrono::milliseconds;
+    constexpr milliseconds step{StepMs};
+    constexpr int StepLimit = 1 << 16;  // past it, the rest of a long gap at once
+    elapseOwed_ += gap;
+    Clock::time_point at = lastChunk_;
+    for (int steps = 0; elapseOwed_ >= milliseconds(1); ++steps) {
+        const auto ms = steps < StepLimit ? std::min(step, std::chrono::duration_cast<milliseconds>(elapseOwed_))
+                                          : std::chrono::duration_cast<milliseconds>(elapseOwed_);
+        elapseOwed_ -= ms;
+        at += ms;
+        if (model_.Elapse(static_cast<int>(std::min<std::int64_t>(ms.count(), INT32_MAX))) && clockChanged_)
+            clockChanged_(at - started_);
+    }
 }
 
 static std::string BaudWords(int baud) { return baud == UnknownBaud ? "an unknown speed" : std::to_string(baud) + " bit/s"; }
@@ -337,13 +385,8 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
     for (Raw& raw : taken) {
         // Never backwards: a printer's answer during a replay has the time of now.
         Chunk chunk{std::move(raw.bytes), raw.lineBaud, std::max(raw.at - lastChunk_, Clock::duration{}), {}, 0};
+        if (elapseByChunks_) ElapseGap(chunk.sincePrevious);
         lastChunk_ += chunk.sincePrevious;
-        if (elapseByChunks_) {
-            elapseOwed_ += chunk.sincePrevious;
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapseOwed_);
-            elapseOwed_ -= ms;
-            model_.Elapse(static_cast<int>(std::min<std::int64_t>(ms.count(), INT32_MAX)));
-        }
         chunk.direction = raw.direction;
         chunk.framingErrors = raw.framingErrors;
         chunk.notice = std::move(raw.notice);
@@ -383,7 +426,14 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
 #ifndef _WIN32
         if (printer_) chunk.answersDropped = printer_->TakeAnswersDropped();
 #endif
-        if (observer_) observer_(chunk);
+        if (!chunk.printer.empty()) {
+            std::lock_guard lock(observerMutex_);
+            if (observer_) {
+                Chunk printed{{}, chunk.lineBaud, {}, {}, 0};
+                printed.printer = chunk.printer;
+                observer_(printed, lastChunk_);
+            }
+        }
         read.push_back(std::move(chunk));
     }
     return read;

@@ -138,18 +138,29 @@ public:
     // From here on the model's clock (blinking, scrolling, the counter) moves
     // by the gaps between the chunks' own times, before each chunk is read,
     // and not by the caller's Elapse: a replay reads the same at any speed.
-    void ElapseByChunks() { elapseByChunks_ = true; }
+    // A gap is gone through a step (StepMs) at a time; `changed` is called
+    // after each step that changed the screen, with its time since Started.
+    void ElapseByChunks(std::function<void(Clock::duration)> changed) {
+        elapseByChunks_ = true;
+        clockChanged_ = std::move(changed);
+    }
     // Keeps a ranking of the ten emulations (Ranking.h) over every chunk from
     // the till, shown in the status line.
     void KeepRanking();
     const Ranking* Ranks() const { return ranking_.get(); }
-    // Called with every chunk that ReadAvailable hands out (a recording).
-    void OnChunk(std::function<void(const Chunk&)> observer) { observer_ = std::move(observer); }
+    // A recording's view of the line: called with every chunk as the line
+    // delivers it, on the line's thread and before the screen takes it (so
+    // also with bytes the screen could not take), and with the line's notices;
+    // then, as the display reads, with the bytes it passed to the printer (a
+    // chunk of `printer` alone). One call at a time, each with its time.
+    using LineObserver = std::function<void(const Chunk&, Clock::time_point)>;
+    void OnLine(LineObserver observer);
     // The line's own words for the status line: framing errors, bytes not
     // shown, the latest notice. Empty for the pseudo-terminal.
     std::string LineStatus() const;
-    // A note of a failure beside the line (a recording stopped), kept in the status line.
-    void SetSideNote(std::string note) { sideNote_ = std::move(note); }
+    // A note of a failure beside the line (a recording stopped), kept in the
+    // status line; from any thread.
+    void SetSideNote(std::string note);
 
 private:
     struct Raw {
@@ -162,7 +173,9 @@ private:
         bool end = false;
         int ownBaud = 0;
     };
-    void QueueRaw(Raw raw, std::optional<Clock::time_point> at = std::nullopt);
+    void QueueRaw(Raw raw);
+    // Hands a chunk of the line to the line observer.
+    void Observe(const Raw& raw, Clock::time_point at);
     // The ready signal (ReadyFd, ReadyEvent): set with the first byte queued,
     // cleared when the queue is empty; made and closed by the platform's part.
     void SetReady();
@@ -173,6 +186,8 @@ private:
     void Queue(const std::uint8_t* data, std::size_t n, int baud);
     // Feeds the model; how many of the last bytes it took at the wrong speed.
     std::size_t Feed(const std::vector<std::uint8_t>& bytes, int lineBaud);
+    // The model's clock through a gap before a chunk (ElapseByChunks).
+    void ElapseGap(Clock::duration gap);
     // Waits until the reader has read everything written before the call.
     void Sync();
 
@@ -189,6 +204,7 @@ private:
     Clock::time_point started_ = Clock::now();
     Clock::time_point lastChunk_ = started_;
     bool elapseByChunks_ = false;
+    std::function<void(Clock::duration)> clockChanged_;
     Clock::duration elapseOwed_{};  // of the gaps, less than a millisecond not yet elapsed
     DisplayModel model_;
 #ifndef _WIN32
@@ -197,7 +213,7 @@ private:
     std::vector<std::uint8_t> passed_;  // passed to the printer by the chunk being fed
     std::size_t passedDropped_ = 0;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Raw> queue_;
     std::size_t queued_ = 0;
@@ -207,11 +223,12 @@ private:
 
     // An external line's counts and words (taken on the caller's thread).
     std::unique_ptr<Ranking> ranking_;
-    std::function<void(const Chunk&)> observer_;
+    std::mutex observerMutex_;  // observer_, and one call of it at a time
+    LineObserver observer_;
     std::uint64_t framingErrorBytes_ = 0;
     std::atomic<std::uint64_t> notShown_{0};  // bytes Deliver could not queue
     std::string lineNote_;
-    std::string sideNote_;
+    std::string sideNote_;  // under mutex_
 };
 
 #ifndef _WIN32
