@@ -250,7 +250,10 @@ std::string DisplayModel::Status() const {
     if (printer_.PrinterToo()) s += "  printer and display selected";
     if (timed_.MacroRunning()) s += "  macro running";
     if (SpeedMismatch())
-        s += "  |  line at " + (lineBaud_ == UnknownBaud ? std::string("an unknown speed") : std::to_string(lineBaud_) + " bit/s") +
+        s += "  |  " +
+             (lineBaud_ == FramingErrorsBaud ? std::string("framing errors: the till sends at another speed")
+              : lineBaud_ == UnknownBaud     ? std::string("line at an unknown speed")
+                                             : "line at " + std::to_string(lineBaud_) + " bit/s") +
              ", display expects " + std::to_string(ownBaud_);
     return s;
 }

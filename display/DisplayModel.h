@@ -34,6 +34,7 @@ namespace vantrel::display {
 
 inline constexpr int PowerOnBaud = 9600;
 inline constexpr int UnknownBaud = -1;  // a line speed that is not a standard rate
+inline constexpr int FramingErrorsBaud = -2;  // bytes that came with framing errors: the till's speed is not the port's
 
 // The display's stored set-up: what configuration frames and ESC s 1 change,
 // and what a state file keeps. `userCharacters` is the kept set of

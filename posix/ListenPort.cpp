@@ -148,7 +148,7 @@ PortReader::Step PortReader::ReadOnce() {
         const int now = port_->Baud();
         if (now != baud_) {
             baud_ = now;
-            display_.Notice("the writer's speed is now " + std::to_string(baud_) + " bit/s", false, baud_);
+            WriterSpeed("the writer's speed is now ");
         }
     }
     std::vector<MarkDecoder::Run> runs;

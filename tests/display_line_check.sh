@@ -110,10 +110,17 @@ printf 'x' >"$work/exists"
 if "$program" --headless --replay "$work/good.rec" --record "$work/exists" 2>"$work/err"; then fail "overwrote a file"; fi
 grep -q 'the file exists; it is never overwritten without --force' "$work/err" || fail "no reason:" "$work/err"
 [ "$(cat "$work/exists")" = x ] || fail "the existing file changed"
+ln "$work/good.rec" "$work/hard.rec"
+ln -s good.rec "$work/soft.rec"
+for same in "$work/hard.rec" "$work/soft.rec" "$work/../$(basename "$work")/good.rec"; do
+    if "$program" --headless --replay "$work/good.rec" --record "$same" --force 2>"$work/err"; then fail "recorded over the replayed file as $same"; fi
+    grep -q 'name the same file' "$work/err" || fail "no reason for $same:" "$work/err"
+done
+cmp -s "$work/good.rec" "$work/hard.rec" && [ -s "$work/good.rec" ] || fail "the replayed file changed"
 mkfifo "$work/pipe"
 if timeout 5 "$program" --headless --replay "$work/good.rec" --record "$work/pipe" --force 2>"$work/err"; then fail "recorded into a pipe"; fi
 grep -q 'not a regular file' "$work/err" || fail "no reason for a pipe:" "$work/err"
-for speed in 1e-12 0x10 " 2" -1 +2 nan 2000000; do
+for speed in 1e-12 0x10 " 2" -1 +2 nan 2000000 1e3 2.; do
     if "$program" --headless --replay "$work/good.rec" --replay-speed "$speed" >/dev/null 2>"$work/err"; then fail "took --replay-speed '$speed'"; fi
     grep -q 'a factor from 0.001 to 1000000' "$work/err" || fail "no reason for --replay-speed '$speed':" "$work/err"
 done

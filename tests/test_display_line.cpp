@@ -94,11 +94,15 @@ TEST(PortLine, BytesWithFramingErrorsAreGarbageAndSaidInTheStatus) {
     VirtualDisplay display{VirtualDisplay::ExternalLine{}};
     const std::string hello = "\x0CHELLO";
     display.Deliver({reinterpret_cast<const std::uint8_t*>(hello.data()), hello.size()}, 9600, Direction::TillToDisplay, true);
-    display.Pump(10ms);
+    const Chunks chunks = display.Pump(10ms);
     EXPECT_EQ(display.Model().Line(0).find("HELLO"), std::string::npos);
-    EXPECT_NE(StatusLine(display).find("6 bytes with framing errors, shown as garbage: the till sends at another speed"),
-              std::string::npos)
-        << StatusLine(display);
+    for (const char* words : {"framing errors: the till sends at another speed, display expects 9600",
+                              "6 bytes with framing errors, shown as garbage: the till sends at another speed"})
+        EXPECT_NE(StatusLine(display).find(words), std::string::npos) << StatusLine(display);
+    ASSERT_FALSE(chunks.empty());
+    ASSERT_FALSE(chunks[0].readings.empty());
+    EXPECT_TRUE(chunks[0].readings.back().meaning.starts_with("shown as garbage: they came with framing errors at 9600 bit/s"))
+        << chunks[0].readings.back().meaning;
 }
 
 // A port named by its path: read as the display reads its pseudo-terminal;
@@ -164,6 +168,13 @@ TEST(PortLine, AutoTakesTheWritersSpeed) {
         ASSERT_FALSE(chunks.empty());
         EXPECT_EQ(chunks.back().lineBaud, rate);
     }
+    // A speed the display has not: said, and the display keeps its own.
+    SetSpeed(till.Master(), B57600);
+    WriteAll(till.Master(), "\x0C" "FAST");
+    const Chunks fast = PumpUntil(display, [](const Chunks& c) { return HasNotice(c, "57600"); });
+    EXPECT_TRUE(HasNotice(fast, "the writer's speed is now 57600 bit/s, none of the display's speeds")) << StatusLine(display);
+    PumpUntil(display, [&](const Chunks&) { return display.Model().SpeedMismatch(); });
+    EXPECT_EQ(display.Model().OwnBaud(), 2400);
 }
 
 // --baud auto on a real port: a framing error or bytes that read as nothing
@@ -396,9 +407,13 @@ struct TapEnds {
 
 }  // namespace
 
-// A flood both ways at once: every byte arrives, in order, unchanged.
-TEST(Tap, PassesAFloodBothWaysByteForByte) {
+// A flood both ways at once: every byte arrives, in order, unchanged, and is
+// recorded, though the screen is never read and falls behind.
+TEST(Tap, PassesAndRecordsAFloodBothWaysByteForByte) {
     TapEnds ends;
+    const std::string path = Temp("vantrel-tap.rec");
+    Recorder recorder(path, false, {"till", 9600, "DSP800"});
+    ends.screen.OnLine([&recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
     std::mt19937 random(33);
     Bytes fromTill(1 << 20), fromDisplay(1 << 18);
     for (auto& b : fromTill) b = static_cast<std::uint8_t>(random());
@@ -420,11 +435,21 @@ TEST(Tap, PassesAFloodBothWaysByteForByte) {
         if (sentDisplay < fromDisplay.size() &&
             (n = write(ends.display.Master(), fromDisplay.data() + sentDisplay, std::min<std::size_t>(333, fromDisplay.size() - sentDisplay))) > 0)
             sentDisplay += static_cast<std::size_t>(n);
-        ends.screen.ReadAvailable();
     }
     EXPECT_TRUE(atDisplay == fromTill) << atDisplay.size() << " of " << fromTill.size();
     EXPECT_TRUE(atTill == fromDisplay) << atTill.size() << " of " << fromDisplay.size();
     EXPECT_FALSE(ends.tap->TakeDwellTimes().empty());
+    ends.tap.reset();
+    EXPECT_NE(StatusLine(ends.screen).find("passed on but not shown"), std::string::npos);
+    RecordingReader reader;
+    std::string error, note;
+    ASSERT_TRUE(reader.Open(path, error, note)) << error;
+    Bytes recorded[2];
+    for (RecordedChunk chunk; reader.Next(chunk);)
+        recorded[chunk.direction == 'D'].insert(recorded[chunk.direction == 'D'].end(), chunk.bytes.begin(), chunk.bytes.end());
+    EXPECT_TRUE(recorded[0] == fromTill) << recorded[0].size() << " of " << fromTill.size();
+    EXPECT_TRUE(recorded[1] == fromDisplay) << recorded[1].size() << " of " << fromDisplay.size();
+    std::filesystem::remove(path);
 }
 
 // The display's cable pulled: said, and the till's side still read and shown.

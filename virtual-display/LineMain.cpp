@@ -129,24 +129,29 @@ int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
                                                             : nullptr;
     if (value) {
         if (i + 1 >= argc || !*argv[i + 1]) return Bad(option, "a value is needed");
+        if (!value->empty()) return Bad(option, "given more than once");
         *value = argv[++i];
         if (value == &o.baud && ParseBaud(o.baud) < 0) return Bad(option, "one of 300 600 1200 2400 4800 9600 19200 38400 auto");
         return 1;
     }
     if (!std::strcmp(option, "--tap")) {
         if (i + 2 >= argc || !*argv[i + 1] || !*argv[i + 2]) return Bad(option, "two ports are needed: TILL DISPLAY");
+        if (!o.till.empty()) return Bad(option, "given more than once");
         o.till = argv[++i];
         o.toDisplay = argv[++i];
         return 1;
     }
     if (!std::strcmp(option, "--replay-speed")) {
-        char* end = nullptr;
-        // A plain decimal number: no blank, sign or hexadecimal form; a factor
-        // below 0.001 would make a second last longer than a fortnight.
-        const char* text = i + 1 < argc ? argv[i + 1] : "";
-        const bool plain = std::isdigit(static_cast<unsigned char>(text[0])) && !std::strpbrk(text, "xX");
-        o.replaySpeed = plain ? std::strtod(text, &end) : -1;
-        if (!plain || *end || !(o.replaySpeed >= 0) || o.replaySpeed > 1e6 || (o.replaySpeed > 0 && o.replaySpeed < 1e-3))
+        // A plain decimal number (digits, one point between or before them):
+        // no blank, sign, exponent or hexadecimal form; a factor below 0.001
+        // would make a second last longer than a fortnight.
+        const std::string text = i + 1 < argc ? argv[i + 1] : "";
+        const std::size_t point = text.find('.');
+        const bool plain = !text.empty() && text.back() != '.' && text.find_first_not_of("0123456789.") == std::string::npos &&
+                           (point == std::string::npos || text.find('.', point + 1) == std::string::npos);
+        if (o.replaySpeedGiven) return Bad(option, "given more than once");
+        o.replaySpeed = plain ? std::strtod(text.c_str(), nullptr) : -1;
+        if (!plain || !(o.replaySpeed >= 0) || o.replaySpeed > 1e6 || (o.replaySpeed > 0 && o.replaySpeed < 1e-3))
             return Bad(option, "0 (as fast as it can), or a factor from 0.001 to 1000000");
         ++i;
         o.replaySpeedGiven = true;

@@ -63,8 +63,7 @@ PortReader::PortReader(VirtualDisplay& display, std::unique_ptr<ListenPort> port
     if (auto_ && pty_) {
         baud_ = port_->Baud();
         found_ = true;
-        display_.Notice(label_ + " is a pseudo-terminal: the writer's speed is taken, " + std::to_string(baud_) + " bit/s",
-                        false, baud_);
+        WriterSpeed(label_ + " is a pseudo-terminal: the writer's speed is ");
     } else if (auto_) {
         baud_ = trial_.Speed();
         port_->SetBaud(baud_);
@@ -102,6 +101,13 @@ void PortReader::Run() {
             display_.Notice(label_ + " is gone (a pulled adapter?): waiting for it to come back");
         }
     }
+}
+
+void PortReader::WriterSpeed(const std::string& words) {
+    const bool own = std::find(BaudRates.begin(), BaudRates.end(), baud_) != BaudRates.end();
+    display_.Notice(words + (baud_ == UnknownBaud ? std::string("not a standard rate") : std::to_string(baud_) + " bit/s") +
+                        (own ? ", taken as the display's own" : ", none of the display's speeds: its bytes are shown as garbage"),
+                    false, own ? baud_ : 0);
 }
 
 void PortReader::Take(std::span<const std::uint8_t> bytes, bool errors) {

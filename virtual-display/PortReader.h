@@ -159,6 +159,9 @@ private:
     void MakeStop();
     // Bytes read at baud_, with framing errors or without.
     void Take(std::span<const std::uint8_t> bytes, bool errors);
+    // The pseudo-terminal writer's speed (baud_) said after `words`, and taken
+    // as the display's own when the display has such a speed.
+    void WriterSpeed(const std::string& words);
     void Hand(std::span<const std::uint8_t> bytes, bool errors);
     void Trial(std::span<const std::uint8_t> bytes, bool errors);
     bool WaitForStop(int ms);

@@ -400,7 +400,7 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
         }
         std::size_t garbage = 0;
         // Bytes with framing errors are garbage whatever the speeds.
-        const int line = chunk.framingErrors ? UnknownBaud : chunk.lineBaud;
+        const int line = chunk.framingErrors ? FramingErrorsBaud : chunk.lineBaud;
         if (chunk.direction == Direction::TillToDisplay && !chunk.bytes.empty()) {
             if (chunk.framingErrors) framingErrorBytes_ += chunk.bytes.size();
             if (ranking_) ranking_->Feed(chunk.bytes, chunk.lineBaud, chunk.framingErrors);
