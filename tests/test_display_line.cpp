@@ -280,6 +280,7 @@ TEST(Recording, DamagedRecordingsAreRefusedWhole) {
         {"vantrel-display recording 2\n", "a recording of format version 2; this vantrel-display reads version 1"},
         {"GIF89a\n", "not a vantrel-display recording"},
         {"vantrel-display recording 1\nport: COM1\n\n", "the header has no program"},
+        {"vantrel-display recording 1\nprogram: x\nport: COM1\nspeed: 19200 bit/s\nemulation: CD5220\n\n", "the header's speed is not"},
         {"vantrel-display recording 1\nport: COM1\n", "cut short in its header"},
         {"vantrel-display recording 1\nport: \x1B]0;title\x07\n", "line 2: a control character in the header"},
         {Recording("1.000 T 9600 41\n0.500 T 9600 42\n"), "line 8: not a time"},

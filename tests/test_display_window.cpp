@@ -48,6 +48,8 @@ TEST(DisplayWindow, TheTitleNamesThePathTheUserGave) {
     const std::string link = testing::TempDir() + "vantrel-window-title";
     display.Publish(link);
     EXPECT_TRUE(DisplayWindow(display).windowTitle().endsWith(QString::fromStdString(link)));
+    VirtualDisplay port{VirtualDisplay::ExternalLine{}};
+    EXPECT_EQ(DisplayWindow(port, "COM1 (/dev/ttyS0)").windowTitle(), "Vantrel virtual display - COM1 (/dev/ttyS0)");
 }
 
 // A user-defined character with every dot lit stands as tall as a capital: from

@@ -182,7 +182,7 @@ void ScreenView::DrawPattern(QPainter& p, const QRect& cell, const Pattern& patt
             if (pattern[x] >> y & 1) p.fillRect(QRectF(left + x * pitch, top + y * pitch + pitch - dot, dot, dot), ink);
 }
 
-DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
+DisplayWindow::DisplayWindow(VirtualDisplay& display, const std::string& line, QWidget* parent)
     : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
       monitor_(new QPlainTextEdit(this)),
 #ifdef _WIN32
@@ -190,8 +190,8 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, QWidget* parent)
 #else
       notifier_(new QSocketNotifier(display.ReadyFd(), QSocketNotifier::Read, this)) {
 #endif
-    // The path the user gave, else the line's own.
-    const std::string& path = display.Link().empty() ? display.SlavePath() : display.Link();
+    // The line's name, else the path the user gave, else the line's own.
+    const std::string& path = !line.empty() ? line : display.Link().empty() ? display.SlavePath() : display.Link();
     setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(path)));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(screen_, 0, Qt::AlignHCenter);

@@ -50,7 +50,9 @@ private:
 class DisplayWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit DisplayWindow(VirtualDisplay& display, QWidget* parent = nullptr);
+    // `line`: the line's name for the title (a port, a tap, a recording);
+    // empty for the display's own line, named by its link or its path.
+    explicit DisplayWindow(VirtualDisplay& display, const std::string& line = {}, QWidget* parent = nullptr);
 
 private:
     void LineReadable();

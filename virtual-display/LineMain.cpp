@@ -228,6 +228,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) takeSpeed(recorded);
         label = o.replay;
     }
+    session->label = label;
     // A fixed speed on a port is the display's own: it reads what its UART takes.
     if ((port || till) && baud != AutoBaud) takeSpeed(baud);
     if (!o.record.empty()) {

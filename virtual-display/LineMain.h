@@ -45,6 +45,7 @@ public:
     std::unique_ptr<Tap> tap;
     std::unique_ptr<Replayer> replayer;
     VirtualDisplay* display = nullptr;
+    std::string label;  // the line's name: "COM1 (/dev/ttyS0)", "... tapped to ...", a recording's path
 };
 
 // Opens the line and starts it; throws std::runtime_error with one line.

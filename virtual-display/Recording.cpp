@@ -49,8 +49,13 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
     Write(std::string(RecordingMagic) + std::to_string(RecordingVersion) + "\nprogram: vantrel-display " + VANTREL_VERSION +
           "\nport: " + header.port + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +
           "\nemulation: " + header.emulation + "\nstarted: " + started + "\n\n");
-    if (!problem_.empty()) {
+    if (!problem_.empty()) {  // a full disk: no recording is left, not even an empty one
         ::close(fd_);
+#ifdef _WIN32
+        _wunlink(windows::Wide(path).c_str());
+#else
+        ::unlink(path.c_str());
+#endif
         throw std::runtime_error("--record " + path + ": " + problem_);
     }
 }

@@ -95,6 +95,10 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
                     error = std::string("the header has no ") + key;
                     return Result::Error;
                 }
+            if (int baud; !ParseSpeed(header_.at("speed"), baud)) {
+                error = "the header's speed is not a speed in bit/s or \"?\"";
+                return Result::Error;
+            }
             headerDone_ = true;
             return Result::Ok;
         }

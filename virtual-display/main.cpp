@@ -263,7 +263,7 @@ static int Run(int argc, char** argv) {
         // Start menu's) goes; one it was started from stays.
         if (OwnConsole) FreeConsole();
 #endif
-        vantrel::display::DisplayWindow window(display);
+        vantrel::display::DisplayWindow window(display, session && line.External() ? session->label : std::string());
         window.show();
         QTimer stopCheck;
         QObject::connect(&stopCheck, &QTimer::timeout, [] {
