@@ -267,16 +267,16 @@ bool VirtualDisplay::Deliver(std::span<const std::uint8_t> bytes, int lineBaud, 
                              bool wait, std::optional<Clock::time_point> at) {
     if (bytes.empty()) return true;
     Raw raw{{bytes.begin(), bytes.end()}, lineBaud, at.value_or(Clock::now()), direction, framingErrors};
-    {
+    if (wait) {
         std::unique_lock lock(mutex_);
-        if (wait) changed_.wait(lock, [this] { return stop_ || queued_ < QueueLimit; });
-        if (stop_) return false;  // the end: nothing more is taken
+        changed_.wait(lock, [this] { return stop_ || queued_ < QueueLimit; });
+        if (stop_) return false;  // the end, for a caller that waits: nothing more
     }
-    // Recorded whether the screen takes them or not.
+    // Recorded whether the screen takes them or not: a tap's bytes have passed.
     Observe(raw, raw.at);
     {
         std::lock_guard lock(mutex_);
-        if (queued_ >= QueueLimit) {
+        if (stop_ || queued_ >= QueueLimit) {
             notShown_ += bytes.size();
             return false;
         }
