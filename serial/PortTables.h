@@ -12,6 +12,13 @@ inline constexpr std::array<const char*, 9> PortNames{
 
 inline constexpr std::array<int, 8> BaudRates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
 
+// Every standard rate a line may run at (a till's, a pseudo-terminal writer's),
+// the list's and more: what a recording may say a chunk came at.
+inline constexpr std::array<int, 30> LineRates{
+    50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
+    2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
+    576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+
 inline constexpr int DefaultPortIndex = 0;  // "COM1"
 inline constexpr int DefaultBaudIndex = 5;  // 9600
 

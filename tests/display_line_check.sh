@@ -117,6 +117,11 @@ for same in "$work/hard.rec" "$work/soft.rec" "$work/../$(basename "$work")/good
     grep -q 'name the same file' "$work/err" || fail "no reason for $same:" "$work/err"
 done
 cmp -s "$work/good.rec" "$work/hard.rec" && [ -s "$work/good.rec" ] || fail "the replayed file changed"
+for other in "--replay $work/good.rec --state" --link; do
+    # shellcheck disable=SC2086
+    if "$program" --headless --record "$work/one" $other "$work/one" 2>"$work/err"; then fail "--record and $other shared a file"; fi
+    grep -q "and --record name the same path" "$work/err" && [ ! -e "$work/one" ] || fail "no refusal for $other:" "$work/err"
+done
 mkfifo "$work/pipe"
 if timeout 5 "$program" --headless --replay "$work/good.rec" --record "$work/pipe" --force 2>"$work/err"; then fail "recorded into a pipe"; fi
 grep -q 'not a regular file' "$work/err" || fail "no reason for a pipe:" "$work/err"

@@ -288,6 +288,8 @@ TEST(Recording, DamagedRecordingsAreRefusedWhole) {
         {Recording("1.000 T 9600 4G\n"), "line 7: no bytes, or not two hex digits"},
         {Recording("1.000 T 9600 41  42\n"), "line 7: no bytes"},
         {Recording("1.000 T fast 41\n"), "line 7: not a speed"},
+        {Recording("1.000 T 9601 41\n"), "line 7: not a speed"},
+        {Recording("1.000 S 57600\n"), "line 7: a speed taken is one of the display's speeds"},
         {Recording("1.000 T 9600 41\n" + std::string(RecordingLineLimit + 1, 'A') + "\n"), "line 8 is longer than any recording line"},
     };
     for (const auto& [text, expected] : cases) {
@@ -483,4 +485,5 @@ TEST(Tap, TheSamePortTwiceIsRefused) {
 
 TEST(LineOutput, JsonStringsAreEscaped) {
     EXPECT_EQ(JsonString("a\"b\\c\x01\xC3\xA4"), "\"a\\\"b\\\\c\\u0001\xC3\xA4\"");
+    EXPECT_EQ(JsonString("x\xFF" "y\xC2\x85"), "\"x\\uFFFDy\\u0085\"") << "no UTF-8, and C1";
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/LineMain.h"
 
+#include "common/ControlCharacters.h"
+
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
 #include "virtual-display/Recording.h"
@@ -108,14 +110,20 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 std::string JsonString(const std::string& text) {
     std::string json = "\"";
-    for (char c : text) {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (c == '"' || c == '\\') json += '\\', json += c;
-        else if (b < 0x20 || b == 0x7F) {
+    for (std::size_t at = 0; at < text.size();) {
+        // What is no UTF-8 (a name's stray byte) is U+FFFD: the line stays JSON.
+        const Utf8Step step = NextUtf8(text, at);
+        const char c = text[at];
+        if (step.valid && (c == '"' || c == '\\')) {
+            json += '\\', json += c;
+        } else if (!step.valid || IsControlCharacter(step.c)) {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", b);
+            std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(step.c));
             json += escape;
-        } else json += c;
+        } else {
+            json.append(text, at, step.length);
+        }
+        at += step.length;
     }
     return json + "\"";
 }

@@ -116,7 +116,9 @@ void PortReader::Take(std::span<const std::uint8_t> bytes, bool errors) {
 }
 
 void PortReader::Hand(std::span<const std::uint8_t> bytes, bool errors) {
-    display_.Deliver(bytes, baud_, Direction::TillToDisplay, errors);
+    // A real line is never held back for the screen: its UART would drop what
+    // the display does not read. A pseudo-terminal's writer waits instead.
+    display_.Deliver(bytes, baud_, Direction::TillToDisplay, errors, pty_);
 }
 
 int SpeedTrial::Speed() const { return TrialOrder[static_cast<std::size_t>(index_)]; }
@@ -140,7 +142,7 @@ void PortReader::Trial(std::span<const std::uint8_t> run, bool errors) {
                         false, baud_);
         Hand(bytes, false);
     } else if (verdict == SpeedTrial::Verdict::Next) {
-        Hand(bytes, true);  // what came at a speed given up is garbage
+        Hand(bytes, errors);  // read as they came: garbage at a speed other than the display's own
         baud_ = trial_.Speed();
         port_->SetBaud(baud_);
         display_.Notice(std::string("--baud auto: ") + (errors ? "framing errors" : "the bytes read as no command set") +

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/Recording.h"
 
+#include "common/ControlCharacters.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -47,7 +49,7 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
 #endif
     std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S UTC", &utc);
     Write(std::string(RecordingMagic) + std::to_string(RecordingVersion) + "\nprogram: vantrel-display " + VANTREL_VERSION +
-          "\nport: " + header.port + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +
+          "\nport: " + Escaped(header.port) + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +
           "\nemulation: " + header.emulation + "\nstarted: " + started + "\n\n");
     if (!problem_.empty()) {  // a full disk: no recording is left, not even an empty one
         ::close(fd_);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/RecordingFile.h"
 
+#include "serial/PortTables.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -52,7 +54,7 @@ bool ParseSpeed(std::string_view text, int& baud) {
     }
     if (text.empty() || text.size() > 7 || text[0] < '1' || text[0] > '9') return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), baud);
-    return ec == std::errc() && end == text.data() + text.size();
+    return ec == std::errc() && end == text.data() + text.size() && std::find(LineRates.begin(), LineRates.end(), baud) != LineRates.end();
 }
 
 }  // namespace
@@ -134,8 +136,8 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
         return Result::Error;
     }
     if (direction[0] == 'S') {
-        if (!rest.empty() || baud <= 0) {
-            error = where + "a speed taken is a speed in bit/s and no bytes";
+        if (!rest.empty() || std::find(BaudRates.begin(), BaudRates.end(), baud) == BaudRates.end()) {
+            error = where + "a speed taken is one of the display's speeds and no bytes";
             return Result::Error;
         }
         chunk.bytes.clear();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/VirtualDisplay.h"
 
+#include "common/ControlCharacters.h"
 #include "common/SmallFile.h"
 #include "serial/PortTables.h"
 
@@ -47,6 +48,8 @@ constexpr std::pair<speed_t, int> StandardRates[] = {
     {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
     {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000},
     {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000}};
+
+static_assert(std::size(StandardRates) == LineRates.size(), "one list of a line's rates");
 
 bool IsPseudoTerminal(const struct stat& st) {
     return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;  // Unix 98 slaves
@@ -315,7 +318,8 @@ void VirtualDisplay::EndDeliveries() {
 }
 
 void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud, std::optional<Clock::time_point> at) {
-    Raw raw{{}, UnknownBaud, at.value_or(Clock::now()), Direction::TillToDisplay, false, text, end, ownBaud};
+    // One line, whatever the names in it hold (a port's, a recording's).
+    Raw raw{{}, UnknownBaud, at.value_or(Clock::now()), Direction::TillToDisplay, false, Escaped(text), end, ownBaud};
     Observe(raw, raw.at);
     QueueRaw(std::move(raw));
 }

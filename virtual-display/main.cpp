@@ -10,6 +10,7 @@
 // (--printer) answers. On Windows, which has no pseudo-terminal, it listens
 // on a COM port or replays a recording (LineMain.h), and one of them is needed.
 #include "common/WindowStart.h"
+#include "common/ControlCharacters.h"
 #include "virtual-display/DisplayWindow.h"
 #include "virtual-display/LineMain.h"
 #include "virtual-display/VirtualDisplay.h"
@@ -201,7 +202,8 @@ static int Run(int argc, char** argv) {
 #endif
     if (!vantrel::display::CheckLineOptions(line, headless, !link.empty() || !printer.empty())) return 2;
     // Two options naming one path would leave one of them without it.
-    const std::pair<const char*, const std::string*> paths[] = {{"--link", &link}, {"--printer", &printer}, {"--state", &state}};
+    const std::pair<const char*, const std::string*> paths[] = {
+        {"--link", &link}, {"--printer", &printer}, {"--state", &state}, {"--record", &line.record}};
     for (std::size_t a = 0; a < std::size(paths); ++a)
         for (std::size_t b = a + 1; b < std::size(paths); ++b)
             if (!paths[a].second->empty() && SamePath(*paths[a].second, *paths[b].second)) {
@@ -272,7 +274,7 @@ static int Run(int argc, char** argv) {
         stopCheck.start(100);
         return app->exec();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "vantrel-display: %s\n", e.what());
+        std::fprintf(stderr, "vantrel-display: %s\n", vantrel::Escaped(e.what()).c_str());  // names as given, escaped
         return 1;
     }
 }

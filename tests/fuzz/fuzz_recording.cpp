@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Written again and read by a parser past a header: the same chunk.
         RecordingParser again;
         RecordedChunk back;
-        for (std::string_view head : {"vantrel-display recording 1", "program: p", "port: p", "speed: 1", "emulation: e", ""})
+        for (std::string_view head : {"vantrel-display recording 1", "program: p", "port: p", "speed: 9600", "emulation: e", ""})
             if (again.Line(head, back, error) != RecordingParser::Result::Ok) std::abort();
         const std::string written = RecordingLine(chunk.ms, chunk.direction, chunk.baud, chunk.bytes);
         if (again.Line(std::string_view(written).substr(0, written.size() - 1), back, error) != RecordingParser::Result::Chunk)
