@@ -8,7 +8,6 @@
 #include "virtual-display/Recording.h"
 #include "virtual-display/Tap.h"
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

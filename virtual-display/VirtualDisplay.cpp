@@ -241,7 +241,7 @@ void VirtualDisplay::ReadPending(int& baud) {
 
 void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
     Raw raw{{data, data + n}, baud, Clock::now()};
-    Observe(raw, raw.at);
+    Observe(raw);
     QueueRaw(std::move(raw));
 }
 
@@ -276,7 +276,7 @@ bool VirtualDisplay::Deliver(std::span<const std::uint8_t> bytes, int lineBaud, 
         if (stop_) return false;  // the end, for a caller that waits: nothing more
     }
     // Recorded whether the screen takes them or not: a tap's bytes have passed.
-    Observe(raw, raw.at);
+    Observe(raw);
     {
         std::lock_guard lock(mutex_);
         if (stop_ || queued_ >= QueueLimit) {
@@ -293,15 +293,19 @@ void VirtualDisplay::OnLine(LineObserver observer) {
     observer_ = std::move(observer);
 }
 
-void VirtualDisplay::Observe(const Raw& raw, Clock::time_point at) {
-    std::lock_guard lock(observerMutex_);
-    if (!observer_) return;
-    Chunk chunk{raw.bytes, raw.lineBaud, {}, {}, 0};
+VirtualDisplay::Chunk VirtualDisplay::ChunkOf(Raw raw, Clock::duration sincePrevious) {
+    Chunk chunk{std::move(raw.bytes), raw.lineBaud, sincePrevious, {}, 0};
     chunk.direction = raw.direction;
     chunk.framingErrors = raw.framingErrors;
-    chunk.notice = raw.notice;
+    chunk.notice = std::move(raw.notice);
+    chunk.end = raw.end;
     chunk.ownBaud = raw.ownBaud;
-    observer_(chunk, at);
+    return chunk;
+}
+
+void VirtualDisplay::Observe(const Raw& raw) {
+    std::lock_guard lock(observerMutex_);
+    if (observer_) observer_(ChunkOf(raw, {}), raw.at);
 }
 
 void VirtualDisplay::SetSideNote(std::string note) {
@@ -320,7 +324,7 @@ void VirtualDisplay::EndDeliveries() {
 void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud, std::optional<Clock::time_point> at) {
     // One line, whatever the names in it hold (a port's, a recording's).
     Raw raw{{}, UnknownBaud, at.value_or(Clock::now()), Direction::TillToDisplay, false, Escaped(text), end, ownBaud};
-    Observe(raw, raw.at);
+    Observe(raw);
     QueueRaw(std::move(raw));
 }
 
@@ -388,18 +392,14 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
     std::vector<Chunk> read;
     for (Raw& raw : taken) {
         // Never backwards: a printer's answer during a replay has the time of now.
-        Chunk chunk{std::move(raw.bytes), raw.lineBaud, std::max(raw.at - lastChunk_, Clock::duration{}), {}, 0};
+        const Clock::duration gap = std::max(raw.at - lastChunk_, Clock::duration{});
+        Chunk chunk = ChunkOf(std::move(raw), gap);
         if (elapseByChunks_) ElapseGap(chunk.sincePrevious);
         lastChunk_ += chunk.sincePrevious;
-        chunk.direction = raw.direction;
-        chunk.framingErrors = raw.framingErrors;
-        chunk.notice = std::move(raw.notice);
-        chunk.end = raw.end;
-        chunk.ownBaud = raw.ownBaud;
         if (!chunk.notice.empty()) lineNote_ = chunk.notice;
-        if (raw.ownBaud > 0 && raw.ownBaud != model_.OwnBaud()) {
+        if (chunk.ownBaud > 0 && chunk.ownBaud != model_.OwnBaud()) {
             Setup setup = model_.StoredSetup();
-            setup.ownBaud = raw.ownBaud;
+            setup.ownBaud = chunk.ownBaud;
             model_.Restore(setup);
         }
         std::size_t garbage = 0;

@@ -174,8 +174,9 @@ private:
         int ownBaud = 0;
     };
     void QueueRaw(Raw raw);
+    static Chunk ChunkOf(Raw raw, Clock::duration sincePrevious);
     // Hands a chunk of the line to the line observer.
-    void Observe(const Raw& raw, Clock::time_point at);
+    void Observe(const Raw& raw);
     // The ready signal (ReadyFd, ReadyEvent): set with the first byte queued,
     // cleared when the queue is empty; made and closed by the platform's part.
     void SetReady();
