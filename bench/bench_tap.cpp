@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     Pty till, display;
     VirtualDisplay screen{VirtualDisplay::ExternalLine{}};
     std::string error;
-    auto a = ListenPort::Open(till.Path(), 9600, error), b = ListenPort::Open(display.Path(), 9600, error);
+    auto a = OpenListening(till.Path(), 9600, error), b = OpenListening(display.Path(), 9600, error);
     if (!a || !b) {
         std::fprintf(stderr, "bench_tap: %s\n", error.c_str());
         return 1;

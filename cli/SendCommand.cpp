@@ -222,10 +222,9 @@ std::string EndPlace(const std::vector<TakenWrite>& taken, WriteResult end, std:
 }
 
 // A dry run's port: it takes every write and sends it nowhere.
-class NoPort final : public LinkPort {
+class NoPort final : public Port {
 public:
-    WriteResult Write(const std::uint8_t*, std::size_t, int) override { return WriteResult::Ok; }
-    void Reapply() override {}
+    PortResult Write(const std::uint8_t*, std::size_t, int) override { return {}; }
 };
 
 }  // namespace
@@ -394,13 +393,13 @@ int RunSend(int argc, char** argv) {
         if (dryRun) {
             // Nothing is opened, but a name that the open refuses before it
             // connects is refused here too, in the same words.
-            OpenWith(device, baud, [&device](OpenFailure& failure, std::string& detail) -> std::unique_ptr<LinkPort> {
-                if (!(detail = ReadMappedDevice(device, ThisPlatform).refusal).empty() ||
-                    (IsNetworkPort(device) && !(detail = NetworkPortRefusal(device)).empty())) {
-                    failure = OpenFailure::Other;
-                    return nullptr;
-                }
-                return std::make_unique<NoPort>();
+            OpenWith(device, baud, [&device](std::unique_ptr<Port>& port) -> PortResult {
+                std::string refusal;
+                if (!(refusal = ReadMappedDevice(device, ThisPlatform).refusal).empty() ||
+                    (IsNetworkPort(device) && !(refusal = NetworkPortRefusal(device)).empty()))
+                    return {PortError::Other, refusal};
+                port = std::make_unique<NoPort>();
+                return {};
             });
         } else {
             OpenPortAt(device, baud);

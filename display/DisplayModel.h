@@ -20,6 +20,7 @@
 #include "display/Readings.h"
 #include "display/Screen.h"
 #include "display/Timed.h"
+#include "serial/PortTables.h"
 
 #include <algorithm>
 #include <array>
@@ -33,7 +34,7 @@
 namespace vantrel::display {
 
 inline constexpr int PowerOnBaud = 9600;
-inline constexpr int UnknownBaud = -1;  // a line speed that is not a standard rate
+using vantrel::UnknownBaud;
 inline constexpr int FramingErrorsBaud = -2;  // bytes that came with framing errors: the till's speed is not the port's
 
 // The display's stored set-up: what configuration frames and ESC s 1 change,

@@ -210,7 +210,7 @@ std::string ErrorWords(int err) {
     return Lib().gensio_err_to_str(err);
 }
 
-class NetPort final : public LinkPort {
+class NetPort final : public Port {
 public:
     NetPort(bool telnet, int baud) : telnet_(telnet), baud_(baud), waiter_(Lib().gensio_os_funcs_alloc_waiter(Os())) {}
 
@@ -236,7 +236,9 @@ public:
     // their time on its line. A connection that ends meanwhile, or bytes
     // still unacknowledged when the wait runs out, fail the end; those bytes
     // missed their bound, and are dropped with the connection.
-    WriteResult End(std::uint32_t& notTaken) override {
+    PortResult End(std::uint32_t& notTaken) override { return {PortErrorOf(EndCleanly(notTaken)), {}}; }
+
+    WriteResult EndCleanly(std::uint32_t& notTaken) {
         notTaken = 0;
         ended_ = true;
         if (!io_ || !open_) return WriteResult::ConnectionDropped;
@@ -339,7 +341,11 @@ public:
     // and returns when it has sent them on. A connection that is gone fails
     // the write at once, as an unplugged adapter does; one that takes nothing
     // within the bound is dropped with whatever it still holds.
-    WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
+    PortResult Write(const std::uint8_t* data, std::size_t n, int boundMs) override {
+        return {PortErrorOf(WriteWithin(data, n, boundMs)), {}};
+    }
+
+    WriteResult WriteWithin(const std::uint8_t* data, std::size_t n, int boundMs) {
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(boundMs);
         if (closed_) return WriteResult::ConnectionDropped;
@@ -849,27 +855,23 @@ std::string NetworkPortRefusal(const std::string& url) {
     return ParseUrl(url) ? "" : "not a network port address (rfc2217://HOST:PORT or socket://HOST:PORT)";
 }
 
-std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail) {
+PortResult OpenNetworkPort(const std::string& url, int baud, std::unique_ptr<Port>& opened) {
+    opened.reset();
     const auto parsed = ParseUrl(url);
-    if (!parsed) {
-        failure = OpenFailure::Other;
-        detail = NetworkPortRefusal(url);
-        return nullptr;
-    }
-    if (!Os()) {
-        failure = OpenFailure::Other;
-        detail = "the network library did not start";
-        return nullptr;
-    }
+    if (!parsed) return {PortError::Other, NetworkPortRefusal(url)};
+    if (!Os()) return {PortError::Other, "the network library did not start"};
     const auto deadline = Clock::now() + std::chrono::milliseconds(NetOpenBoundMs);
     auto port = std::make_unique<NetPort>(parsed->telnet, baud);
+    OpenFailure failure = OpenFailure::None;
+    std::string detail;
     if (!port->Connect(*parsed, deadline, failure, detail) ||
         !(parsed->telnet ? port->SetLine(deadline, failure, detail) : port->Settle(failure, detail))) {
         port->Reset();
-        return nullptr;
+        return {PortErrorOf(failure == OpenFailure::None ? OpenFailure::Other : failure), detail};
     }
     port->StopOverhearing();
-    return port;
+    opened = std::move(port);
+    return {};
 }
 
 }  // namespace vantrel

@@ -36,7 +36,7 @@ std::string NetworkPortRefusal(const std::string& url);
 // bit; flow control and the modem lines stay as the server has them. A
 // refused, silent or unknown server fails as NoDevice; a server that ends the
 // connection at once as Busy when it says its port is in use, otherwise as
-// Other. `detail` says which, in the server's own words where it gave some.
-std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int baud, OpenFailure& failure, std::string& detail);
+// Other, with words that say which, in the server's own where it gave some.
+PortResult OpenNetworkPort(const std::string& url, int baud, std::unique_ptr<Port>& port);
 
 }  // namespace vantrel

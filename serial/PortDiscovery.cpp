@@ -126,7 +126,12 @@ PortProbe ProbePort(const std::string& device) {
     PortProbe probe;
     if (probe.detail = Refusal(device); !probe.detail.empty()) probe.failure = OpenFailure::Other;
     else if (!IsNetworkPort(device)) probe.failure = ProbeDevice(device);
-    else OpenNetworkPort(device, 9600, probe.failure, probe.detail);  // and closed again at once
+    else {
+        std::unique_ptr<Port> port;  // and closed again at once
+        const PortResult opened = OpenNetworkPort(device, 9600, port);
+        probe.failure = OpenFailureOf(opened.error);
+        probe.detail = opened.words;
+    }
     return probe;
 }
 
@@ -134,16 +139,10 @@ void OpenPort(int baudValue) { OpenPortAt(ResolvePort(PortName).device, baudValu
 
 void OpenPortAt(const std::string& device, int baudValue) {
     if (const std::string refusal = Refusal(device); !refusal.empty()) {
-        return OpenWith(device, baudValue, [&](OpenFailure& failure, std::string& detail) -> std::unique_ptr<LinkPort> {
-            failure = OpenFailure::Other;
-            detail = refusal;
-            return nullptr;
-        });
+        return OpenWith(device, baudValue, [&](std::unique_ptr<Port>&) { return PortResult{PortError::Other, refusal}; });
     }
     if (!IsNetworkPort(device)) return OpenDevice(device, baudValue);
-    OpenWith(device, baudValue, [&](OpenFailure& failure, std::string& detail) {
-        return OpenNetworkPort(device, baudValue, failure, detail);
-    });
+    OpenWith(device, baudValue, [&](std::unique_ptr<Port>& port) { return OpenNetworkPort(device, baudValue, port); });
 }
 
 }  // namespace vantrel

@@ -19,6 +19,9 @@ inline constexpr std::array<int, 30> LineRates{
     2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
     576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
+// A line speed that is not a standard rate.
+inline constexpr int UnknownBaud = -1;
+
 inline constexpr int DefaultPortIndex = 0;  // "COM1"
 inline constexpr int DefaultBaudIndex = 5;  // 9600
 

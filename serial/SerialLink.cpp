@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The portable core of the link: the one port behind its mutex, the write
-// step and the line log. The ports themselves are each platform's
-// (posix/TtyPort.cpp, windows/ComPort.cpp).
+// step and the line log. The ports themselves are Port.h's.
 #include "serial/SerialLink.h"
 
 #include "common/ControlCharacters.h"
@@ -31,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 std::mutex LinkMutex;
 // The open port; none after any close, so no later write reaches a device or
 // file that reuses its descriptor.
-std::unique_ptr<LinkPort> Port;
+std::unique_ptr<vantrel::Port> OpenedPort;
 int OpenBaud = 9600;
 OpenFailure LastFailure = OpenFailure::None;
 std::string LastDevice;
@@ -135,6 +134,60 @@ const char* DescribeFailure(OpenFailure failure) {
 }
 
 
+OpenFailure OpenFailureOf(PortError error) {
+    switch (error) {
+    case PortError::None: return OpenFailure::None;
+    case PortError::NoDevice:
+    case PortError::Gone: return OpenFailure::NoDevice;
+    case PortError::Busy: return OpenFailure::Busy;
+    case PortError::AccessDenied: return OpenFailure::AccessDenied;
+    case PortError::NotATerminal: return OpenFailure::NotATerminal;
+    default: return OpenFailure::Other;
+    }
+}
+
+WriteResult WriteResultOf(PortError error) {
+    switch (error) {
+    case PortError::None: return WriteResult::Ok;
+    case PortError::Stalled: return WriteResult::Stalled;
+    case PortError::ConnectionDropped: return WriteResult::ConnectionDropped;
+    case PortError::NotTaken: return WriteResult::NotTaken;
+    default: return WriteResult::DeviceGone;  // the port takes nothing more
+    }
+}
+
+PortError PortErrorOf(OpenFailure failure) {
+    switch (failure) {
+    case OpenFailure::None: return PortError::None;
+    case OpenFailure::NoDevice: return PortError::NoDevice;
+    case OpenFailure::Busy: return PortError::Busy;
+    case OpenFailure::AccessDenied: return PortError::AccessDenied;
+    case OpenFailure::NotATerminal: return PortError::NotATerminal;
+    case OpenFailure::Other: break;
+    }
+    return PortError::Other;
+}
+
+PortError PortErrorOf(WriteResult result) {
+    switch (result) {
+    case WriteResult::Ok: return PortError::None;
+    case WriteResult::NotOpen:
+    case WriteResult::DeviceGone: return PortError::Gone;
+    case WriteResult::Stalled: return PortError::Stalled;
+    case WriteResult::ConnectionDropped: return PortError::ConnectionDropped;
+    case WriteResult::NotTaken: return PortError::NotTaken;
+    }
+    return PortError::Other;
+}
+
+OpenFailure ProbeDevice(const std::string& path) { return OpenFailureOf(ProbeSerialPort(path).error); }
+
+OpenFailure LookAtDevice(const std::string& path) { return OpenFailureOf(LookAtSerialPort(path).error); }
+
+void OpenDevice(const std::string& path, int baudValue) {
+    OpenWith(path, baudValue, [&](std::unique_ptr<Port>& port) { return OpenSerialPort(path, PortUse::Write, baudValue, port); });
+}
+
 int WriteBoundMs(std::size_t n, int baud) {
     const long threeTimesOnLineMs = 3L * static_cast<long>(n) * 10L * 1000L / std::max(baud, 1);
     return static_cast<int>(std::max(1000L, threeTimesOnLineMs));
@@ -142,15 +195,21 @@ int WriteBoundMs(std::size_t n, int baud) {
 
 void OpenWith(const std::string& device, int baudValue, const PortOpener& opener) {
     std::lock_guard lock(LinkMutex);
-    Port.reset();  // the panel never opens twice; this only keeps one port at a time
+    OpenedPort.reset();  // the panel never opens twice; this only keeps one port at a time
     LastDevice = device;
     LastDetail.clear();
     LastFailure = OpenFailure::None;
     {
         const OpeningScope opening;
-        Port = opener(LastFailure, LastDetail);
+        const PortResult opened = opener(OpenedPort);
+        LastFailure = OpenFailureOf(opened.error);
+        LastDetail = opened.words;
+        if (opened.Ok() != (OpenedPort != nullptr)) {  // a port, or why none
+            OpenedPort.reset();
+            if (LastFailure == OpenFailure::None) LastFailure = OpenFailure::Other;
+        }
     }
-    if (!Port) {
+    if (!OpenedPort) {
         if (LastFailure == OpenFailure::None) LastFailure = OpenFailure::Other;
         std::string why = LastFailure == OpenFailure::Other && !LastDetail.empty() ? LastDetail : DescribeFailure(LastFailure);
         if (LastFailure != OpenFailure::Other && !LastDetail.empty()) why += ": " + LastDetail;
@@ -179,8 +238,8 @@ WriteResult EndPort(std::uint32_t* notTaken) {
     const auto when = SystemClock::now();
     const auto start = Clock::now();
     Event end{.close = true};
-    end.result = Port->End(end.notTaken);
-    Port.reset();
+    end.result = WriteResultOf(OpenedPort->End(end.notTaken).error);
+    OpenedPort.reset();
     Record(nullptr, 0, end, OpenBaud, when, Clock::now() - start);
     if (notTaken) *notTaken = end.notTaken;
     return end.result;
@@ -191,13 +250,13 @@ WriteResult EndPort(std::uint32_t* notTaken) {
 WriteResult ClosePort(std::uint32_t* notTaken) {
     std::lock_guard lock(LinkMutex);
     if (notTaken) *notTaken = 0;
-    return Port ? EndPort(notTaken) : WriteResult::Ok;
+    return OpenedPort ? EndPort(notTaken) : WriteResult::Ok;
 }
 
 void ReapplyAndClose() {
     std::lock_guard lock(LinkMutex);
-    if (!Port) return;  // never opened, failed or closed: touch nothing
-    Port->Reapply();
+    if (!OpenedPort) return;  // never opened, failed or closed: touch nothing
+    OpenedPort->Reapply();
     // Closed whatever the re-apply answered: a panel that shows the port closed
     // must not keep the device held.
     EndPort(nullptr);
@@ -205,7 +264,7 @@ void ReapplyAndClose() {
 
 bool PortHandleValid() {
     std::lock_guard lock(LinkMutex);
-    return Port != nullptr;
+    return OpenedPort != nullptr;
 }
 
 std::string LastOpenDetail() {
@@ -229,9 +288,9 @@ bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>
     if (stop && stop->load()) return false;  // a stopped worker makes no attempt
     const auto when = SystemClock::now();
     const auto start = Clock::now();
-    LastResult = Port ? Port->Write(data, n, WriteBoundMs(n, OpenBaud)) : WriteResult::NotOpen;
-    Event write{.result = LastResult, .takenByServer = LastResult == WriteResult::Ok && Port->KnownTakenByServerOnly()};
-    if (LastResult == WriteResult::Stalled) write.earlierDiscarded = Port->EarlierDiscarded();
+    LastResult = OpenedPort ? WriteResultOf(OpenedPort->Write(data, n, WriteBoundMs(n, OpenBaud)).error) : WriteResult::NotOpen;
+    Event write{.result = LastResult, .takenByServer = LastResult == WriteResult::Ok && OpenedPort->KnownTakenByServerOnly()};
+    if (LastResult == WriteResult::Stalled) write.earlierDiscarded = OpenedPort->EarlierDiscarded();
     Record(data, n, write, OpenBaud, when, Clock::now() - start);
     return LastResult == WriteResult::Ok;
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/Port.h"
+
 namespace vantrel {
 
 inline constexpr int InvalidHandle = -1;
@@ -45,32 +47,16 @@ enum class WriteResult : std::uint8_t {
 // out is "written", or "taken by the server" where that is all that is known.
 std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes = 0, bool takenByServer = false);
 
-// A port behind the link: a local terminal device, or a serial port that a
-// server offers on the network (NetPort.h). Destroying it closes it.
-class LinkPort {
-public:
-    virtual ~LinkPort() = default;
-    // Writes all n bytes within `boundMs` and returns when they have left. On
-    // failure no part of them reaches the line later.
-    virtual WriteResult Write(const std::uint8_t* data, std::size_t n, int boundMs) = 0;
-    // After a write that missed its bound: how many bytes written before it
-    // the discarding of the output queue may have taken with it.
-    virtual std::size_t EarlierDiscarded() const { return 0; }
-    // A clean end: Ok when everything written has arrived, as far as the port
-    // can tell; otherwise why not, and how many bytes were not taken.
-    virtual WriteResult End(std::uint32_t& notTaken) {
-        notTaken = 0;
-        return WriteResult::Ok;
-    }
-    // Applies the line settings of the open again.
-    virtual void Reapply() = 0;
-    // Whether a write that went out is known only to have been taken by a
-    // server, and not whether the far line took it (a network port).
-    virtual bool KnownTakenByServerOnly() const { return false; }
-};
+// What a port's failure is to the link: how an open failed, how a write ended.
+OpenFailure OpenFailureOf(PortError error);
+WriteResult WriteResultOf(PortError error);
+// And back: a port's result in the link's words.
+PortError PortErrorOf(OpenFailure failure);
+PortError PortErrorOf(WriteResult result);
 
-// Makes a port, or gives why not: the failure, and words of detail when there are any.
-using PortOpener = std::function<std::unique_ptr<LinkPort>(OpenFailure& failure, std::string& detail)>;
+// Makes a port behind the link (a local device, or a serial port that a
+// server offers on the network: NetPort.h), or says why not.
+using PortOpener = std::function<PortResult(std::unique_ptr<Port>& port)>;
 
 // Opens the link's one port through `opener`, under the link's lock. A failure
 // is kept for LastOpenFailure and printed as one line on standard error.
@@ -79,12 +65,13 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
 // What a failure means, in a few words ("no such device", "busy: ...").
 const char* DescribeFailure(OpenFailure failure);
 
+
 // Whether a device could be opened right now: opens it as OpenPort does and
 // releases it at once. None when it could.
 OpenFailure ProbeDevice(const std::string& path);
 // Whether a device may be opened, told without opening it (no modem line
-// moves): the node is there, a character device, and the user may read and
-// write it. None when it may.
+// moves): the node is there, a serial device, and the user may use it. None
+// when it may.
 OpenFailure LookAtDevice(const std::string& path);
 
 // Opens the device that `PortName` maps to exclusively and configures it at

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The panel driving the virtual display over its pseudo-terminal.
 #include "PanelFixture.h"
-#include "virtual-display/PrinterPort.h"
+#include "serial/PseudoTerminal.h"
 #include "virtual-display/VirtualDisplay.h"
 
 #include <algorithm>

@@ -3,6 +3,7 @@
 // the ranking of what a till speaks. Pseudo-terminal pairs stand in for ports.
 #include "Pty.h"
 #include "display/Commands.h"
+#include "posix/Posix.h"
 #include "virtual-display/LineMain.h"
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
@@ -76,14 +77,14 @@ TEST(MarkDecoder, TakesTheMarksOfATerminalApart) {
         {{Hex("FF"), Hex("FF 0C")}, {{Hex("FF 0C"), false}}},
     };
     for (const Case& c : cases) {
-        MarkDecoder decoder;
-        std::vector<MarkDecoder::Run> runs;
+        vantrel::posix::MarkDecoder decoder;
+        std::vector<vantrel::ReadRun> runs;
         for (const Bytes& read : c.reads) decoder.Decode(read, runs);
         std::vector<std::pair<Bytes, bool>> merged;
         for (const auto& run : runs) {
-            if (!merged.empty() && merged.back().second == run.errors)
+            if (!merged.empty() && merged.back().second == run.framingErrors)
                 merged.back().first.insert(merged.back().first.end(), run.bytes.begin(), run.bytes.end());
-            else merged.emplace_back(run.bytes, run.errors);
+            else merged.emplace_back(run.bytes, run.framingErrors);
         }
         EXPECT_EQ(merged, c.runs) << ToHex(c.reads[0]);
     }
@@ -114,9 +115,9 @@ TEST(PortLine, APulledPortIsSaidAndReadAgainWhenItIsBack) {
     std::filesystem::create_symlink(first->Path(), link);
     VirtualDisplay display{VirtualDisplay::ExternalLine{}};
     std::string error;
-    auto port = ListenPort::Open(link, 9600, error);
+    auto port = OpenListening(link, 9600, error);
     ASSERT_TRUE(port) << error;
-    EXPECT_FALSE(ListenPort::Open(link, 9600, error)) << "a second open of a held port";
+    EXPECT_FALSE(OpenListening(link, 9600, error)) << "a second open of a held port";
     EXPECT_NE(error.find("busy"), std::string::npos) << error;
     PortReader reader(display, std::move(port), link, link, 9600);
     WriteAll(first->Master(), "\x0CONE");
@@ -138,13 +139,13 @@ TEST(PortLine, APulledPortIsSaidAndReadAgainWhenItIsBack) {
 
 TEST(PortLine, NamesThatCannotBeListenedOnAreRefused) {
     std::string error;
-    EXPECT_FALSE(ListenPort::Open("/dev/null", 9600, error));
+    EXPECT_FALSE(OpenListening("/dev/null", 9600, error));
     EXPECT_EQ(error, "not a serial device");
     bool missing = false;
-    EXPECT_FALSE(ListenPort::Open("/dev/no-such-port", 9600, error, &missing));
+    EXPECT_FALSE(OpenListening("/dev/no-such-port", 9600, error, &missing));
     EXPECT_TRUE(missing);
     PortMapping network(3, "rfc2217://127.0.0.1:7000");
-    EXPECT_EQ(ListenPort::Resolve("COM3", error), "");
+    EXPECT_EQ(ListenDevice("COM3", error), "");
     EXPECT_NE(error.find("network port"), std::string::npos);
 }
 
@@ -153,7 +154,7 @@ TEST(PortLine, AutoTakesTheWritersSpeed) {
     Pty till;
     VirtualDisplay display{VirtualDisplay::ExternalLine{}};
     std::string error;
-    auto port = ListenPort::Open(till.Path(), AutoBaud, error);
+    auto port = OpenListening(till.Path(), AutoBaud, error);
     ASSERT_TRUE(port) << error;
     SetSpeed(till.Master(), B4800);
     PortReader reader(display, std::move(port), till.Path(), till.Path(), AutoBaud);
@@ -401,7 +402,7 @@ struct TapEnds {
     std::unique_ptr<Tap> tap;
     TapEnds() {
         std::string error;
-        auto a = ListenPort::Open(till.Path(), 9600, error), b = ListenPort::Open(display.Path(), 9600, error);
+        auto a = OpenListening(till.Path(), 9600, error), b = OpenListening(display.Path(), 9600, error);
         if (!a || !b) throw std::runtime_error(error);
         tap = std::make_unique<Tap>(screen, Tap::Side{"till", till.Path(), std::move(a)},
                                     Tap::Side{"display", display.Path(), std::move(b)}, 9600);

@@ -116,10 +116,10 @@ TEST_F(Network, ServerStoppedDuringACycleThenEveryKindOfWriteFailsWithoutHanging
 
 TEST_F(Network, ASecondClientOnTheSameNameIsBusy) {
     Open();
-    OpenFailure failure = OpenFailure::None;
-    std::string detail;
-    EXPECT_EQ(OpenNetworkPort(url, 9600, failure, detail), nullptr);
-    EXPECT_EQ(failure, OpenFailure::Busy) << detail;
+    std::unique_ptr<Port> port;
+    const PortResult opened = OpenNetworkPort(url, 9600, port);
+    EXPECT_EQ(port, nullptr);
+    EXPECT_EQ(opened.error, PortError::Busy) << opened.words;
     Click(1006);  // the first one still works
     EXPECT_EQ(Screen().Line(0), "     THANK YOU      ");
 }
@@ -383,11 +383,11 @@ TEST(NetworkSend, AServerThatHangsUpAtOnceIsQuotedInItsOwnWords) {
     };
     for (const auto& c : cases)
         for (int attempt = 0; attempt < Attempts; ++attempt) {
-            OpenFailure failure = OpenFailure::None;
-            std::string detail;
-            EXPECT_EQ(OpenNetworkPort(c.url, 9600, failure, detail), nullptr) << c.url;
-            EXPECT_EQ(failure, c.failure) << c.url << ": " << detail;
-            EXPECT_EQ(detail.rfind(c.detail, 0), 0u) << c.url << ": " << detail;
+            std::unique_ptr<Port> port;
+            const PortResult opened = OpenNetworkPort(c.url, 9600, port);
+            EXPECT_EQ(port, nullptr) << c.url;
+            EXPECT_EQ(OpenFailureOf(opened.error), c.failure) << c.url << ": " << opened.words;
+            EXPECT_EQ(opened.words.rfind(c.detail, 0), 0u) << c.url << ": " << opened.words;
         }
     hangUp.join();
     for (const int fd : {holders[0], holders[1], silent, ptys[0], ptys[1]}) close(fd);

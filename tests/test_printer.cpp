@@ -2,7 +2,7 @@
 // A printer behind the virtual display: what the host sends for it comes out
 // on the printer's pseudo-terminal, what the printer answers reaches the host.
 #include "Pty.h"
-#include "virtual-display/PrinterPort.h"
+#include "serial/PseudoTerminal.h"
 #include "virtual-display/VirtualDisplay.h"
 
 #include <gtest/gtest.h>
@@ -163,7 +163,7 @@ TEST(PrinterBehindTheDisplay, AnswersTheHostDoesNotReadAreDroppedAndCounted) {
     VirtualDisplay display;
     display.Model().SetEmulation("ESCPOS");
     display.AttachPrinter("");
-    PrinterPort& port = *display.Printer();
+    vantrel::PrinterPort& port = *display.Printer();
     const Side host(display.SlavePath()), printer(port.SlavePath());
     const std::string answers(512 * 1024, 'S');
     printer.Write(answers);
@@ -202,7 +202,7 @@ TEST(PrinterBehindTheDisplay, NoReaderDropsTheOldestAndCountsThem) {
         display.Pump(20ms);
     }
     till.join();
-    const PrinterPort& port = *display.Printer();
+    const vantrel::PrinterPort& port = *display.Printer();
     EXPECT_EQ(port.Passed(), stream.size());
     EXPECT_GT(port.Dropped(), stream.size() / 2);
     EXPECT_NE(StatusLine(display).find(std::to_string(stream.size()) + " bytes for the printer, " +

@@ -10,11 +10,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
-#ifdef _WIN32
-#include <QWinEventNotifier>
-#else
-#include <QSocketNotifier>
-#endif
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -184,12 +179,7 @@ void ScreenView::DrawPattern(QPainter& p, const QRect& cell, const Pattern& patt
 
 DisplayWindow::DisplayWindow(VirtualDisplay& display, const std::string& line, QWidget* parent)
     : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
-      monitor_(new QPlainTextEdit(this)),
-#ifdef _WIN32
-      notifier_(new QWinEventNotifier(display.ReadyEvent(), this)) {
-#else
-      notifier_(new QSocketNotifier(display.ReadyFd(), QSocketNotifier::Read, this)) {
-#endif
+      monitor_(new QPlainTextEdit(this)) {
     // The line's name, else the path the user gave, else the line's own.
     const std::string& path = !line.empty() ? line : display.Link().empty() ? display.SlavePath() : display.Link();
     setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(path)));
@@ -203,11 +193,9 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, const std::string& line, Q
     monitor_->setFont(FixedWidthFont());
     monitor_->setMinimumHeight(160);
     layout->addWidget(monitor_);
-#ifdef _WIN32
-    connect(notifier_, &QWinEventNotifier::activated, this, &DisplayWindow::LineReadable);
-#else
-    connect(notifier_, &QSocketNotifier::activated, this, &DisplayWindow::LineReadable);
-#endif
+    // Woken from the line's thread when bytes come to wait; taken on this one.
+    display_.OnReady([this] { QMetaObject::invokeMethod(this, &DisplayWindow::LineReadable, Qt::QueuedConnection); });
+    if (display_.WaitReady(0)) QMetaObject::invokeMethod(this, &DisplayWindow::LineReadable, Qt::QueuedConnection);
     // Time for the model: demonstration, scrolling, blinking, the counter.
     auto* clock = new QTimer(this);
     clock_.start();
@@ -221,12 +209,15 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, const std::string& line, Q
     Refresh();
 }
 
-// One bounded slice at a time: while more waits, the notifier fires again
-// after the event loop has had its turn (painting, timers, the end).
+DisplayWindow::~DisplayWindow() { display_.OnReady({}); }
+
+// One bounded slice at a time: while more waits, the next is taken after the
+// event loop has had its turn (painting, timers, the end).
 void DisplayWindow::LineReadable() {
     for (const VirtualDisplay::Chunk& chunk : display_.ReadAvailable())
         monitor_->appendPlainText(QString::fromStdString(MonitorLine(chunk)));
     Refresh();
+    if (display_.WaitReady(0)) QMetaObject::invokeMethod(this, &DisplayWindow::LineReadable, Qt::QueuedConnection);
 }
 
 void DisplayWindow::Refresh() {

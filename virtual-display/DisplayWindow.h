@@ -11,8 +11,6 @@
 class QLabel;
 class QPainter;
 class QPlainTextEdit;
-class QSocketNotifier;
-class QWinEventNotifier;
 
 namespace vantrel::display {
 
@@ -53,6 +51,7 @@ public:
     // `line`: the line's name for the title (a port, a tap, a recording);
     // empty for the display's own line, named by its link or its path.
     explicit DisplayWindow(VirtualDisplay& display, const std::string& line = {}, QWidget* parent = nullptr);
+    ~DisplayWindow() override;
 
 private:
     void LineReadable();
@@ -62,11 +61,6 @@ private:
     ScreenView* screen_;
     QLabel* status_;
     QPlainTextEdit* monitor_;
-#ifdef _WIN32
-    QWinEventNotifier* notifier_;  // on the display's ready event
-#else
-    QSocketNotifier* notifier_;
-#endif
     QElapsedTimer clock_;
 };
 

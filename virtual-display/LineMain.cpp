@@ -17,42 +17,6 @@
 
 namespace vantrel::display {
 
-const char* const LineUsage =
-#ifdef _WIN32
-    "\n"
-    "On a serial port, between a till and its display, or from a recording\n"
-    "(Windows has no pseudo-terminal: one of them is needed):\n"
-    "       vantrel-display --port NAME [--baud N|auto] [options]\n"
-    "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
-    "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
-    "  --port NAME       listen on a COM port: COM1 to COM9 (mapped as the panel\n"
-    "                    maps them), any other COMn, or \\\\.\\COMn\n"
-    "  --baud N|auto     the port's speed (300 ... 38400; default the display's own);\n"
-    "                    auto finds the till's speed\n"
-    "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
-    "                    on both ways, the till's read and shown\n"
-#else
-    "\n"
-    "On a serial port, between a till and its display, or from a recording:\n"
-    "       vantrel-display --port NAME [--baud N|auto] [options]\n"
-    "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
-    "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
-    "  --port NAME       listen on a serial port, not a pseudo-terminal: COM1 to\n"
-    "                    COM9 (mapped as the panel maps them) or a device path\n"
-    "  --baud N|auto     the port's speed (300 ... 38400; default the display's\n"
-    "                    own); auto finds the till's speed\n"
-    "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
-    "                    on both ways, the till's read and shown\n"
-#endif
-    "  --record FILE     write every chunk with its time and direction to FILE\n"
-    "  --force           let --record replace a FILE that exists\n"
-    "  --replay FILE     feed a recording into the display with its timing\n"
-    "  --replay-speed X  the replay X times as fast; 0 as fast as it can\n"
-    "  --json            with --headless: one JSON object a line for every reading,\n"
-    "                    screen change, notice and ranking, the bytes passed to\n"
-    "                    the printer and the bytes to the till (a tap's other\n"
-    "                    way, the printer's answers)\n";
-
 namespace {
 
 int Bad(const char* option, const std::string& why) {
@@ -203,22 +167,22 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
     };
     std::string label = display.SlavePath();
     int baud = o.baud.empty() ? model.OwnBaud() : ParseBaud(o.baud);
-    std::unique_ptr<ListenPort> port, till, toDisplay;
+    std::unique_ptr<Port> port, till, toDisplay;
     std::string device, tillDevice, displayDevice, error;
     std::unique_ptr<RecordingReader> recording;
     if (!o.port.empty()) {
-        if ((device = ListenPort::Resolve(o.port, error)).empty() || !(port = ListenPort::Open(device, baud, error)))
+        if ((device = ListenDevice(o.port, error)).empty() || !(port = OpenListening(device, baud, error)))
             throw std::runtime_error("--port " + o.port + ": " + error);
         label = PortLabel(o.port, device);
     } else if (!o.till.empty()) {
-        if ((tillDevice = ListenPort::Resolve(o.till, error)).empty() ||
-            (displayDevice = ListenPort::Resolve(o.toDisplay, error)).empty())
+        if ((tillDevice = ListenDevice(o.till, error)).empty() ||
+            (displayDevice = ListenDevice(o.toDisplay, error)).empty())
             throw std::runtime_error("--tap: " + error);
-        if (ListenPort::SamePort(tillDevice, displayDevice))
+        if (SameSerialPort(tillDevice, displayDevice))
             throw std::runtime_error("--tap: " + o.till + " and " + o.toDisplay + " are the same port " + tillDevice +
                                      "; a tap needs two");
-        if (!(till = ListenPort::Open(tillDevice, baud, error))) throw std::runtime_error("--tap " + o.till + " (the till): " + error);
-        if (!(toDisplay = ListenPort::Open(displayDevice, baud, error)))
+        if (!(till = OpenListening(tillDevice, baud, error))) throw std::runtime_error("--tap " + o.till + " (the till): " + error);
+        if (!(toDisplay = OpenListening(displayDevice, baud, error)))
             throw std::runtime_error("--tap " + o.toDisplay + " (the display): " + error);
         label = PortLabel(o.till, tillDevice) + " tapped to " + PortLabel(o.toDisplay, displayDevice);
     } else if (!o.replay.empty()) {

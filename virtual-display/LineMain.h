@@ -27,8 +27,6 @@ struct LineOptions {
     bool External() const { return !port.empty() || !till.empty() || !replay.empty(); }
 };
 
-extern const char* const LineUsage;
-
 // Takes argv[i] and its values when it is one of the line options: 1 when
 // taken, 0 when it is none of them, -1 for a bad value (said on standard error).
 int TakeLineOption(int argc, char** argv, int& i, LineOptions& options);

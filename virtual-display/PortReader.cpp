@@ -7,6 +7,7 @@
 #include "virtual-display/Ranking.h"
 
 #include <algorithm>
+#include <chrono>
 #include <array>
 #include <utility>
 
@@ -17,6 +18,7 @@ namespace {
 // The order in which --baud auto tries the speeds of the list: the common ones first.
 constexpr std::array<int, 8> TrialOrder{9600, 19200, 38400, 4800, 2400, 1200, 600, 300};
 static_assert(TrialOrder.size() == BaudRates.size());
+static_assert(AutoBaud == KeepSpeed, "auto: a port's speed as it is, until one is chosen");
 
 }  // namespace
 
@@ -27,7 +29,7 @@ int ParseBaud(const std::string& text) {
     return -1;
 }
 
-std::string ListenPort::Resolve(const std::string& name, std::string& error) {
+std::string ListenDevice(const std::string& name, std::string& error) {
     if (name.empty()) {
         error = "an empty port name";
         return {};
@@ -39,6 +41,17 @@ std::string ListenPort::Resolve(const std::string& name, std::string& error) {
         return {};
     }
     return device;
+}
+
+std::unique_ptr<Port> OpenListening(const std::string& device, int baud, std::string& error, bool* missing) {
+    std::unique_ptr<Port> port;
+    const PortResult opened = OpenSerialPort(device, PortUse::Listen, baud, port);
+    if (missing) *missing = opened.error == PortError::NoDevice;
+    if (!opened.Ok()) {
+        const OpenFailure failure = OpenFailureOf(opened.error);
+        error = failure == OpenFailure::Other && !opened.words.empty() ? opened.words : DescribeFailure(failure);
+    }
+    return port;
 }
 
 std::string PortLabel(const std::string& name, const std::string& device) {
@@ -55,11 +68,9 @@ bool ReadsAsCommands(std::span<const std::uint8_t> bytes) {
     return ranking.ReadPercent(ranking.Ranks().front()) >= 90;
 }
 
-PortReader::PortReader(VirtualDisplay& display, std::unique_ptr<ListenPort> port, std::string name, std::string device,
-                       int baud)
+PortReader::PortReader(VirtualDisplay& display, std::unique_ptr<Port> port, std::string name, std::string device, int baud)
     : display_(display), port_(std::move(port)), name_(std::move(name)), device_(std::move(device)),
       label_(PortLabel(name_, device_)), auto_(baud == AutoBaud), pty_(port_->PseudoTerminal()), baud_(baud) {
-    MakeStop();
     if (auto_ && pty_) {
         baud_ = port_->Baud();
         found_ = true;
@@ -74,6 +85,28 @@ PortReader::PortReader(VirtualDisplay& display, std::unique_ptr<ListenPort> port
     thread_ = std::thread([this] { Run(); });
 }
 
+PortReader::~PortReader() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        if (port_) port_->Interrupt();
+    }
+    stopped_.notify_all();
+    display_.EndDeliveries();
+    thread_.join();
+}
+
+bool PortReader::WaitForStop(int ms) {
+    std::unique_lock lock(mutex_);
+    return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
+}
+
+bool PortReader::Replace(std::unique_ptr<Port> port) {
+    std::lock_guard lock(mutex_);
+    port_ = std::move(port);
+    return !stop_;
+}
+
 void PortReader::Run() {
     std::string said;  // the last reason a reopen failed, said once
     for (;;) {
@@ -81,25 +114,33 @@ void PortReader::Run() {
             if (WaitForStop(RetryMs)) return;
             std::string error;
             bool missing = false;
-            port_ = ListenPort::Open(device_, auto_ && pty_ ? AutoBaud : baud_, error, &missing);
-            if (!port_) {
+            std::unique_ptr<Port> port = OpenListening(device_, auto_ && pty_ ? AutoBaud : baud_, error, &missing);
+            if (!port) {
                 if (!missing && error != said) display_.Notice(label_ + " is back but cannot be opened: " + error + "; trying again");
                 said = missing ? "" : error;
                 continue;
             }
             said.clear();
-            if (auto_ && pty_) baud_ = port_->Baud();
-#ifndef _WIN32
-            decoder_ = {};
-#endif
+            if (auto_ && pty_) baud_ = port->Baud();
+            if (!Replace(std::move(port))) return;
             display_.Notice(label_ + " is back: listening again at " + std::to_string(baud_) + " bit/s");
         }
-        const Step step = ReadOnce();
-        if (step == Step::Stop) return;
-        if (step == Step::Gone) {
-            port_.reset();
+        std::vector<ReadRun> runs;
+        const PortResult read = port_->Read(runs, -1);
+        if (read.error == PortError::Stopped) return;
+        if (!read.Ok()) {
+            Replace(nullptr);
             display_.Notice(label_ + " is gone (a pulled adapter?): waiting for it to come back");
+            continue;
         }
+        // On a pseudo-terminal the writer may change its speed at any time.
+        if (auto_ && pty_ && !runs.empty()) {
+            if (const int now = port_->Baud(); now != baud_) {
+                baud_ = now;
+                WriterSpeed("the writer's speed is now ");
+            }
+        }
+        for (const auto& run : runs) Take(run.bytes, run.framingErrors);
     }
 }
 

@@ -16,174 +16,55 @@
 #include <stdexcept>
 #include <utility>
 
-#include "virtual-display/PrinterPort.h"
+#include "common/SavedFile.h"
 #include "virtual-display/Ranking.h"
 
-#ifndef _WIN32
-#include "posix/LineSettings.h"
-
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
+#include <chrono>
 
 namespace vantrel::display {
 
-// The pseudo-terminal, the printer behind it, the links and the state
-// file's place in the file system: POSIX's. Windows has its own
-// (windows/DisplayLine.cpp) for a display on a port.
-#ifndef _WIN32
-namespace {
-
-// Every standard rate, for a speed the panel's list does not have.
-constexpr std::pair<speed_t, int> StandardRates[] = {
-    {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
-    {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
-    {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
-    {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
-    {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000},
-    {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000}};
-
-static_assert(std::size(StandardRates) == LineRates.size(), "one list of a line's rates");
-
-bool IsPseudoTerminal(const struct stat& st) {
-    return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;  // Unix 98 slaves
-}
-
-std::string Refused(const char* option, const std::string& link, const std::string& why) {
-    return std::string(option) + " " + link + ": " + why + "; it is left as it is";
-}
-
-// Makes something new beside `path`, to be renamed onto it: `make` is tried
-// with fresh names in the same folder until it succeeds or fails otherwise
-// than with EEXIST. The name is short, so that any name that fits the
-// folder's limit can be the final one, and new: nothing there is replaced.
-// Returns the name made; empty, errno set, when none was.
-std::string MakeBeside(const std::string& path, const std::function<bool(const std::string&)>& make) {
-    const auto slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    for (unsigned n = 0; n < 100; ++n) {
-        std::string fresh = folder + ".vantrel-" + std::to_string(getpid()) + "-" + std::to_string(n);
-        if (make(fresh)) return fresh;
-        if (errno != EEXIST) break;
-    }
-    return {};
-}
-
-}  // namespace
-
-std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
-                                  const std::function<void(termios&)>& more) {
-    char name[256];
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        throw std::runtime_error(std::string("cannot open ") + what + ": " + std::strerror(errno));
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    if (more) more(t);
-    tcsetattr(slave, TCSANOW, &t);
-    return name;
-}
-
 VirtualDisplay::VirtualDisplay() {
     // Until a port user configures it, the line is raw at the display's own
-    // speed. EXTPROC with packet mode makes every change of the settings a
-    // notice on the master, so the reader learns of it when it happens.
-    slavePath_ = OpenRawPseudoTerminal(master_, slave_, "a pseudo-terminal", [](termios& t) {
-        t.c_lflag |= EXTPROC;
-        cfsetospeed(&t, SpeedConstant(PowerOnBaud));
-        cfsetispeed(&t, SpeedConstant(PowerOnBaud));
-    });
-    const int packet = 1;
-    ioctl(master_, TIOCPKT, &packet);
-    if (pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
+    // speed, and every change of its settings is told when it happens.
+    if (const PortResult opened = OpenPseudoTerminal(true, PowerOnBaud, line_); !opened.Ok())
+        throw std::runtime_error(opened.words);
+    slavePath_ = line_->SlavePath();
     reader_ = std::thread([this] { Reader(); });
 }
 
-VirtualDisplay::VirtualDisplay(ExternalLine) {
-    if (pipe2(ready_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error(std::string("cannot make a pipe: ") + std::strerror(errno));
-}
+VirtualDisplay::VirtualDisplay(ExternalLine) {}
 
 VirtualDisplay::~VirtualDisplay() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    changed_.notify_all();
-    [[maybe_unused]] const ssize_t w = write(wake_[1], "x", 1);
+    EndDeliveries();
+    if (line_) line_->Wake();
     if (reader_.joinable()) reader_.join();
     printer_.reset();
     if (!link_.empty()) RemoveOwnLink(link_, slavePath_);
-    for (int fd : {master_, slave_, ready_[0], ready_[1], wake_[0], wake_[1]})
-        if (fd >= 0) close(fd);
 }
 
 void VirtualDisplay::Publish(const std::string& link) {
-    PublishLink("--link", link, slavePath_);
+    if (const PortResult published = PublishLink("--link", link, slavePath_); !published.Ok())
+        throw std::runtime_error(published.words);
     link_ = link;
 }
 
 void VirtualDisplay::AttachPrinter(const std::string& link) {
+    if (!line_) throw std::runtime_error("a printer is for the display's own pseudo-terminal");
     // The answers the host gets are the line's other way: shown and recorded
     // as a tap's are, never holding the printer back for the screen.
-    printer_ = std::make_unique<PrinterPort>(master_, [this](std::span<const std::uint8_t> answer) {
-        Deliver(answer, LineBaud(), Direction::DisplayToTill, false, false);
-    });
-    if (!link.empty()) printer_->Publish(link);
+    const PortResult opened = OpenPrinterPort(
+        *line_, [this](std::span<const std::uint8_t> answer) { Deliver(answer, LineBaud(), Direction::DisplayToTill, false, false); },
+        printer_);
+    if (!opened.Ok()) throw std::runtime_error(opened.words);
+    if (!link.empty())
+        if (const PortResult published = printer_->Publish(link); !published.Ok()) throw std::runtime_error(published.words);
     model_.OnPrinterBytes([this](std::span<const std::uint8_t> bytes) {
         passed_.insert(passed_.end(), bytes.begin(), bytes.end());
         passedDropped_ += printer_->Send(bytes);
     });
 }
 
-void PublishLink(const char* option, const std::string& link, const std::string& target) {
-    struct stat st {};
-    if (lstat(link.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) throw std::runtime_error(Refused(option, link, "not a symbolic link"));
-        struct stat to {};
-        if (stat(link.c_str(), &to) == 0 && !IsPseudoTerminal(to))
-            throw std::runtime_error(Refused(option, link, "a link to something other than a pseudo-terminal"));
-    } else if (errno != ENOENT) {
-        throw std::runtime_error(std::string(option) + " " + link + ": " + std::strerror(errno));
-    }
-    // Made beside the path and renamed onto it: the path never names anything
-    // else meanwhile.
-    const std::string fresh = MakeBeside(link, [&target](const std::string& name) { return symlink(target.c_str(), name.c_str()) == 0; });
-    if (fresh.empty() || rename(fresh.c_str(), link.c_str()) != 0) {
-        const int err = errno;
-        if (!fresh.empty()) unlink(fresh.c_str());
-        throw std::runtime_error("cannot create " + link + ": " + std::strerror(err));
-    }
-}
-
-void RemoveOwnLink(const std::string& link, const std::string& target) {
-    // Only our own link: another display may have taken the path over since.
-    char to[4096];
-    const ssize_t n = readlink(link.c_str(), to, sizeof to);
-    if (n > 0 && std::string(to, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
-}
-
-int StandardRate(speed_t speed) {
-    for (const auto& [constant, rate] : StandardRates)
-        if (constant == speed) return rate;
-    return UnknownBaud;
-}
-
-int VirtualDisplay::LineBaud() const {
-    termios t{};
-    if (tcgetattr(slave_, &t) != 0) return UnknownBaud;
-    return StandardRate(cfgetospeed(&t));
-}
+int VirtualDisplay::LineBaud() const { return line_ ? line_->SlaveBaud() : UnknownBaud; }
 
 void VirtualDisplay::Reader() {
     int baud = LineBaud();
@@ -203,38 +84,29 @@ void VirtualDisplay::Reader() {
             sleep = queued_ < QueueLimit && syncWanted_ == syncDone_ && !stop_;
         }
         changed_.notify_all();
-        if (!sleep) continue;
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) > 0 && (fds[1].revents & POLLIN)) {
-            char drain[64];
-            while (read(wake_[0], drain, sizeof drain) > 0) {
-            }
-        }
+        if (sleep) line_->Wait();
     }
 }
 
 void VirtualDisplay::ReadPending(int& baud) {
-    // A user that cleared EXTPROC sends no notice of changes: its speed is
+    // A user that cleared the notices of changes sends none: its speed is
     // then taken as the bytes are read.
-    termios t{};
-    if (tcgetattr(slave_, &t) == 0 && !(t.c_lflag & EXTPROC)) baud = LineBaud();
+    if (!line_->Notices()) baud = LineBaud();
     bool changed = false;
     for (;;) {
         {
             std::lock_guard lock(mutex_);
             if (queued_ >= QueueLimit) break;
         }
-        std::uint8_t buf[1 + 4096];
-        const ssize_t n = read(master_, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (buf[0] == TIOCPKT_DATA) {
-            if (n > 1) Queue(buf + 1, static_cast<std::size_t>(n - 1), baud);
-            continue;
-        }
+        std::uint8_t buf[4096];
+        std::size_t n = 0;
+        bool notice = false;
+        line_->ReadNow(buf, sizeof buf, n, notice);
         // A notice comes before the bytes still pending: those were sent
         // before the change, at the old speed. Read them first.
-        changed = true;
+        if (notice) changed = true;
+        else if (n == 0) break;
+        else Queue(buf, n, baud);
     }
     if (changed) baud = LineBaud();
 }
@@ -245,23 +117,22 @@ void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
     QueueRaw(std::move(raw));
 }
 
-void VirtualDisplay::SetReady() { [[maybe_unused]] const ssize_t w = write(ready_[1], "r", 1); }
-
-void VirtualDisplay::ClearReady() {
-    char drain[16];
-    while (read(ready_[0], drain, sizeof drain) > 0) {
-    }
+void VirtualDisplay::OnReady(std::function<void()> ready) {
+    std::lock_guard lock(mutex_);
+    onReady_ = std::move(ready);
 }
 
 bool VirtualDisplay::WaitReady(int ms) const {
-    pollfd p{ready_[0], POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !queue_.empty(); });
 }
-#endif
 
 void VirtualDisplay::QueueRaw(Raw raw) {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) SetReady();
+    if (queue_.empty()) {
+        if (onReady_) onReady_();
+        changed_.notify_all();
+    }
     queued_ += raw.bytes.size();
     queue_.push_back(std::move(raw));
 }
@@ -351,9 +222,7 @@ void VirtualDisplay::Sync() {
     std::unique_lock lock(mutex_);
     const std::uint64_t mine = ++syncWanted_;
     changed_.notify_all();
-#ifndef _WIN32
-    [[maybe_unused]] const ssize_t w = write(wake_[1], "s", 1);
-#endif
+    if (line_) line_->Wake();
     changed_.wait_for(lock, std::chrono::seconds(1), [&] { return syncDone_ >= mine; });
 }
 
@@ -386,7 +255,6 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
             queue_.pop_front();
         }
         queued_ -= bytes;
-        if (queue_.empty()) ClearReady();
     }
     changed_.notify_all();  // room again for the reader
     std::vector<Chunk> read;
@@ -427,9 +295,7 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
         chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
         chunk.printer = std::exchange(passed_, {});
         chunk.printerDropped = std::exchange(passedDropped_, 0);
-#ifndef _WIN32
         if (printer_) chunk.answersDropped = printer_->TakeAnswersDropped();
-#endif
         if (!chunk.printer.empty()) {
             std::lock_guard lock(observerMutex_);
             if (observer_) {
@@ -510,9 +376,7 @@ std::string MonitorLine(const VirtualDisplay::Chunk& chunk) {
 
 std::string StatusLine(const VirtualDisplay& display) {
     std::string printer;
-#ifndef _WIN32
     if (display.Printer()) printer = "  |  " + display.Printer()->Counts();
-#endif
     const std::string line = display.LineStatus();
     return display.Model().Status() + printer + (line.empty() ? "" : "  |  " + line);
 }
@@ -573,76 +437,22 @@ void RefuseState(const std::string& path, const char* kind, const std::string& w
                  path.c_str(), kind, why.c_str());
 }
 
-bool SaveSetup(const std::string& path, const Setup& setup) { return WriteState(path, SetupText(setup)).empty(); }
-
-#ifndef _WIN32
-std::string WriteState(const std::string& path, const std::string& text) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return "not a regular file";
-    // A name of its own for every save (O_EXCL: never through a link that is
-    // there already), so two displays sharing the file never meet in it.
-    int fd = -1;
-    const std::string temporary = MakeBeside(path, [&fd](const std::string& name) {
-        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        return fd >= 0;
-    });
-    if (fd < 0) return std::strerror(errno);
-    int error = 0;
-    // The file as it was: its mode and owner stay.
-    const bool existing = lstat(path.c_str(), &st) == 0;
-    if (fchmod(fd, existing ? st.st_mode & 07777 : 0644) != 0) error = errno;
-    if (!error && existing && (st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(fd, st.st_uid, st.st_gid) != 0)
-        error = errno;
-    if (!error) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n != static_cast<ssize_t>(text.size())) error = n < 0 ? errno : ENOSPC;
-    }
-    if (!error && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && !error) error = errno;
-    if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-    if (error) std::remove(temporary.c_str());
-    return error ? std::strerror(error) : "";
-}
+bool SaveSetup(const std::string& path, const Setup& setup) { return ReplaceSavedFile(path, SetupText(setup)).empty(); }
 
 std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& model) {
-    std::string target = path;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        // Saved into the file the link names: the link stays a link.
-        char* resolved = realpath(path.c_str(), nullptr);
-        if (!resolved) {
-            RefuseState(path, "cannot be used", errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno));
-            return std::nullopt;
-        }
-        target = resolved;
-        std::free(resolved);
-    }
-    // Saved by a rename beside it: the folder must take a new file.
-    const auto slash = target.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
-    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        RefuseState(path, "cannot be used", "its folder: " + std::string(std::strerror(errno)));
+    const SavePlace place = SavePlaceOf(path);
+    if (!place.problem.empty()) {
+        RefuseState(path, "cannot be used", place.problem);
         return std::nullopt;
     }
-    const SmallFile file = ReadSmallFile(target, StateFileLimit);
-    if (!file.exists) return target;  // a first start
+    const SmallFile file = ReadSmallFile(place.path, StateFileLimit);
+    if (!file.exists) return place.path;  // a first start
     if (!file.problem.empty()) {
         RefuseState(path, "cannot be used", file.problem);
         return std::nullopt;
     }
-    // A file the user made read-only (also to root), one that a new file of the
-    // same name would split from its other names, or one whose owner a save
-    // could not keep.
-    const char* unsaveable = nullptr;
-    if (stat(target.c_str(), &st) != 0 || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 ||
-        !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)))
-        unsaveable = "read-only";
-    else if (st.st_nlink > 1)
-        unsaveable = "more than one hard link";
-    else if (geteuid() != 0 && st.st_uid != geteuid())
-        unsaveable = "owned by another user";
-    if (unsaveable) {
-        RefuseState(path, "cannot be used", unsaveable);
+    if (const std::string why = Unsaveable(place.path); !why.empty()) {
+        RefuseState(path, "cannot be used", why);
         return std::nullopt;
     }
     std::string error;
@@ -650,9 +460,8 @@ std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& mode
         RefuseState(path, "damaged state file", error);
         return std::nullopt;
     }
-    return target;
+    return place.path;
 }
-#endif
 
 StateSaver::StateSaver(std::string path, std::chrono::milliseconds interval)
     : path_(std::move(path)), interval_(interval), thread_([this] { Run(); }) {}
@@ -689,7 +498,7 @@ void StateSaver::Run() {
         const std::string text = std::move(*waiting_);
         waiting_.reset();
         lock.unlock();
-        const std::string error = WriteState(path_, text);
+        const std::string error = ReplaceSavedFile(path_, text);
         if (!error.empty() && error != said)
             std::fprintf(stderr, "vantrel-display: cannot save the set-up in %s: %s\n", path_.c_str(), error.c_str());
         said = error;

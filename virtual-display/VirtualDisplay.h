@@ -11,6 +11,7 @@
 #pragma once
 
 #include "display/DisplayModel.h"
+#include "serial/PseudoTerminal.h"
 
 #include <atomic>
 #include <chrono>
@@ -26,13 +27,8 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
-#include <termios.h>
-#endif
-
 namespace vantrel::display {
 
-class PrinterPort;
 class Ranking;
 
 // Which way a chunk went on a line: from the till to the display (and read
@@ -86,22 +82,14 @@ public:
     // linked at `link` (if given) by the rules of Publish. Without it, the
     // bytes for the printer are only counted and nothing is written to the line.
     void AttachPrinter(const std::string& link);
-#ifdef _WIN32
-    PrinterPort* Printer() const { return nullptr; }  // no pseudo-terminal for one on Windows
-#else
     PrinterPort* Printer() const { return printer_.get(); }
-#endif
 
     const std::string& SlavePath() const { return slavePath_; }
     // The path published with Publish, as given; empty without one.
     const std::string& Link() const { return link_; }
-#ifdef _WIN32
-    // An event, set while read bytes wait to be taken by ReadAvailable.
-    void* ReadyEvent() const { return readyEvent_; }
-#else
-    // Readable while read bytes wait to be taken by ReadAvailable.
-    int ReadyFd() const { return ready_[0]; }
-#endif
+    // Calls `ready`, from any thread, whenever read bytes come to wait for
+    // ReadAvailable while none did: a window's wake-up. Empty: none.
+    void OnReady(std::function<void()> ready);
     // Waits up to `ms` for read bytes to take; true when some wait.
     bool WaitReady(int ms) const;
     DisplayModel& Model() { return model_; }
@@ -177,10 +165,6 @@ private:
     static Chunk ChunkOf(Raw raw, Clock::duration sincePrevious);
     // Hands a chunk of the line to the line observer.
     void Observe(const Raw& raw);
-    // The ready signal (ReadyFd, ReadyEvent): set with the first byte queued,
-    // cleared when the queue is empty; made and closed by the platform's part.
-    void SetReady();
-    void ClearReady();
     void Reader();
     // Reads what the line holds now (or until the queue is full).
     void ReadPending(int& baud);
@@ -192,14 +176,7 @@ private:
     // Waits until the reader has read everything written before the call.
     void Sync();
 
-    int master_ = -1;
-    int slave_ = -1;
-#ifdef _WIN32
-    void* readyEvent_ = nullptr;  // a manual-reset event, set while the queue holds bytes
-#else
-    int ready_[2] = {-1, -1};  // a byte in the pipe while the queue holds bytes
-    int wake_[2] = {-1, -1};   // wakes the reader: a sync or the end
-#endif
+    std::unique_ptr<PseudoTerminal> line_;  // the display's own line; none for an external one
     std::string slavePath_;
     std::string link_;
     Clock::time_point started_ = Clock::now();
@@ -208,14 +185,13 @@ private:
     std::function<void(Clock::duration)> clockChanged_;
     Clock::duration elapseOwed_{};  // of the gaps, less than a millisecond not yet elapsed
     DisplayModel model_;
-#ifndef _WIN32
     std::unique_ptr<PrinterPort> printer_;
-#endif
     std::vector<std::uint8_t> passed_;  // passed to the printer by the chunk being fed
     std::size_t passedDropped_ = 0;
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    mutable std::condition_variable changed_;  // the queue, the stop and the syncs
+    std::function<void()> onReady_;
     std::deque<Raw> queue_;
     std::size_t queued_ = 0;
     std::uint64_t syncWanted_ = 0, syncDone_ = 0;
@@ -232,17 +208,6 @@ private:
     std::string sideNote_;  // under mutex_
 };
 
-#ifndef _WIN32
-// The rate of a termios speed constant (B9600: 9600); UnknownBaud for none.
-int StandardRate(speed_t speed);
-
-// Opens a pseudo-terminal for a port of the display: the master non-blocking,
-// both ends closed on exec, the slave raw, then changed by `more`. Returns the
-// slave's path; throws, naming `what`, when none can be had.
-std::string OpenRawPseudoTerminal(int& master, int& slave, const char* what,
-                                  const std::function<void(termios&)>& more = {});
-#endif
-
 // One chunk of the line monitor: "   +12.345 ms 0C 41 42  .AB" (a second or
 // more: "     +50.3 s  "), then how the display read it, a line each:
 // "      FF  clear".
@@ -255,12 +220,6 @@ std::string PrinterLine(const VirtualDisplay::Chunk& chunk);
 // A chunk from the display to the till (a tap's other way, a printer's
 // answer): "<- 12 16  ..".
 std::string ToTillLine(const VirtualDisplay::Chunk& chunk);
-
-// Makes `link` a symbolic link to `target` by the rules of Publish; `option`
-// names the path in the message of a refusal. RemoveOwnLink removes it only
-// while it still points at `target`.
-void PublishLink(const char* option, const std::string& link, const std::string& target);
-void RemoveOwnLink(const std::string& link, const std::string& target);
 
 // The stored set-up in a state file: "emulation=AEDEX", "speed=9600",
 // "international=USA", "codepage=PC437", one per line.
@@ -280,9 +239,6 @@ bool SaveSetup(const std::string& path, const Setup& setup);
 // settings and gives nullopt: the file is refused and never written, the
 // set-up lives in memory only.
 std::optional<std::string> LoadSetup(const std::string& path, DisplayModel& model);
-// The platform's part of the above: writes a state file as SaveSetup says,
-// empty when it worked, else why not.
-std::string WriteState(const std::string& path, const std::string& text);
 // The one line on standard error for a state file that is refused.
 void RefuseState(const std::string& path, const char* kind, const std::string& why);
 

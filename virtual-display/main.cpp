@@ -152,6 +152,43 @@ constexpr const char* Usage =
     "Exit status: 0 when ended by a signal or a closed window, 1 when the display\n"
     "cannot start, 2 for a wrong command line.\n";
 
+// The line modes' part of the usage.
+constexpr const char* LineUsage =
+#ifdef _WIN32
+    "\n"
+    "On a serial port, between a till and its display, or from a recording\n"
+    "(Windows has no pseudo-terminal: one of them is needed):\n"
+    "       vantrel-display --port NAME [--baud N|auto] [options]\n"
+    "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
+    "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
+    "  --port NAME       listen on a COM port: COM1 to COM9 (mapped as the panel\n"
+    "                    maps them), any other COMn, or \\\\.\\COMn\n"
+    "  --baud N|auto     the port's speed (300 ... 38400; default the display's own);\n"
+    "                    auto finds the till's speed\n"
+    "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
+    "                    on both ways, the till's read and shown\n"
+#else
+    "\n"
+    "On a serial port, between a till and its display, or from a recording:\n"
+    "       vantrel-display --port NAME [--baud N|auto] [options]\n"
+    "       vantrel-display --tap TILL DISPLAY [--baud N] [options]\n"
+    "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
+    "  --port NAME       listen on a serial port, not a pseudo-terminal: COM1 to\n"
+    "                    COM9 (mapped as the panel maps them) or a device path\n"
+    "  --baud N|auto     the port's speed (300 ... 38400; default the display's\n"
+    "                    own); auto finds the till's speed\n"
+    "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
+    "                    on both ways, the till's read and shown\n"
+#endif
+    "  --record FILE     write every chunk with its time and direction to FILE\n"
+    "  --force           let --record replace a FILE that exists\n"
+    "  --replay FILE     feed a recording into the display with its timing\n"
+    "  --replay-speed X  the replay X times as fast; 0 as fast as it can\n"
+    "  --json            with --headless: one JSON object a line for every reading,\n"
+    "                    screen change, notice and ranking, the bytes passed to\n"
+    "                    the printer and the bytes to the till (a tap's other\n"
+    "                    way, the printer's answers)\n";
+
 // A wrong command line: one line that says what is wrong, then where to look.
 int UsageError(const std::string& what) {
     std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n", what.c_str());
@@ -186,7 +223,7 @@ static int Run(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--headless")) headless = true;
         else if (!std::strcmp(argv[i], "--help")) {
             std::fputs(Usage, stdout);
-            std::fputs(vantrel::display::LineUsage, stdout);
+            std::fputs(LineUsage, stdout);
             return 0;
         } else if (!std::strcmp(argv[i], "--version")) {
             std::printf("vantrel-display %s\n", VANTREL_VERSION);

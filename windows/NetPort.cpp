@@ -8,10 +8,9 @@ namespace vantrel {
 
 std::string NetworkPortRefusal(const std::string&) { return "network ports are not available in this build"; }
 
-std::unique_ptr<LinkPort> OpenNetworkPort(const std::string& url, int, OpenFailure& failure, std::string& detail) {
-    failure = OpenFailure::Other;
-    detail = NetworkPortRefusal(url);
-    return nullptr;
+PortResult OpenNetworkPort(const std::string& url, int, std::unique_ptr<Port>& port) {
+    port.reset();
+    return {PortError::Other, NetworkPortRefusal(url)};
 }
 
 }  // namespace vantrel

@@ -8,7 +8,6 @@
 
 #include "common/SmallFile.h"
 #include "serial/Platform.h"
-#include "windows/ComPort.h"
 #include "windows/Wide.h"
 
 #include <algorithm>

@@ -61,10 +61,9 @@ TEST(ComPort, WhatCannotBeOpenedSaysWhy) {
         {windows::Utf8(dir.path.wstring()), OpenFailure::NotATerminal},  // access denied, as to a held port
     };
     for (const auto& c : cases) {
-        OpenFailure failure = OpenFailure::None;
-        std::string detail;
-        EXPECT_EQ(windows::OpenComPort(c.device, 9600, failure, detail), nullptr) << c.device;
-        EXPECT_EQ(failure, c.failure) << c.device;
+        std::unique_ptr<Port> port;
+        EXPECT_EQ(OpenFailureOf(OpenSerialPort(c.device, PortUse::Write, 9600, port).error), c.failure) << c.device;
+        EXPECT_EQ(port, nullptr) << c.device;
         EXPECT_EQ(ProbeDevice(c.device), c.failure) << c.device;
         EXPECT_EQ(LookAtDevice(c.device), c.failure) << c.device;
     }

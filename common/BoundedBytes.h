@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-namespace vantrel::display {
+namespace vantrel {
 
 class BoundedBytes {
 public:
@@ -54,4 +54,4 @@ private:
     std::size_t size_ = 0;
 };
 
-}  // namespace vantrel::display
+}  // namespace vantrel
