@@ -19,6 +19,8 @@
 #include "display/Commands.h"
 #include "display/DisplayModel.h"
 
+#include "common/SetupNames.h"
+
 #include <cstdio>
 
 namespace vantrel::display {
@@ -697,20 +699,35 @@ constexpr Command Pd6000[] = {CURSOR_CONTROLS};
 
 #undef CURSOR_CONTROLS
 
-const CommandSet Sets[] = {
-    {"DSP800", Dsp800, Text::Printable, true},
-    {"ESCPOS", EscPos, Text::Printable, true},
-    {"ADM787", Adm787, Text::Printable, true},
-    {"AEDEX", Aedex, Text::None, true, "!#"},
+// A command set's name as the list of names (common/SetupNames.h) has it; a
+// name that is not on the list does not compile.
+consteval const char* Named(std::string_view name) {
+    const char* listed = SetupNameIn('C', name);
+    if (!listed) throw "not on the list of command sets' names";
+    return listed;
+}
+
+constexpr CommandSet Sets[] = {
+    {Named("DSP800"), Dsp800, Text::Printable, true},
+    {Named("ESCPOS"), EscPos, Text::Printable, true},
+    {Named("ADM787"), Adm787, Text::Printable, true},
+    {Named("AEDEX"), Aedex, Text::None, true, "!#"},
     // The UTC / Logic Controls lists: "Vertical Scroll Mode <12> ... Default mode".
-    {"UTC_S", UtcStandard, Text::Printable, true, {}, Mode::VerticalScroll},
-    {"UTC_E", UtcEnhanced, Text::Printable, true, "\x1Bu"},
-    {"CD5220", Cd5220, Text::Printable, true},
-    {"NCR", Ncr, Text::Every, true},
-    {"PD6000", Pd6000, Text::Printable, true},
+    {Named("UTC_S"), UtcStandard, Text::Printable, true, {}, Mode::VerticalScroll},
+    {Named("UTC_E"), UtcEnhanced, Text::Printable, true, "\x1Bu"},
+    {Named("CD5220"), Cd5220, Text::Printable, true},
+    {Named("NCR"), Ncr, Text::Every, true},
+    {Named("PD6000"), Pd6000, Text::Printable, true},
     // The ICD 2002 list: ESC @ "set display mode to shift"; "shift mode (default display mode)".
-    {"ICD2002", Icd2002, Text::Printable, true, {}, Mode::HorizontalScroll},
+    {Named("ICD2002"), Icd2002, Text::Printable, true, {}, Mode::HorizontalScroll},
 };
+
+// A table for every name on the list, in the list's order.
+static_assert(std::size(Sets) == CommandSetNames.size() && [] {
+    for (std::size_t i = 0; i < std::size(Sets); ++i)
+        if (std::string_view(Sets[i].name) != CommandSetNames[i].name) return false;
+    return true;
+}());
 
 const CommandSet SharedSet{"set-up", Shared, Text::Printable, false};
 const CommandSet PrinterSet{"printer selected", Printer, Text::Printer, false};

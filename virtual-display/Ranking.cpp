@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/Ranking.h"
 
-#include "commands/CommandFrames.h"
+#include "common/SetupNames.h"
 
 #include <algorithm>
 #include <string_view>
@@ -42,11 +42,10 @@ void Score(const Reading& reading, Ranking::Rank& rank) {
 }  // namespace
 
 Ranking::Ranking() {
-    for (const OptionFrame& option : OptionFrameTable) {
-        if (option.group != 'C') continue;
+    for (const SetupName& set : CommandSetNames) {
         auto reader = std::make_unique<Reader>();
-        reader->model.SetEmulation(option.label);
-        reader->rank.emulation = option.label;
+        reader->model.SetEmulation(set.name);
+        reader->rank.emulation = set.name;
         readers_.push_back(std::move(reader));
     }
 }
