@@ -63,7 +63,7 @@ const std::vector<char16_t>& GbkCharacters() {
 // A write's bytes as text: Send's in the code page the panel typed them in
 // (Windows-1252 or GBK); any other write's as ASCII. What is not text is a dot.
 QString Printable(const LoggedWrite& w) {
-    const bool typed = w.source.controlId == 1006;
+    const bool typed = w.source.controlId == SendId;
     const bool gbk = typed && CodePageFromLocale() == PanelCodePage::Gbk;
     QString s;
     const std::string& bytes = w.bytes;

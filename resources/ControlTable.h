@@ -40,26 +40,34 @@ inline constexpr int AboutCommandId = 16;
 
 inline constexpr int DialogFontPoints = 8;
 
+// The ids of the controls that code reaches by id; the option boxes are
+// reached through their frames' table (commands/CommandFrames.h).
+inline constexpr int UpperLineId = 1000, LowerLineId = 1004;  // the two edit lines
+inline constexpr int PortListId = 1001, BaudListId = 1002, BaudCaptionId = 1116;
+inline constexpr int OpenComId = 1003, SendId = 1006, AutoSendId = 1007, FullLightId = 1087;
+inline constexpr int CleanId = 1005, ResetId = 1060, DemoId = 1061, ClearDemoId = 1062, SendCommandId = 1067;
+inline constexpr int CharTestId = 1095, SampleTextId = 1114, LanguageId = 1115, LineLogId = 1121;
+
 inline constexpr std::array<Control, 77> PanelControls{{
-    {1000, Kind::Edit, nullptr, 89, 39, 313, 35},
+    {UpperLineId, Kind::Edit, nullptr, 89, 39, 313, 35},
     {-1, Kind::Label, Text::PortCaption, 17, 17, 21, 8},
-    {1001, Kind::List, nullptr, 39, 14, 34, 61},
-    {1116, Kind::Label, Text::BaudCaption, 84, 17, 36, 8},
-    {1002, Kind::List, nullptr, 120, 14, 36, 65},
-    {1003, Kind::Button, Text::OpenCom, 23, 43, 50, 14},
-    {1005, Kind::Button, Text::Clean, 89, 114, 50, 14},
-    {1006, Kind::Button, Text::Send, 23, 67, 50, 14},
-    {1007, Kind::Button, Text::AutoSend, 23, 115, 50, 14},
+    {PortListId, Kind::List, nullptr, 39, 14, 34, 61},
+    {BaudCaptionId, Kind::Label, Text::BaudCaption, 84, 17, 36, 8},
+    {BaudListId, Kind::List, nullptr, 120, 14, 36, 65},
+    {OpenComId, Kind::Button, Text::OpenCom, 23, 43, 50, 14},
+    {CleanId, Kind::Button, Text::Clean, 89, 114, 50, 14},
+    {SendId, Kind::Button, Text::Send, 23, 67, 50, 14},
+    {AutoSendId, Kind::Button, Text::AutoSend, 23, 115, 50, 14},
     {1117, Kind::Group, Text::CommandStyle, 13, 135, 71, 214},
     {1118, Kind::Group, Text::SetBaudRate, 83, 135, 73, 214},
     {1119, Kind::Group, Text::SelectInternational, 155, 135, 129, 214},
     {1120, Kind::Group, Text::SetLanguage, 283, 135, 131, 214},
-    {1060, Kind::Button, Text::Reset, 150, 114, 50, 14},
-    {1004, Kind::Edit, nullptr, 89, 73, 313, 35},
-    {1061, Kind::Button, Text::Demo, 211, 114, 50, 14},
-    {1062, Kind::Button, Text::ClearDemo, 272, 114, 50, 14},
+    {ResetId, Kind::Button, Text::Reset, 150, 114, 50, 14},
+    {LowerLineId, Kind::Edit, nullptr, 89, 73, 313, 35},
+    {DemoId, Kind::Button, Text::Demo, 211, 114, 50, 14},
+    {ClearDemoId, Kind::Button, Text::ClearDemo, 272, 114, 50, 14},
     {1010, Kind::Check, SetupNameOf('C', '0'), 24, 156, 40, 10},
-    {1067, Kind::Button, Text::SendCommand, 343, 114, 58, 14},
+    {SendCommandId, Kind::Button, Text::SendCommand, 343, 114, 58, 14},
     {1011, Kind::Check, SetupNameOf('C', '1'), 24, 175, 40, 10},
     {1012, Kind::Check, SetupNameOf('C', '2'), 24, 194, 40, 10},
     {1064, Kind::Check, SetupNameOf('C', '9'), 24, 308, 40, 10},
@@ -111,13 +119,13 @@ inline constexpr std::array<Control, 77> PanelControls{{
     {1111, Kind::Check, SetupNameOf('F', '?'), 357, 271, 36, 10},
     {1112, Kind::Check, SetupNameOf('F', '!'), 357, 289, 36, 10},
     {1113, Kind::Check, SetupNameOf('F', '$'), 357, 308, 36, 10},
-    {1087, Kind::Button, Text::FullLight, 23, 91, 50, 14},
-    {1095, Kind::Button, Text::CharTest80, 306, 13, 67, 14},
+    {FullLightId, Kind::Button, Text::FullLight, 23, 91, 50, 14},
+    {CharTestId, Kind::Button, Text::CharTest80, 306, 13, 67, 14},
     {1096, Kind::Check, SetupNameOf('F', '@'), 306, 325, 36, 10},
     {1105, Kind::Check, SetupNameOf('F', 'D'), 357, 325, 36, 10},
-    {1114, Kind::Button, Text::String1, 236, 14, 57, 13},
-    {1115, Kind::Button, "TO Chinese", 168, 13, 55, 14},
-    {1121, Kind::Button, Text::LineLog, 378, 13, 36, 14},  // the line log's window (also Ctrl+L)
+    {SampleTextId, Kind::Button, Text::String1, 236, 14, 57, 13},
+    {LanguageId, Kind::Button, "TO Chinese", 168, 13, 55, 14},
+    {LineLogId, Kind::Button, Text::LineLog, 378, 13, 36, 14},  // the line log's window (also Ctrl+L)
 }};
 
 // The group frame whose rectangle holds a control; -1 when none does. The
@@ -149,10 +157,10 @@ struct AccessibleName {
     Text text;
 };
 inline constexpr std::array<AccessibleName, 4> AccessibleNames{{
-    {1000, Text::UpperLineName},
-    {1004, Text::LowerLineName},
-    {1001, Text::PortCaption},
-    {1002, Text::BaudCaption},
+    {UpperLineId, Text::UpperLineName},
+    {LowerLineId, Text::LowerLineName},
+    {PortListId, Text::PortCaption},
+    {BaudListId, Text::BaudCaption},
 }};
 
 // The About box (template 100).
