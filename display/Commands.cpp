@@ -31,8 +31,9 @@ using namespace std::string_view_literals;
 
 constexpr std::uint8_t ETB = 0x17, ETX = 0x03, CR = 0x0D, US = 0x1F;
 
-// A constant, not a std::string: nothing of the reader runs at start-up.
-constexpr const char* Ignored = "(out of range: ignored)";
+// Constants, not std::strings: nothing of the reader runs at start-up.
+constexpr Detail Ignored = Detail::Fault(ReadingKind::OutOfRange, "(out of range: ignored)");
+constexpr Detail NoEtx = Detail::Fault(ReadingKind::Malformed, "(no ETX: ignored)");
 
 // ---- Building rows ----
 
@@ -206,8 +207,8 @@ Detail SelfTest(DisplayModel& m, Arguments) {
 // ---- The set-up rows every emulation keeps ----
 
 Detail Frame(DisplayModel& m, char group, Arguments a) {
-    if (a[1] != ETX) return "(no ETX: ignored)";
-    if (!m.Configure(group, a[0])) return "(no such option: ignored)";
+    if (a[1] != ETX) return NoEtx;
+    if (!m.Configure(group, a[0])) return Detail::Fault(ReadingKind::OutOfRange, "(no such option: ignored)");
     const Setup s = m.StoredSetup();
     return group == 'C' ? s.emulation : group == 'B' ? Detail("", s.ownBaud, "") : group == 'S' ? s.international : s.codePage;
 }
@@ -218,9 +219,9 @@ constexpr Command Shared[] = {
     Fixed("\x02\x05" "S"sv, 2, "set-up: international set", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'S', a); }),
     Fixed("\x02\x05" "F"sv, 2, "set-up: code page", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'F', a); }),
     Fixed("\x02\x05" "D"sv, 1, "demonstration on",
-          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StartDemo(), Detail()) : "(no ETX: ignored)"; }),
+          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StartDemo(), Detail()) : NoEtx; }),
     Fixed("\x02\x05\x07"sv, 1, "demonstration off",
-          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StopDemo(), Detail()) : "(no ETX: ignored)"; }),
+          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StopDemo(), Detail()) : NoEtx; }),
     Plain("\x1B@"sv, "initialise", [](DisplayModel& m, Arguments) -> Detail {
         if (m.MacroRunning()) return Detail("(in a macro: ignored)");
         m.Initialise();
@@ -580,7 +581,7 @@ constexpr Command Aedex[] = {
 
 // ---- ADM787 ----
 
-const char* RowArgument(Arguments a, int& row) {
+Detail RowArgument(Arguments a, int& row) {
     row = a[0] == '1' ? 0 : a[0] == '2' ? 1 : -1;
     return row < 0 ? Ignored : row == 0 ? "upper line" : "lower line";
 }
@@ -595,13 +596,13 @@ constexpr Command Adm787[] = {
     }),
     Fixed("\x11"sv, 1, "blinking", [](DisplayModel& m, Arguments a) -> Detail {
         int row;
-        const char* what = RowArgument(a, row);
+        const Detail what = RowArgument(a, row);
         if (row >= 0) m.SetRowBlink(row, true);
         return what;
     }),
     Fixed("\x12"sv, 1, "blinking off", [](DisplayModel& m, Arguments a) -> Detail {
         int row;
-        const char* what = RowArgument(a, row);
+        const Detail what = RowArgument(a, row);
         if (row >= 0) m.SetRowBlink(row, false);
         return what;
     }),
