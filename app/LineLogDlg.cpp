@@ -63,7 +63,7 @@ const std::vector<char16_t>& GbkCharacters() {
 // A write's bytes as text: Send's in the code page the panel typed them in
 // (Windows-1252 or GBK); any other write's as ASCII. What is not text is a dot.
 QString Printable(const LoggedWrite& w) {
-    const bool typed = w.source.controlId == 1006;
+    const bool typed = w.source.controlId == SendId;
     const bool gbk = typed && CodePageFromLocale() == PanelCodePage::Gbk;
     QString s;
     const std::string& bytes = w.bytes;
@@ -154,10 +154,9 @@ QString ReadingWords(const std::vector<display::Reading>& readings) {
     QStringList said;
     for (const display::Reading& r : readings) {
         // The bytes as the model describes them, without its meaning.
-        std::string bytes = display::DescribeReading({r.bytes, "-"});
-        bytes.resize(bytes.size() - 3);
-        const QString b = QString::fromStdString(bytes);
-        said << (r.meaning.empty() ? Tr(Text::LogUnread).arg(b) : b + QStringLiteral("  ") + DisplayWords(QString::fromStdString(r.meaning)));
+        const QString b = QString::fromStdString(display::DescribeBytes(r.bytes));
+        const bool unread = r.kind == display::ReadingKind::Unread && !r.macro;  // as the monitor says "[unread ...]"
+        said << (unread ? Tr(Text::LogUnread).arg(b) : b + QStringLiteral("  ") + DisplayWords(QString::fromStdString(r.meaning)));
     }
     return said.join(QStringLiteral("  |  "));
 }

@@ -57,7 +57,7 @@ CPanelDlg::CPanelDlg(QWidget* parent) : QDialog(parent) {
         PrintWriteFailure(PortName, why);
         ShowMessage(Text::PortClosedMessage, Tr(WriteResultText(why)));
     });
-    GetDlgItem(1121)->setToolTip(LineLogKey.toString(QKeySequence::NativeText));
+    GetDlgItem(LineLogId)->setToolTip(LineLogKey.toString(QKeySequence::NativeText));
     auto* lineLogKey = new QShortcut(LineLogKey, this);
     connect(lineLogKey, &QShortcut::activated, this, &CPanelDlg::ShowLineLog);
     OnInitDialog();
@@ -80,7 +80,7 @@ void CPanelDlg::BuildControls() {
         switch (c.kind) {
         case Kind::Edit: {
             auto* edit = new FieldEdit(this);
-            (c.id == 1000 ? Line1Edit : Line2Edit) = edit;
+            (c.id == UpperLineId ? Line1Edit : Line2Edit) = edit;
             w = edit;
             break;
         }
@@ -91,9 +91,9 @@ void CPanelDlg::BuildControls() {
             break;
         }
         case Kind::List: {
-            DropDownList* list = c.id == 1001 ? new PortListBox(this) : new DropDownList(this);
+            DropDownList* list = c.id == PortListId ? new PortListBox(this) : new DropDownList(this);
             list->setMaxVisibleItems(8);
-            if (c.id == 1001) {
+            if (c.id == PortListId) {
                 PortList = list;
                 connect(list, &QComboBox::activated, this, [this] { OnPortSelChange(); });
             } else {
@@ -132,17 +132,18 @@ void CPanelDlg::BuildControls() {
         }
     }
     const std::pair<int, void (CPanelDlg::*)()> buttons[] = {
-        {1003, &CPanelDlg::OnOpenCloseCom}, {1005, &CPanelDlg::OnClean},      {1006, &CPanelDlg::OnSend},
-        {1007, &CPanelDlg::OnAutoSend},     {1060, &CPanelDlg::OnReset},      {1061, &CPanelDlg::OnDemo},
-        {1062, &CPanelDlg::OnClearDemo},    {1067, &CPanelDlg::OnSendCommand}, {1087, &CPanelDlg::OnFullLight},
-        {1095, &CPanelDlg::OnCharTest},     {1114, &CPanelDlg::OnSampleText}, {1115, &CPanelDlg::OnLanguage},
-        {1121, &CPanelDlg::ShowLineLog},
+        {OpenComId, &CPanelDlg::OnOpenCloseCom},  {CleanId, &CPanelDlg::OnClean},         {SendId, &CPanelDlg::OnSend},
+        {AutoSendId, &CPanelDlg::OnAutoSend},     {ResetId, &CPanelDlg::OnReset},         {DemoId, &CPanelDlg::OnDemo},
+        {ClearDemoId, &CPanelDlg::OnClearDemo},   {SendCommandId, &CPanelDlg::OnSendCommand},
+        {FullLightId, &CPanelDlg::OnFullLight},   {CharTestId, &CPanelDlg::OnCharTest},
+        {SampleTextId, &CPanelDlg::OnSampleText}, {LanguageId, &CPanelDlg::OnLanguage},
+        {LineLogId, &CPanelDlg::ShowLineLog},
     };
     for (const auto& [id, handler] : buttons)
         connect(static_cast<QPushButton*>(controls_.at(id)), &QPushButton::clicked, this, handler);
     // Each caption labels its list, also for assistive technology.
     static_cast<QLabel*>(controls_.at(-1))->setBuddy(PortList);
-    static_cast<QLabel*>(controls_.at(1116))->setBuddy(BaudList);
+    static_cast<QLabel*>(controls_.at(BaudCaptionId))->setBuddy(BaudList);
 }
 
 void CPanelDlg::SetAccessibleNames() {
@@ -222,7 +223,7 @@ void CPanelDlg::SetLineFontOnFields() {
 void CPanelDlg::OnOpenCloseCom() {
     if (PortOpen == 0) {
         {
-            const WriteSourceScope source({1003});
+            const WriteSourceScope source({OpenComId});
             OpenPort(BaudValue);
         }
         for (const OptionFrame& f : OptionFrameTable) static_cast<QCheckBox*>(GetDlgItem(f.boxId))->setChecked(false);
@@ -231,8 +232,8 @@ void CPanelDlg::OnOpenCloseCom() {
             // up, so that nothing behind the box shows a port that is not open.
             PortOpen = 0;
             CharTestPage = 0;
-            SetLabel(1003, Text::OpenCom);
-            SetLabel(1095, CharTestLabel(0));
+            SetLabel(OpenComId, Text::OpenCom);
+            SetLabel(CharTestId, CharTestLabel(0));
             EnablePortDependentControls(false);
             // The specified message, and under it why: from the desktop menu
             // there is no standard error to read.
@@ -240,21 +241,21 @@ void CPanelDlg::OnOpenCloseCom() {
             return;
         }
         PortOpen = 1;
-        SetLabel(1003, Text::CloseCom);
+        SetLabel(OpenComId, Text::CloseCom);
         EnablePortDependentControls(true);
         return;
     }
     // Stop the worker before the port goes, so none of its bytes can follow the close.
     autoSender_.Stop();
     {
-        const WriteSourceScope source({1003});
+        const WriteSourceScope source({OpenComId});
         ClosePort();
     }
     AutoIdle = 1;
     CharTestPage = 0;
-    SetLabel(1003, Text::OpenCom);
-    SetLabel(1007, Text::AutoSend);
-    SetLabel(1095, CharTestLabel(0));
+    SetLabel(OpenComId, Text::OpenCom);
+    SetLabel(AutoSendId, Text::AutoSend);
+    SetLabel(CharTestId, CharTestLabel(0));
     EnablePortDependentControls(false);
     PortOpen = 0;
     AutoRun = 0;
@@ -265,31 +266,31 @@ void CPanelDlg::ListChanged(int listId) {
         AutoRun = 0;
         autoSender_.Stop();
         AutoIdle = 1;
-        SetLabel(1007, Text::AutoSend);
+        SetLabel(AutoSendId, Text::AutoSend);
     }
     const WriteSourceScope source({listId});
     ReapplyAndClose();
     PortOpen = 0;
-    SetLabel(1003, Text::OpenCom);
+    SetLabel(OpenComId, Text::OpenCom);
     EnablePortDependentControls(false);
 }
 
 void CPanelDlg::OnPortSelChange() {
     PortIndex = PortList->currentIndex();
     std::strcpy(PortName, PortNameForIndex(PortIndex));
-    ListChanged(1001);
+    ListChanged(PortListId);
 }
 
 void CPanelDlg::OnBaudSelChange() {
     BaudIndex = BaudList->currentIndex();
     BaudValue = BaudValueForIndex(BaudIndex);
-    ListChanged(1002);
+    ListChanged(BaudListId);
 }
 
 // ---- Two lines and samples ----
 
 void CPanelDlg::OnSend() {
-    const WriteSourceScope source({1006});
+    const WriteSourceScope source({SendId});
     DoDataExchange(true);
     SendTwoLines(Utf16(Line1Text), Utf16(Line2Text), CodePageFromLocale());
 }
@@ -301,7 +302,7 @@ void CPanelDlg::ShowSampleLines(int row) {
 
 void CPanelDlg::ShowSampleText(int row) {
     SampleTextIndex = static_cast<unsigned char>(row);
-    SetLabel(1114, SampleTexts[row].label);
+    SetLabel(SampleTextId, SampleTexts[row].label);
     ShowSampleLines(row);
 }
 
@@ -322,11 +323,11 @@ void SendAs(int controlId, void (*send)()) {
 
 }  // namespace
 
-void CPanelDlg::OnClean() { SendAs(1005, SendCleanFrame); }
-void CPanelDlg::OnReset() { SendAs(1060, SendResetFrame); }
-void CPanelDlg::OnDemo() { SendAs(1061, SendDemoFrame); }
-void CPanelDlg::OnClearDemo() { SendAs(1062, SendClearDemoFrame); }
-void CPanelDlg::OnFullLight() { SendAs(1087, SendFullLightFrame); }
+void CPanelDlg::OnClean() { SendAs(CleanId, SendCleanFrame); }
+void CPanelDlg::OnReset() { SendAs(ResetId, SendResetFrame); }
+void CPanelDlg::OnDemo() { SendAs(DemoId, SendDemoFrame); }
+void CPanelDlg::OnClearDemo() { SendAs(ClearDemoId, SendClearDemoFrame); }
+void CPanelDlg::OnFullLight() { SendAs(FullLightId, SendFullLightFrame); }
 
 void CPanelDlg::OnOptionBox(int boxId) {
     const auto* box = qobject_cast<QCheckBox*>(GetDlgItem(boxId));
@@ -341,7 +342,7 @@ void CPanelDlg::OnOptionBox(int boxId) {
 void CPanelDlg::OnSendCommand() {
     for (const OptionFrame& f : OptionFrameTable)
         if (static_cast<QCheckBox*>(GetDlgItem(f.boxId))->checkState() == Qt::Checked) {
-            const WriteSourceScope source({1067, f.label});
+            const WriteSourceScope source({SendCommandId, f.label});
             SendOptionFrame(f);
         }
 }
@@ -352,7 +353,7 @@ void CPanelDlg::StopCycle() {
     AutoRun = 0;
     autoSender_.Stop();  // never waits: the worker ends by itself
     EnableControls(SendingControls, true);
-    SetLabel(1007, Text::AutoSend);
+    SetLabel(AutoSendId, Text::AutoSend);
 }
 
 void CPanelDlg::OnAutoSend() {
@@ -363,7 +364,7 @@ void CPanelDlg::OnAutoSend() {
     if (AutoIdle == 1) {
         AutoRun = 1;
         EnableControls(SendingControls, false);
-        SetLabel(1007, Text::StopAuto);
+        SetLabel(AutoSendId, Text::StopAuto);
         if (!autoSender_.Start()) {
             StopCycle();  // no worker: back to idle
             return;
@@ -376,10 +377,10 @@ void CPanelDlg::OnAutoSend() {
 
 void CPanelDlg::OnCharTest() {
     {
-        const WriteSourceScope source({1095, nullptr, CharTestPage});
+        const WriteSourceScope source({CharTestId, nullptr, CharTestPage});
         SendCharTestPage();
     }
-    SetLabel(1095, CharTestLabel(CharTestPage));
+    SetLabel(CharTestId, CharTestLabel(CharTestPage));
 }
 
 // ---- Language ----

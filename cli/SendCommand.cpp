@@ -167,7 +167,7 @@ std::string Trimmed(const char* label) {
 std::string WriteName(const LoggedWrite& w, std::size_t index, const char* name) {
     constexpr const char* SendFrames[] = {"the clear", "line 1", "line 2"};
     const std::string cause = SourceWords(w.source, 0, name);
-    if (w.source.controlId == 1006 && index < std::size(SendFrames)) return cause + ", " + SendFrames[index];
+    if (w.source.controlId == SendId && index < std::size(SendFrames)) return cause + ", " + SendFrames[index];
     return index ? cause + ", write " + std::to_string(index + 1) : cause;
 }
 
@@ -292,19 +292,19 @@ int RunSend(int argc, char** argv) {
         case 's': {
             if (!ParseNumber(optarg, 10, n) || n < 1 || n > 3) return UsageError("no such sample: " + Quoted(optarg));
             const SampleText& sample = SampleTexts[static_cast<std::size_t>(n - 1)];
-            actions.push_back({{1006}, [&sample] { WriteTwoLines(Utf16(sample.line1), Utf16(sample.line2), CodePageFromLocale()); }});
+            actions.push_back({{SendId}, [&sample] { WriteTwoLines(Utf16(sample.line1), Utf16(sample.line2), CodePageFromLocale()); }});
             break;
         }
-        case 'c': button(1005, SendCleanFrame); break;
-        case 'r': button(1060, SendResetFrame); break;
-        case 'd': button(1061, SendDemoFrame); break;
-        case 'D': button(1062, SendClearDemoFrame); break;
-        case 'f': button(1087, SendFullLightFrame); break;
+        case 'c': button(CleanId, SendCleanFrame); break;
+        case 'r': button(ResetId, SendResetFrame); break;
+        case 'd': button(DemoId, SendDemoFrame); break;
+        case 'D': button(ClearDemoId, SendClearDemoFrame); break;
+        case 'f': button(FullLightId, SendFullLightFrame); break;
         case 'g': {
             if (!ParseNumber(optarg, 16, n) || n < 0x80 || n > 0xF0 || n % 16)
                 return UsageError("no such page: " + Quoted(optarg) + " (80, 90, ... F0)");
             const int page = (n - 0x80) / 16;
-            actions.push_back({{1095, nullptr, page}, [page] {
+            actions.push_back({{CharTestId, nullptr, page}, [page] {
                                    CharTestPage = static_cast<unsigned char>(page);
                                    SendCharTestPage();
                                }});
@@ -321,10 +321,10 @@ int RunSend(int argc, char** argv) {
             options.push_back(frame);
             if (!optionsPlaced) {  // all of them go here, in the panel's order
                 optionsPlaced = true;
-                actions.push_back({{1067}, [&options] {
+                actions.push_back({{SendCommandId}, [&options] {
                                        for (const OptionFrame& f : OptionFrameTable)
                                            if (std::find(options.begin(), options.end(), &f) != options.end()) {
-                                               const WriteSourceScope source({1067, f.label});
+                                               const WriteSourceScope source({SendCommandId, f.label});
                                                SendOptionFrame(f);
                                            }
                                    }});
@@ -377,7 +377,7 @@ int RunSend(int argc, char** argv) {
     if (lines.size() > 2) return UsageError("too many lines: " + Quoted(lines[2]));
     if (!lines.empty()) {
         const std::u16string line1 = Utf16(lines[0]), line2 = lines.size() > 1 ? Utf16(lines[1]) : u"";
-        actions.push_back({{1006}, [line1, line2] { WriteTwoLines(line1, line2, CodePageFromLocale()); }});
+        actions.push_back({{SendId}, [line1, line2] { WriteTwoLines(line1, line2, CodePageFromLocale()); }});
     }
     if (actions.empty()) return UsageError("nothing to send");
 
@@ -389,7 +389,7 @@ int RunSend(int argc, char** argv) {
     reader.SetEmulation(emulation.c_str());
     const int startBaud = reader.OwnBaud();
     {
-        const WriteSourceScope source({1003});
+        const WriteSourceScope source({OpenComId});
         if (dryRun) {
             // Nothing is opened, but a name that the open refuses before it
             // connects is refused here too, in the same words.

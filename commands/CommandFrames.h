@@ -3,12 +3,14 @@
 // 54 option frames, in the order in which "Send Command" sends them.
 #pragma once
 
+#include "common/SetupNames.h"
 #include "resources/ControlTable.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace vantrel {
 
@@ -34,8 +36,9 @@ struct OptionFrame {
     }
 };
 
+// The label is the name that the frame chooses (common/SetupNames.h), which its box shows too.
 constexpr OptionFrame Option(int id, char group, std::uint8_t argument) {
-    return {id, TemplateLabelOf(id), group, argument};
+    return {id, SetupNameOf(group, argument), group, argument};
 }
 
 // Dispatch order: command style, the display's rate (rising), international set, code page.
@@ -60,14 +63,29 @@ inline constexpr std::array<OptionFrame, 54> OptionFrameTable{{
     Option(1096, 'F', '@'), Option(1112, 'F', '!'), Option(1113, 'F', '$'), Option(1105, 'F', 'D'),
 }};
 
-constexpr bool EveryOptionIsACheckBox() {
+// Each frame's box is a check box labelled with the name that the frame chooses.
+constexpr bool EveryOptionIsItsCheckBox() {
     for (const OptionFrame& f : OptionFrameTable) {
         const int i = ControlIndex(f.boxId);
-        if (i < 0 || PanelControls[static_cast<std::size_t>(i)].kind != Kind::Check) return false;
+        if (i < 0 || !f.label || PanelControls[static_cast<std::size_t>(i)].kind != Kind::Check ||
+            std::string_view(TemplateLabelOf(f.boxId)) != f.label)
+            return false;
     }
     return true;
 }
-static_assert(EveryOptionIsACheckBox());
+static_assert(EveryOptionIsItsCheckBox());
+
+// Every name of the set-up lists has its frame, once.
+constexpr bool EveryNameHasOneFrame() {
+    for (const char group : {'C', 'B', 'S', 'F'})
+        for (const SetupName& n : SetupGroup(group)) {
+            int frames = 0;
+            for (const OptionFrame& f : OptionFrameTable) frames += f.group == group && f.argument == n.argument;
+            if (frames != 1) return false;
+        }
+    return true;
+}
+static_assert(EveryNameHasOneFrame());
 
 // The senders. Each assembles its frame at the start of TxBuffer and writes
 // exactly its length. All but Full Light report a failed write.

@@ -19,6 +19,8 @@
 #include "display/Commands.h"
 #include "display/DisplayModel.h"
 
+#include "common/SetupNames.h"
+
 #include <cstdio>
 
 namespace vantrel::display {
@@ -29,8 +31,9 @@ using namespace std::string_view_literals;
 
 constexpr std::uint8_t ETB = 0x17, ETX = 0x03, CR = 0x0D, US = 0x1F;
 
-// A constant, not a std::string: nothing of the reader runs at start-up.
-constexpr const char* Ignored = "(out of range: ignored)";
+// Constants, not std::strings: nothing of the reader runs at start-up.
+constexpr Detail Ignored = Detail::Fault(ReadingKind::OutOfRange, "(out of range: ignored)");
+constexpr Detail NoEtx = Detail::Fault(ReadingKind::Malformed, "(no ETX: ignored)");
 
 // ---- Building rows ----
 
@@ -204,8 +207,8 @@ Detail SelfTest(DisplayModel& m, Arguments) {
 // ---- The set-up rows every emulation keeps ----
 
 Detail Frame(DisplayModel& m, char group, Arguments a) {
-    if (a[1] != ETX) return "(no ETX: ignored)";
-    if (!m.Configure(group, a[0])) return "(no such option: ignored)";
+    if (a[1] != ETX) return NoEtx;
+    if (!m.Configure(group, a[0])) return Detail::Fault(ReadingKind::OutOfRange, "(no such option: ignored)");
     const Setup s = m.StoredSetup();
     return group == 'C' ? s.emulation : group == 'B' ? Detail("", s.ownBaud, "") : group == 'S' ? s.international : s.codePage;
 }
@@ -216,9 +219,9 @@ constexpr Command Shared[] = {
     Fixed("\x02\x05" "S"sv, 2, "set-up: international set", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'S', a); }),
     Fixed("\x02\x05" "F"sv, 2, "set-up: code page", [](DisplayModel& m, Arguments a) -> Detail { return Frame(m, 'F', a); }),
     Fixed("\x02\x05" "D"sv, 1, "demonstration on",
-          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StartDemo(), Detail()) : "(no ETX: ignored)"; }),
+          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StartDemo(), Detail()) : NoEtx; }),
     Fixed("\x02\x05\x07"sv, 1, "demonstration off",
-          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StopDemo(), Detail()) : "(no ETX: ignored)"; }),
+          [](DisplayModel& m, Arguments a) -> Detail { return a[0] == ETX ? (m.StopDemo(), Detail()) : NoEtx; }),
     Plain("\x1B@"sv, "initialise", [](DisplayModel& m, Arguments) -> Detail {
         if (m.MacroRunning()) return Detail("(in a macro: ignored)");
         m.Initialise();
@@ -578,7 +581,7 @@ constexpr Command Aedex[] = {
 
 // ---- ADM787 ----
 
-const char* RowArgument(Arguments a, int& row) {
+Detail RowArgument(Arguments a, int& row) {
     row = a[0] == '1' ? 0 : a[0] == '2' ? 1 : -1;
     return row < 0 ? Ignored : row == 0 ? "upper line" : "lower line";
 }
@@ -593,13 +596,13 @@ constexpr Command Adm787[] = {
     }),
     Fixed("\x11"sv, 1, "blinking", [](DisplayModel& m, Arguments a) -> Detail {
         int row;
-        const char* what = RowArgument(a, row);
+        const Detail what = RowArgument(a, row);
         if (row >= 0) m.SetRowBlink(row, true);
         return what;
     }),
     Fixed("\x12"sv, 1, "blinking off", [](DisplayModel& m, Arguments a) -> Detail {
         int row;
-        const char* what = RowArgument(a, row);
+        const Detail what = RowArgument(a, row);
         if (row >= 0) m.SetRowBlink(row, false);
         return what;
     }),
@@ -697,20 +700,35 @@ constexpr Command Pd6000[] = {CURSOR_CONTROLS};
 
 #undef CURSOR_CONTROLS
 
-const CommandSet Sets[] = {
-    {"DSP800", Dsp800, Text::Printable, true},
-    {"ESCPOS", EscPos, Text::Printable, true},
-    {"ADM787", Adm787, Text::Printable, true},
-    {"AEDEX", Aedex, Text::None, true, "!#"},
+// A command set's name as the list of names (common/SetupNames.h) has it; a
+// name that is not on the list does not compile.
+consteval const char* Named(std::string_view name) {
+    const char* listed = SetupNameIn('C', name);
+    if (!listed) throw "not on the list of command sets' names";
+    return listed;
+}
+
+constexpr CommandSet Sets[] = {
+    {Named("DSP800"), Dsp800, Text::Printable, true},
+    {Named("ESCPOS"), EscPos, Text::Printable, true},
+    {Named("ADM787"), Adm787, Text::Printable, true},
+    {Named("AEDEX"), Aedex, Text::None, true, "!#"},
     // The UTC / Logic Controls lists: "Vertical Scroll Mode <12> ... Default mode".
-    {"UTC_S", UtcStandard, Text::Printable, true, {}, Mode::VerticalScroll},
-    {"UTC_E", UtcEnhanced, Text::Printable, true, "\x1Bu"},
-    {"CD5220", Cd5220, Text::Printable, true},
-    {"NCR", Ncr, Text::Every, true},
-    {"PD6000", Pd6000, Text::Printable, true},
+    {Named("UTC_S"), UtcStandard, Text::Printable, true, {}, Mode::VerticalScroll},
+    {Named("UTC_E"), UtcEnhanced, Text::Printable, true, "\x1Bu"},
+    {Named("CD5220"), Cd5220, Text::Printable, true},
+    {Named("NCR"), Ncr, Text::Every, true},
+    {Named("PD6000"), Pd6000, Text::Printable, true},
     // The ICD 2002 list: ESC @ "set display mode to shift"; "shift mode (default display mode)".
-    {"ICD2002", Icd2002, Text::Printable, true, {}, Mode::HorizontalScroll},
+    {Named("ICD2002"), Icd2002, Text::Printable, true, {}, Mode::HorizontalScroll},
 };
+
+// A table for every name on the list, in the list's order.
+static_assert(std::size(Sets) == CommandSetNames.size() && [] {
+    for (std::size_t i = 0; i < std::size(Sets); ++i)
+        if (std::string_view(Sets[i].name) != CommandSetNames[i].name) return false;
+    return true;
+}());
 
 const CommandSet SharedSet{"set-up", Shared, Text::Printable, false};
 const CommandSet PrinterSet{"printer selected", Printer, Text::Printer, false};

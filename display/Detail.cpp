@@ -13,7 +13,9 @@ Detail Detail::Copy(std::string_view text) {
     return d;
 }
 
-bool operator==(const Detail& a, const Detail& b) { return a.Empty() ? b.Empty() : a.Text() == b.Text(); }
+bool operator==(const Detail& a, const Detail& b) {
+    return a.kind_ == b.kind_ && (a.Empty() ? b.Empty() : a.Text() == b.Text());
+}
 
 std::string Detail::Text() const {
     if (!after_) return Start();

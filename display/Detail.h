@@ -10,24 +10,44 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vantrel::display {
 
+// What the display made of some bytes, for whoever sorts or scores readings
+// (the ranking): the monitor's words are for people only.
+enum class ReadingKind : std::uint8_t {
+    Text,        // shown as text
+    Command,     // read as a command, also one the display ignores where it stands (in a macro, in string mode)
+    Unread,      // no command and no text
+    Garbage,     // came at a speed other than the display's own, or with framing errors
+    OutOfRange,  // a command with an argument it has not: ignored
+    Malformed,   // a frame without its end, or a command cut off half read: ignored
+};
+
 class Detail {
 public:
-    Detail() = default;
+    constexpr Detail() = default;
     // A text that lasts as long as the program.
-    Detail(const char* text) : text_(text) {}
+    constexpr Detail(const char* text) : text_(text) {}
     // `before`, the number in decimal, `after`: both last as long as the program.
-    Detail(const char* before, int number, const char* after) : text_(before), after_(after), number_(number) {}
+    constexpr Detail(const char* before, int number, const char* after) : text_(before), after_(after), number_(number) {}
     // A text made by the action, copied: up to Room characters.
     static Detail Copy(std::string_view text);
+    // Why the action ignored a command that is itself at fault (`kind` OutOfRange or Malformed).
+    static constexpr Detail Fault(ReadingKind kind, const char* text) {
+        Detail d(text);
+        d.kind_ = kind;
+        return d;
+    }
 
+    // Command, unless the action found the command at fault.
+    ReadingKind Kind() const { return kind_; }
     bool Empty() const { return !after_ && *Start() == 0; }
     std::string Text() const;
-    // The same words, however kept.
+    // The same words of the same kind, however kept.
     friend bool operator==(const Detail& a, const Detail& b);
 
     // The longest the tables make is 37 ("US ( X, 65535 bytes (read, not drawn)").
@@ -40,6 +60,7 @@ private:
     const char* after_ = nullptr;  // set: number_ stands between text_ and it
     int number_ = 0;
     char own_[Room + 1]{};
+    ReadingKind kind_ = ReadingKind::Command;
 };
 
 }  // namespace vantrel::display

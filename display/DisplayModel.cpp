@@ -4,7 +4,7 @@
 #include "display/DisplayModel.h"
 #include "display/Commands.h"
 
-#include "commands/CommandFrames.h"
+#include "common/SetupNames.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,13 +14,6 @@
 namespace vantrel::display {
 
 namespace {
-
-// The label of an option frame, found by its group letter and argument.
-const char* OptionLabel(char group, std::uint8_t argument) {
-    for (const OptionFrame& f : OptionFrameTable)
-        if (f.group == group && f.argument == argument) return f.label;
-    return nullptr;
-}
 
 // A character that a display shows for a byte it received at the wrong speed.
 std::uint8_t GarbageFor(std::uint8_t b, int lineBaud, int ownBaud) {
@@ -48,10 +41,10 @@ DisplayModel::DisplayModel(const DisplayModel& other)
 void DisplayModel::Initialise() {
     // Power-on defaults. The emulation and the display's own speed are its
     // stored configuration and survive an initialise.
-    if (!emulation_) emulation_ = OptionLabel('C', '0');
-    if (!storedInternational_) storedInternational_ = OptionLabel('S', '0');
-    if (!storedCodePage_) storedCodePage_ = OptionLabel('F', '0');
-    glyphs_.Initialise(OptionLabel('F', '0'));
+    if (!emulation_) emulation_ = SetupNameOf('C', '0');
+    if (!storedInternational_) storedInternational_ = SetupNameOf('S', '0');
+    if (!storedCodePage_) storedCodePage_ = SetupNameOf('F', '0');
+    glyphs_.Initialise(SetupNameOf('F', '0'));
     timed_.Initialise();
     ResetModes();
     ClearScreen();
@@ -70,11 +63,11 @@ const char* DisplayModel::International() const {
     // Read after every ESC R n: the sixteen labels found once.
     static const auto labels = [] {
         std::array<const char*, 16> l{};
-        for (int set = 0; set < 16; ++set) l[set] = OptionLabel('S', static_cast<std::uint8_t>('0' + set));
+        for (int set = 0; set < 16; ++set) l[set] = SetupNameOf('S', static_cast<std::uint8_t>('0' + set));
         return l;
     }();
     const int set = glyphs_.InternationalSet();
-    return set >= 0 && set < 16 ? labels[set] : OptionLabel('S', static_cast<std::uint8_t>('0' + set));
+    return set >= 0 && set < 16 ? labels[set] : SetupNameOf('S', static_cast<std::uint8_t>('0' + set));
 }
 
 Setup DisplayModel::StoredSetup() const {
@@ -82,23 +75,25 @@ Setup DisplayModel::StoredSetup() const {
 }
 
 bool DisplayModel::Restore(const Setup& setup) {
-    const OptionFrame *c = nullptr, *s = nullptr, *f = nullptr;
-    bool baudKnown = false;
-    for (const OptionFrame& o : OptionFrameTable) {
-        if (o.group == 'C' && setup.emulation && !std::strcmp(o.label, setup.emulation)) c = &o;
-        if (o.group == 'S' && setup.international && !std::strcmp(o.label, setup.international)) s = &o;
-        if (o.group == 'F' && setup.codePage && !std::strcmp(o.label, setup.codePage)) f = &o;
-        if (o.group == 'B' && std::atoi(o.label) == setup.ownBaud) baudKnown = true;
-    }
+    const auto find = [](char group, const char* name) -> const SetupName* {
+        for (const SetupName& n : SetupGroup(group))
+            if (name && !std::strcmp(n.name, name)) return &n;
+        return nullptr;
+    };
+    const SetupName* c = find('C', setup.emulation);
+    const SetupName* s = find('S', setup.international);
+    const SetupName* f = find('F', setup.codePage);
+    const bool baudKnown = std::any_of(SpeedNames.begin(), SpeedNames.end(),
+                                       [&setup](const SetupName& n) { return std::atoi(n.name) == setup.ownBaud; });
     std::array<Pattern, 256> patterns{};
     std::bitset<256> defined;
     if (!c || !s || !f || !baudKnown || !ParseUserCharacters(setup.userCharacters, patterns, defined)) return false;
-    SwitchEmulation(c->label);
+    SwitchEmulation(c->name);
     ownBaud_ = setup.ownBaud;
-    storedInternational_ = s->label;
+    storedInternational_ = s->name;
     glyphs_.SetInternationalSet(s->argument - '0');
-    storedCodePage_ = f->label;
-    glyphs_.SetCodePage(f->label);
+    storedCodePage_ = f->name;
+    glyphs_.SetCodePage(f->name);
     glyphs_.SetKept(patterns, defined);
     return true;
 }
@@ -127,7 +122,7 @@ void DisplayModel::Changed() {
 }
 
 bool DisplayModel::Configure(char group, std::uint8_t argument) {
-    const char* label = OptionLabel(group, argument);
+    const char* label = SetupNameOf(group, argument);
     if (!label) return false;  // an argument the display doesn't know: ignored
     switch (group) {
     case 'C': SwitchEmulation(label); break;
@@ -147,8 +142,7 @@ bool DisplayModel::Configure(char group, std::uint8_t argument) {
 
 void DisplayModel::SetCodePage(const char* label) {
     if (!std::strcmp(label, glyphs_.CodePage())) return;  // tills choose the same page again and again
-    for (const OptionFrame& o : OptionFrameTable)
-        if (o.group == 'F' && !std::strcmp(o.label, label)) glyphs_.SetCodePage(o.label);
+    if (const char* name = SetupNameIn('F', label)) glyphs_.SetCodePage(name);
 }
 
 void DisplayModel::KeepUserCharacters() {

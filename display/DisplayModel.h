@@ -207,8 +207,8 @@ private:
     void Between() override { timed_.InputComes(); }
     void Text(std::span<const std::uint8_t> bytes) override;
     Detail Perform(const Command& command, Arguments arguments) override { return command.action(*this, arguments); }
-    void Read(const char* words, const Detail& detail, std::string_view bytes, bool merges) override {
-        readings_.Add(words, detail, bytes, merges, playing_);
+    void Read(ReadingKind kind, const char* words, const Detail& detail, std::string_view bytes, bool merges) override {
+        readings_.Add(kind, words, detail, bytes, merges, playing_);
     }
     // What a running macro plays into.
     bool PlayByte(std::uint8_t b) override;

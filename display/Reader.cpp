@@ -19,8 +19,8 @@ void Reader::Reset() {
                                   : std::array<std::uint8_t, 2>{};
 }
 
-void Reader::Said(const char* words, bool merges) {
-    events_->Read(words, {}, token_, merges);
+void Reader::Said(ReadingKind kind, const char* words, bool merges) {
+    events_->Read(kind, words, {}, token_, merges);
     token_.clear();
 }
 
@@ -37,7 +37,7 @@ void Reader::CutShort() {
 }
 
 void Reader::Drop(const char* words) {
-    if (!token_.empty()) Said(words);
+    if (!token_.empty()) Said(ReadingKind::Malformed, words);
     Forget();
 }
 
@@ -240,8 +240,9 @@ void Reader::Single(std::uint8_t b) {
         token_.clear();
         return events_->Text({&b, 1});
     case Text::None: return Unread();
-    case Text::Printer: return Said("to printer", true);
-    case Text::Ignored: return Said("ignored in string mode", true);
+    // What a mode passes on or ignores whole is read as the mode's.
+    case Text::Printer: return Said(ReadingKind::Command, "to printer", true);
+    case Text::Ignored: return Said(ReadingKind::Command, "ignored in string mode", true);
     }
 }
 
@@ -274,7 +275,7 @@ void Reader::Execute() {
 std::size_t Reader::Complete(const Command& c, Arguments arguments, std::string_view bytes) {
     const Detail detail = c.action ? events_->Perform(c, arguments) : Detail();
     const std::size_t back = std::min({std::exchange(giveBack_, 0), arguments.size(), bytes.size()});
-    events_->Read(c.words, detail, bytes.substr(0, bytes.size() - back), false);
+    events_->Read(detail.Kind(), c.words, detail, bytes.substr(0, bytes.size() - back), false);
     return back;
 }
 

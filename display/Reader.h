@@ -31,8 +31,8 @@ public:
     virtual void Text(std::span<const std::uint8_t> bytes) = 0;
     // A complete command with its arguments: what its action adds to the row's words.
     virtual Detail Perform(const Command& command, Arguments arguments) = 0;
-    // Bytes read as `words` (empty: unread), with what the action added; see Readings::Add.
-    virtual void Read(const char* words, const Detail& detail, std::string_view bytes, bool merges) = 0;
+    // Bytes read as `kind` and `words` (empty: unread), with what the action added; see Readings::Add.
+    virtual void Read(ReadingKind kind, const char* words, const Detail& detail, std::string_view bytes, bool merges) = 0;
 
 protected:
     ~ReaderEvents() = default;
@@ -78,7 +78,7 @@ public:
     void GiveBack(std::size_t count) { giveBack_ = count; }
     // A command cut short by a change of speed is read as it stands (unread).
     void CutShort();
-    // A half-read command is dropped, its bytes read as `words`.
+    // A half-read command is dropped, its bytes read as `words` (malformed).
     void Drop(const char* words);
     // How many of the last bytes are the start of a selection of peripherals
     // still being read (ESC, ESC =): whether they pass to the printer depends
@@ -111,8 +111,8 @@ private:
         return rowsFrom_[b + 1] != rowsFrom_[b];
     }
     void Mismatch();
-    void Said(const char* words, bool merges = false);
-    void Unread() { Said("", true); }
+    void Said(ReadingKind kind, const char* words, bool merges = false);
+    void Unread() { Said(ReadingKind::Unread, "", true); }
     void Forget();
 
     ReaderEvents* events_;

@@ -20,16 +20,17 @@ constexpr const char* Text = "text";
 
 }  // namespace
 
-void Readings::Add(const char* words, const Detail& detail, std::string_view bytes, bool merges, bool macro) {
+void Readings::Add(ReadingKind kind, const char* words, const Detail& detail, std::string_view bytes, bool merges,
+                   bool macro) {
     Said* last = said_.empty() ? nullptr : &said_.back();
-    if (merges && last && last->macro == macro && (last->words == words || !std::strcmp(last->words, words)) &&
-        last->detail == detail) {
+    if (merges && last && last->macro == macro && last->kind == kind &&
+        (last->words == words || !std::strcmp(last->words, words)) && last->detail == detail) {
         if (last->size < KeptBytes) {  // the last reading's bytes end the store
             bytes_ += bytes;
             last->size += bytes.size();
         }
     } else if (said_.size() < Limit) {
-        said_.push_back({words, detail, bytes_.size(), bytes.size(), macro});
+        said_.push_back({kind, words, detail, bytes_.size(), bytes.size(), macro});
         bytes_ += bytes;
     } else {
         // Nobody may be taking them, or a flood outruns the monitor: counted, not kept.
@@ -47,7 +48,7 @@ void Readings::AddText(std::span<const std::uint8_t> bytes, bool macro) {
             leftOut_ += bytes.size();
             return;
         }
-        said_.push_back({Text, {}, bytes_.size(), 0, macro});
+        said_.push_back({ReadingKind::Text, Text, {}, bytes_.size(), 0, macro});
         last = &said_.back();
     }
     if (last->size < KeptBytes) {
@@ -66,7 +67,7 @@ std::vector<Reading> Readings::Take() {
         std::string meaning = !r.macro ? "" : *r.words || !detail.empty() ? "macro: " : "macro: not read";
         meaning += r.words;
         if (!detail.empty()) meaning.append(" ").append(detail);
-        readings.push_back({bytes_.substr(r.from, r.size), std::move(meaning)});
+        readings.push_back({bytes_.substr(r.from, r.size), std::move(meaning), r.kind, r.macro});
     }
     said_.clear();
     bytes_.clear();
@@ -75,14 +76,14 @@ std::vector<Reading> Readings::Take() {
 
 std::size_t Readings::TakeLeftOut() { return std::exchange(leftOut_, 0); }
 
-std::string DescribeReading(const Reading& reading) {
+std::string DescribeBytes(std::string_view bytes) {
     static constexpr const char* Names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
                                               "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
                                               "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
     // Printable runs in quotes, control bytes by name, the rest in hex.
     std::string out, run;
     auto token = [&out](const std::string& t) { out += (out.empty() ? "" : " ") + t; };
-    for (const char c : reading.bytes) {
+    for (const char c : bytes) {
         const auto b = static_cast<std::uint8_t>(c);
         if (b >= 0x20 && b < 0x7F) {
             run += c;
@@ -94,8 +95,13 @@ std::string DescribeReading(const Reading& reading) {
         token(b < 0x20 ? Names[b] : hex);
     }
     if (!run.empty()) token('"' + run + '"');
-    if (reading.meaning.empty()) return "[unread " + out + "]";
-    return out + "  " + reading.meaning;
+    return out;
+}
+
+std::string DescribeReading(const Reading& reading) {
+    // The host's unread bytes have no words; a macro's say "macro: not read".
+    if (reading.kind == ReadingKind::Unread && !reading.macro) return "[unread " + DescribeBytes(reading.bytes) + "]";
+    return DescribeBytes(reading.bytes) + "  " + reading.meaning;
 }
 
 }  // namespace vantrel::display

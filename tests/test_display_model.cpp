@@ -7,6 +7,7 @@
 #include <vector>
 
 using namespace vantrel::display;
+using namespace std::string_literals;
 
 namespace {
 
@@ -189,6 +190,41 @@ TEST(DisplayModel, ReadingsSayWhatEachCommandDidWhenTakenLater) {
                         "ESC \"R\" NUL  international set USA",
                         "ESC \"W\" SOH ETX SI SOH  scroll window columns 3 to 15",
                     }));
+}
+
+// Whoever sorts readings (the ranking) asks their kind; the words stay the
+// monitor's. A macro's unread byte is unread too, though it has words.
+TEST(DisplayModel, EachReadingCarriesItsKind) {
+    using K = ReadingKind;
+    const struct {
+        const char* emulation;
+        std::string bytes;
+        int ms;  // then `later` from the host
+        std::string later;
+        std::vector<K> kinds;
+    } cases[] = {
+        {"DSP800", "AB\x0C\x01\x01", 0, "", {K::Text, K::Command, K::Unread}},
+        {"ESCPOS", "\x1F$\x30\x01\x1FX\x04\x1FX\x09\x1Fz", 0, "", {K::OutOfRange, K::Command, K::OutOfRange, K::Unread}},
+        {"DSP800", "\x02\x05" "C3\x03" "\x02\x05" "C0X" "\x02\x05" "D\x04" "\x02\x05" "C7\x03", 0, "",
+         {K::OutOfRange, K::Malformed, K::Malformed, K::Command}},
+        {"ESCPOS", "\x1B=\x01" "xy\x1B=\x02", 0, "", {K::Command, K::Command, K::Command}},  // the printer's bytes pass
+        {"ESCPOS", "\x1F:\x01" "A\x1F:\x1F^\x00\x00"s, 1, "", {K::Command, K::Command, K::Unread, K::Text}},
+        {"ESCPOS", "\x1F:AB\x1F$\x1F:\x1F^\x00\x00"s, 1, "XY", {K::Command, K::Command, K::Text, K::Malformed, K::Text}},
+    };
+    for (const auto& c : cases) {
+        DisplayModel m;
+        ASSERT_TRUE(m.SetEmulation(c.emulation));
+        Feed(m, c.bytes);
+        m.Elapse(c.ms);
+        Feed(m, c.later);
+        std::vector<K> kinds;
+        std::string said;
+        for (const Reading& r : m.TakeReadings()) {
+            kinds.push_back(r.kind);
+            said += DescribeReading(r) + "\n";
+        }
+        EXPECT_EQ(kinds, c.kinds) << said;
+    }
 }
 
 // Text is read in runs between commands: its reading, its cap of 256 bytes and

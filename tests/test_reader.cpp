@@ -23,8 +23,8 @@ public:
         events.push_back(std::string("perform ") + command.words + " " + std::to_string(arguments.size()));
         return {};
     }
-    void Read(const char* words, const Detail&, std::string_view bytes, bool) override {
-        if (*words == 0) events.push_back("unread " + std::to_string(bytes.size()));  // commands are seen in Perform
+    void Read(ReadingKind kind, const char*, const Detail&, std::string_view bytes, bool) override {
+        if (kind == ReadingKind::Unread) events.push_back("unread " + std::to_string(bytes.size()));  // commands are seen in Perform
     }
 };
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/Ranking.h"
 
-#include "commands/CommandFrames.h"
+#include "common/SetupNames.h"
 
 #include <algorithm>
 #include <string_view>
@@ -22,31 +22,29 @@ constexpr std::size_t Slice = 128;
 // How many bytes of a reading speak against the emulation that read it, and
 // how many it read as a command.
 void Score(const Reading& reading, Ranking::Rank& rank) {
-    const std::string_view meaning = reading.meaning;
     const std::uint64_t size = reading.bytes.size();
-    // A command that a display would take but ignores here (in a macro, in
-    // another mode) is still its command; a malformed one speaks against it.
-    const bool malformed = meaning.ends_with("ignored)") && (meaning.find("(out of range") != std::string_view::npos ||
-                                                             meaning.find("(no ETX") != std::string_view::npos ||
-                                                             meaning.find("(no such option") != std::string_view::npos);
-    if (meaning.empty() || malformed) {
-        rank.doubtful += size;
-    } else if (meaning == "text") {
+    switch (reading.kind) {
+    case ReadingKind::Text:
         rank.doubtful += std::count_if(reading.bytes.begin(), reading.bytes.end(),
                                        [](char c) { return static_cast<std::uint8_t>(c) < 0x20; });
-    } else {
-        rank.commands += size;
+        break;
+    // A command that a display would take but ignores here (in a macro, in
+    // another mode) is still its command; a malformed one speaks against it.
+    case ReadingKind::Command: rank.commands += size; break;
+    case ReadingKind::Unread:
+    case ReadingKind::Garbage:
+    case ReadingKind::OutOfRange:
+    case ReadingKind::Malformed: rank.doubtful += size; break;
     }
 }
 
 }  // namespace
 
 Ranking::Ranking() {
-    for (const OptionFrame& option : OptionFrameTable) {
-        if (option.group != 'C') continue;
+    for (const SetupName& set : CommandSetNames) {
         auto reader = std::make_unique<Reader>();
-        reader->model.SetEmulation(option.label);
-        reader->rank.emulation = option.label;
+        reader->model.SetEmulation(set.name);
+        reader->rank.emulation = set.name;
         readers_.push_back(std::move(reader));
     }
 }

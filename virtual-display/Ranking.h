@@ -38,7 +38,7 @@ public:
 
     // Best first: the fewest doubtful bytes, then the most read as commands,
     // then the command set that the till last selected by a frame, then the
-    // order of the option list.
+    // order of the list of command sets' names.
     std::vector<Rank> Ranks() const;
     // The clean bytes read so far.
     std::uint64_t Bytes() const { return bytes_; }

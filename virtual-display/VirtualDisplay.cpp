@@ -290,7 +290,8 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
                      ? "shown as garbage: they came with framing errors at " + BaudWords(chunk.lineBaud) +
                            ": the till sends at another speed, or the line is noisy"
                      : "shown as garbage: the line runs at " + BaudWords(line) + ", the display expects " +
-                           std::to_string(model_.OwnBaud())});
+                           std::to_string(model_.OwnBaud()),
+                 ReadingKind::Garbage, false});
         }
         chunk.readingsLeftOut = model_.TakeReadingsLeftOut();
         chunk.printer = std::exchange(passed_, {});
