@@ -5,7 +5,7 @@
 #include "app/Messages.h"
 #include "serial/WriteNames.h"
 #include "commands/CommandFrames.h"
-#include "content/DoubleByteSet.h"
+#include "common/DoubleByteSet.h"
 #include "content/TextEncoding.h"
 
 #include <QAbstractTableModel>

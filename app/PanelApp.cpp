@@ -12,19 +12,11 @@
 #include <QTranslator>
 #include <cstdio>
 #include <utility>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace vantrel {
 
 int CPanelApp::InitInstance(int argc, char** argv) {
-#ifdef _WIN32
-    // A library loaded at run time (Qt's plugins and what they load, Windows'
-    // own helpers) comes from the program's folder or Windows' own, never from
-    // the working folder or PATH.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-#endif
+    RestrictLibrarySearch();
     const auto app = StartWindow(argc, argv, "vantrel", "; vantrel send needs none");
     if (!app) return 1;
     QApplication::setFont(InterfaceFont());  // message boxes and dialogs too, in a face that exists
@@ -41,14 +33,8 @@ bool UseQtTranslation(int language) {
     }
     if (!chinese) {
         static constexpr const char* Name = "qtbase_zh_CN";
-#ifdef _WIN32
-        // Qt's libraries lie beside the program, and so do their texts; Qt's
-        // own idea of its prefix is then the folder above the program's.
-        const QStringList folders{QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
-#else
-        const QStringList folders{QLibraryInfo::path(QLibraryInfo::TranslationsPath),
-                                  QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
-#endif
+        QStringList folders{QCoreApplication::applicationDirPath() + QStringLiteral("/translations")};
+        if (!ToolkitTextsBesideProgramOnly()) folders.prepend(QLibraryInfo::path(QLibraryInfo::TranslationsPath));
         auto* translator = new QTranslator(QCoreApplication::instance());
         for (const QString& folder : folders)
             if (translator->load(QString::fromLatin1(Name), folder)) {

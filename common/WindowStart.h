@@ -5,6 +5,8 @@
 // virtual display start their windows through here.
 #pragma once
 
+#include "common/Desktop.h"
+
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -15,25 +17,6 @@
 #include <vector>
 
 namespace vantrel {
-
-// Whether a window can be shown: a display server, or a platform of the
-// toolkit's own (offscreen) chosen. Windows always has its desktop.
-inline bool HasDisplayServer(int argc, char** argv) {
-#ifdef _WIN32
-    (void)argc;
-    (void)argv;
-    return true;
-#else
-    for (int i = 1; i < argc; ++i)
-        if (!std::strcmp(argv[i], "-platform")) return true;
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 && std::strncmp(platform, "wayland", 7) != 0)
-        return true;
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
-#endif
-}
 
 namespace window_start {
 struct Held {

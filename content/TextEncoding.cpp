@@ -3,7 +3,7 @@
 
 #include "common/CodePages.h"
 #include "common/ControlCharacters.h"
-#include "content/DoubleByteSet.h"
+#include "common/DoubleByteSet.h"
 
 #include <algorithm>
 #include <iterator>
@@ -100,6 +100,8 @@ std::size_t Encode(char32_t c, PanelCodePage codePage, std::uint8_t out[2]) {
 }
 
 }  // namespace
+
+PanelCodePage CodePageFromLocale() { return UserLanguageIsChinese() ? PanelCodePage::Gbk : PanelCodePage::Windows1252; }
 
 std::size_t EncodeText(std::u16string_view text, PanelCodePage codePage, std::uint8_t* out, std::size_t capacity) {
     std::size_t written = 0;

@@ -1,21 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The text encoding's POSIX side: the language from the locale's variables,
 // GBK through iconv.
-#include "content/DoubleByteSet.h"
-#include "content/TextEncoding.h"
+#include "common/DoubleByteSet.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
+#include <initializer_list>
 
 namespace vantrel {
 
-PanelCodePage CodePageFromLocale() {
+bool UserLanguageIsChinese() {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(name);
-        if (value && *value) return std::strncmp(value, "zh", 2) == 0 ? PanelCodePage::Gbk : PanelCodePage::Windows1252;
+        if (value && *value) return std::strncmp(value, "zh", 2) == 0;
     }
-    return PanelCodePage::Windows1252;
+    return false;
 }
 
 std::size_t EncodeGbk(char16_t c, std::uint8_t out[2]) {

@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The text encoding's Windows side: the language from the user's own
 // language setting, GBK through code page 936.
-#include "content/DoubleByteSet.h"
-#include "content/TextEncoding.h"
+#include "common/DoubleByteSet.h"
 
 #include <cstring>
 #include <windows.h>
 
 namespace vantrel {
 
-PanelCodePage CodePageFromLocale() {
-    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE ? PanelCodePage::Gbk : PanelCodePage::Windows1252;
-}
+bool UserLanguageIsChinese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE; }
 
 std::size_t EncodeGbk(char16_t c, std::uint8_t out[2]) {
     const wchar_t wide = static_cast<wchar_t>(c);
