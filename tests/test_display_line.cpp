@@ -3,10 +3,11 @@
 // the ranking of what a till speaks. Pseudo-terminal pairs stand in for ports.
 #include "Pty.h"
 #include "display/Commands.h"
+#include "recording/Recorder.h"
 #include "virtual-display/LineMain.h"
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
-#include "virtual-display/Recording.h"
+#include "virtual-display/Replayer.h"
 #include "virtual-display/Tap.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "virtual-display/RecordingFile.h"
+#include "recording/RecordingFile.h"
 
 #include "serial/PortTables.h"
 

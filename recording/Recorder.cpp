@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "virtual-display/Recording.h"
+#include "recording/Recorder.h"
 
 #include "common/ControlCharacters.h"
+#include "recording/RecordingFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,7 +80,7 @@ void Recorder::Write(const std::string& text) {
     }
 }
 
-void Recorder::Add(const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
+void Recorder::Add(const LineChunk& chunk, Clock::time_point at) {
     if (!problem_.empty()) return;
     // The recording's time starts with its first bytes (a speed taken before
     // them is at 0), and never goes back: the line's threads stamp their own.
@@ -89,62 +90,21 @@ void Recorder::Add(const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::ti
     }
     if (started_) ms_ = std::max(ms_, std::chrono::duration<double, std::milli>(at - first_).count());
     std::string text;
-    if (!chunk.notice.empty()) text = "# " + chunk.notice + "\n";
+    if (!chunk.notice.empty()) text = "# " + std::string(chunk.notice) + "\n";
     if (chunk.ownBaud > 0) text += RecordingLine(ms_, 'S', chunk.ownBaud, {});
     for (std::size_t at = 0; at < chunk.bytes.size(); at += RecordedChunkLimit) {
         const char direction = chunk.direction == Direction::DisplayToTill ? 'D' : chunk.framingErrors ? 'E' : 'T';
         text += RecordingLine(ms_, direction, chunk.lineBaud,
-                              std::span(chunk.bytes).subspan(at, std::min(RecordedChunkLimit, chunk.bytes.size() - at)));
+                              chunk.bytes.subspan(at, std::min(RecordedChunkLimit, chunk.bytes.size() - at)));
     }
     for (std::size_t at = 0; at < chunk.printer.size(); at += RecordedChunkLimit)
         text += RecordingLine(ms_, 'P', chunk.lineBaud,
-                              std::span(chunk.printer).subspan(at, std::min(RecordedChunkLimit, chunk.printer.size() - at)));
+                              chunk.printer.subspan(at, std::min(RecordedChunkLimit, chunk.printer.size() - at)));
     Write(text);
     if (!problem_.empty()) {
         problem_ = "recording stopped: " + path_ + ": " + problem_;
         std::fprintf(stderr, "vantrel-display: %s; the display goes on\n", problem_.c_str());
     }
-}
-
-Replayer::Replayer(VirtualDisplay& display, std::unique_ptr<RecordingReader> reader, std::string name, double speed)
-    : display_(display), reader_(std::move(reader)), name_(std::move(name)), speed_(speed), thread_([this] { Run(); }) {}
-
-Replayer::~Replayer() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    stopped_.notify_all();
-    display_.EndDeliveries();
-    thread_.join();
-}
-
-void Replayer::Run() {
-    // Every chunk carries its own time from the recording, whatever the pace.
-    const auto start = display_.Started();
-    const auto time = [start](double ms) {
-        return start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double, std::milli>(ms));
-    };
-    RecordedChunk chunk;
-    std::size_t given = 0;
-    double last = 0;
-    while (reader_->Next(chunk)) {
-        if (chunk.direction == 'P') continue;  // the display passes them on itself
-        last = chunk.ms;
-        if (speed_ > 0) {
-            std::unique_lock lock(mutex_);
-            if (stopped_.wait_until(lock, time(chunk.ms / speed_), [this] { return stop_; })) return;
-        }
-        if (chunk.direction == 'S') {
-            display_.Notice("the display takes " + std::to_string(chunk.baud) + " bit/s as its own speed", false, chunk.baud,
-                            time(chunk.ms));
-            continue;
-        }
-        const Direction direction = chunk.direction == 'D' ? Direction::DisplayToTill : Direction::TillToDisplay;
-        if (!display_.Deliver(chunk.bytes, chunk.baud, direction, chunk.direction == 'E', true, time(chunk.ms))) return;
-        ++given;
-    }
-    display_.Notice("the replay of " + name_ + " is done: " + std::to_string(given) + " chunks", true, 0, time(last));
 }
 
 }  // namespace vantrel::display
