@@ -6,6 +6,7 @@
 #include "recording/RecordingFile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 
