@@ -13,7 +13,7 @@
 #include "serial/PortDiscovery.h"
 #include "serial/PortTables.h"
 #include "serial/SerialLink.h"
-#include "virtual-display/RecordingFile.h"
+#include "recording/RecordingFile.h"
 
 #include <algorithm>
 #include <cctype>

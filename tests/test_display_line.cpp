@@ -4,10 +4,11 @@
 #include "Pty.h"
 #include "display/Commands.h"
 #include "posix/Posix.h"
+#include "recording/Recorder.h"
 #include "virtual-display/LineMain.h"
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
-#include "virtual-display/Recording.h"
+#include "virtual-display/Replayer.h"
 #include "virtual-display/Tap.h"
 
 #include <gtest/gtest.h>

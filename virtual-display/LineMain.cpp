@@ -2,10 +2,11 @@
 #include "virtual-display/LineMain.h"
 
 #include "common/ControlCharacters.h"
+#include "recording/Recorder.h"
 
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
-#include "virtual-display/Recording.h"
+#include "virtual-display/Replayer.h"
 #include "virtual-display/Tap.h"
 
 #include <chrono>

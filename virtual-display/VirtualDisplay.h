@@ -11,6 +11,7 @@
 #pragma once
 
 #include "display/DisplayModel.h"
+#include "recording/LineChunk.h"
 #include "serial/PseudoTerminal.h"
 
 #include <atomic>
@@ -30,11 +31,6 @@
 namespace vantrel::display {
 
 class Ranking;
-
-// Which way a chunk went on a line: from the till to the display (and read
-// by the display), from the display back to the till (a tap's other side),
-// or out to the printer behind the display.
-enum class Direction : char { TillToDisplay = 'T', DisplayToTill = 'D', ToPrinter = 'P' };
 
 class VirtualDisplay {
 public:
@@ -61,6 +57,8 @@ public:
         std::string notice = {};
         bool end = false;  // nothing comes after it (a replay's end)
         int ownBaud = 0;   // with a notice: the display took this speed as its own
+        // What a recording keeps of it (Recorder::Add), valid while the chunk is.
+        operator LineChunk() const { return {direction, bytes, lineBaud, framingErrors, notice, ownBaud, printer}; }
     };
 
     // Opens the pseudo-terminal and starts reading it.

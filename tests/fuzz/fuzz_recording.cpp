@@ -2,7 +2,7 @@
 // Fuzz target: the reader of the display's recordings, line by line as a file
 // gives them. A line it takes is a chunk that writes back to a line it takes
 // again, the same; one it refuses says why.
-#include "virtual-display/RecordingFile.h"
+#include "recording/RecordingFile.h"
 
 #include <cmath>
 #include <cstdint>

@@ -2,16 +2,20 @@
 // Windows' own side of the line, the files and the code pages, under Wine.
 #include "common/SmallFile.h"
 #include "content/TextEncoding.h"
+#include "recording/Recorder.h"
+#include "recording/RecordingFile.h"
 #include "serial/PortDiscovery.h"
 #include "windows/ComPort.h"
 #include "windows/Wide.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 #include <windows.h>
 
 using namespace vantrel;
@@ -83,6 +87,33 @@ TEST(SmallFile, ReadsThroughUtf16Names) {
     EXPECT_EQ(large.problem, "larger than 1 KiB");
     EXPECT_TRUE(large.text.empty());
     EXPECT_EQ(folder.problem, "a folder, not a file");
+}
+
+// A recording made here replays on any system: its lines end in LF alone. It
+// is made and read through a UTF-16 name, and never made over one that exists.
+TEST(Recording, WrittenAndReadBackThroughUtf16Names) {
+    TempDir dir;
+    const std::string path = windows::Utf8((dir.path / L"till-\u00e9.rec").wstring());
+    const std::vector<std::uint8_t> bytes = {0x0C, 'H', 'I', '\n'};
+    display::LineChunk till;
+    till.bytes = bytes;
+    till.lineBaud = 9600;
+    {
+        display::Recorder recorder(path, false, {"COM1", 9600, "CD5220"});
+        recorder.Add(till, std::chrono::steady_clock::now());
+        EXPECT_EQ(recorder.Problem(), "");
+    }
+    EXPECT_THROW(display::Recorder(path, false, {"COM1", 9600, "CD5220"}), std::runtime_error);
+    const std::string text = ReadSmallFile(path, 4096).text;
+    EXPECT_EQ(text.find('\r'), std::string::npos) << text;
+    EXPECT_NE(text.find("\n\n0.000 T 9600 0C 48 49 0A\n"), std::string::npos) << text;
+    display::RecordingReader reader;
+    std::string error, note;
+    ASSERT_TRUE(reader.Open(path, error, note)) << error;
+    display::RecordedChunk chunk;
+    ASSERT_TRUE(reader.Next(chunk));
+    EXPECT_EQ(chunk.bytes, bytes);
+    EXPECT_FALSE(reader.Next(chunk));
 }
 
 TEST(Mapping, EnvironmentThenFileThenTheComPortItself) {

@@ -1,16 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "virtual-display/RecordingFile.h"
+#include "recording/RecordingFile.h"
 
+#include "common/Files.h"
 #include "serial/PortTables.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include "windows/Wide.h"
-#endif
 
 namespace vantrel::display {
 
@@ -187,18 +182,10 @@ bool RecordingReader::ReadLine(std::string& line, bool& cut, bool& tooLong) {
 
 bool RecordingReader::Open(const std::string& path, std::string& error, std::string& note) {
     note.clear();
-#ifdef _WIN32
-    file_ = _wfopen(windows::Wide(path).c_str(), L"rb");
-#else
-    file_ = std::fopen(path.c_str(), "rbe");
-#endif
-    struct stat st {};
+    std::string problem;
+    file_ = OpenToRead(path, problem);
     if (!file_) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + ": not a regular file";
+        error = path + ": " + problem;
         return false;
     }
     // First the whole file is checked; nothing is replayed from a damaged one.

@@ -29,7 +29,7 @@
 // the power) is left out and said.
 #pragma once
 
-#include "display/DisplayModel.h"
+#include "serial/PortTables.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The files a program writes as it goes and reads back whole (a line's
+// recordings), by their UTF-8 names on every system. They are binary: their
+// lines end in LF alone, so that a file made on one system reads on another.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace vantrel {
+
+// Opens a regular file to read. Null, with `problem` saying why ("not a
+// regular file", the system's words), when it cannot.
+std::FILE* OpenToRead(const std::string& path, std::string& problem);
+
+// A file made to be written.
+struct NewFile {
+    int fd = -1;          // -1: not made
+    bool exists = false;  // not made because a file is there and may not be replaced
+    std::string problem;  // not made otherwise: why ("not a regular file", the system's words)
+};
+
+// Makes the file at `path` to write, the runtime's descriptor. One that is
+// there already is replaced only with `replace`, and then on POSIX only a
+// regular file; without it, not even a symbolic link is followed.
+NewFile MakeToWrite(const std::string& path, bool replace);
+
+// Writes all of `bytes`, again where a write is interrupted. Empty, or why
+// not all were written (the system's words, "nothing written").
+std::string WriteAll(int fd, std::string_view bytes);
+void CloseFile(int fd);
+
+// Removes the file at `path`, when it can.
+void RemoveFile(const std::string& path);
+
+// A time in the fields of the calendar, in UTC.
+std::tm UtcTime(std::time_t time);
+
+}  // namespace vantrel
