@@ -14,6 +14,9 @@ namespace vantrel {
 // Opens a regular file to read. Null, with `problem` saying why ("not a
 // regular file", the system's words), when it cannot.
 std::FILE* OpenToRead(const std::string& path, std::string& problem);
+// OpenToRead's check of what an open gave: `file` when it is a regular file;
+// else it is closed and null given, with `problem` saying why (null: errno's).
+std::FILE* RegularOnly(std::FILE* file, std::string& problem);
 
 // A file made to be written.
 struct NewFile {

@@ -15,17 +15,7 @@ namespace vantrel {
 
 std::FILE* OpenToRead(const std::string& path, std::string& problem) {
     std::FILE* file = _wfopen(windows::Wide(path).c_str(), L"rb");
-    if (!file) {
-        problem = std::strerror(errno);
-        return nullptr;
-    }
-    struct stat st {};
-    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(file);
-        problem = "not a regular file";
-        return nullptr;
-    }
-    return file;
+    return RegularOnly(file, problem);
 }
 
 NewFile MakeToWrite(const std::string& path, bool replace) {
@@ -38,18 +28,6 @@ NewFile MakeToWrite(const std::string& path, bool replace) {
     }
     return file;
 }
-
-std::string WriteAll(int fd, std::string_view bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? std::strerror(errno) : "nothing written";
-        done += static_cast<std::size_t>(n);
-    }
-    return {};
-}
-
-void CloseFile(int fd) { ::close(fd); }
 
 void RemoveFile(const std::string& path) { _wunlink(windows::Wide(path).c_str()); }
 
