@@ -22,6 +22,7 @@
 #include <random>
 #include <sys/resource.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vantrel::display;
@@ -488,4 +489,38 @@ TEST(Tap, TheSamePortTwiceIsRefused) {
 TEST(LineOutput, JsonStringsAreEscaped) {
     EXPECT_EQ(JsonString("a\"b\\c\x01\xC3\xA4"), "\"a\\\"b\\\\c\\u0001\xC3\xA4\"");
     EXPECT_EQ(JsonString("x\xFF" "y\xC2\x85"), "\"x\\uFFFDy\\u0085\"") << "no UTF-8, and C1";
+}
+
+// A port opened to listen: its bytes as runs, marks decoded; a read that
+// waits ends at Interrupt() from another thread, and every later one too; a
+// hang-up is the port gone.
+TEST(SerialPort, AListeningReadEndsAtInterruptAndAtAHangUp) {
+    Pty till;
+    std::unique_ptr<vantrel::Port> port;
+    ASSERT_TRUE(vantrel::OpenSerialPort(till.Path(), vantrel::PortUse::Listen, 9600, port).Ok());
+    EXPECT_EQ(port->Baud(), 9600);
+    EXPECT_TRUE(port->PseudoTerminal());
+    WriteAll(till.Master(), "\x0C" "AB");
+    std::vector<vantrel::ReadRun> runs;
+    ASSERT_TRUE(port->Read(runs, 2000).Ok());
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].bytes, Hex("0C 41 42"));
+    EXPECT_FALSE(runs[0].framingErrors);
+
+    runs.clear();
+    EXPECT_TRUE(port->Read(runs, 10).Ok()) << "nothing came in time";
+    EXPECT_TRUE(runs.empty());
+    std::thread stopper([&port] {
+        std::this_thread::sleep_for(50ms);
+        port->Interrupt();
+    });
+    EXPECT_EQ(port->Read(runs, -1).error, vantrel::PortError::Stopped);
+    stopper.join();
+    EXPECT_EQ(port->Read(runs, -1).error, vantrel::PortError::Stopped) << "an interrupt ends every later wait";
+
+    std::unique_ptr<vantrel::Port> other;
+    Pty gone;
+    ASSERT_TRUE(vantrel::OpenSerialPort(gone.Path(), vantrel::PortUse::Listen, vantrel::KeepSpeed, other).Ok());
+    gone.CloseMaster();
+    EXPECT_EQ(other->Read(runs, 2000).error, vantrel::PortError::Gone);
 }
