@@ -76,9 +76,10 @@ public:
     // else is refused with std::runtime_error. At the end the link is removed if
     // it still points at this display.
     void Publish(const std::string& link);
-    // Puts a printer behind the display (serial/PseudoTerminal.h), its pseudo-terminal
-    // linked at `link` (if given) by the rules of Publish. Without it, the
-    // bytes for the printer are only counted and nothing is written to the line.
+    // Puts a printer behind the display (serial/PseudoTerminal.h), its
+    // pseudo-terminal linked at `link` (if given) by the rules of Publish.
+    // Without it, the bytes for the printer are only counted and nothing is
+    // written to the line.
     void AttachPrinter(const std::string& link);
     PrinterPort* Printer() const { return printer_.get(); }
 
