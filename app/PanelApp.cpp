@@ -4,6 +4,7 @@
 #include "app/DialogUnits.h"
 #include "app/PanelDlg.h"
 #include "common/WindowStart.h"
+#include "serial/SerialLink.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,6 +18,8 @@ namespace vantrel {
 
 int CPanelApp::InitInstance(int argc, char** argv) {
     RestrictLibrarySearch();
+    // What the line has to say, on standard error beside the message boxes.
+    SetMessageSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     const auto app = StartWindow(argc, argv, "vantrel", "; vantrel send needs none");
     if (!app) return 1;
     QApplication::setFont(InterfaceFont());  // message boxes and dialogs too, in a face that exists

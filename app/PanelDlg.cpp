@@ -54,7 +54,7 @@ CPanelDlg::CPanelDlg(QWidget* parent) : QDialog(parent) {
     BuildControls();
     // The specified message, and under it why the write failed.
     SetWriteFailureReporter([](WriteResult why) {
-        PrintWriteFailure(PortName, why);
+        SayWriteFailure(PortName, why);
         ShowMessage(Text::PortClosedMessage, Tr(WriteResultText(why)));
     });
     GetDlgItem(LineLogId)->setToolTip(LineLogKey.toString(QKeySequence::NativeText));

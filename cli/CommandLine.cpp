@@ -166,6 +166,8 @@ int FinishOutput(int status) {
 }  // namespace
 
 std::optional<int> RunCommandLine(int argc, char** argv) {
+    // What the line has to say, on standard error (the panel installs its own).
+    SetMessageSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     if (argc > 1 && std::string_view(argv[1]) == "send") {
         OutputFailsInsteadOfKilling();
         return FinishOutput(RunSend(argc - 1, argv + 1));

@@ -433,7 +433,7 @@ int RunSend(int argc, char** argv) {
                 taken.push_back({name, writes[i].bytes.size()});
             } else if (writes[i].result != WriteResult::Ok) {
                 const std::size_t after = actions.size() - number;
-                PrintWriteFailure(device.c_str(), writes[i],
+                SayWriteFailure(device.c_str(), writes[i],
                                   name + (after == 0   ? ""
                                           : after == 1 ? "; the action after it was not sent"
                                                        : "; the " + std::to_string(after) + " actions after it were not sent"));

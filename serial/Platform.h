@@ -32,7 +32,7 @@ private:
 std::string EnvironmentValue(const char* name);
 
 // The port lookups that both platforms share (serial/PortDiscovery.cpp).
-// Each distinct complaint once per run, on standard error.
+// Each distinct complaint once per run, said (SerialLink.h's Say).
 void ComplainOnce(const std::string& message);
 // COMn from $VANTREL_COMn, and from the user's mapping file.
 PortNameMap EnvironmentMap();

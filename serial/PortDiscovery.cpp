@@ -23,7 +23,7 @@ void ComplainOnce(const std::string& message) {
     static std::mutex mutex;
     static std::set<std::string> said;
     std::lock_guard lock(mutex);
-    if (said.insert(message).second) std::fprintf(stderr, "%s\n", message.c_str());
+    if (said.insert(message).second) Say(message);
 }
 
 PortNameMap EnvironmentMap() {

@@ -219,8 +219,8 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         std::string reason = Escaped(why);
         // A missing device: which ones are there, as the panel's message says.
         if (LastFailure == OpenFailure::NoDevice && !IsNetworkPort(device)) reason += "; " + PortsFoundWords();
-        if (PortName[0]) std::fprintf(stderr, "vantrel: cannot open %s (%s): %s\n", PortName, shown.c_str(), reason.c_str());
-        else std::fprintf(stderr, "vantrel: cannot open %s: %s\n", shown.c_str(), reason.c_str());
+        Say(PortName[0] ? "vantrel: cannot open " + std::string(PortName) + " (" + shown + "): " + reason
+                        : "vantrel: cannot open " + shown + ": " + reason);
         // The failed open in the line log, with its device as the record's bytes.
         Record(reinterpret_cast<const std::uint8_t*>(device.data()), device.size(),
                {.result = WriteResult::NotOpen, .open = true, .openFailure = LastFailure}, baudValue, SystemClock::now(), {});
@@ -371,6 +371,26 @@ bool SendFrame(std::size_t n) {
     }
     if (report) report(why);
     return false;
+}
+
+namespace {
+std::mutex SinkMutex;
+MessageSink Sink;
+}  // namespace
+
+MessageSink SetMessageSink(MessageSink sink) {
+    std::lock_guard lock(SinkMutex);
+    std::swap(Sink, sink);
+    return sink;
+}
+
+void Say(const std::string& line) {
+    MessageSink sink;
+    {
+        std::lock_guard lock(SinkMutex);
+        sink = Sink;
+    }
+    if (sink) sink(line);
 }
 
 FailureReporter SetWriteFailureReporter(FailureReporter reporter) {

@@ -59,7 +59,7 @@ PortError PortErrorOf(WriteResult result);
 using PortOpener = std::function<PortResult(std::unique_ptr<Port>& port)>;
 
 // Opens the link's one port through `opener`, under the link's lock. A failure
-// is kept for LastOpenFailure and printed as one line on standard error.
+// is kept for LastOpenFailure and said in one line (Say).
 void OpenWith(const std::string& device, int baudValue, const PortOpener& opener);
 
 // What a failure means, in a few words ("no such device", "busy: ...").
@@ -76,7 +76,7 @@ OpenFailure LookAtDevice(const std::string& path);
 
 // Opens the device that `PortName` maps to exclusively and configures it at
 // `baudValue` (defined beside the port mapping, PortDiscovery.cpp). No result:
-// test PortHandleValid(). A failure prints its reason on standard error.
+// test PortHandleValid(). A failure says its reason in one line (Say).
 void OpenPort(int baudValue);
 // OpenPort for a device path, with the port mapping already done.
 void OpenDevice(const std::string& path, int baudValue);
@@ -111,6 +111,17 @@ int WriteBoundMs(std::size_t n, int baud);
 
 // How the last write attempt ended.
 WriteResult LastWriteResult();
+
+// ---- What the line says to people ----
+// The serial layer prints nothing: a line for people (a port that cannot be
+// opened, a write that failed, a complaint about the port mapping) goes to
+// the sink that the program installs, and cli/, app/ and the display's front
+// end print it on standard error. Without a sink it is dropped.
+using MessageSink = std::function<void(const std::string& line)>;
+// Installs the sink; returns the one it replaces.
+MessageSink SetMessageSink(MessageSink sink);
+// Hands `line` to the sink, from any thread.
+void Say(const std::string& line);
 
 using FailureReporter = std::function<void(WriteResult why)>;
 // Installs the reporter of SendFrame; returns the one it replaces.

@@ -33,11 +33,11 @@ std::string EarlierDiscardWords(const LoggedWrite& row, int language);
 // Bytes in hex, a space between: "1B 40 0C".
 std::string HexBytes(const std::string& bytes);
 
-// The one line on standard error for a failed write to `port`; `bytes`: how
-// many a NotTaken end left behind.
-void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes = 0);
+// The one line (Say) for a failed write to `port`; `bytes`: how many a
+// NotTaken end left behind.
+void SayWriteFailure(const char* port, WriteResult why, std::uint32_t bytes = 0);
 // The same for a failed row of the line log, named by `write` ("Send, the
 // clear"), with the earlier writes that its discard may have taken.
-void PrintWriteFailure(const char* port, const LoggedWrite& row, const std::string& write);
+void SayWriteFailure(const char* port, const LoggedWrite& row, const std::string& write);
 
 }  // namespace vantrel

@@ -10,6 +10,7 @@
 // (--printer) answers. On Windows, which has no pseudo-terminal, it listens
 // on a COM port or replays a recording (LineMain.h), and one of them is needed.
 #include "common/WindowStart.h"
+#include "serial/SerialLink.h"
 #include "common/ControlCharacters.h"
 #include "virtual-display/DisplayWindow.h"
 #include "virtual-display/LineMain.h"
@@ -198,6 +199,8 @@ int UsageError(const std::string& what) {
 }  // namespace
 
 static int Run(int argc, char** argv) {
+    // What the line has to say (a port mapping's complaints), on standard error.
+    vantrel::SetMessageSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     std::string link, printer, emulation, state;
     bool headless = false;
     vantrel::display::LineOptions line;
