@@ -135,6 +135,8 @@ done <<EOF2
 0 Usage: $exe /?
 EOF2
 set +f
+"$wine_run" "$exe" send --help >"$work/out"
+! grep -qiE 'network|rfc2217' "$work/out" || fail "send --help speaks of network ports, which this build lacks" "$work/out"
 echo "port names: one port however spelled, aliases and wrong names refused alike"
 
 # vantrel.exe send on COM13, the display on COM14 as COM4, recording.
