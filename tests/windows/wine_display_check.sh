@@ -167,7 +167,7 @@ echo "vantrel.exe send --replay put the recording's $readings readings on COM13 
 # A device is never recorded onto, --force or not, and a recording that is
 # being written is held: a second --record --force is refused as busy and
 # leaves it whole. Notepad's byte-order mark and CR LF are read past.
-for device in COM15 COM15.rec AUX NUL CON; do
+for device in COM5 COM5.rec COM1.txt AUX NUL CON; do
     for force in "" --force; do
         set +e
         # shellcheck disable=SC2086
@@ -183,9 +183,12 @@ set +e
 status=$?
 set -e
 [ "$status" = 2 ] || [ "$status" = 3 ] && grep -q 'CON: not a regular file' "$work/err" || fail "send --replay CON: status $status" "$work/err"
-"$wine_run" "$display" --headless --replay "Z:$work/made-on-windows.rec" --replay-speed 0.001 --record "Z:$work/held.rec" >"$work/held.out" 2>&1 &
-pid=$!
-pids+=("$pid")
+# A replay that lasts ten minutes, recorded: the recording stays open as long.
+printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' 'emulation: CD5220' '' \
+    '0.000 T 9600 41' '600000.000 T 9600 42' >"$work/long.rec"
+"$wine_run" "$display" --headless --replay "Z:$work/long.rec" --record "Z:$work/held.rec" >"$work/held.out" 2>&1 &
+holder=$!
+pids+=("$holder")
 wait_for '^program: ' "$work/held.rec" || fail "no recording made" "$work/held.out"
 set +e
 "$wine_run" "$display" --headless --replay "Z:$work/made-on-windows.rec" --record "Z:$work/held.rec" --force >"$work/out" 2>"$work/err"
@@ -193,7 +196,7 @@ status=$?
 set -e
 [ "$status" = 1 ] && grep -q 'held.rec: busy: another program is writing it' "$work/err" || fail "a second --record --force: status $status" "$work/err"
 head -n 1 "$work/held.rec" | grep -qx 'vantrel-display recording 1' || fail "the held recording lost its header" "$work/held.rec"
-kill "$pid"
+kill "$holder"
 { printf '\357\273\277'; sed 's/$/\r/' "$work/made-on-windows.rec"; } >"$work/notepad.rec"
 "$wine_run" "$display" --headless --replay "Z:$work/notepad.rec" --replay-speed 0 >"$work/out" 2>"$work/err" ||
     fail "a recording with a byte-order mark is refused" "$work/err"
