@@ -70,13 +70,19 @@ constexpr const char* UsageRest =
     "20 positions (Windows-1252, or GBK under a Chinese locale, where a character\n"
     "that does not fit whole is left out); a missing LINE2 is blank. What is no\n"
     "UTF-8, and a control character (a tab, ESC, ...), is sent as '?'.\n"
-    "\n"
+    "\n";
+// The exit statuses, where there are network ports and where there are none (Windows).
+constexpr const char* UsageExit[] = {
     "Exit status: 0 every write went out (on a network port: the server took every\n"
     "byte, which is all it tells), 1 a write failed (to the line or to standard\n"
-    "output), 2 a usage error, 3 the port could not be opened.\n";
+    "output), 2 a usage error, 3 the port could not be opened.\n",
+    "Exit status: 0 every write went out, 1 a write failed (to the line or to\n"
+    "standard output), 2 a usage error, 3 the port could not be opened.\n"};
 static_assert(TxBufferSize == 1024, "the usage gives --bytes' limit");
 
-std::string Usage() { return std::string(UsageHead) + ThisPlatformHelp().portNames + UsageRest; }
+std::string Usage() {
+    return std::string(UsageHead) + ThisPlatformHelp().portNames + UsageRest + UsageExit[ThisPlatform == Platform::Windows];
+}
 
 struct Action {
     WriteSource source;

@@ -7,6 +7,7 @@
 #include "windows/Wide.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 #include <windows.h>
@@ -65,7 +66,11 @@ int wmain(int argc, wchar_t** wargv) {
     const UINT consoleOutput = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
     vantrel::windows::Utf8Arguments arguments(argc, wargv);
-    const auto answered = vantrel::RunCommandLine(argc, arguments.Argv());
+    char** argv = arguments.Argv();
+    // "vantrel /?" asks for the help, as Windows' own programs take it.
+    static char help[] = "--help";
+    if (argc > 1 && !std::strcmp(argv[1], "/?")) argv[1] = help;
+    const auto answered = vantrel::RunCommandLine(argc, argv);
     std::fflush(stdout);
     const int status = answered ? *answered : StartPanel();
     if (consoleOutput) SetConsoleOutputCP(consoleOutput);

@@ -74,22 +74,31 @@ if(VANTREL_PANEL)
     message(WARNING "No qtbase_zh_CN.qm (qt6-translations-l10n): the panel's Qt texts stay English in Chinese")
   endif()
 endif()
-# The manual: the Linux page with Windows' own ports, files and limits in
-# place of Linux's (packaging/windows/manual.awk), as text.
-configure_file(packaging/vantrel.1 vantrel.1 @ONLY)
+# The manuals: each Linux page with Windows' own ports, files and limits in
+# place of Linux's (packaging/windows/manual.awk and *-windows.man), as text;
+# the display's with the display.
 set(VANTREL_TO_TEXT sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/to-text.sh)
-set(VANTREL_WINDOWS_PAGE ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/vantrel-windows.man)
-add_custom_command(OUTPUT vantrel-windows.1
-  COMMAND awk -v windows=${VANTREL_WINDOWS_PAGE} -f ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/manual.awk
-          vantrel.1 > vantrel-windows.1.tmp
-  COMMAND ${CMAKE_COMMAND} -E rename vantrel-windows.1.tmp vantrel-windows.1
-  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/vantrel.1 ${VANTREL_WINDOWS_PAGE} packaging/windows/manual.awk)
-add_custom_command(OUTPUT vantrel.txt COMMAND ${VANTREL_TO_TEXT} vantrel-windows.1 vantrel.txt man
-  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/vantrel-windows.1 packaging/windows/to-text.sh)
+set(VANTREL_MANUALS vantrel)
+if(VANTREL_PANEL)
+  list(APPEND VANTREL_MANUALS vantrel-display)
+endif()
+set(VANTREL_DOCUMENTS ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt)
+foreach(page ${VANTREL_MANUALS})
+  configure_file(packaging/${page}.1 ${page}.1 @ONLY)
+  set(windows_page ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/${page}-windows.man)
+  add_custom_command(OUTPUT ${page}-windows.1
+    COMMAND awk -v windows=${windows_page} -f ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/manual.awk
+            ${page}.1 > ${page}-windows.1.tmp
+    COMMAND ${CMAKE_COMMAND} -E rename ${page}-windows.1.tmp ${page}-windows.1
+    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${page}.1 ${windows_page} packaging/windows/manual.awk)
+  add_custom_command(OUTPUT ${page}.txt COMMAND ${VANTREL_TO_TEXT} ${page}-windows.1 ${page}.txt man
+    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${page}-windows.1 packaging/windows/to-text.sh)
+  list(APPEND VANTREL_DOCUMENTS ${CMAKE_CURRENT_BINARY_DIR}/${page}.txt)
+endforeach()
 add_custom_command(OUTPUT LICENSE.txt COMMAND ${VANTREL_TO_TEXT} ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE LICENSE.txt
   DEPENDS LICENSE packaging/windows/to-text.sh)
-add_custom_target(documents ALL DEPENDS vantrel.txt LICENSE.txt)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vantrel.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
+add_custom_target(documents ALL DEPENDS ${VANTREL_DOCUMENTS})
+install(FILES ${VANTREL_DOCUMENTS} DESTINATION .)
 
 # build-windows/vantrel-VERSION-setup.exe and vantrel-VERSION-windows.zip;
 # the installer tells of the product what the programs tell.

@@ -22,12 +22,19 @@ std::FILE* RegularOnly(std::FILE* file, std::string& problem);
 struct NewFile {
     int fd = -1;          // -1: not made
     bool exists = false;  // not made because a file is there and may not be replaced
-    std::string problem;  // not made otherwise: why ("not a regular file", the system's words)
+    std::string problem;  // not made otherwise: why ("not a regular file", FileBusy, the system's words)
 };
 
-// Makes the file at `path` to write, the runtime's descriptor. One that is
-// there already is replaced only with `replace`, and then on POSIX only a
-// regular file; without it, not even a symbolic link is followed.
+// Why a file is not made: another program (another display's recording) is writing it.
+inline constexpr const char* FileBusy = "busy: another program is writing it";
+
+// Makes the file at `path` to write, the runtime's descriptor, and holds it
+// for this program alone until it is closed: a second writer is refused as
+// FileBusy (POSIX: a lock that every writer through here takes; Windows: no
+// write or delete sharing). One that is there already is replaced only with
+// `replace`, only a regular file (never a device, a named pipe or, on Windows,
+// a device alias such as COM5.rec or CON), and emptied only once it is held;
+// without `replace`, not even a symbolic link is followed.
 NewFile MakeToWrite(const std::string& path, bool replace);
 
 // Writes all of `bytes`, again where a write is interrupted. Empty, or why

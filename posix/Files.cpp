@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,15 +20,28 @@ NewFile MakeToWrite(const std::string& path, bool replace) {
     // Only a regular file is replaced: a named pipe would hold the writer
     // until something reads it, a device is no file to fill.
     struct stat st {};
-    if (replace && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         file.problem = "not a regular file";
         return file;
     }
-    file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL | O_NOFOLLOW), 0644);
-    if (file.fd < 0) {
+    // Emptied only once it is held: a file that another display records to is left as it is.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? 0 : O_EXCL | O_NOFOLLOW), 0644);
+    if (fd < 0) {
         file.exists = errno == EEXIST;
         file.problem = std::strerror(errno);
+        return file;
     }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        file.problem = errno == EWOULDBLOCK ? FileBusy : std::strerror(errno);
+    } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        file.problem = "not a regular file";
+    } else if (replace && ::ftruncate(fd, 0) != 0) {
+        file.problem = std::strerror(errno);
+    } else {
+        file.fd = fd;
+        return file;
+    }
+    ::close(fd);
     return file;
 }
 

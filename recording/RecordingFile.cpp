@@ -73,6 +73,8 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // carried through another system's editor
     const std::string where = "line " + std::to_string(lines_) + ": ";
     if (lines_ == 1) {
+        // A text editor may begin the file with UTF-8's byte-order mark (Notepad did).
+        if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
         if (line.substr(0, RecordingMagic.size()) != RecordingMagic) {
             error = "not a vantrel-display recording (its first line is not \"vantrel-display recording 1\")";
             return Result::Error;

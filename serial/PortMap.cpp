@@ -55,12 +55,15 @@ std::string Quote(std::string_view text) { return "'" + Escaped(text) + "'"; }
 // there, so whatever follows the first colon is no part of the number.
 std::string OddComName(std::string_view name) {
     const std::string_view trimmed = Trim(name);
-    if (trimmed.size() < 4 || Upper(trimmed.substr(0, 3)) != "COM") return {};
+    if (trimmed.size() < 3 || Upper(trimmed.substr(0, 3)) != "COM") return {};
     std::string_view rest = trimmed.substr(3);
     rest = rest.substr(0, std::min(rest.find(':'), rest.size()));
     std::string digits;
     for (const char c : rest)
         if (c != ' ' && c != '.') digits += c;
+    if (digits.empty())
+        return Quote(name) + " is not a port name: COM needs its number, as in COM1 (COM and its number, in any case, "
+                             "with at most one colon after it)";
     if (!AllDigits(digits) || digits.size() > 4) return {};
     const long n = std::stol(digits);
     if (n == 0) return Quote(name) + ": there is no COM0, the ports count from COM1";
@@ -106,13 +109,17 @@ NamedPort ReadPortName(std::string_view name, Platform platform) {
         return {0, {}, Quote(name) + " is not a port name: it holds a control character"};
     const std::string dropped = Quote(name) + ": Windows drops blanks and dots at the end of a name, so it would open "
                                               "another one than this";
-    // Windows' device namespace takes the name as it stands, but an alias is one there too.
-    if (windows && (name.starts_with("\\\\.\\") || name.starts_with("\\\\?\\"))) {
+    // Windows' device namespace (\\.\, \\?\, //./ alike) takes the name as it
+    // stands, but an alias is one there too; a COM port there has one spelling,
+    // so that two spellings of one port are known for one.
+    const auto slash = [](char c) { return c == '\\' || c == '/'; };
+    if (windows && name.size() >= 4 && slash(name[0]) && slash(name[1]) && (name[2] == '.' || name[2] == '?') && slash(name[3])) {
         if (const std::string alias = DeviceAlias(name.substr(4), false); !alias.empty())
             return {0, {}, Quote(name) + " is the Windows device alias " + alias + ", not a serial port"};
         if (name.ends_with(' ') || name.ends_with('.')) return {0, {}, dropped};
         if (name.find(':', 4) != std::string_view::npos)
             return {0, {}, Quote(name) + " is not a device name: Windows would open the part before the colon"};
+        if (const long n = ComNumber(name.substr(4))) return {0, "\\\\.\\COM" + std::to_string(n), {}};
         return {0, std::string(name), {}};
     }
     if (const long n = ComNumber(name)) {

@@ -125,6 +125,25 @@ done
 mkfifo "$work/pipe"
 if timeout 5 "$program" --headless --replay "$work/good.rec" --record "$work/pipe" --force 2>"$work/err"; then fail "recorded into a pipe"; fi
 grep -q 'not a regular file' "$work/err" || fail "no reason for a pipe:" "$work/err"
+for device in /dev/null /dev/tty; do
+    for force in "" --force; do
+        # shellcheck disable=SC2086
+        if "$program" --headless --replay "$work/good.rec" --record "$device" $force 2>"$work/err"; then fail "recorded onto $device $force"; fi
+        grep -q 'not a regular file' "$work/err" || fail "no reason for $device $force:" "$work/err"
+    done
+done
+# A port name means one thing to the display and to vantrel send: the same refusal, a wrong command line.
+for name in COM05 COM011 COM "COM 1" COM0 COM12; do
+    for run in "$program --port" "$program --tap /dev/null" "$vantrel send --dry-run --clear --port"; do
+        # shellcheck disable=SC2086
+        status=0; $run "$name" >/dev/null 2>"$work/err" || status=$?
+        [ "$status" = 2 ] || fail "$run '$name': status $status, not 2:" "$work/err"
+        reason=$(head -n 1 "$work/err" | sed 's/^[^:]*: \(--[a-z]*: \)\?//')
+        [ -z "${first:-}" ] || [ "$reason" = "$first" ] || fail "$run '$name' says otherwise: $reason, not $first"
+        first=$reason
+    done
+    first=
+done
 for speed in 1e-12 0x10 " 2" -1 +2 nan 2000000 1e3 2.; do
     if "$program" --headless --replay "$work/good.rec" --replay-speed "$speed" >/dev/null 2>"$work/err"; then fail "took --replay-speed '$speed'"; fi
     grep -q 'a factor from 0.001 to 1000000' "$work/err" || fail "no reason for --replay-speed '$speed':" "$work/err"

@@ -2,6 +2,7 @@
 // The display on a line other than its own: a port, a tap, a recording, and
 // the ranking of what a till speaks. Pseudo-terminal pairs stand in for ports.
 #include "Pty.h"
+#include "common/Files.h"
 #include "display/Commands.h"
 #include "posix/Posix.h"
 #include "recording/Recorder.h"
@@ -13,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -304,6 +307,49 @@ TEST(Recording, DamagedRecordingsAreRefusedWhole) {
         EXPECT_NE(error.find(expected), std::string::npos) << error;
         EXPECT_NE(error.find("nothing is replayed"), std::string::npos) << error;
     }
+}
+
+// Notepad's UTF-8 byte-order mark and its CR LF line ends are read past.
+TEST(Recording, AByteOrderMarkIsSkipped) {
+    const std::string path = Temp("vantrel-bom.rec");
+    std::ofstream(path) << "\xEF\xBB\xBFvantrel-display recording 1\r\nprogram: x\r\nport: COM1\r\nspeed: 9600\r\n"
+                           "emulation: CD5220\r\n\r\n1.000 T 9600 41\r\n";
+    RecordingReader reader;
+    std::string error, note;
+    ASSERT_TRUE(reader.Open(path, error, note)) << error;
+    RecordedChunk chunk;
+    ASSERT_TRUE(reader.Next(chunk));
+    EXPECT_EQ(chunk.bytes, Hex("41"));
+    std::filesystem::remove(path);
+}
+
+// A recording is held while it is written: a second writer, --force or not,
+// is refused and leaves it whole; a device is never written, --force or not.
+TEST(Recording, ARecordingIsHeldWhileItIsWritten) {
+    const std::string path = Temp("vantrel-held.rec");
+    std::filesystem::remove(path);
+    {
+        Recorder first(path, false, {"COM1", 9600, "CD5220"});
+        for (bool force : {false, true}) {
+            const vantrel::NewFile second = vantrel::MakeToWrite(path, force);
+            EXPECT_LT(second.fd, 0);
+            EXPECT_EQ(second.problem, force ? vantrel::FileBusy : std::strerror(EEXIST)) << force;
+        }
+        VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+        display.OnLine([&first](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { first.Add(chunk, at); });
+        display.Deliver(Hex("41 42"), 9600);
+        display.Pump(2ms);
+    }
+    RecordingReader reader;
+    std::string error, note;
+    ASSERT_TRUE(reader.Open(path, error, note)) << error;
+    EXPECT_EQ(reader.Chunks(), 1u);
+    const vantrel::NewFile again = vantrel::MakeToWrite(path, true);  // free once the first is done with it, and emptied
+    ASSERT_GE(again.fd, 0) << again.problem;
+    vantrel::CloseFile(again.fd);
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    std::filesystem::remove(path);
+    for (bool force : {false, true}) EXPECT_EQ(vantrel::MakeToWrite("/dev/null", force).problem, "not a regular file") << force;
 }
 
 TEST(Recording, ALastLineCutShortIsLeftOutAndSaid) {

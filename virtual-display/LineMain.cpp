@@ -3,6 +3,8 @@
 
 #include "common/ControlCharacters.h"
 #include "recording/Recorder.h"
+#include "serial/Platform.h"
+#include "serial/PortMap.h"
 
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
@@ -103,6 +105,9 @@ int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
         if (i + 1 >= argc || !*argv[i + 1]) return Bad(option, "a value is needed");
         if (!value->empty()) return Bad(option, "given more than once");
         *value = argv[++i];
+        // A name refused by the rule that vantrel send follows is a wrong command line, as there.
+        if (value == &o.port)
+            if (const NamedPort named = ReadPortName(o.port, ThisPlatform); !named.refusal.empty()) return Bad(option, named.refusal);
         if (value == &o.baud && ParseBaud(o.baud) < 0) return Bad(option, "one of 300 600 1200 2400 4800 9600 19200 38400 auto");
         return 1;
     }
@@ -111,6 +116,8 @@ int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
         if (!o.till.empty()) return Bad(option, "given more than once");
         o.till = argv[++i];
         o.toDisplay = argv[++i];
+        for (const std::string* name : {&o.till, &o.toDisplay})
+            if (const NamedPort named = ReadPortName(*name, ThisPlatform); !named.refusal.empty()) return Bad(option, named.refusal);
         return 1;
     }
     if (!std::strcmp(option, "--replay-speed")) {

@@ -2,6 +2,8 @@
 #include "virtual-display/PortReader.h"
 
 #include "serial/NetPort.h"
+#include "serial/Platform.h"
+#include "serial/PortMap.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortTables.h"
 #include "virtual-display/Ranking.h"
@@ -30,12 +32,14 @@ int ParseBaud(const std::string& text) {
 }
 
 std::string ListenDevice(const std::string& name, std::string& error) {
-    if (name.empty()) {
-        error = "an empty port name";
+    // The names vantrel send and the panel take, read by their rule.
+    const NamedPort named = ReadPortName(name, ThisPlatform);
+    if (!named.refusal.empty()) {
+        error = named.refusal;
         return {};
     }
-    if (!PortNumber(name)) return name;
-    const std::string device = ResolvePort(name.c_str()).device;
+    if (!named.panel) return named.device;
+    const std::string device = ResolvePort(("COM" + std::to_string(named.panel)).c_str()).device;
     if (IsNetworkPort(device)) {
         error = name + " is mapped to the network port " + device + ", which vantrel-display does not listen on";
         return {};

@@ -35,9 +35,9 @@ inline constexpr int AutoBaud = 0;
 // "--baud" as given: a speed of the list, or "auto" (AutoBaud); -1 for anything else.
 int ParseBaud(const std::string& text);
 
-// The device behind a name: COMn as the panel maps it, else the name as
-// given. Empty, with the reason in `error`, for a name that cannot be
-// listened on.
+// The device behind a name, read as vantrel send reads it (ReadPortName):
+// COM1 to COM9 as the panel maps them, else the device it names. Empty, with
+// the reason in `error`, for a name that is refused or cannot be listened on.
 std::string ListenDevice(const std::string& name, std::string& error);
 // Opens `device` to listen on at `baud` (AutoBaud: at the speed it has now).
 // Null with the reason in `error`; `missing` tells a device that is not there.

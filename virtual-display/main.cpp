@@ -9,6 +9,7 @@
 // every change. It writes to the line only what a printer behind it
 // (--printer) answers. On Windows, which has no pseudo-terminal, it listens
 // on a COM port or replays a recording (LineMain.h), and one of them is needed.
+#include "common/Desktop.h"
 #include "common/WindowStart.h"
 #include "serial/SerialLink.h"
 #include "common/ControlCharacters.h"
@@ -38,6 +39,11 @@
 
 namespace {
 
+#ifdef _WIN32
+constexpr bool Windows = true;  // "/?" asks for the help, as Windows' own programs take it
+#else
+constexpr bool Windows = false;
+#endif
 volatile std::sig_atomic_t Stop = 0;
 #ifdef _WIN32
 // The console was made just for this start (the Start menu's), not one it was started from.
@@ -224,7 +230,7 @@ static int Run(int argc, char** argv) {
                 return 2;
             }
         } else if (!std::strcmp(argv[i], "--headless")) headless = true;
-        else if (!std::strcmp(argv[i], "--help")) {
+        else if (!std::strcmp(argv[i], "--help") || (Windows && !std::strcmp(argv[i], "/?"))) {
             std::fputs(Usage, stdout);
             std::fputs(LineUsage, stdout);
             return 0;
@@ -320,18 +326,41 @@ static int Run(int argc, char** argv) {
 }
 
 #ifdef _WIN32
+// Whether a failed start is to wait before its console closes: a person
+// started the program with a double-click, so the console is its own, shown,
+// and both its standard input and its standard error; never without a window
+// to read it in, with redirected handles (as schedulers and test runners
+// start programs) or headless.
+bool WaitBeforeClosing(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--headless")) return false;
+    const auto console = [](DWORD which) {
+        DWORD mode = 0;
+        return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+    };
+    const HWND window = GetConsoleWindow();
+    return OwnConsole && window && IsWindowVisible(window) && console(STD_INPUT_HANDLE) && console(STD_ERROR_HANDLE);
+}
+
 // The command line in UTF-16, as UTF-8 for the rest.
 int wmain(int argc, wchar_t** wargv) {
+    // A library loaded at run time comes from the program's folder or
+    // Windows' own, never from the working folder or PATH.
+    vantrel::RestrictLibrarySearch();
+    // The program's text is UTF-8: so is the console's while it runs.
+    const UINT consoleOutput = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
     vantrel::windows::Utf8Arguments arguments(argc, wargv);
     DWORD processes[2];
     OwnConsole = GetConsoleProcessList(processes, 2) == 1;
+    const bool wait = WaitBeforeClosing(argc, arguments.Argv());
     const int status = Run(argc, arguments.Argv());
     // Such a console closes with the program: a failed start waits, so that its reason can be read.
-    if (status != 0 && OwnConsole) {
+    if (status != 0 && wait) {
         std::fputs("Press Enter to close this window.\n", stderr);
         std::getchar();
     }
+    if (consoleOutput) SetConsoleOutputCP(consoleOutput);
     return status;
 }
 #else

@@ -10,22 +10,68 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 namespace vantrel {
 
+namespace {
+
+// Whether Windows opens a device for `path`, not a file: a path in its device
+// namespace (\\.\COM5, //./pipe/x) or a name it takes for a device alias
+// (COM5, COM5.rec, AUX, NUL, CON, C:\folder\lpt1.txt), which it gives as
+// \\.\NAME in full.
+bool DeviceName(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n >= full.size()) {
+        full.resize(n);
+        n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    full.resize(n < full.size() ? n : 0);
+    const auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    return full.size() >= 4 && slash(full[0]) && slash(full[1]) && (full[2] == L'.' || full[2] == L'?') && slash(full[3]);
+}
+
+}  // namespace
+
 std::FILE* OpenToRead(const std::string& path, std::string& problem) {
-    std::FILE* file = _wfopen(windows::Wide(path).c_str(), L"rb");
+    const std::wstring wide = windows::Wide(path);
+    if (DeviceName(wide)) {
+        problem = "not a regular file";
+        return nullptr;
+    }
+    std::FILE* file = _wfopen(wide.c_str(), L"rb");
     return RegularOnly(file, problem);
 }
 
 NewFile MakeToWrite(const std::string& path, bool replace) {
     NewFile file;
-    file.fd = _wopen(windows::Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
-                     _S_IREAD | _S_IWRITE);
-    if (file.fd < 0) {
-        file.exists = errno == EEXIST;
-        file.problem = std::strerror(errno);
+    const std::wstring wide = windows::Wide(path);
+    // A device is no file to fill: a serial port would carry the recording to the far end.
+    if (DeviceName(wide)) {
+        file.problem = "not a regular file";
+        return file;
     }
+    // Others may read it meanwhile, but neither write it nor delete it.
+    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, replace ? OPEN_ALWAYS : CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        file.exists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        file.problem = error == ERROR_SHARING_VIOLATION ? FileBusy : windows::ErrorText(error);
+        return file;
+    }
+    // Emptied only once it is held and known to be a file on a disk.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        file.problem = "not a regular file";
+    } else if (replace && !SetEndOfFile(h)) {
+        file.problem = windows::ErrorText(GetLastError());
+    } else if ((file.fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY)) < 0) {
+        file.problem = std::strerror(errno);
+    } else {
+        return file;
+    }
+    CloseHandle(h);
     return file;
 }
 

@@ -77,6 +77,7 @@ Section "Vantrel"
   CreateShortcut "$SMPROGRAMS\Vantrel\Vantrel.lnk" "$INSTDIR\vantrel-panel.exe"
   ; The virtual display on COM1; another port is its --port on a command line.
   CreateShortcut "$SMPROGRAMS\Vantrel\Vantrel display on COM1.lnk" "$INSTDIR\vantrel-display.exe" "--port COM1"
+  CreateShortcut "$SMPROGRAMS\Vantrel\Vantrel display manual.lnk" "$INSTDIR\vantrel-display.txt"
 !endif
   CreateShortcut "$SMPROGRAMS\Vantrel\Vantrel manual.lnk" "$INSTDIR\vantrel.txt"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vantrel"
@@ -106,6 +107,7 @@ Section "Uninstall"
     Delete "$SMPROGRAMS\Vantrel\Vantrel.lnk"
     Delete "$SMPROGRAMS\Vantrel\Vantrel display on COM1.lnk"
     Delete "$SMPROGRAMS\Vantrel\Vantrel manual.lnk"
+    Delete "$SMPROGRAMS\Vantrel\Vantrel display manual.lnk"
     RMDir "$SMPROGRAMS\Vantrel"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
   ${EndIf}

@@ -111,6 +111,17 @@ for want in '%APPDATA%\Vantrel\ports.conf' 'VANTREL_COM1 ... VANTREL_COM9' 'COM3
 done
 ! grep -qE '/dev/|dialout|XDG|ser2net' "$manual" || fail "the manual gives Linux advice: $(grep -E '/dev/|dialout|XDG|ser2net' "$manual" | head -3)"
 if [ -n "$panel" ]; then
+    # The display's manual too: what its one paragraph in vantrel.txt leaves out.
+    manual=$otherdir/vantrel-display.txt
+    [ "$(head -c 3 "$manual" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "the display's manual does not begin with a byte-order mark"
+    for want in 'vantrel-display.exe --port name' '--tap till display' 'vantrel-display recording 1' 'likely:' \
+                '{"event":"reading"' '--state file' 'Ctrl+Break' '\\?\COM12'; do
+        tr -d '\r' <"$manual" | tr -s ' \n' '  ' | grep -qF -- "$want" || fail "the display's manual does not say $want"
+    done
+    ! grep -qE -- '--link path|--printer path|SIGHUP' "$manual" || fail "the display's manual gives Linux options: $(grep -E -- '--link path|--printer path|SIGHUP' "$manual" | head -3)"
+    grep -aqF 'vantrel-display.txt' "$menu/Vantrel display manual.lnk" || fail "no shortcut to the display's manual"
+    grep -q "^vantrel-$version/vantrel-display.txt " <<<"$(/usr/bin/python3 -m zipfile -l "$build/vantrel-$version-windows.zip")" ||
+        fail "the display's manual is not in the zip"
     [ -f "$otherdir/translations/qtbase_zh_CN.qm" ] || fail "Qt's Chinese texts are not installed"
     zipped=$(/usr/bin/python3 -m zipfile -l "$build/vantrel-$version-windows.zip")
     grep -q "^vantrel-$version/translations/qtbase_zh_CN.qm " <<<"$zipped" ||

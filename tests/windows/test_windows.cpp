@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Windows' own side of the line, the files and the code pages, under Wine.
+#include "common/Files.h"
 #include "common/SmallFile.h"
 #include "content/TextEncoding.h"
 #include "recording/Recorder.h"
@@ -114,6 +115,34 @@ TEST(Recording, WrittenAndReadBackThroughUtf16Names) {
     ASSERT_TRUE(reader.Next(chunk));
     EXPECT_EQ(chunk.bytes, bytes);
     EXPECT_FALSE(reader.Next(chunk));
+}
+
+// A device is never a recording, whatever its spelling and --force or not;
+// one that is being written is held: a second writer is refused as busy, and
+// the first one's file is left whole.
+TEST(Recording, DevicesAreRefusedAndARecordingIsHeld) {
+    for (const char* device : {"COM5", "COM5.rec", "com1.txt", "AUX", "NUL", "CON", "\\\\.\\COM5", "//./NUL"})
+        for (bool replace : {false, true}) {
+            const NewFile file = MakeToWrite(device, replace);
+            EXPECT_LT(file.fd, 0) << device;
+            EXPECT_EQ(file.problem, "not a regular file") << device << " " << replace;
+        }
+    std::string problem;
+    EXPECT_EQ(OpenToRead("CON", problem), nullptr);
+    EXPECT_EQ(problem, "not a regular file");
+    TempDir dir;
+    const std::string path = windows::Utf8((dir.path / L"held.rec").wstring());
+    const NewFile first = MakeToWrite(path, false);
+    ASSERT_GE(first.fd, 0) << first.problem;
+    EXPECT_EQ(WriteAll(first.fd, "kept\n"), "");
+    EXPECT_EQ(MakeToWrite(path, true).problem, FileBusy);
+    EXPECT_TRUE(MakeToWrite(path, false).exists);
+    CloseFile(first.fd);
+    EXPECT_EQ(ReadSmallFile(path, 4096).text, "kept\n");
+    const NewFile again = MakeToWrite(path, true);
+    ASSERT_GE(again.fd, 0) << again.problem;
+    CloseFile(again.fd);
+    EXPECT_EQ(ReadSmallFile(path, 4096).text, "");
 }
 
 TEST(Mapping, EnvironmentThenFileThenTheComPortItself) {

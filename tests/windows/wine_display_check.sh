@@ -9,9 +9,11 @@
 # away is said and waited for without a busy loop; a tap between COM16 and
 # COM17 passes a flood both ways byte for byte. Ports above COM12 leave the
 # numbers that Wine gives the machine's own serial ports as they were.
-#   wine_display_check.sh DISPLAY_EXE VANTREL_EXE HOST_DISPLAY WINE_RUN
+# Started as a scheduler starts it (SCHEDULER_START: no console window, standard
+# handles redirected), a failed start ends at once with its status.
+#   wine_display_check.sh DISPLAY_EXE VANTREL_EXE HOST_DISPLAY WINE_RUN SCHEDULER_START
 set -euo pipefail
-display=$1 exe=$2 host=$3 wine_run=$4
+display=$1 exe=$2 host=$3 wine_run=$4 scheduler=$5
 work=$(mktemp -d)
 pids=()
 ports='HKLM\Software\Wine\Ports'
@@ -91,6 +93,52 @@ set -e
 [ "$status" = 1 ] && grep -q 'not a serial device' "$work/err" || fail "a folder as the port: status $status" "$work/err"
 echo "no port, a missing port and a folder refused"
 
+set -f  # "/?" and "\\?\" below are no patterns
+# A failed start, as a scheduler starts the program: it never waits for a key.
+printf 'not a recording\n' >"$work/bad.rec"
+while read -r expected args; do
+    set +e
+    # shellcheck disable=SC2086
+    "$wine_run" "$scheduler" 20000 "Z:$display" $args >"$work/out" 2>"$work/err"
+    status=$?
+    set -e
+    [ "$status" = "$expected" ] || fail "started as a scheduler does, $args: status $status, not $expected" "$work/err"
+done <<EOF2
+1 --headless --json --replay Z:$work/bad.rec
+1 --headless --port COM8
+2 --headless --bogus
+1 --port COM8
+2 --bogus
+EOF2
+echo "failed starts under a scheduler end at once with their status"
+
+# Port names by vantrel send's rule: one port however it is spelled, a device
+# alias never taken for a port, a wrong name a wrong command line in both.
+while read -r expected words args; do
+    set +e
+    # shellcheck disable=SC2086
+    "$wine_run" $args >"$work/out" 2>"$work/err"
+    status=$?
+    set -e
+    [ "$status" = "$expected" ] && cat "$work/out" "$work/err" | tr -d '\r' | grep -q "$words" || fail "$args: status $status, not $expected" "$work/err"
+done <<EOF2
+1 the.same.port $display --headless --tap COM16 //./COM16
+1 the.same.port $display --headless --tap COM16 \\\\?\COM16
+1 the.same.port $display --headless --tap com16 \\\\.\COM16
+2 alias.COM1 $display --headless --tap COM16 COM1.txt
+2 alias.COM5 $display --headless --port COM5.txt
+2 alias.COM5 $exe send --port COM5.txt --clear
+2 write.COM11 $display --headless --port COM011
+2 write.COM11 $exe send --port COM011 --clear
+2 COM.needs $exe send --port COM --dry-run --clear
+0 Usage: $display /?
+0 Usage: $exe /?
+EOF2
+set +f
+"$wine_run" "$exe" send --help >"$work/out"
+! grep -qiE 'network|rfc2217' "$work/out" || fail "send --help speaks of network ports, which this build lacks" "$work/out"
+echo "port names: one port however spelled, aliases and wrong names refused alike"
+
 # vantrel.exe send on COM13, the display on COM14 as COM4, recording.
 VANTREL_COM4=COM14 "$wine_run" "$display" --headless --port COM4 --record "Z:$work/rec.txt" >"$work/com4.out" 2>"$work/com4.err" &
 pid=$!
@@ -115,6 +163,44 @@ readings=$(grep -c '^> ' "$work/com4.out")
 for _ in $(seq 100); do [ "$(grep -c '^> ' "$work/com4.out")" -ge $((2 * readings)) ] && break; sleep 0.05; done
 [ "$(grep -c '^> ' "$work/com4.out")" -ge $((2 * readings)) ] || fail "send --replay: not every reading came again" "$work/com4.out"
 echo "vantrel.exe send --replay put the recording's $readings readings on COM13 again"
+
+# A device is never recorded onto, --force or not, and a recording that is
+# being written is held: a second --record --force is refused as busy and
+# leaves it whole. Notepad's byte-order mark and CR LF are read past.
+for device in COM5 COM5.rec COM1.txt AUX NUL CON; do
+    for force in "" --force; do
+        set +e
+        # shellcheck disable=SC2086
+        "$wine_run" "$display" --headless --replay "Z:$work/made-on-windows.rec" --record "$device" $force >"$work/out" 2>"$work/err"
+        status=$?
+        set -e
+        [ "$status" = 1 ] && grep -q "^vantrel-display: --record $device: not a regular file" "$work/err" ||
+            fail "--record $device $force: status $status" "$work/err"
+    done
+done
+set +e
+"$wine_run" "$exe" send --port COM13 --replay CON >"$work/out" 2>"$work/err"
+status=$?
+set -e
+[ "$status" = 2 ] || [ "$status" = 3 ] && grep -q 'CON: not a regular file' "$work/err" || fail "send --replay CON: status $status" "$work/err"
+# A replay that lasts ten minutes, recorded: the recording stays open as long.
+printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' 'emulation: CD5220' '' \
+    '0.000 T 9600 41' '600000.000 T 9600 42' >"$work/long.rec"
+"$wine_run" "$display" --headless --replay "Z:$work/long.rec" --record "Z:$work/held.rec" >"$work/held.out" 2>&1 &
+holder=$!
+pids+=("$holder")
+wait_for '^program: ' "$work/held.rec" || fail "no recording made" "$work/held.out"
+set +e
+"$wine_run" "$display" --headless --replay "Z:$work/made-on-windows.rec" --record "Z:$work/held.rec" --force >"$work/out" 2>"$work/err"
+status=$?
+set -e
+[ "$status" = 1 ] && grep -q 'held.rec: busy: another program is writing it' "$work/err" || fail "a second --record --force: status $status" "$work/err"
+head -n 1 "$work/held.rec" | grep -qx 'vantrel-display recording 1' || fail "the held recording lost its header" "$work/held.rec"
+kill "$holder"
+{ printf '\357\273\277'; sed 's/$/\r/' "$work/made-on-windows.rec"; } >"$work/notepad.rec"
+"$wine_run" "$display" --headless --replay "Z:$work/notepad.rec" --replay-speed 0 >"$work/out" 2>"$work/err" ||
+    fail "a recording with a byte-order mark is refused" "$work/err"
+echo "devices never recorded onto, a recording held while it is written, a byte-order mark read past"
 
 # The other end goes away (a pulled adapter): said, and waited for without a busy loop.
 kill "$socat"
