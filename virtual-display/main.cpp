@@ -293,7 +293,8 @@ static int Run(int argc, char** argv) {
 #ifndef _WIN32
         if (!link.empty()) display.Publish(link);
 #endif
-        if (!line.External()) std::printf("%s\n", display.SlavePath().c_str());
+        // With --json the path is in the first event, never a line of its own.
+        if (!line.External() && !line.json) std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);
         if (headless && (line.External() || line.json)) return vantrel::display::RunLineHeadless(display, line, Stop);
         if (headless) return RunHeadless(display);
