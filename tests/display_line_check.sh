@@ -86,6 +86,12 @@ with open(work + "/pout", "w") as out, open(work + "/perr", "w") as err:
 PY
 grep -q ' P 9600 10 04 01$' "$work/printer.rec" && grep -q ' D 9600 12 16$' "$work/printer.rec" || fail "the answer is not recorded:" "$work/printer.rec"
 grep -q '^{"event":"to-till","ms":[0-9.]*,"bytes":"12 16"}$' "$work/pout" || fail "no to-till event:" "$work/pout"
+# Its replay gives the printer's bytes again, and a recording of the replay keeps them.
+grep -q '^{"event":"printer","ms":[0-9.]*,"bytes":"10 04 01"}$' "$work/pout" || fail "no printer event:" "$work/pout"
+"$program" --headless --json --replay "$work/printer.rec" --replay-speed 0 --record "$work/again.rec" >"$work/pjson" 2>"$work/err" ||
+    fail "replay failed:" "$work/err"
+grep -q '^{"event":"printer","ms":[0-9.]*,"bytes":"10 04 01"}$' "$work/pjson" || fail "no printer event in the replay:" "$work/pjson"
+grep -q ' P 9600 10 04 01$' "$work/again.rec" || fail "the recording of the replay lost the printer's bytes:" "$work/again.rec"
 
 # The till's bytes put on a line again, to a display on its pseudo-terminal.
 "$program" --headless --link "$work/com1" --emulation CD5220 >"$work/again" 2>&1 &
