@@ -137,8 +137,12 @@ constexpr const char* Usage =
     "  --printer PATH    a printer behind the display: PATH links to a second\n"
     "                    pseudo-terminal where the bytes for the printer come out\n"
 #endif
-    "  --headless        no window: print the screen and the status after every\n"
-    "                    change\n"
+    "  --headless        no window: on standard output, after every change, the\n"
+    "                    two screen lines between bars (|TOTAL 3.50   |) and the\n"
+    "                    status line in brackets; each reading on a line of its\n"
+    "                    own after '> ' (ESC \"QA\" ... CR  upper line); on a\n"
+    "                    port, a tap or a replay also the line's notices ('-- '),\n"
+    "                    the bytes to the till ('< ') and the ranking ('likely: ')\n"
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
     "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000\n"
     "                    ICD2002\n"
@@ -184,10 +188,12 @@ constexpr const char* LineUsage =
     "  --force           let --record replace a FILE that exists\n"
     "  --replay FILE     feed a recording into the display with its timing\n"
     "  --replay-speed X  the replay X times as fast; 0 as fast as it can\n"
-    "  --json            with --headless: one JSON object a line for every reading,\n"
-    "                    screen change, notice and ranking, the bytes passed to\n"
-    "                    the printer and the bytes to the till (a tap's other\n"
-    "                    way, the printer's answers)\n";
+    "  --json            with --headless: one JSON object a line instead, from a\n"
+    "                    'start' event (format version, line, path) to an 'end'\n"
+    "                    event (counts): every reading with its kind, screen\n"
+    "                    change, notice and ranking, the bytes passed to the\n"
+    "                    printer and the bytes to the till; see json.md in the\n"
+    "                    documentation\n";
 
 // A wrong command line: one line that says what is wrong, then where to look.
 int UsageError(const std::string& what) {
