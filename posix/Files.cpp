@@ -28,15 +28,25 @@ NewFile MakeToWrite(const std::string& path, bool replace) {
     NewFile file;
     // Only a regular file is replaced: a named pipe would hold the writer
     // until something reads it, a device is no file to fill.
-    struct stat st {};
-    if (replace && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        file.problem = "not a regular file";
+    // A folder, or anything else but a regular file (a link not followed
+    // aside), is said as what it is: no file that --force could replace.
+    const auto notAFile = [&path](bool follow) -> const char* {
+        struct stat st {};
+        if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0 || S_ISREG(st.st_mode) ||
+            (!follow && S_ISLNK(st.st_mode)))
+            return nullptr;
+        return S_ISDIR(st.st_mode) ? "a folder, not a regular file" : "not a regular file";
+    };
+    if (const char* what = replace ? notAFile(true) : nullptr) {
+        file.problem = what;
         return file;
     }
     file.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL | O_NOFOLLOW), 0644);
     if (file.fd < 0) {
-        file.exists = errno == EEXIST;
-        file.problem = std::strerror(errno);
+        const int error = errno;
+        const char* what = error == EEXIST ? notAFile(false) : nullptr;
+        file.exists = error == EEXIST && !what;
+        file.problem = what ? what : std::strerror(error);
     }
     return file;
 }

@@ -131,6 +131,15 @@ done
 mkfifo "$work/pipe"
 if timeout 5 "$program" --headless --replay "$work/good.rec" --record "$work/pipe" --force 2>"$work/err"; then fail "recorded into a pipe"; fi
 grep -q 'not a regular file' "$work/err" || fail "no reason for a pipe:" "$work/err"
+# A folder or a pipe is said as what it is, with --force or without: no file that exists.
+for force in "" --force; do
+    for target in "$work" "$work/pipe"; do
+        # shellcheck disable=SC2086
+        if timeout 5 "$program" --headless --replay "$work/good.rec" --record "$target" $force 2>"$work/err"; then fail "recorded into $target"; fi
+        want='not a regular file'; [ "$target" = "$work" ] && want='a folder, not a regular file'
+        grep -q ": $want\$" "$work/err" || fail "no reason for $target $force:" "$work/err"
+    done
+done
 for speed in 1e-12 0x10 " 2" -1 +2 nan 2000000 1e3 2.; do
     if "$program" --headless --replay "$work/good.rec" --replay-speed "$speed" >/dev/null 2>"$work/err"; then fail "took --replay-speed '$speed'"; fi
     grep -q 'a factor from 0.001 to 1000000' "$work/err" || fail "no reason for --replay-speed '$speed':" "$work/err"

@@ -30,6 +30,12 @@ std::FILE* OpenToRead(const std::string& path, std::string& problem) {
 
 NewFile MakeToWrite(const std::string& path, bool replace) {
     NewFile file;
+    // A folder is said as what it is: no file that --force could replace.
+    struct _stat64 st {};
+    if (_wstat64(windows::Wide(path).c_str(), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR) {
+        file.problem = "a folder, not a regular file";
+        return file;
+    }
     file.fd = _wopen(windows::Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | (replace ? _O_TRUNC : _O_EXCL),
                      _S_IREAD | _S_IWRITE);
     if (file.fd < 0) {
