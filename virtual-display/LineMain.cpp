@@ -176,7 +176,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         const std::string& emulation = header.at("emulation");
         if (!keepEmulation && !model.SetEmulation(emulation.c_str()))
             std::fprintf(stderr, "vantrel-display: --replay %s: the recording's emulation %s is none the display knows; it reads in %s\n",
-                         o.replay.c_str(), emulation.c_str(), model.Emulation());
+                         Escaped(o.replay).c_str(), Escaped(emulation).c_str(), model.Emulation());
         if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) takeSpeed(recorded);
         label = o.replay;
     }

@@ -197,7 +197,7 @@ constexpr const char* LineUsage =
 
 // A wrong command line: one line that says what is wrong, then where to look.
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n", what.c_str());
+    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n", vantrel::Escaped(what).c_str());
     return 2;
 }
 
@@ -251,7 +251,7 @@ static int Run(int argc, char** argv) {
         for (std::size_t b = a + 1; b < std::size(paths); ++b)
             if (!paths[a].second->empty() && SamePath(*paths[a].second, *paths[b].second)) {
                 std::fprintf(stderr, "vantrel-display: %s and %s name the same path %s\n", paths[a].first, paths[b].first,
-                             paths[b].second->c_str());
+                             vantrel::Escaped(*paths[b].second).c_str());
                 return 2;
             }
     try {
