@@ -88,13 +88,15 @@ std::string Trimmed(const char* label) {
 // Labels alike but for the case of ASCII letters ("cd5220", "Pc437").
 bool SameLabel(std::string_view a, std::string_view b) {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Every option box's label by group, as the usage lists them, within 80 columns.
 std::string Labels() {
     constexpr std::pair<char, const char*> Groups[] = {
-        {'C', "command styles:    "}, {'B', "speeds:            "}, {'S', "international sets:"}, {'F', "code pages:        "}};
+        {'C', "command styles:    "}, {'B', "speeds:            "},
+        {'S', "international sets:"}, {'F', "code pages:        "}};
     std::string all = "LABEL of --set, in any case:\n";
     for (const auto& [group, words] : Groups) {
         std::string line = std::string("  ") + words;
@@ -341,7 +343,8 @@ int RunSend(int argc, char** argv) {
             const OptionFrame* frame = nullptr;
             for (const OptionFrame& f : OptionFrameTable)
                 if (SameLabel(Trimmed(f.label), Trimmed(optarg))) frame = &f;
-            if (!frame) return UsageError("no option box is labelled " + Quoted(optarg) + " (the labels are listed below)");
+            if (!frame)
+                return UsageError("no option box is labelled " + Quoted(optarg) + " (the labels are listed below)");
             for (const OptionFrame* f : options)
                 if (f->group == frame->group)
                     return UsageError(std::string("'") + f->label + "' and " + Quoted(optarg) + " are of one group");

@@ -19,7 +19,8 @@ std::FILE* OpenToRead(const std::string& path, std::string& problem);
 struct NewFile {
     int fd = -1;          // -1: not made
     bool exists = false;  // not made because a file is there and may not be replaced
-    std::string problem;  // not made otherwise: why ("a folder, not a regular file", "not a regular file", the system's words)
+    // Not made otherwise: why ("a folder, not a regular file", "not a regular file", the system's words).
+    std::string problem;
 };
 
 // Makes the file at `path` to write, the runtime's descriptor. One that is

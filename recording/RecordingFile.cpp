@@ -205,7 +205,8 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
         if (result == RecordingParser::Result::Chunk) ++chunks_;
     }
     if (tooLong) {
-        error = name + ": line " + std::to_string(parser_.Lines() + 1) + " is longer than any recording line; nothing is replayed";
+        error = name + ": line " + std::to_string(parser_.Lines() + 1) +
+                " is longer than any recording line; nothing is replayed";
         return false;
     }
     if (std::ferror(file_)) {

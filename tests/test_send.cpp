@@ -110,7 +110,8 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     } cases[] = {
         {port + "--bogus", 2, "unrecognized option '--bogus'"},
         {port + "--set NOPE", 2,
-         "no option box is labelled 'NOPE' (the labels are listed below)\nUsage: vantrel send [OPTION]... [--] [LINE1 [LINE2]]"},
+         "no option box is labelled 'NOPE' (the labels are listed below)\n"
+         "Usage: vantrel send [OPTION]... [--] [LINE1 [LINE2]]"},
         {port + "--set cd5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
         {port + "--set CD5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
         {port + "--bytes 1G", 2, "not a hex byte: '1G'"},

@@ -21,7 +21,9 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string HexOf(const std::string& bytes) { return Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}); }
+std::string HexOf(const std::string& bytes) {
+    return Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+}
 
 std::string Number(std::uint64_t n) { return std::to_string(n); }
 
@@ -93,8 +95,8 @@ std::string JsonEvents::Head(const char* event, Duration at) {
 }
 
 std::string JsonEvents::Status() const {
-    return ",\"emulation\":" + JsonString(display_.Model().Emulation()) + ",\"speed\":" + SpeedJson(SpeedOf(display_, kind_)) +
-           ",\"likely\":" + LikelyJson(display_, true);
+    return ",\"emulation\":" + JsonString(display_.Model().Emulation()) +
+           ",\"speed\":" + SpeedJson(SpeedOf(display_, kind_)) + ",\"likely\":" + LikelyJson(display_, true);
 }
 
 std::string JsonEvents::Start(const std::string& path, const std::string& displayPath, const std::string& link) {
@@ -124,7 +126,8 @@ std::vector<std::string> JsonEvents::Chunk(const VirtualDisplay::Chunk& chunk, D
         ++counts_.readings;
         lines.push_back(Head("reading", at) + ",\"kind\":\"" + ReadingKindName(reading.kind) + "\",\"bytes\":\"" +
                         HexOf(reading.bytes) + "\",\"meaning\":" + JsonString(reading.meaning) +
-                        (reading.macro ? ",\"macro\":true" : "") + (chunk.framingErrors ? ",\"framing-errors\":true" : "") + "}");
+                        (reading.macro ? ",\"macro\":true" : "") +
+                        (chunk.framingErrors ? ",\"framing-errors\":true" : "") + "}");
     }
     if (!chunk.printer.empty()) {
         counts_.printer += chunk.printer.size();
@@ -145,15 +148,18 @@ std::string JsonEvents::Screen(Duration at) {
 }
 
 std::string JsonEvents::Likely(Duration at) {
-    return Head("likely", at) + ",\"speed\":" + SpeedJson(SpeedOf(display_, kind_)) + ",\"likely\":" + LikelyJson(display_, false) + "}";
+    return Head("likely", at) + ",\"speed\":" + SpeedJson(SpeedOf(display_, kind_)) +
+           ",\"likely\":" + LikelyJson(display_, false) + "}";
 }
 
 std::string JsonEvents::End(Duration at, const char* reason) {
-    return Head("end", at) + ",\"reason\":\"" + reason + "\",\"bytes\":{\"till-to-display\":" + Number(counts_.tillToDisplay) +
-           ",\"display-to-till\":" + Number(counts_.displayToTill) + ",\"printer\":" + Number(counts_.printer) +
-           ",\"garbage\":" + Number(counts_.garbage) + ",\"framing-errors\":" + Number(counts_.framingErrors) +
-           "},\"readings\":" + Number(counts_.readings) + ",\"readings-left-out\":" + Number(counts_.leftOut) +
-           ",\"notices\":" + Number(counts_.notices) + ",\"screens\":" + Number(counts_.screens) + Status() + "}";
+    const auto field = [](const char* name, std::uint64_t n) { return std::string(",\"") + name + "\":" + Number(n); };
+    return Head("end", at) + ",\"reason\":\"" + reason + "\",\"bytes\":{\"till-to-display\":" +
+           Number(counts_.tillToDisplay) + field("display-to-till", counts_.displayToTill) +
+           field("printer", counts_.printer) + field("garbage", counts_.garbage) +
+           field("framing-errors", counts_.framingErrors) + "}" + field("readings", counts_.readings) +
+           field("readings-left-out", counts_.leftOut) + field("notices", counts_.notices) +
+           field("screens", counts_.screens) + Status() + "}";
 }
 
 }  // namespace vantrel::display

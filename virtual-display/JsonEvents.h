@@ -70,8 +70,8 @@ private:
     const LineKind kind_;
     double lastMs_ = 0;
     struct Counts {
-        std::uint64_t tillToDisplay = 0, displayToTill = 0, printer = 0, readings = 0, leftOut = 0, notices = 0, garbage = 0,
-                      framingErrors = 0, screens = 0;
+        std::uint64_t tillToDisplay = 0, displayToTill = 0, printer = 0, garbage = 0, framingErrors = 0;
+        std::uint64_t readings = 0, leftOut = 0, notices = 0, screens = 0;
     } counts_;
 };
 

@@ -229,7 +229,10 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         print(o.json ? json.Likely(at) : "likely: " + ranking->Likely());
     };
     if (o.json) {
-        const std::string& path = kind == LineKind::Port ? o.port : kind == LineKind::Tap ? o.till : kind == LineKind::Replay ? o.replay : display.SlavePath();
+        const std::string& path = kind == LineKind::Port     ? o.port
+                                  : kind == LineKind::Tap    ? o.till
+                                  : kind == LineKind::Replay ? o.replay
+                                                             : display.SlavePath();
         print(json.Start(path, o.toDisplay, display.Link()));
     }
     screen(since);
@@ -252,7 +255,8 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
                 if (chunk.direction == Direction::DisplayToTill) print("< " + Hex(chunk.bytes));
                 for (const auto& reading : chunk.readings) print("> " + DescribeReading(reading));
                 if (!chunk.printer.empty()) print(PrinterLine(chunk));
-                if (chunk.readingsLeftOut) print("> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
+                if (chunk.readingsLeftOut)
+                    print("> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
             }
             end = end || chunk.end;
             screen(since);

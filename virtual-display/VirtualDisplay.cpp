@@ -35,7 +35,8 @@ VirtualDisplay::VirtualDisplay() {
 VirtualDisplay::VirtualDisplay(ExternalLine) {
     // No printer stands behind it: the bytes it passes to one are still
     // shown and recorded, as a replay gives them again.
-    model_.OnPrinterBytes([this](std::span<const std::uint8_t> bytes) { passed_.insert(passed_.end(), bytes.begin(), bytes.end()); });
+    model_.OnPrinterBytes(
+        [this](std::span<const std::uint8_t> bytes) { passed_.insert(passed_.end(), bytes.begin(), bytes.end()); });
 }
 
 VirtualDisplay::~VirtualDisplay() {

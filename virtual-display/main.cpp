@@ -197,7 +197,8 @@ constexpr const char* LineUsage =
 
 // A wrong command line: one line that says what is wrong, then where to look.
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n", vantrel::Escaped(what).c_str());
+    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n",
+                 vantrel::Escaped(what).c_str());
     return 2;
 }
 
