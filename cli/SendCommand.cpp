@@ -49,9 +49,10 @@ constexpr const char* UsageRest =
     "      --clear, --reset, --demo, --clear-demo, --full-light\n"
     "                        the buttons of those names\n"
     "      --page N          a character-set page: 80, 90, ... F0 (hex)\n"
-    "      --set LABEL       an option box by its label (CD5220, 19200, USA, PC437,\n"
-    "                        ...), at most one a group; all are sent together where\n"
-    "                        the first is given, as \"Send Command\" sends them\n"
+    "      --set LABEL       an option box by its label in any case (CD5220, 19200,\n"
+    "                        USA, pc437, ...), at most one a group; all are sent\n"
+    "                        together where the first is given, as \"Send Command\"\n"
+    "                        sends them\n"
     "      --bytes HEX       raw bytes, such as \"1B 40 0C\": each byte one or two hex\n"
     "                        digits, apart by spaces, commas or colons; at most\n"
     "                        1024 bytes\n"
@@ -65,7 +66,8 @@ constexpr const char* UsageRest =
     "      --version         output version information and exit\n"
     "      --                the options end: what follows are lines, even one\n"
     "                        that starts with '-' (vantrel send -- -5.00 OFF)\n"
-    "\n"
+    "\n";
+constexpr const char* UsageEnd =
     "LINE1 and LINE2: what \"Send\" sends: a clear, then both lines cut or padded to\n"
     "20 positions (Windows-1252, or GBK under a Chinese locale, where a character\n"
     "that does not fit whole is left out); a missing LINE2 is blank. What is no\n"
@@ -80,8 +82,41 @@ constexpr const char* UsageExit[] = {
     "standard output), 2 a usage error, 3 the port could not be opened.\n"};
 static_assert(TxBufferSize == 1024, "the usage gives --bytes' limit");
 
+// A label as the option boxes show it: without the trailing space some have ("Spain1 ").
+std::string Trimmed(const char* label) {
+    std::string s = label;
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+// Labels alike but for the case of ASCII letters ("cd5220", "Pc437").
+bool SameLabel(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Every option box's label by group, as the usage lists them, within 80 columns.
+std::string Labels() {
+    constexpr std::pair<char, const char*> Groups[] = {
+        {'C', "command styles:    "}, {'B', "speeds:            "},
+        {'S', "international sets:"}, {'F', "code pages:        "}};
+    std::string all = "LABEL of --set, in any case:\n";
+    for (const auto& [group, words] : Groups) {
+        std::string line = std::string("  ") + words;
+        for (const OptionFrame& f : OptionFrameTable) {
+            if (f.group != group) continue;
+            if (line.size() + 1 + Trimmed(f.label).size() > 79) all += line + "\n", line = std::string(21, ' ');
+            line += " " + Trimmed(f.label);
+        }
+        all += line + "\n";
+    }
+    return all + "\n";
+}
+
 std::string Usage() {
-    return std::string(UsageHead) + ThisPlatformHelp().portNames + UsageRest + UsageExit[ThisPlatform == Platform::Windows];
+    return std::string(UsageHead) + ThisPlatformHelp().portNames + UsageRest + Labels() + UsageEnd +
+                       UsageExit[ThisPlatform == Platform::Windows];
 }
 
 struct Action {
@@ -161,13 +196,6 @@ std::u16string Utf16(const char* text) {
     return out;
 }
 
-// A label as the option boxes show it: without the trailing space some have ("Spain1 ").
-std::string Trimmed(const char* label) {
-    std::string s = label;
-    s.erase(s.find_last_not_of(' ') + 1);
-    return s;
-}
-
 // A write by its cause and, in an action of several, its place: "Send, the
 // clear", "Send, line 2", "Demo, write 2", "bytes", "replay, write 3".
 std::string WriteName(const LoggedWrite& w, std::size_t index, const char* name) {
@@ -243,14 +271,16 @@ static bool RegularFile(const char* path) {
     return stat(path, &st) != 0 || S_ISREG(st.st_mode);
 }
 
-// The till's bytes of a recording, with their timing; the first write that
-// fails ends it (the line log says which).
-void ReplayTill(display::RecordingReader& recording) {
+// The till's bytes of a recording, with their timing unless `timed` is
+// false (a dry run, which waits for nothing); the first write that fails ends
+// it (the line log says which).
+void ReplayTill(display::RecordingReader& recording, bool timed) {
     const auto start = std::chrono::steady_clock::now();
     display::RecordedChunk chunk;
     while (recording.Next(chunk)) {
         if (chunk.direction != 'T') continue;
-        std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        if (timed)
+            std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                   std::chrono::duration<double, std::milli>(chunk.ms)));
         if (!WriteBytes(chunk.bytes.data(), chunk.bytes.size())) return;
     }
@@ -319,8 +349,9 @@ int RunSend(int argc, char** argv) {
         case 'S': {
             const OptionFrame* frame = nullptr;
             for (const OptionFrame& f : OptionFrameTable)
-                if (Trimmed(f.label) == Trimmed(optarg)) frame = &f;
-            if (!frame) return UsageError("no option box is labelled " + Quoted(optarg));
+                if (SameLabel(Trimmed(f.label), Trimmed(optarg))) frame = &f;
+            if (!frame)
+                return UsageError("no option box is labelled " + Quoted(optarg) + " (the labels are listed below)");
             for (const OptionFrame* f : options)
                 if (f->group == frame->group)
                     return UsageError(std::string("'") + f->label + "' and " + Quoted(optarg) + " are of one group");
@@ -358,7 +389,7 @@ int RunSend(int argc, char** argv) {
                 return 2;
             }
             if (!note.empty()) std::fprintf(stderr, "vantrel send: --replay %s\n", note.c_str());
-            actions.push_back({{}, [recording] { ReplayTill(*recording); }, "replay"});
+            actions.push_back({{}, [recording, &dryRun] { ReplayTill(*recording, !dryRun); }, "replay"});
             break;
         }
         case 'e': explain = true; break;

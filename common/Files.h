@@ -22,7 +22,9 @@ std::FILE* RegularOnly(std::FILE* file, std::string& problem);
 struct NewFile {
     int fd = -1;          // -1: not made
     bool exists = false;  // not made because a file is there and may not be replaced
-    std::string problem;  // not made otherwise: why ("not a regular file", FileBusy, the system's words)
+    // Not made otherwise: why ("a folder, not a regular file", "not a regular
+    // file", FileBusy, the system's words).
+    std::string problem;
 };
 
 // Why a file is not made: another program (another display's recording) is writing it.

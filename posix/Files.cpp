@@ -21,7 +21,8 @@ NewFile MakeToWrite(const std::string& path, bool replace) {
     // until something reads it, a device is no file to fill.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        file.problem = "not a regular file";
+        // Said as what it is: no file that --force could replace.
+        file.problem = S_ISDIR(st.st_mode) ? "a folder, not a regular file" : "not a regular file";
         return file;
     }
     // Emptied only once it is held: a file that another display records to is left as it is.

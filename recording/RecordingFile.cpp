@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recording/RecordingFile.h"
 
+#include "common/ControlCharacters.h"
 #include "common/Files.h"
 #include "serial/PortTables.h"
 
@@ -103,8 +104,9 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
         }
         const std::size_t colon = line.find(": ");
         const std::string key(line.substr(0, colon));
-        // Values are said on a terminal: no control characters.
-        if (std::any_of(line.begin(), line.end(), [](char c) { return static_cast<std::uint8_t>(c) < 0x20 || c == 0x7F; })) {
+        // Values are said on a terminal: no control characters, C1 (U+0080 to
+        // U+009F, or such a byte alone) among them.
+        if (HasControlCharacter(line)) {
             error = where + "a control character in the header";
             return Result::Error;
         }
@@ -184,10 +186,12 @@ bool RecordingReader::ReadLine(std::string& line, bool& cut, bool& tooLong) {
 
 bool RecordingReader::Open(const std::string& path, std::string& error, std::string& note) {
     note.clear();
+    // The name as given, said in one line that the terminal obeys nothing of.
+    const std::string name = Escaped(path);
     std::string problem;
     file_ = OpenToRead(path, problem);
     if (!file_) {
-        error = path + ": " + problem;
+        error = name + ": " + problem;
         return false;
     }
     // First the whole file is checked; nothing is replayed from a damaged one.
@@ -197,25 +201,26 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
     while (ReadLine(line, cut, tooLong)) {
         const auto result = parser_.Line(line, chunk, why);
         if (result == RecordingParser::Result::Error) {
-            error = path + ": " + why + "; nothing is replayed";
+            error = name + ": " + Escaped(why) + "; nothing is replayed";  // a version line's own words too
             return false;
         }
         if (result == RecordingParser::Result::Chunk) ++chunks_;
     }
     if (tooLong) {
-        error = path + ": line " + std::to_string(parser_.Lines() + 1) + " is longer than any recording line; nothing is replayed";
+        error = name + ": line " + std::to_string(parser_.Lines() + 1) +
+                " is longer than any recording line; nothing is replayed";
         return false;
     }
     if (std::ferror(file_)) {
-        error = path + ": cannot be read; nothing is replayed";
+        error = name + ": cannot be read; nothing is replayed";
         return false;
     }
     if (!parser_.HeaderDone()) {
-        error = path + ": " + (parser_.Lines() == 0 && !cut ? std::string("empty") : "cut short in its header") +
+        error = name + ": " + (parser_.Lines() == 0 && !cut ? std::string("empty") : "cut short in its header") +
                 "; nothing is replayed";
         return false;
     }
-    if (cut) note = path + ": the last line is cut short (the recording ended abruptly); it is left out";
+    if (cut) note = name + ": the last line is cut short (the recording ended abruptly); it is left out";
     header_ = parser_.Header();
     std::rewind(file_);
     parser_ = {};

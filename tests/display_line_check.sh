@@ -39,8 +39,8 @@ grep -m1 -E '^[0-9.]+ [TS] ' "$work/till.rec" | grep -q '^0\.000 ' || fail "the 
 # The recording at the desk, as fast as it goes, one JSON object a line; it ends by itself.
 "$program" --headless --json --replay "$work/till.rec" --replay-speed 0 >"$work/json" 2>"$work/err" || fail "replay failed:" "$work/err"
 grep -q '^{"event":"screen","ms":[0-9.]*,"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/json" || fail "no screen event:" "$work/json"
-grep -q '^{"event":"reading",.*"meaning":"upper line"}$' "$work/json" || fail "no reading event:" "$work/json"
-grep -q '^{"event":"likely","speed":19200,"ranks":\[{"emulation":"CD5220","read":100}' "$work/json" || fail "no likely event:" "$work/json"
+grep -q '^{"event":"reading",.*"kind":"command",.*"meaning":"upper line"}$' "$work/json" || fail "no reading event:" "$work/json"
+grep -q '^{"event":"likely","ms":[0-9.]*,"speed":{"baud":19200,"measured":false},"likely":\[{"set":"CD5220","share":100}' "$work/json" || fail "no likely event:" "$work/json"
 
 # As fast as it goes, each chunk's readings come before the screen it left,
 # at the recording's own times, and two runs print the same.
@@ -50,7 +50,7 @@ for run in 1 2; do
     "$program" --headless --json --replay "$work/steps.rec" --replay-speed 0 >"$work/steps$run" 2>"$work/err" || fail "replay failed:" "$work/err"
 done
 cmp -s "$work/steps1" "$work/steps2" || fail "two replays differ:" "$work/steps1" "$work/steps2"
-order=$(grep -v '"likely"' "$work/steps1" | sed -E 's/^\{"event":"([a-z-]+)","ms":([0-9.]+).*/\1 \2/' | tr '\n' ' ')
+order=$(grep -v '"event":"\(likely\|start\|end\)"' "$work/steps1" | sed -E 's/^\{"event":"([a-z-]+)","ms":([0-9.]+).*/\1 \2/' | tr '\n' ' ')
 [ "$order" = "screen 0.000 reading 0.000 reading 0.000 screen 0.000 reading 12.500 screen 12.500 reading 12.500 screen 12.500 reading 30.000 screen 30.000 notice 30.000 screen 30.000 " ] ||
     fail "not a chunk at a time, at the recording's times: $order"
 grep -q '"bytes":"FF","meaning":"shown as garbage: they came with framing errors at 9600 bit/s' "$work/steps1" || fail "no framing errors said:" "$work/steps1"
@@ -86,6 +86,12 @@ with open(work + "/pout", "w") as out, open(work + "/perr", "w") as err:
 PY
 grep -q ' P 9600 10 04 01$' "$work/printer.rec" && grep -q ' D 9600 12 16$' "$work/printer.rec" || fail "the answer is not recorded:" "$work/printer.rec"
 grep -q '^{"event":"to-till","ms":[0-9.]*,"bytes":"12 16"}$' "$work/pout" || fail "no to-till event:" "$work/pout"
+# Its replay gives the printer's bytes again, and a recording of the replay keeps them.
+grep -q '^{"event":"printer","ms":[0-9.]*,"bytes":"10 04 01"}$' "$work/pout" || fail "no printer event:" "$work/pout"
+"$program" --headless --json --replay "$work/printer.rec" --replay-speed 0 --record "$work/again.rec" >"$work/pjson" 2>"$work/err" ||
+    fail "replay failed:" "$work/err"
+grep -q '^{"event":"printer","ms":[0-9.]*,"bytes":"10 04 01"}$' "$work/pjson" || fail "no printer event in the replay:" "$work/pjson"
+grep -q ' P 9600 10 04 01$' "$work/again.rec" || fail "the recording of the replay lost the printer's bytes:" "$work/again.rec"
 
 # The till's bytes put on a line again, to a display on its pseudo-terminal.
 "$program" --headless --link "$work/com1" --emulation CD5220 >"$work/again" 2>&1 &
@@ -144,6 +150,29 @@ for name in COM05 COM011 COM "COM 1" COM0 COM12; do
     done
     first=
 done
+# A folder or a pipe is said as what it is, with --force or without: no file that exists.
+for force in "" --force; do
+    for target in "$work" "$work/pipe"; do
+        # shellcheck disable=SC2086
+        if timeout 5 "$program" --headless --replay "$work/good.rec" --record "$target" $force 2>"$work/err"; then fail "recorded into $target"; fi
+        want='not a regular file'; [ "$target" = "$work" ] && want='a folder, not a regular file'
+        grep -q ": $want\$" "$work/err" || fail "no reason for $target $force:" "$work/err"
+    done
+done
+# Names and a header's words reach the terminal escaped: the recording's name,
+# its unknown emulation, the note of its cut-short end, a path named twice.
+odd="$work/a$(printf '\033')[2J.rec"
+printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' 'emulation: NOPE' '' '0.000 T 9600 41' >"$odd"
+printf '1.000 T 96' >>"$odd"
+"$program" --headless --replay "$odd" --replay-speed 0 >/dev/null 2>"$work/err" || fail "replay failed:" "$work/err"
+[ "$(grep -c 'a\\x1B\[2J.rec' "$work/err")" = 2 ] && grep -q 'emulation NOPE is none' "$work/err" || fail "names not escaped:" "$work/err"
+if "$program" --headless --state "$odd" --record "$odd" 2>"$work/err"; then fail "--state and --record shared a file"; fi
+grep -q 'name the same path .*a\\x1B\[2J.rec$' "$work/err" || fail "the path is not escaped:" "$work/err"
+printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' "emulation: CD5220$(printf '\302\205')" '' >"$odd"
+if "$program" --headless --replay "$odd" 2>"$work/err"; then fail "replayed a header with a C1 control"; fi
+grep -q 'line 5: a control character in the header' "$work/err" || fail "no reason for a C1 control:" "$work/err"
+! grep -q "$(printf '\033')" "$work/err" || fail "a raw escape reached the terminal:" "$work/err"
+
 for speed in 1e-12 0x10 " 2" -1 +2 nan 2000000 1e3 2.; do
     if "$program" --headless --replay "$work/good.rec" --replay-speed "$speed" >/dev/null 2>"$work/err"; then fail "took --replay-speed '$speed'"; fi
     grep -q 'a factor from 0.001 to 1000000' "$work/err" || fail "no reason for --replay-speed '$speed':" "$work/err"

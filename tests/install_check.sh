@@ -17,6 +17,7 @@ expected=$(sort <<'LIST'
 ./usr/share/applications/vantrel.desktop
 ./usr/share/doc/vantrel/changelog.gz
 ./usr/share/doc/vantrel/copyright
+./usr/share/doc/vantrel/json.md
 ./usr/share/icons/hicolor/16x16/apps/vantrel.png
 ./usr/share/icons/hicolor/32x32/apps/vantrel.png
 ./usr/share/icons/hicolor/48x48/apps/vantrel.png

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Release checks:   release_check.sh MODE BUILD_DIR SOURCE_DIR VERSION
-#   version    the project version is the one of both programs, the newest
-#              CHANGELOG.md entry, the newest AppStream release and the package
+#   version    the project version is the one of both programs, their manual
+#              pages, the newest CHANGELOG.md entry, the newest AppStream
+#              release and the package
 #   appstream  the metainfo file validates with no error and no warning
 set -euo pipefail
 mode=$1
@@ -14,6 +15,13 @@ case $mode in
   version)
     [ "$("$build/vantrel" --version)" = "vantrel $version" ] || fail "vantrel --version is not $version"
     [ "$("$build/vantrel-display" --version)" = "vantrel-display $version" ] || fail "vantrel-display --version is not $version"
+    # The manual pages carry it themselves, so that they read right with man -l in the source tree.
+    for page in vantrel vantrel-display; do
+      grep -qF "\"Vantrel $version\" \"User Commands\"" "$source/packaging/$page.1" || fail "packaging/$page.1's .TH line is not at $version"
+      ! grep -q '@[A-Z_]*@' "$source/packaging/$page.1" || fail "packaging/$page.1 holds a placeholder"
+    done
+    grep -qx "program: vantrel-display $version" "$source/packaging/vantrel-display.1" ||
+      fail "packaging/vantrel-display.1's recording example is not at $version"
     newest=$(grep -m1 -E '^## ' "$source/CHANGELOG.md" | sed -E 's/^## ([^ ]+) .*/\1/')
     [ "$newest" = "$version" ] || fail "CHANGELOG.md's newest entry is $newest, not $version"
     release=$(grep -m1 -o '<release version="[^"]*" date="[^"]*"' "$source/packaging/vantrel.metainfo.xml")

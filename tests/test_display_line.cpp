@@ -570,3 +570,29 @@ TEST(SerialPort, AListeningReadEndsAtInterruptAndAtAHangUp) {
     gone.CloseMaster();
     EXPECT_EQ(other->Read(runs, 2000).error, vantrel::PortError::Gone);
 }
+
+// A replay's clock goes through the gaps a millisecond at a time at most: a
+// step's time never runs past the chunk that ends the gap, also when the gaps
+// are fractions of a millisecond and carry a remainder from one to the next.
+TEST(LineOutput, TheClockThroughGapsNeverRunsAheadOfTheChunks) {
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    ASSERT_TRUE(display.Model().SetEmulation("ESCPOS"));
+    std::vector<VirtualDisplay::Clock::duration> steps;
+    display.ElapseByChunks([&steps](VirtualDisplay::Clock::duration at) { steps.push_back(at); });
+    const std::vector<std::uint8_t> blink{0x1F, 'E', 0x05}, text{'A'};
+    VirtualDisplay::Clock::duration since{}, previous{};
+    std::size_t checked = 0;
+    for (int i = 0; i <= 1500; ++i) {
+        display.Deliver(i ? text : blink, 9600, Direction::TillToDisplay, false, true, display.Started() + i * 700us);
+        for (const auto& chunk : display.ReadAvailable()) since += chunk.sincePrevious;
+        for (const auto step : steps) {
+            EXPECT_LE(step, since) << "a step after the chunk at " << i;
+            EXPECT_GE(step, previous) << "a step before the chunk before " << i;
+            previous = step;
+        }
+        checked += steps.size();
+        steps.clear();
+        previous = std::max(previous, since);
+    }
+    EXPECT_GT(checked, 2u) << "the blinking changed the screen through the gaps";
+}

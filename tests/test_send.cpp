@@ -54,6 +54,10 @@ TEST_F(PanelTest, SendWritesWhatThePanelWrites) {
          [&] {
              for (int id : {1025, 1076, 1026, 1049, 1067}) Click(id);
          }},
+        {"--set cd5220 --set w1252 --set spain1",  // a label in any case, without its space
+         [&] {
+             for (int id : {1025, 1085, 1049, 1067}) Click(id);
+         }},
         {"--set CD5220 A B",
          [&] {
              Click(1025);
@@ -105,7 +109,10 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         const char* never = nullptr;  // not on standard error
     } cases[] = {
         {port + "--bogus", 2, "unrecognized option '--bogus'"},
-        {port + "--set NOPE", 2, "no option box is labelled 'NOPE'"},
+        {port + "--set NOPE", 2,
+         "no option box is labelled 'NOPE' (the labels are listed below)\n"
+         "Usage: vantrel send [OPTION]... [--] [LINE1 [LINE2]]"},
+        {port + "--set cd5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
         {port + "--set CD5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
         {port + "--bytes 1G", 2, "not a hex byte: '1G'"},
         {port + "--bytes 'C 1B4 0D'", 2, "not a hex byte: '1B4' in 'C 1B4 0D'"},
@@ -198,6 +205,14 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     std::remove(fifo.c_str());
     EXPECT_EQ(piped.status, 2);
     EXPECT_EQ(piped.err, "vantrel send: --replay " + fifo + ": not a regular file\n");
+    // A dry run of a recording waits for none of its gaps, even one of months.
+    const std::string gaps = testing::TempDir() + "vantrel-replay-gaps.rec";
+    std::ofstream(gaps) << "vantrel-display recording 1\nprogram: test\nport: COM1\nspeed: 9600\nemulation: CD5220\n\n"
+                           "0.000 T 9600 41\n9000000000.000 T 9600 42\n";
+    const Outcome quick = Send("--port /nonexistent/x --dry-run --replay " + gaps);
+    std::remove(gaps.c_str());
+    EXPECT_EQ(quick.status, 0) << quick.err;
+    EXPECT_EQ(quick.out, "replay: 41\n    \"A\"  text\nreplay: 42\n    \"B\"  text\n");
     // --dry-run opens nothing and explains: even a port that is not there.
     const Outcome dry = Send("--port /nonexistent/x --dry-run --set AEDEX --bytes '21 23 31 48 49 0D'");
     EXPECT_EQ(dry.status, 0) << dry.err;

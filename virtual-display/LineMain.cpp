@@ -6,6 +6,7 @@
 #include "serial/Platform.h"
 #include "serial/PortMap.h"
 
+#include "virtual-display/JsonEvents.h"
 #include "virtual-display/PortReader.h"
 #include "virtual-display/Ranking.h"
 #include "virtual-display/Replayer.h"
@@ -37,33 +38,12 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
-std::string Ms(std::chrono::steady_clock::duration time) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", std::chrono::duration<double, std::milli>(time).count());
-    return text;
-}
-
-std::string HexOf(const std::string& bytes) {
-    return Hex({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-}
-
 // The names of the ranking best first, and the speed: what a "likely:" line
 // is printed again for.
 std::string RankingOrder(const Ranking& ranking) {
     std::string order = std::to_string(ranking.Speed());
     for (const auto& rank : ranking.Ranks()) order += std::string(" ") + rank.emulation;
     return order;
-}
-
-std::string JsonRanking(const Ranking& ranking) {
-    std::string json = "{\"event\":\"likely\",\"speed\":" + std::to_string(ranking.Speed()) + ",\"ranks\":[";
-    bool first = true;
-    for (const auto& rank : ranking.Ranks()) {
-        json += std::string(first ? "" : ",") + "{\"emulation\":" + JsonString(rank.emulation) +
-                ",\"read\":" + std::to_string(ranking.ReadPercent(rank)) + "}";
-        first = false;
-    }
-    return json + "]}";
 }
 
 // Two names of one file: the same name, or links (hard or symbolic) to one.
@@ -203,7 +183,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         const std::string& emulation = header.at("emulation");
         if (!keepEmulation && !model.SetEmulation(emulation.c_str()))
             std::fprintf(stderr, "vantrel-display: --replay %s: the recording's emulation %s is none the display knows; it reads in %s\n",
-                         o.replay.c_str(), emulation.c_str(), model.Emulation());
+                         Escaped(o.replay).c_str(), Escaped(emulation).c_str(), model.Emulation());
         if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) takeSpeed(recorded);
         label = o.replay;
     }
@@ -230,6 +210,11 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
 
 int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatile std::sig_atomic_t& stop) {
     auto& model = display.Model();
+    const LineKind kind = !o.port.empty()     ? LineKind::Port
+                          : !o.till.empty()   ? LineKind::Tap
+                          : !o.replay.empty() ? LineKind::Replay
+                                              : LineKind::PseudoTerminal;
+    JsonEvents json(display, kind);
     std::chrono::steady_clock::duration since{};  // the start, by the chunks' own times
     std::string shownScreen, likelyOrder;
     bool out = true, end = false;
@@ -240,20 +225,23 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         const std::string status = StatusLine(display), now = model.Line(0) + "\n" + model.Line(1) + "\n" + status;
         if (now == shownScreen) return;
         shownScreen = now;
-        if (o.json)
-            print("{\"event\":\"screen\",\"ms\":" + Ms(at) + ",\"lines\":[" + JsonString(model.Line(0)) + "," +
-                  JsonString(model.Line(1)) + "],\"status\":" + JsonString(status) + "}");
-        else
-            print("|" + model.Line(0) + "|\n|" + model.Line(1) + "|\n[" + status + "]");
+        print(o.json ? json.Screen(at) : "|" + model.Line(0) + "|\n|" + model.Line(1) + "|\n[" + status + "]");
     };
-    const auto likely = [&](bool always) {
+    const auto likely = [&](bool always, std::chrono::steady_clock::duration at) {
         const Ranking* ranking = display.Ranks();
         if (!ranking || !ranking->Bytes()) return;
         const std::string order = RankingOrder(*ranking);
         if (order == likelyOrder && !always) return;
         likelyOrder = order;
-        print(o.json ? JsonRanking(*ranking) : "likely: " + ranking->Likely());
+        print(o.json ? json.Likely(at) : "likely: " + ranking->Likely());
     };
+    if (o.json) {
+        const std::string& path = kind == LineKind::Port     ? o.port
+                                  : kind == LineKind::Tap    ? o.till
+                                  : kind == LineKind::Replay ? o.replay
+                                                             : display.SlavePath();
+        print(json.Start(path, o.toDisplay, display.Link()));
+    }
     screen(since);
     // A replay's screens follow its own times: the same output at any pace.
     const bool replay = !o.replay.empty();
@@ -267,27 +255,19 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
             if (chunks.empty()) break;
             const VirtualDisplay::Chunk& chunk = chunks.front();
             since += chunk.sincePrevious;
-            const std::string at = Ms(since);
-            if (!chunk.notice.empty())
-                print(o.json ? "{\"event\":\"notice\",\"ms\":" + at + ",\"text\":" + JsonString(chunk.notice) + "}"
-                             : "-- " + chunk.notice);
-            if (chunk.direction == Direction::DisplayToTill)
-                print(o.json ? "{\"event\":\"to-till\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.bytes) + "\"}"
-                             : "< " + Hex(chunk.bytes));
-            for (const auto& reading : chunk.readings)
-                print(o.json ? "{\"event\":\"reading\",\"ms\":" + at + ",\"bytes\":\"" + HexOf(reading.bytes) +
-                                   "\",\"meaning\":" + JsonString(reading.meaning) +
-                                   (chunk.framingErrors ? ",\"framing-errors\":true" : "") + "}"
-                             : "> " + DescribeReading(reading));
-            if (!chunk.printer.empty())
-                print(o.json ? "{\"event\":\"printer\",\"ms\":" + at + ",\"bytes\":\"" + Hex(chunk.printer) + "\"}"
-                             : PrinterLine(chunk));
-            if (chunk.readingsLeftOut)
-                print(o.json ? "{\"event\":\"left-out\",\"ms\":" + at + ",\"readings\":" + std::to_string(chunk.readingsLeftOut) + "}"
-                             : "> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
+            if (o.json) {
+                for (const std::string& line : json.Chunk(chunk, since)) print(line);
+            } else {
+                if (!chunk.notice.empty()) print("-- " + chunk.notice);
+                if (chunk.direction == Direction::DisplayToTill) print("< " + Hex(chunk.bytes));
+                for (const auto& reading : chunk.readings) print("> " + DescribeReading(reading));
+                if (!chunk.printer.empty()) print(PrinterLine(chunk));
+                if (chunk.readingsLeftOut)
+                    print("> ... " + std::to_string(chunk.readingsLeftOut) + " more readings left out");
+            }
             end = end || chunk.end;
             screen(since);
-            likely(false);
+            likely(false, since);
         }
         if (!replay) {  // a replay's clock moves with its chunks
             const auto now = std::chrono::steady_clock::now();
@@ -297,7 +277,9 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
         }
         out = out && std::fflush(stdout) == 0 && !std::ferror(stdout);
     }
-    likely(true);
+    const auto finish = replay ? since : std::max(since, std::chrono::steady_clock::now() - display.Started());
+    likely(true, finish);
+    if (o.json) print(json.End(finish, end ? "replay-done" : out ? "stopped" : "output-closed"));
     std::fflush(stdout);
     return 0;
 }

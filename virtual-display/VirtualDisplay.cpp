@@ -32,7 +32,12 @@ VirtualDisplay::VirtualDisplay() {
     reader_ = std::thread([this] { Reader(); });
 }
 
-VirtualDisplay::VirtualDisplay(ExternalLine) {}
+VirtualDisplay::VirtualDisplay(ExternalLine) {
+    // No printer stands behind it: the bytes it passes to one are still
+    // shown and recorded, as a replay gives them again.
+    model_.OnPrinterBytes(
+        [this](std::span<const std::uint8_t> bytes) { passed_.insert(passed_.end(), bytes.begin(), bytes.end()); });
+}
 
 VirtualDisplay::~VirtualDisplay() {
     EndDeliveries();
@@ -230,8 +235,9 @@ void VirtualDisplay::ElapseGap(Clock::duration gap) {
     using std::chrono::milliseconds;
     constexpr milliseconds step{StepMs};
     constexpr int StepLimit = 1 << 16;  // past it, the rest of a long gap at once
+    // The model's clock stands behind the last chunk by what is still owed.
+    Clock::time_point at = lastChunk_ - elapseOwed_;
     elapseOwed_ += gap;
-    Clock::time_point at = lastChunk_;
     for (int steps = 0; elapseOwed_ >= milliseconds(1); ++steps) {
         const auto ms = steps < StepLimit ? std::min(step, std::chrono::duration_cast<milliseconds>(elapseOwed_))
                                           : std::chrono::duration_cast<milliseconds>(elapseOwed_);
@@ -279,6 +285,7 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
             garbage = Feed(chunk.bytes, line);
         }
         chunk.readings = model_.TakeReadings();
+        chunk.garbage = garbage;
         if (garbage) {
             // Read as the display reads no byte at the wrong speed: the first
             // bytes of them, as a reading keeps them, and why.

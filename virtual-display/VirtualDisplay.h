@@ -45,6 +45,7 @@ public:
         Clock::duration sincePrevious;
         std::vector<Reading> readings;  // how the display took the bytes, and the last ones taken at the wrong speed
         std::size_t readingsLeftOut;    // readings past the model's limit, counted only
+        std::size_t garbage = 0;        // of the bytes, those shown as garbage (the wrong speed, framing errors)
         std::vector<std::uint8_t> printer = {};  // the bytes the display passed to the printer
         std::size_t printerDropped = 0;           // older printer bytes dropped to make room for them
         std::uint64_t answersDropped = 0;         // printer answers dropped since the last chunk: the host did not read them

@@ -144,8 +144,12 @@ constexpr const char* Usage =
     "  --printer PATH    a printer behind the display: PATH links to a second\n"
     "                    pseudo-terminal where the bytes for the printer come out\n"
 #endif
-    "  --headless        no window: print the screen and the status after every\n"
-    "                    change\n"
+    "  --headless        no window: on standard output, after every change, the\n"
+    "                    two screen lines between bars (|TOTAL 3.50   |) and the\n"
+    "                    status line in brackets; each reading on a line of its\n"
+    "                    own after '> ' (ESC \"QA\" ... CR  upper line); on a\n"
+    "                    port, a tap or a replay also the line's notices ('-- '),\n"
+    "                    the bytes to the till ('< ') and the ranking ('likely: ')\n"
     "  --emulation NAME  start in this emulation (power-on: DSP800); NAME is one of\n"
     "                    DSP800 ESCPOS ADM787 AEDEX UTC_S UTC_E CD5220 NCR PD6000\n"
     "                    ICD2002\n"
@@ -191,14 +195,17 @@ constexpr const char* LineUsage =
     "  --force           let --record replace a FILE that exists\n"
     "  --replay FILE     feed a recording into the display with its timing\n"
     "  --replay-speed X  the replay X times as fast; 0 as fast as it can\n"
-    "  --json            with --headless: one JSON object a line for every reading,\n"
-    "                    screen change, notice and ranking, the bytes passed to\n"
-    "                    the printer and the bytes to the till (a tap's other\n"
-    "                    way, the printer's answers)\n";
+    "  --json            with --headless: one JSON object a line instead, from a\n"
+    "                    'start' event (format version, line, path) to an 'end'\n"
+    "                    event (counts): every reading with its kind, screen\n"
+    "                    change, notice and ranking, the bytes passed to the\n"
+    "                    printer and the bytes to the till; see json.md in the\n"
+    "                    documentation\n";
 
 // A wrong command line: one line that says what is wrong, then where to look.
 int UsageError(const std::string& what) {
-    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n", what.c_str());
+    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n",
+                 vantrel::Escaped(what).c_str());
     return 2;
 }
 
@@ -254,7 +261,7 @@ static int Run(int argc, char** argv) {
         for (std::size_t b = a + 1; b < std::size(paths); ++b)
             if (!paths[a].second->empty() && SamePath(*paths[a].second, *paths[b].second)) {
                 std::fprintf(stderr, "vantrel-display: %s and %s name the same path %s\n", paths[a].first, paths[b].first,
-                             paths[b].second->c_str());
+                             vantrel::Escaped(*paths[b].second).c_str());
                 return 2;
             }
     try {
@@ -302,7 +309,8 @@ static int Run(int argc, char** argv) {
 #ifndef _WIN32
         if (!link.empty()) display.Publish(link);
 #endif
-        if (!line.External()) std::printf("%s\n", display.SlavePath().c_str());
+        // With --json the path is in the first event, never a line of its own.
+        if (!line.External() && !line.json) std::printf("%s\n", display.SlavePath().c_str());
         std::fflush(stdout);
         if (headless && (line.External() || line.json)) return vantrel::display::RunLineHeadless(display, line, Stop);
         if (headless) return RunHeadless(display);

@@ -52,6 +52,12 @@ NewFile MakeToWrite(const std::string& path, bool replace) {
         file.problem = "not a regular file";
         return file;
     }
+    // A folder is said as what it is: no file that --force could replace.
+    struct _stat64 st {};
+    if (_wstat64(wide.c_str(), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR) {
+        file.problem = "a folder, not a regular file";
+        return file;
+    }
     // Others may read it meanwhile, but neither write it nor delete it.
     const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, replace ? OPEN_ALWAYS : CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);

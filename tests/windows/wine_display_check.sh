@@ -223,8 +223,10 @@ pid=$!
 pids+=("$pid")
 wait_for '"--baud auto: listening on .*COM15' "$work/com5.out" || fail "the display did not start on COM15" "$work/com5.out" "$work/com5.err"
 touch "$work/go"
-wait_for '^\{"event":"likely","speed":9600,"ranks":\[\{"emulation":"CD5220","read":100\}' "$work/com5.out" ||
-    fail "no likely event for CD5220 at 9600" "$work/com5.out"
+wait_for '^\{"event":"likely","ms":[0-9.]*,"speed":\{"baud":9600,"measured":false\},"likely":\[\{"set":"CD5220","share":100\}' \
+    "$work/com5.out" || fail "no likely event for CD5220 at 9600" "$work/com5.out"
+head -n 1 "$work/com5.out" | grep -q '^{"event":"start","ms":0.000,"version":1,.*"line":{"kind":"port","path":"\\\\\\\\.\\\\COM15"}' ||
+    fail "the first line is not the start event" "$work/com5.out"
 grep -q '"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/com5.out" || fail "no screen event" "$work/com5.out"
 grep -q '"text":"--baud auto: 9600 bit/s' "$work/com5.out" || fail "the speed found is not said" "$work/com5.out"
 kill "$pid"
