@@ -268,6 +268,60 @@ TEST(Ranking, AFrameThatSelectsACommandSetDoesNotMakeThemAllAlike) {
     }
 }
 
+// Streams as tills send them, in pieces with a quiet line between: the set
+// first and how many read it alike. Noise that opens a long command (US ( with
+// a length of 64 KiB in ESC/POS) hides nothing once the line goes quiet, a
+// set-up frame ends or the stream ends; a client's arguments out of range,
+// which the DM-D list says its display ignores, still count for its set.
+TEST(Ranking, NoiseAndAClientsHabitsDoNotHideTheSetItIsWrittenFor) {
+    const std::string cdSale = "0C 1B 51 41 43 4F 46 46 45 45 20 33 2E 35 30 0D 1B 51 42 54 4F 54 41 4C 20 33 2E 35 30 0D";
+    const std::string escSale = "1B 40 0C 43 4F 46 46 45 45 20 33 2E 35 30 1F 24 01 02 54 4F 54 41 4C 20 33 2E 35 30";
+    const std::string noise = "1F 28 41 FF FF ";
+    const struct {
+        const char* what;
+        std::vector<std::string> pieces;
+        bool quietAtEnd;
+        const char* first;
+        std::size_t alike;
+    } cases[] = {
+        {"noise, a quiet, a CD5220 sale", {noise, cdSale}, true, "CD5220", 1},
+        {"noise and a CD5220 sale at once", {noise + cdSale}, true, "CD5220", 1},
+        {"noise and an ESC/POS sale at once", {noise + escSale}, true, "ESCPOS", 1},
+        {"a frame's end, no quiet yet", {noise + "02 05 43 37 03 " + cdSale}, false, "CD5220", 1},
+        {"rows counted from 0, a column past 20", {"1B 40 1F 24 01 00 48 49 1F 24 15 01 48 49"}, true, "ESCPOS", 1},
+        {"text and line controls alone", {"0C 48 45 4C 4C 4F 0D 0A 41"}, true, "DSP800", 4},
+    };
+    for (const auto& c : cases) {
+        Ranking ranking;
+        for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+            if (i) ranking.Quiet();
+            ranking.Feed(Hex(c.pieces[i].c_str()), 9600);
+        }
+        if (c.quietAtEnd) ranking.Quiet();
+        const Ranking::Answer answer = ranking.Result();
+        EXPECT_STREQ(answer.ranks[0].emulation, c.first) << c.what << ": " << ranking.Likely();
+        EXPECT_EQ(answer.alike, c.alike) << c.what << ": " << ranking.Likely();
+        EXPECT_EQ(answer.clear, c.alike == 1 && ranking.Bytes() >= Ranking::ClearBytes) << c.what << ": " << ranking.Likely();
+    }
+}
+
+// A tie names no set alone, says why, and which bytes would part them.
+TEST(Ranking, ATieIsSaidWithTheBytesThatWouldTellThemApart) {
+    Ranking ranking;
+    ranking.Feed(Hex("0C 48 49 0D"), 9600);
+    const Ranking::Answer answer = ranking.Result();
+    ASSERT_TRUE(answer.Tied());
+    EXPECT_TRUE(answer.onlyTextAndLineControls);
+    EXPECT_FALSE(answer.clear);
+    EXPECT_EQ(std::count(answer.tellApart.begin(), answer.tellApart.end(), 0x0C), 0) << "it came, and they read it alike";
+    EXPECT_NE(std::count(answer.tellApart.begin(), answer.tellApart.end(), 0x1F), 0) << "ESCPOS and CD5220 have US commands, DSP800 none";
+    EXPECT_TRUE(ranking.Likely().starts_with("DSP800, ESCPOS and 3 more read it alike at 9600 (100% read): the till sends only "
+                                             "text and line controls; "))
+        << ranking.Likely();
+    EXPECT_NE(ranking.Likely().find(" would tell them apart. UTC_S 75%, "), std::string::npos) << ranking.Likely();
+    EXPECT_EQ(ranking.Best(), "DSP800, ESCPOS and 3 more alike at 9600");
+}
+
 namespace {
 
 std::string Recording(const std::string& body) {

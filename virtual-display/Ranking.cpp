@@ -99,7 +99,7 @@ void Ranking::Feed(std::span<const std::uint8_t> bytes, int lineBaud, bool frami
     for (std::size_t at = 0, n; at < bytes.size(); at += n) {
         n = std::min(Slice, DisplayModel::UpToFrameEnd(bytes.data() + at, bytes.size() - at));
         tail_.append(reinterpret_cast<const char*>(bytes.data() + at), n);
-        tail_.erase(0, tail_.size() > 4 ? tail_.size() - 4 : 0);
+        tail_.erase(0, tail_.size() > 5 ? tail_.size() - 5 : 0);  // a frame's length
         pieces.push_back({at, n, EndsAFrame(tail_)});
     }
     for (auto& reader : readers_) {

@@ -111,7 +111,7 @@ private:
     std::vector<SpeedCount> speeds_;
     const char* selected_ = nullptr;  // the command set that the till last selected by a frame
     std::array<bool, 256> seen_{};     // the bytes the till sent
-    std::string tail_;                 // the last bytes, for a frame that ends in the next chunk
+    std::string tail_;                 // the last bytes, for a frame that ends in a later chunk
 };
 
 }  // namespace vantrel::display
