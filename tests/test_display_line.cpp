@@ -418,6 +418,38 @@ TEST(Recording, AReplayShowsWhatTheRecordingSaw) {
     std::filesystem::remove(path);
 }
 
+// A replay without --emulation shows the sale in the set the till speaks, says
+// that it follows it, and a recording of the replay keeps that; --emulation
+// keeps its own.
+TEST(Recording, AReplayFollowsTheTillUnlessTheEmulationIsGiven) {
+    const std::string path = Temp("vantrel-follow.rec"), again = Temp("vantrel-follow-again.rec");
+    std::ofstream(path) << "vantrel-display recording 1\nprogram: vantrel-display 1\nport: COM1\nspeed: 9600\nemulation: DSP800\n\n"
+                           "0.000 T 9600 1F 28 41 FF FF\n"
+                           "300.000 T 9600 0C 1B 51 41 43 4F 46 46 45 45 20 33 2E 35 30 0D 1B 51 42 54 4F 54 41 4C 20 33 2E 35 30 0D\n";
+    for (const bool keep : {false, true}) {
+        VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+        LineOptions options;
+        options.replay = path;
+        options.replaySpeed = 0;
+        if (!keep) options.record = again;
+        Chunks chunks;
+        {
+            const auto session = StartLine(options, display, keep);
+            chunks = PumpUntil(display, [](const Chunks& c) { return !c.empty() && c.back().end; });
+        }
+        const std::string said = "the till speaks CD5220 (94% read): the display follows it";
+        EXPECT_EQ(HasNotice(chunks, said), !keep);
+        EXPECT_STREQ(display.Model().Emulation(), keep ? "DSP800" : "CD5220");
+        if (keep) continue;
+        EXPECT_EQ(display.Model().Line(0) + "|" + display.Model().Line(1), "COFFEE 3.50         |TOTAL 3.50          ");
+        std::ifstream recorded(again);
+        const std::string text{std::istreambuf_iterator<char>(recorded), {}};
+        EXPECT_NE(text.find("# " + said), std::string::npos) << text;
+    }
+    std::filesystem::remove(path);
+    std::filesystem::remove(again);
+}
+
 // A recording that cannot be written any more stops and says why; the display goes on.
 TEST(Recording, AFullDiskStopsTheRecordingAndTheDisplayGoesOn) {
     const std::string path = Temp("vantrel-full.rec");
