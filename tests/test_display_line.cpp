@@ -272,7 +272,7 @@ TEST(Ranking, AFrameThatSelectsACommandSetDoesNotMakeThemAllAlike) {
 // first and how many read it alike. Noise that opens a long command (US ( with
 // a length of 64 KiB in ESC/POS) hides nothing once the line goes quiet, a
 // set-up frame ends or the stream ends; a client's arguments out of range,
-// which the DM-D list says its display ignores, still count for its set.
+// which its display ignores, still count for its set.
 TEST(Ranking, NoiseAndAClientsHabitsDoNotHideTheSetItIsWrittenFor) {
     const std::string cdSale = "0C 1B 51 41 43 4F 46 46 45 45 20 33 2E 35 30 0D 1B 51 42 54 4F 54 41 4C 20 33 2E 35 30 0D";
     const std::string escSale = "1B 40 0C 43 4F 46 46 45 45 20 33 2E 35 30 1F 24 01 02 54 4F 54 41 4C 20 33 2E 35 30";

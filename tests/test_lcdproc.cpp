@@ -105,9 +105,9 @@ TEST_F(Lcdproc, IbmModeOnUtcStandardShowsTheFirstTwoLines) {
 
 // What LCDd's serialPOS driver sends in each of its emulations, as the
 // display's ranking reads it: the set it is written for first, though it gives
-// positions as decimal digits (Epson: US $ "01" "01"; Logic Controls: DC0 "00",
-// out of range and ignored by those displays); its plain-text emulations
-// name no set alone. A display that follows the till takes the set first.
+// positions as decimal digits (Epson: US $ "01" "01"; Logic Controls: DC0 "00"),
+// which the display reads as out of range and ignores; its plain-text
+// emulations name no set alone. A display that follows the till takes the set first.
 TEST_F(Lcdproc, TheRankingNamesTheSetEachEmulationIsWrittenFor) {
     const struct {
         const char* type;

@@ -208,7 +208,6 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, const std::string& line, Q
         label->setTextFormat(Qt::PlainText);
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     }
-    ranking_->setFont(FixedWidthFont());
     ranking_->setAccessibleName(QStringLiteral("Likely command sets"));
     ranking_->setVisible(display.Ranks() != nullptr);
     layout->addWidget(ranking_);

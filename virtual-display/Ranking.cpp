@@ -32,8 +32,8 @@ void ScoreReading(const Reading& reading, Ranking::Rank& rank) {
                                        [](char c) { return static_cast<std::uint8_t>(c) < 0x20; });
         break;
     // A command that a display would take but ignores here (in a macro, in
-    // another mode, an argument out of range that its maker's list says it
-    // ignores) is still its command; a malformed one speaks against it.
+    // another mode, an argument out of range that it ignores) is still its
+    // command; a malformed one speaks against it.
     case ReadingKind::Command:
     case ReadingKind::OutOfRange: rank.commands += size; break;
     case ReadingKind::Unread:
