@@ -270,7 +270,8 @@ TEST(Ranking, AFrameThatSelectsACommandSetDoesNotMakeThemAllAlike) {
 
 // Streams as tills send them, in pieces with a quiet line between: the set
 // first and how many read it alike. Noise that opens a long command (US ( with
-// a length of 64 KiB in ESC/POS) hides nothing once the line goes quiet, a
+// a length of 64 KiB in ESC/POS: pL + pH x 256 bytes follow, as Epson's DM-D
+// reference gives its US ( commands) hides nothing once the line goes quiet, a
 // set-up frame ends or the stream ends; a client's arguments out of range,
 // which its display ignores, still count for its set.
 TEST(Ranking, NoiseAndAClientsHabitsDoNotHideTheSetItIsWrittenFor) {
