@@ -44,7 +44,8 @@ void Reader::Drop(const char* words) {
 std::size_t Reader::GiveUp() {
     std::size_t lost = 0;
     for (int round = 0; !Idle(); ++round) {
-        const std::size_t start = command_ ? (command_->attention ? attention_.size() : 0) + command_->start.size() : prefix_.size();
+        const std::size_t lead = command_ && command_->attention ? attention_.size() : 0;
+        const std::size_t start = command_ ? lead + command_->start.size() : prefix_.size();
         if (round == GiveUpRounds) {
             lost += start + argumentCount_;
             token_.clear();

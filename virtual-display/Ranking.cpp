@@ -49,7 +49,8 @@ bool EndsAFrame(std::string_view bytes) {
     const auto at = [&](std::size_t back) { return static_cast<std::uint8_t>(bytes[n - back]); };
     if (n < 4 || at(1) != ETX) return false;
     if (at(4) == STX && at(3) == ENQ && (at(2) == 'D' || at(2) == 0x07)) return true;
-    return n >= 5 && at(5) == STX && at(4) == ENQ && std::string_view("CBSF").find(static_cast<char>(at(3))) != std::string_view::npos;
+    const std::string_view groups = "CBSF";
+    return n >= 5 && at(5) == STX && at(4) == ENQ && groups.find(static_cast<char>(at(3))) != std::string_view::npos;
 }
 
 bool TextOrLineControl(int b) { return b >= 0x20 || b == 0x00 || (b >= 0x08 && b <= 0x0D); }
@@ -62,6 +63,20 @@ bool StartsARow(const CommandSet& set, std::uint8_t b) {
         const auto first = static_cast<std::uint8_t>(start[0]);
         if (b == first || (!c.attention && start.size() == 1 && c.through && b > first && b <= c.through)) return true;
     }
+    return false;
+}
+
+// The same for every command set by its place in the list of names, and every byte: found once.
+bool StartsARow(const char* emulation, std::uint8_t b) {
+    static const auto starts = [] {
+        std::array<std::array<bool, 256>, CommandSetNames.size()> table{};
+        for (std::size_t i = 0; i < CommandSetNames.size(); ++i)
+            for (int byte = 0; byte < 256; ++byte)
+                table[i][byte] = StartsARow(CommandSetOf(CommandSetNames[i].name), static_cast<std::uint8_t>(byte));
+        return table;
+    }();
+    for (std::size_t i = 0; i < CommandSetNames.size(); ++i)
+        if (std::string_view(CommandSetNames[i].name) == emulation) return starts[i][b];
     return false;
 }
 
@@ -154,18 +169,19 @@ Ranking::Answer Ranking::Result() const {
         if (seen_[b] && !TextOrLineControl(b)) answer.onlyTextAndLineControls = false;
     if (answer.Tied()) {
         // Those that part them most evenly first.
-        std::vector<std::pair<std::size_t, std::uint8_t>> parting;
+        std::vector<std::pair<std::size_t, std::uint8_t>> parting;  // how unevenly, the byte
         for (int b = 0; b < 256; ++b) {
             if (seen_[b]) continue;  // it came, and they read it alike
+            const auto byte = static_cast<std::uint8_t>(b);
             std::size_t starting = 0;
-            for (std::size_t i = 0; i < answer.alike; ++i)
-                starting += StartsARow(CommandSetOf(ranks[i].emulation), static_cast<std::uint8_t>(b));
+            for (std::size_t i = 0; i < answer.alike; ++i) starting += StartsARow(ranks[i].emulation, byte);
+            const std::size_t twice = 2 * starting;
             if (starting && starting < answer.alike)
-                parting.push_back({2 * starting > answer.alike ? 2 * starting - answer.alike : answer.alike - 2 * starting,
-                                   static_cast<std::uint8_t>(b)});
+                parting.push_back({twice > answer.alike ? twice - answer.alike : answer.alike - twice, byte});
         }
-        std::stable_sort(parting.begin(), parting.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& [evenness, b] : parting) answer.tellApart.push_back(b);
+        std::stable_sort(parting.begin(), parting.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+        for (const auto& part : parting) answer.tellApart.push_back(part.second);
     }
     answer.clear = bytes_ && !answer.Tied() && bytes_ >= ClearBytes && answer.ranks[0].read >= ClearShare;
     return answer;
@@ -188,7 +204,8 @@ namespace {
 std::string Names(const Ranking::Answer& answer) {
     std::string names = answer.ranks[0].emulation;
     if (answer.alike == 2) return names + " and " + answer.ranks[1].emulation;
-    if (answer.alike > 2) names += std::string(", ") + answer.ranks[1].emulation + " and " + std::to_string(answer.alike - 2) + " more";
+    if (answer.alike > 2)
+        names += std::string(", ") + answer.ranks[1].emulation + " and " + std::to_string(answer.alike - 2) + " more";
     return names;
 }
 
@@ -212,11 +229,12 @@ std::string Ranking::Likely() const {
                                                : ": the till sends only what they read alike";
         // A few of the bytes that would tell them apart, in hex.
         constexpr std::size_t Named = 4;
-        for (std::size_t i = 0; i < std::min(Named, answer.tellApart.size()); ++i) {
+        const std::size_t named = std::min(Named, answer.tellApart.size());
+        for (std::size_t i = 0; i < named; ++i) {
             char hex[4];
             std::snprintf(hex, sizeof hex, "%02X", answer.tellApart[i]);
-            text += (i == 0 ? "; " : i + 1 == std::min(Named, answer.tellApart.size()) && answer.tellApart.size() <= Named ? " or " : ", ") +
-                    std::string(hex);
+            const bool last = i + 1 == named && answer.tellApart.size() <= Named;
+            text += (i == 0 ? "; " : last ? " or " : ", ") + std::string(hex);
         }
         if (answer.tellApart.size() > Named) text += " or " + std::to_string(answer.tellApart.size() - Named) + " more";
         if (!answer.tellApart.empty()) text += " would tell them apart";

@@ -5,10 +5,11 @@
 // end) count against it, as do control bytes that it only shows as
 // characters. A command of its own with an argument out of range, which the
 // display ignores (Commands.cpp), counts for it: real clients send them
-// (LCDd's serialPOS driver gives positions as decimal digits, rows from 0). On a tie, the one that reads more of the stream as commands ranks
-// first. Each reads in its own command set throughout: a frame that selects
-// another is read by all alike. The best first is the likely command set; the
-// speed is the one at which most bytes came without framing errors.
+// (LCDd's serialPOS driver gives positions as decimal digits). On a tie, the
+// one that reads more of the stream as commands ranks first. Each reads in
+// its own command set throughout: a frame that selects another is read by all
+// alike. The best first is the likely command set; the speed is the one at
+// which most bytes came without framing errors.
 //
 // A command still open when the line goes quiet (QuietGap without a byte), a
 // set-up frame ends or the stream ends was none: its start counts as unread
