@@ -125,6 +125,11 @@ public:
     // Called after the stored set-up changed.
     void OnSetupChanged(std::function<void(const Setup&)> listener);
 
+    // A command still open is none after all (Reader::GiveUp): for a reader
+    // that ranks the till's command set when the line goes quiet. Returns the
+    // bytes unread that no reading holds.
+    std::size_t GiveUpOpenCommand() { return reader_.GiveUp(); }
+
     // The readings since the last call, oldest first: at most ReadingLimit.
     std::vector<Reading> TakeReadings() { return readings_.Take(); }
     // How many readings past the limit were left out since the last call.

@@ -41,6 +41,28 @@ void Reader::Drop(const char* words) {
     Forget();
 }
 
+std::size_t Reader::GiveUp() {
+    std::size_t lost = 0;
+    for (int round = 0; !Idle(); ++round) {
+        const std::size_t lead = command_ && command_->attention ? attention_.size() : 0;
+        const std::size_t start = command_ ? lead + command_->start.size() : prefix_.size();
+        if (round == GiveUpRounds) {
+            lost += start + argumentCount_;
+            token_.clear();
+            Forget();
+            break;
+        }
+        // The start alone is one unknown command; the arguments come again.
+        token_.resize(std::min(token_.size(), start));
+        Unread();
+        const std::string again = std::exchange(arguments_, {});
+        lost += argumentCount_ - again.size();
+        Forget();
+        for (const char b : again) Byte(static_cast<std::uint8_t>(b));
+    }
+    return lost;
+}
+
 // At least the first byte is such text.
 std::size_t Reader::Run(const std::uint8_t* data, std::size_t n) {
     std::size_t run = 1;

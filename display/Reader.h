@@ -80,6 +80,12 @@ public:
     void CutShort();
     // A half-read command is dropped, its bytes read as `words` (malformed).
     void Drop(const char* words);
+    // The line went quiet, a frame ended or the stream ended with a command
+    // still open: it was none. Its start is unread and its argument bytes are
+    // read again as the bytes after it, until nothing is open. Returns how
+    // many bytes were unread without a reading: argument bytes past the kept
+    // ones, and what is still open after GiveUpRounds rounds.
+    std::size_t GiveUp();
     // How many of the last bytes are the start of a selection of peripherals
     // still being read (ESC, ESC =): whether they pass to the printer depends
     // on the bytes to come.
@@ -91,6 +97,9 @@ private:
     static constexpr std::size_t ArgumentLimit = 3 + 0xFFFF;
     // A command that never ends must not grow without bound in the monitor.
     static constexpr std::size_t TokenLimit = 256;
+    // Arguments read again may open a command again; so many rounds at most,
+    // each reading again what the last one kept: bounded work on any input.
+    static constexpr int GiveUpRounds = 8;
 
     bool Idle() const { return prefix_.empty() && !command_ && token_.empty(); }
     std::size_t Run(const std::uint8_t* data, std::size_t n);

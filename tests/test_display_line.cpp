@@ -252,7 +252,7 @@ TEST(Ranking, CountsTheSpeedOfCleanBytesOnly) {
     ranking.Feed(text, 9600);
     EXPECT_EQ(ranking.Speed(), 9600);
     EXPECT_EQ(ranking.Bytes(), 4u);
-    EXPECT_TRUE(ranking.Likely().starts_with("DSP800 at 9600 (100% read)")) << ranking.Likely();
+    EXPECT_TRUE(ranking.Likely().starts_with("DSP800, ESCPOS and 7 more read it alike at 9600 (100% read)")) << ranking.Likely();
 }
 
 // A frame that selects a command set is read by every emulation alike; the
@@ -270,6 +270,61 @@ TEST(Ranking, AFrameThatSelectsACommandSetDoesNotMakeThemAllAlike) {
             EXPECT_LT(ranking.ReadPercent(ranking.Ranks().back()), 100) << ranking.Likely();
         }
     }
+}
+
+// Streams as tills send them, in pieces with a quiet line between: the set
+// first and how many read it alike. Noise that opens a long command (US ( with
+// a length of 64 KiB in ESC/POS: pL + pH x 256 bytes follow, as Epson's DM-D
+// reference gives its US ( commands) hides nothing once the line goes quiet, a
+// set-up frame ends or the stream ends; a client's arguments out of range,
+// which its display ignores, still count for its set.
+TEST(Ranking, NoiseAndAClientsHabitsDoNotHideTheSetItIsWrittenFor) {
+    const std::string cdSale = "0C 1B 51 41 43 4F 46 46 45 45 20 33 2E 35 30 0D 1B 51 42 54 4F 54 41 4C 20 33 2E 35 30 0D";
+    const std::string escSale = "1B 40 0C 43 4F 46 46 45 45 20 33 2E 35 30 1F 24 01 02 54 4F 54 41 4C 20 33 2E 35 30";
+    const std::string noise = "1F 28 41 FF FF ";
+    const struct {
+        const char* what;
+        std::vector<std::string> pieces;
+        bool quietAtEnd;
+        const char* first;
+        std::size_t alike;
+    } cases[] = {
+        {"noise, a quiet, a CD5220 sale", {noise, cdSale}, true, "CD5220", 1},
+        {"noise and a CD5220 sale at once", {noise + cdSale}, true, "CD5220", 1},
+        {"noise and an ESC/POS sale at once", {noise + escSale}, true, "ESCPOS", 1},
+        {"a frame's end, no quiet yet", {noise + "02 05 43 37 03 " + cdSale}, false, "CD5220", 1},
+        {"rows counted from 0, a column past 20", {"1B 40 1F 24 01 00 48 49 1F 24 15 01 48 49"}, true, "ESCPOS", 1},
+        {"text and line controls alone", {"0C 48 45 4C 4C 4F 0D 0A 41"}, true, "DSP800", 4},
+    };
+    for (const auto& c : cases) {
+        Ranking ranking;
+        for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+            if (i) ranking.Quiet();
+            ranking.Feed(Hex(c.pieces[i].c_str()), 9600);
+        }
+        if (c.quietAtEnd) ranking.Quiet();
+        const Ranking::Answer answer = ranking.Result();
+        EXPECT_STREQ(answer.ranks[0].emulation, c.first) << c.what << ": " << ranking.Likely();
+        EXPECT_EQ(answer.alike, c.alike) << c.what << ": " << ranking.Likely();
+        EXPECT_EQ(answer.clear, c.alike == 1 && ranking.Bytes() >= Ranking::ClearBytes) << c.what << ": " << ranking.Likely();
+    }
+}
+
+// A tie names no set alone, says why, and which bytes would part them.
+TEST(Ranking, ATieIsSaidWithTheBytesThatWouldTellThemApart) {
+    Ranking ranking;
+    ranking.Feed(Hex("0C 48 49 0D"), 9600);
+    const Ranking::Answer answer = ranking.Result();
+    ASSERT_TRUE(answer.Tied());
+    EXPECT_TRUE(answer.onlyTextAndLineControls);
+    EXPECT_FALSE(answer.clear);
+    EXPECT_EQ(std::count(answer.tellApart.begin(), answer.tellApart.end(), 0x0C), 0) << "it came, and they read it alike";
+    EXPECT_NE(std::count(answer.tellApart.begin(), answer.tellApart.end(), 0x1F), 0) << "ESCPOS and CD5220 have US commands, DSP800 none";
+    EXPECT_TRUE(ranking.Likely().starts_with("DSP800, ESCPOS and 3 more read it alike at 9600 (100% read): the till sends only "
+                                             "text and line controls; "))
+        << ranking.Likely();
+    EXPECT_NE(ranking.Likely().find(" would tell them apart. UTC_S 75%, "), std::string::npos) << ranking.Likely();
+    EXPECT_EQ(ranking.Best(), "DSP800, ESCPOS and 3 more alike at 9600");
 }
 
 namespace {
@@ -409,6 +464,38 @@ TEST(Recording, AReplayShowsWhatTheRecordingSaw) {
     EXPECT_EQ(replayed, seen);
     EXPECT_EQ(chunks[chunks.size() - 2].direction, Direction::DisplayToTill);
     std::filesystem::remove(path);
+}
+
+// A replay without --emulation shows the sale in the set the till speaks, says
+// that it follows it, and a recording of the replay keeps that; --emulation
+// keeps its own.
+TEST(Recording, AReplayFollowsTheTillUnlessTheEmulationIsGiven) {
+    const std::string path = Temp("vantrel-follow.rec"), again = Temp("vantrel-follow-again.rec");
+    std::ofstream(path) << "vantrel-display recording 1\nprogram: vantrel-display 1\nport: COM1\nspeed: 9600\nemulation: DSP800\n\n"
+                           "0.000 T 9600 1F 28 41 FF FF\n"
+                           "300.000 T 9600 0C 1B 51 41 43 4F 46 46 45 45 20 33 2E 35 30 0D 1B 51 42 54 4F 54 41 4C 20 33 2E 35 30 0D\n";
+    for (const bool keep : {false, true}) {
+        VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+        LineOptions options;
+        options.replay = path;
+        options.replaySpeed = 0;
+        if (!keep) options.record = again;
+        Chunks chunks;
+        {
+            const auto session = StartLine(options, display, keep);
+            chunks = PumpUntil(display, [](const Chunks& c) { return !c.empty() && c.back().end; });
+        }
+        const std::string said = "the till speaks CD5220 (94% read): the display follows it";
+        EXPECT_EQ(HasNotice(chunks, said), !keep);
+        EXPECT_STREQ(display.Model().Emulation(), keep ? "DSP800" : "CD5220");
+        if (keep) continue;
+        EXPECT_EQ(display.Model().Line(0) + "|" + display.Model().Line(1), "COFFEE 3.50         |TOTAL 3.50          ");
+        std::ifstream recorded(again);
+        const std::string text{std::istreambuf_iterator<char>(recorded), {}};
+        EXPECT_NE(text.find("# " + said), std::string::npos) << text;
+    }
+    std::filesystem::remove(path);
+    std::filesystem::remove(again);
 }
 
 // A recording that cannot be written any more stops and says why; the display goes on.

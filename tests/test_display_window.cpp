@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <chrono>
 #include <fcntl.h>
 #include <string>
@@ -159,4 +160,37 @@ TEST(DisplayWindow, TheScreenReadsAsItsTwoRows) {
     EXPECT_TRUE(screen->rect().contains(cell));
     EXPECT_EQ(text->offsetAtPoint(cell.center()), second);
     EXPECT_GT(cell.top(), text->characterRect(0).bottom());
+}
+
+// On a line other than its own, the window shows the best three command sets,
+// a tie marked; a status that grows is cut short, and the window keeps its width.
+TEST(DisplayWindow, TheRankingShowsAndALongStatusDoesNotWidenTheWindow) {
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    display.KeepRanking();
+    DisplayWindow window(display, "COM1 (/dev/ttyS0)");
+    window.show();
+    QApplication::processEvents();
+    const int width = window.width();
+    QLabel* ranking = nullptr;
+    for (QLabel* label : window.findChildren<QLabel*>())
+        if (label->accessibleName() == "Likely command sets") ranking = label;
+    ASSERT_NE(ranking, nullptr);
+    const struct {
+        std::string bytes;
+        QString ranks;
+    } cases[] = {
+        {"\x0CHELLO", "= DSP800 100%   = ESCPOS 100%   = ADM787 100%   (5 alike)"},
+        {"\x1BQA" "COFFEE 3.50\r\x1BQB" "TOTAL 3.50\r", "1 CD5220 "},
+    };
+    for (const auto& c : cases) {
+        display.Deliver({reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()}, PowerOnBaud);
+        display.SetSideNote(std::string(400, 'x'));
+        for (int i = 0; i < 5; ++i) {
+            QTest::qWait(60);
+            QApplication::processEvents();
+        }
+        EXPECT_TRUE(ranking->text().startsWith(c.ranks)) << ranking->text().toStdString();
+        EXPECT_EQ(window.width(), width);
+        EXPECT_LE(window.sizeHint().width(), width);
+    }
 }

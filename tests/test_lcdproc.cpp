@@ -3,11 +3,13 @@
 // driver, on the virtual display's line.
 #include "PanelFixture.h"
 #include "Peers.h"
+#include "virtual-display/Ranking.h"
 #include "virtual-display/VirtualDisplay.h"
 
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace vantrel::display;
@@ -99,6 +101,35 @@ TEST_F(Lcdproc, IbmModeOnUtcStandardShowsTheFirstTwoLines) {
     ASSERT_TRUE(display.Model().SetEmulation("UTC_S"));
     Lcdd lcdd(display.SlavePath(), "IBM");
     EXPECT_TRUE(Shows("## LCDproc Server #", "Cli: 0  Scr: 0      "));
+}
+
+// What LCDd's serialPOS driver sends in each of its emulations, as the
+// display's ranking reads it: the set it is written for first, though it gives
+// positions as decimal digits (Epson: US $ "01" "01"; Logic Controls: DC0 "00"),
+// which the display reads as out of range and ignores; its plain-text
+// emulations name no set alone. A display that follows the till takes the set first.
+TEST_F(Lcdproc, TheRankingNamesTheSetEachEmulationIsWrittenFor) {
+    const struct {
+        const char* type;
+        const char* first;
+        bool alone;
+    } cases[] = {{"AEDEX", "AEDEX", true}, {"Epson", "ESCPOS", true}, {"LogicControls", "UTC_S", true}, {"IEE", "DSP800", false}};
+    for (const auto& c : cases) {
+        VirtualDisplay line;
+        line.KeepRanking(true);
+        {
+            Lcdd lcdd(line.SlavePath(), c.type);
+            ASSERT_TRUE(lcdd.Send(ClientScreen));
+            for (int i = 0; i < 60; ++i) line.Pump(50ms);
+        }
+        std::this_thread::sleep_for(Ranking::QuietGap + 50ms);
+        line.LineWentQuiet();
+        line.Pump(10ms);
+        const Ranking::Answer answer = line.Ranks()->Result();
+        EXPECT_STREQ(answer.ranks[0].emulation, c.first) << c.type << ": " << line.Ranks()->Likely();
+        EXPECT_EQ(answer.Tied(), !c.alone) << c.type << ": " << line.Ranks()->Likely();
+        EXPECT_STREQ(line.Model().Emulation(), c.alone ? c.first : "DSP800") << c.type;
+    }
 }
 
 TEST_F(Lcdproc, TechnicianSetsAedexWithThePanelThenLcddDrivesIt) {

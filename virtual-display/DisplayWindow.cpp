@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "virtual-display/DisplayWindow.h"
 
+#include "virtual-display/Ranking.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QFontDatabase>
@@ -21,6 +23,22 @@ constexpr int CellWidth = 30;
 constexpr int CellHeight = 46;
 constexpr int Gap = 4;
 constexpr int Margin = 18;
+constexpr int RankingShown = 3;
+
+// "1 CD5220 94%   2 ADM787 94%   3 PD6000 91%"; on a tie "= DSP800 100%
+// = ESCPOS 100%   = ADM787 100%   (9 alike)"; empty before any byte.
+QString RankingText(const Ranking* ranking) {
+    if (!ranking || !ranking->Bytes()) return {};
+    const Ranking::Answer answer = ranking->Result();
+    QString text;
+    for (std::size_t i = 0; i < answer.ranks.size() && i < RankingShown; ++i) {
+        const QString place = i < answer.alike && answer.Tied() ? QStringLiteral("=") : QString::number(i + 1);
+        text += QStringLiteral("%1%2 %3 %4%").arg(i ? QStringLiteral("   ") : QString(), place,
+                                                  QString::fromLatin1(answer.ranks[i].emulation)).arg(answer.ranks[i].read);
+    }
+    if (answer.alike > RankingShown) text += QStringLiteral("   (%1 alike)").arg(answer.alike);
+    return text;
+}
 
 }  // namespace
 
@@ -178,14 +196,22 @@ void ScreenView::DrawPattern(QPainter& p, const QRect& cell, const Pattern& patt
 }
 
 DisplayWindow::DisplayWindow(VirtualDisplay& display, const std::string& line, QWidget* parent)
-    : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), status_(new QLabel(this)),
-      monitor_(new QPlainTextEdit(this)) {
+    : QWidget(parent), display_(display), screen_(new ScreenView(display.Model(), this)), ranking_(new QLabel(this)),
+      status_(new QLabel(this)), monitor_(new QPlainTextEdit(this)) {
     // The line's name, else the path the user gave, else the line's own.
     const std::string& path = !line.empty() ? line : display.Link().empty() ? display.SlavePath() : display.Link();
     setWindowTitle(QStringLiteral("Vantrel virtual display - %1").arg(QString::fromStdString(path)));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(screen_, 0, Qt::AlignHCenter);
-    status_->setTextFormat(Qt::PlainText);
+    // Their text never sets the window's width: the screen and the monitor do.
+    for (QLabel* label : {ranking_, status_}) {
+        label->setTextFormat(Qt::PlainText);
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+    ranking_->setAccessibleName(QStringLiteral("Likely command sets"));
+    ranking_->setVisible(display.Ranks() != nullptr);
+    layout->addWidget(ranking_);
+    status_->setAccessibleName(QStringLiteral("Status"));
     layout->addWidget(status_);
     monitor_->setReadOnly(true);
     monitor_->setMaximumBlockCount(500);
@@ -202,7 +228,7 @@ DisplayWindow::DisplayWindow(VirtualDisplay& display, const std::string& line, Q
     connect(clock, &QTimer::timeout, this, [this] {
         // The printer's counts change also while the host is silent.
         if (display_.Model().Elapse(static_cast<int>(clock_.restart())) ||
-            status_->text() != QString::fromStdString(StatusLine(display_)))
+            display_.LineWentQuiet() || statusText_ != QString::fromStdString(StatusLine(display_)))
             Refresh();
     });
     clock->start(50);
@@ -220,8 +246,17 @@ void DisplayWindow::LineReadable() {
     if (display_.WaitReady(0)) QMetaObject::invokeMethod(this, &DisplayWindow::LineReadable, Qt::QueuedConnection);
 }
 
+void DisplayWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Refresh();
+}
+
 void DisplayWindow::Refresh() {
-    status_->setText(QString::fromStdString(StatusLine(display_)));
+    statusText_ = QString::fromStdString(StatusLine(display_));
+    status_->setText(status_->fontMetrics().elidedText(statusText_, Qt::ElideRight, status_->width()));
+    status_->setToolTip(statusText_);
+    status_->setAccessibleDescription(statusText_);
+    ranking_->setText(RankingText(display_.Ranks()));
     screen_->Refresh();
 }
 

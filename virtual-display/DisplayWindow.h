@@ -45,6 +45,11 @@ private:
     QString rows_;  // as last told
 };
 
+// The window: the screen, on a line other than its own the likely command
+// sets (the best three with their shares, a tie marked "="), the status line
+// and the monitor. The ranking and the status keep their size: a longer
+// status is cut short with an ellipsis (the whole of it in its tool tip),
+// and the window never widens for it.
 class DisplayWindow : public QWidget {
     Q_OBJECT
 public:
@@ -53,13 +58,18 @@ public:
     explicit DisplayWindow(VirtualDisplay& display, const std::string& line = {}, QWidget* parent = nullptr);
     ~DisplayWindow() override;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void LineReadable();
     void Refresh();
 
     VirtualDisplay& display_;
     ScreenView* screen_;
+    QLabel* ranking_;
     QLabel* status_;
+    QString statusText_;  // whole, as last shown
     QPlainTextEdit* monitor_;
     QElapsedTimer clock_;
 };

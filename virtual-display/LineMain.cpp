@@ -199,7 +199,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
             if (!recorder->Problem().empty()) display.SetSideNote(recorder->Problem());
         });
     }
-    if (o.External()) display.KeepRanking();
+    if (o.External()) display.KeepRanking(!keepEmulation);
     if (port) session->reader = std::make_unique<PortReader>(display, std::move(port), o.port, device, baud);
     if (till)
         session->tap = std::make_unique<Tap>(display, Tap::Side{o.till, tillDevice, std::move(till)},
@@ -273,6 +273,7 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
             const auto now = std::chrono::steady_clock::now();
             model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
             last = now;
+            if (display.LineWentQuiet()) likely(false);
             screen(std::max(since, now - display.Started()));  // a change of the clock's own is of now
         }
         out = out && std::fflush(stdout) == 0 && !std::ferror(stdout);

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "common/SavedFile.h"
@@ -204,7 +205,30 @@ void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud, std:
     QueueRaw(std::move(raw));
 }
 
-void VirtualDisplay::KeepRanking() { ranking_ = std::make_unique<Ranking>(); }
+void VirtualDisplay::KeepRanking(bool follow) {
+    ranking_ = std::make_unique<Ranking>();
+    follow_ = follow;
+}
+
+void VirtualDisplay::Quiet() {
+    if (ranking_ && std::exchange(rankingOpen_, false)) ranking_->Quiet();
+}
+
+std::string VirtualDisplay::Follow() {
+    if (!follow_ || !ranking_) return {};
+    const Ranking::Answer answer = ranking_->Result();
+    if (!answer.clear || std::string_view(answer.ranks[0].emulation) == model_.Emulation()) return {};
+    model_.SetEmulation(answer.ranks[0].emulation);
+    return std::string("the till speaks ") + answer.ranks[0].emulation + " (" + std::to_string(answer.ranks[0].read) +
+           "% read): the display follows it; --emulation fixes the command set";
+}
+
+bool VirtualDisplay::LineWentQuiet() {
+    if (elapseByChunks_ || !rankingOpen_ || Clock::now() - lastTill_ < Ranking::QuietGap) return false;
+    Quiet();
+    if (const std::string followed = Follow(); !followed.empty()) Notice(followed);
+    return true;
+}
 
 std::string VirtualDisplay::LineStatus() const {
     std::string s;
@@ -281,9 +305,20 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
         const int line = chunk.framingErrors ? FramingErrorsBaud : chunk.lineBaud;
         if (chunk.direction == Direction::TillToDisplay && !chunk.bytes.empty()) {
             if (chunk.framingErrors) framingErrorBytes_ += chunk.bytes.size();
-            if (ranking_) ranking_->Feed(chunk.bytes, chunk.lineBaud, chunk.framingErrors);
+            if (ranking_) {
+                if (lastChunk_ - lastTill_ >= Ranking::QuietGap) Quiet();
+                ranking_->Feed(chunk.bytes, chunk.lineBaud, chunk.framingErrors);
+                rankingOpen_ = true;
+                lastTill_ = lastChunk_;
+                // Said with the chunk it is read by, and recorded as a notice of its time.
+                if (std::string followed = Follow(); !followed.empty()) {
+                    Observe({{}, UnknownBaud, lastChunk_, Direction::TillToDisplay, false, followed});
+                    lineNote_ = chunk.notice = std::move(followed);
+                }
+            }
             garbage = Feed(chunk.bytes, line);
         }
+        if (chunk.end) Quiet();  // nothing comes after it to follow with
         chunk.readings = model_.TakeReadings();
         chunk.garbage = garbage;
         if (garbage) {

@@ -133,9 +133,17 @@ public:
         clockChanged_ = std::move(changed);
     }
     // Keeps a ranking of the ten emulations (Ranking.h) over every chunk from
-    // the till, shown in the status line.
-    void KeepRanking();
+    // the till, shown in the status line. With `follow`, the display takes
+    // the likely command set as its own once the ranking is clear
+    // (Ranking::Answer::clear), before it reads the chunk that made it so,
+    // and says so in a notice (which a recording keeps).
+    void KeepRanking(bool follow = false);
     const Ranking* Ranks() const { return ranking_.get(); }
+    // Called now and then while no chunk comes (the window's clock, the
+    // headless loop): once the till has been quiet for Ranking::QuietGap,
+    // commands left open are given up in the ranking. True when the ranking
+    // changed. A replay's quiet is its own gaps, not the clock's.
+    bool LineWentQuiet();
     // A recording's view of the line: called with every chunk as the line
     // delivers it, on the line's thread and before the screen takes it (so
     // also with bytes the screen could not take), and with the line's notices;
@@ -171,6 +179,10 @@ private:
     void Queue(const std::uint8_t* data, std::size_t n, int baud);
     // Feeds the model; how many of the last bytes it took at the wrong speed.
     std::size_t Feed(const std::vector<std::uint8_t>& bytes, int lineBaud);
+    // The ranking's quiet; the command set followed, when the display takes
+    // another: the notice that says so.
+    void Quiet();
+    std::string Follow();
     // The model's clock through a gap before a chunk (ElapseByChunks).
     void ElapseGap(Clock::duration gap);
     // Waits until the reader has read everything written before the call.
@@ -200,6 +212,9 @@ private:
 
     // An external line's counts and words (taken on the caller's thread).
     std::unique_ptr<Ranking> ranking_;
+    bool follow_ = false;
+    bool rankingOpen_ = false;     // bytes fed to the ranking since its last quiet
+    Clock::time_point lastTill_{};  // when the till's last bytes came
     std::mutex observerMutex_;  // observer_, and one call of it at a time
     LineObserver observer_;
     std::uint64_t framingErrorBytes_ = 0;
