@@ -24,7 +24,8 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
     std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S UTC", &utc);
     Write(std::string(RecordingMagic) + std::to_string(RecordingVersion) + "\nprogram: vantrel-display " + VANTREL_VERSION +
           "\nport: " + Escaped(header.port) + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +
-          "\nemulation: " + header.emulation + "\nstarted: " + started + "\n\n");
+          "\nspeed-measured: " + (header.speedMeasured ? "yes" : "no") + "\nemulation: " + header.emulation +
+          "\nstarted: " + started + "\n\n");
     if (!problem_.empty()) {  // a full disk: no recording is left, not even an empty one
         CloseFile(fd_);
         RemoveFile(path);

@@ -15,6 +15,7 @@ struct RecordingHeader {
     std::string port;
     int baud;
     std::string emulation;
+    bool speedMeasured = false;  // whether `baud` was measured on the line, or only given
 };
 
 // Writes a recording. Opening it creates the file; one that exists is never

@@ -13,11 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <poll.h>
 #include <random>
 #include <sys/resource.h>
@@ -150,57 +152,172 @@ TEST(PortLine, NamesThatCannotBeListenedOnAreRefused) {
     EXPECT_NE(error.find("network port"), std::string::npos);
 }
 
-// --baud auto on a pseudo-terminal takes the writer's speed, and follows it.
-TEST(PortLine, AutoTakesTheWritersSpeed) {
-    Pty till;
+// --baud auto on a pseudo-terminal that another program made (a socat pair's
+// end): its settings are not the writer's, so the speed is not known, and
+// every byte is read at the display's own speed, whatever the termios say,
+// also after the port was gone and back.
+TEST(PortLine, AutoOnAnotherProgramsPseudoTerminalSaysTheSpeedIsNotKnown) {
+    auto first = std::make_unique<Pty>();
+    Pty second;
+    const std::string link = Temp("vantrel-auto-link");
+    std::filesystem::create_symlink(first->Path(), link);
     VirtualDisplay display{VirtualDisplay::ExternalLine{}};
     std::string error;
-    auto port = OpenListening(till.Path(), AutoBaud, error);
+    SetSpeed(first->Master(), B38400);
+    auto port = OpenListening(link, AutoBaud, error);
     ASSERT_TRUE(port) << error;
-    SetSpeed(till.Master(), B4800);
-    PortReader reader(display, std::move(port), till.Path(), till.Path(), AutoBaud);
-    for (const auto& [speed, rate] : {std::pair{B4800, 4800}, {B19200, 19200}, {B2400, 2400}}) {
-        SetSpeed(till.Master(), speed);
-        const std::string text = "AT " + std::to_string(rate);
-        WriteAll(till.Master(), "\x0C" + text);
+    PortReader reader(display, std::move(port), link, link, AutoBaud);
+    const auto show = [&](const Pty& pty, speed_t speed, const std::string& text) {
+        WriteAll(pty.Master(), "\x0C" + text);
+        SetSpeed(pty.Master(), speed);  // after the bytes, before they are read
         const Chunks chunks = PumpUntil(display, [&](const Chunks&) { return display.Model().Line(0).starts_with(text); });
-        EXPECT_EQ(display.Model().Line(0), text + std::string(20 - text.size(), ' '));
-        EXPECT_EQ(display.Model().OwnBaud(), rate);
-        EXPECT_FALSE(display.Model().SpeedMismatch());
-        ASSERT_FALSE(chunks.empty());
-        EXPECT_EQ(chunks.back().lineBaud, rate);
-    }
-    // A speed the display has not: said, and the display keeps its own.
-    SetSpeed(till.Master(), B57600);
-    WriteAll(till.Master(), "\x0C" "FAST");
-    const Chunks fast = PumpUntil(display, [](const Chunks& c) { return HasNotice(c, "57600"); });
-    EXPECT_TRUE(HasNotice(fast, "the writer's speed is now 57600 bit/s, none of the display's speeds")) << StatusLine(display);
-    PumpUntil(display, [&](const Chunks&) { return display.Model().SpeedMismatch(); });
-    EXPECT_EQ(display.Model().OwnBaud(), 2400);
+        EXPECT_EQ(display.Model().Line(0), text + std::string(20 - text.size(), ' ')) << StatusLine(display);
+        for (const auto& chunk : chunks)
+            if (!chunk.bytes.empty()) EXPECT_FALSE(chunk.speedMeasured) << text;
+    };
+    show(*first, B19200, "AT 4800");
+    show(*first, B115200, "AT 19200");
+    EXPECT_EQ(display.Speed().baud, 9600);
+    EXPECT_FALSE(display.Speed().measured);
+    EXPECT_NE(StatusLine(display).find("the speed is not known on this line: read at 9600 bit/s"), std::string::npos)
+        << StatusLine(display);
+    first->CloseMaster();
+    PumpUntil(display, [](const Chunks& c) { return HasNotice(c, "is gone"); });
+    first.reset();
+    std::filesystem::remove(link);
+    SetSpeed(second.Master(), B2400);
+    std::filesystem::create_symlink(second.Path(), link);
+    PumpUntil(display, [](const Chunks& c) { return HasNotice(c, "is back"); });
+    show(second, B2400, "BACK");
+    EXPECT_FALSE(display.Model().SpeedMismatch());
+    std::filesystem::remove(link);
 }
 
-// --baud auto on a real port: a framing error or bytes that read as nothing
-// move on to the next speed, clean commands keep it.
+namespace {
+
+// A real port's stand-in: reads given in turn (an empty one: the line is
+// quiet), each at the speed set last; then Stopped.
+class FakePort final : public vantrel::Port {
+public:
+    explicit FakePort(std::vector<std::vector<vantrel::ReadRun>> reads) : reads_(std::move(reads)) {}
+    vantrel::PortResult Write(const std::uint8_t*, std::size_t, int) override { return {}; }
+    vantrel::PortResult Read(std::vector<vantrel::ReadRun>& runs, int timeoutMs) override {
+        std::unique_lock lock(mutex_);
+        if (next_ < reads_.size() && (timeoutMs >= 0 || !reads_[next_].empty())) {
+            runs = reads_[next_++];
+            return {};
+        }
+        stopped_.wait(lock, [this] { return stop_; });
+        return {vantrel::PortError::Stopped, ""};
+    }
+    void Interrupt() override {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        stopped_.notify_all();
+    }
+    vantrel::PortResult SetBaud(int baud) override {
+        std::lock_guard lock(mutex_);
+        speeds_.push_back(baud);
+        return {};
+    }
+    std::vector<int> speeds_;  // read after the reader ended
+
+private:
+    std::vector<std::vector<vantrel::ReadRun>> reads_;
+    std::size_t next_ = 0;
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
+};
+
+vantrel::ReadRun Clean(const std::string& bytes, bool errors = false) { return {Bytes(bytes.begin(), bytes.end()), errors}; }
+
+const std::string Sale = "\x1BQATOTAL      12.50\r\x1BQBTHANK YOU  \r";
+
+}  // namespace
+
+// --baud auto on a real port, read by read: noise with commands in one read
+// keeps a speed, framing errors alone or bytes that read as nothing move on,
+// 57600 and 115200 are tried too.
 TEST(PortLine, AutoOnARealPortTriesTheSpeedsInTurn) {
     SpeedTrial trial;
-    std::vector<std::uint8_t> bytes;
-    const std::string commands = "\x1BQATOTAL      12.50\r\x1BQBTHANK YOU  \r";
-    const Bytes clean(commands.begin(), commands.end());
+    std::vector<vantrel::ReadRun> out;
     EXPECT_EQ(trial.Speed(), 9600);
-    EXPECT_EQ(trial.Take(Hex("41 42"), false, bytes), SpeedTrial::Verdict::Wait);
-    EXPECT_EQ(trial.Take(Hex("E3"), true, bytes), SpeedTrial::Verdict::Next);
-    EXPECT_EQ(bytes, Hex("41 42 E3")) << "all that came at 9600, given up";
+    EXPECT_EQ(trial.Take({Clean("AB")}, out), SpeedTrial::Verdict::Wait);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(trial.Take({Clean("\xE3", true)}, out), SpeedTrial::Verdict::Next);
+    ASSERT_EQ(out.size(), 2u) << "all that came at 9600, given up";
     EXPECT_EQ(trial.Speed(), 19200);
-    EXPECT_EQ(trial.Take(Bytes(40, 0x07), false, bytes), SpeedTrial::Verdict::Next) << "bytes that read as no command set";
-    EXPECT_EQ(trial.Speed(), 38400);
-    EXPECT_EQ(trial.Take(Bytes(40, 0xF8), false, bytes), SpeedTrial::Verdict::Next) << "what a wrong speed makes of text";
-    EXPECT_EQ(trial.Speed(), 4800);
-    EXPECT_EQ(trial.Take(Bytes(clean.begin(), clean.begin() + 10), false, bytes), SpeedTrial::Verdict::Wait);
-    EXPECT_EQ(trial.Take(Bytes(clean.begin() + 10, clean.end()), false, bytes), SpeedTrial::Verdict::Found);
-    EXPECT_EQ(bytes, clean);
+    EXPECT_EQ(trial.Take({Clean(std::string(40, 0x07))}, out), SpeedTrial::Verdict::Next) << "bytes that read as no command set";
+    EXPECT_EQ(trial.Take({Clean(std::string(40, '\xF8'))}, out), SpeedTrial::Verdict::Next) << "what a wrong speed makes of text";
+    EXPECT_EQ(trial.Speed(), 57600);
+    EXPECT_EQ(trial.Take({Clean("\xFF\xFF\xE0\x00\x81", true), Clean(Sale)}, out), SpeedTrial::Verdict::Found)
+        << "noise and commands in one read";
+    EXPECT_EQ(out.size(), 2u);
     SpeedTrial around;
-    for (int i = 0; i < 8; ++i) around.Take(Hex("00"), true, bytes);
+    for (int i = 0; i < 10; ++i) around.Take({Clean("\x00", true)}, out);
     EXPECT_EQ(around.Speed(), 9600) << "after the last speed, the first again";
+    SpeedTrial quiet;
+    EXPECT_EQ(quiet.Take({Clean("\x0CHI")}, out), SpeedTrial::Verdict::Wait);
+    EXPECT_EQ(quiet.Quiet(out), SpeedTrial::Verdict::Wait);
+    EXPECT_EQ(out.size(), 1u) << "a quiet line hands the few bytes on";
+    EXPECT_EQ(quiet.Take({Clean(Sale)}, out), SpeedTrial::Verdict::Found) << "and they count toward the speed";
+    EXPECT_TRUE(out.size() == 1u && out[0].bytes.size() == Sale.size());
+}
+
+// The port reader around the trial: a few bytes on a quiet line are shown and
+// recorded, not held; the bytes of a speed given up are garbage; a speed
+// found is said as measured, and bytes after it are read at it.
+TEST(PortLine, AutoOnARealPortShowsWhatItHoldsAndMeasuresTheSpeed) {
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    display.Model().SetEmulation("CD5220");
+    std::vector<VirtualDisplay::Chunk> seen;
+    display.OnLine([&seen](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point) { seen.push_back(chunk); });
+    auto port = std::make_unique<FakePort>(std::vector<std::vector<vantrel::ReadRun>>{
+        {Clean("\x0CHI")}, {}, {Clean(std::string(40, 0x07))}, {Clean(Sale)}, {Clean("\x0C" "FOUND")}});
+    FakePort* fake = port.get();
+    Chunks chunks;
+    {
+        PortReader reader(display, std::move(port), "COM1", "/dev/ttyS0", AutoBaud);
+        chunks = PumpUntil(display, [&](const Chunks&) { return display.Model().Line(0).starts_with("FOUND"); });
+        EXPECT_EQ(display.Model().Line(0), "FOUND" + std::string(15, ' ')) << display.Model().Emulation();
+        EXPECT_EQ(fake->speeds_, (std::vector<int>{9600, 19200}));
+    }
+    EXPECT_TRUE(HasNotice(chunks, "--baud auto: 19200 bit/s, measured")) << StatusLine(display);
+    EXPECT_EQ(display.Model().OwnBaud(), 19200);
+    EXPECT_EQ(display.Speed().baud, 19200);
+    EXPECT_TRUE(display.Speed().measured);
+    const auto bytesAt = [&chunks](const std::string& bytes) -> const VirtualDisplay::Chunk* {
+        for (const auto& chunk : chunks)
+            if (chunk.bytes == Bytes(bytes.begin(), bytes.end())) return &chunk;
+        return nullptr;
+    };
+    const VirtualDisplay::Chunk* held = bytesAt("\x0CHI");
+    ASSERT_TRUE(held) << "shown when the line went quiet";
+    EXPECT_EQ(held->lineBaud, 9600);
+    EXPECT_FALSE(held->speedMeasured);
+    const VirtualDisplay::Chunk* givenUp = bytesAt(std::string(40, 0x07));
+    ASSERT_TRUE(givenUp);
+    EXPECT_EQ(givenUp->lineBaud, vantrel::UnknownBaud);
+    EXPECT_EQ(givenUp->readings.back().kind, ReadingKind::Garbage);
+    EXPECT_TRUE(bytesAt(Sale)->speedMeasured);
+    EXPECT_EQ(seen.size(), 7u) << "every chunk and notice recorded";
+}
+
+// --baud takes the standard rates of a line, beyond the display's own eight;
+// a port at such a speed is the display's receiver and reads its bytes.
+TEST(PortLine, FastLinesAreTakenAndRead) {
+    for (const auto& [text, baud] : {std::pair{"57600", 57600}, {"115200", 115200}, {"4000000", 4000000}, {"50", 50},
+                                     {"auto", AutoBaud}, {"115201", -1}, {"14400", -1}, {"", -1}})
+        EXPECT_EQ(ParseBaud(text), baud) << text;
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    display.SetReceiverBaud(115200);
+    EXPECT_EQ(display.Speed().baud, 115200);
+    EXPECT_FALSE(display.Speed().measured);
+    display.Deliver(Hex("0C 46 41 53 54"), 115200);
+    display.Pump(5ms);
+    EXPECT_EQ(display.Model().Line(0), "FAST" + std::string(16, ' '));
+    EXPECT_EQ(display.Model().OwnBaud(), 9600) << "the display's own speeds do not change";
 }
 
 // Each emulation's own commands, from its table, put it first in the ranking.

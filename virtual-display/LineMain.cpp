@@ -103,7 +103,8 @@ int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
         if (i + 1 >= argc || !*argv[i + 1]) return Bad(option, "a value is needed");
         if (!value->empty()) return Bad(option, "given more than once");
         *value = argv[++i];
-        if (value == &o.baud && ParseBaud(o.baud) < 0) return Bad(option, "one of 300 600 1200 2400 4800 9600 19200 38400 auto");
+        if (value == &o.baud && ParseBaud(o.baud) < 0)
+            return Bad(option, "a standard rate from 50 to 4000000 (300 ... 9600, 19200, 38400, 57600, 115200 ...), or auto");
         return 1;
     }
     if (!std::strcmp(option, "--tap")) {
@@ -197,15 +198,25 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         if (!keepEmulation && !model.SetEmulation(emulation.c_str()))
             std::fprintf(stderr, "vantrel-display: --replay %s: the recording's emulation %s is none the display knows; it reads in %s\n",
                          o.replay.c_str(), emulation.c_str(), model.Emulation());
-        if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) takeSpeed(recorded);
+        if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) {
+            takeSpeed(recorded);
+            if (model.OwnBaud() != recorded) display.SetReceiverBaud(recorded);  // a line faster than the display's own speeds
+        }
+        const auto measured = header.find("speed-measured");
+        display.SetSpeedMeasured(measured != header.end() && measured->second == "yes");
         label = o.replay;
     }
     session->label = label;
-    // A fixed speed on a port is the display's own: it reads what its UART takes.
-    if ((port || till) && baud != AutoBaud) takeSpeed(baud);
+    // A fixed speed on a port is the display's own: it reads what its UART
+    // takes, also at a speed none of its own eight.
+    if ((port || till) && baud != AutoBaud) {
+        takeSpeed(baud);
+        if (model.OwnBaud() != baud) display.SetReceiverBaud(baud);
+    }
     if (!o.record.empty()) {
         session->recorder = std::make_unique<Recorder>(o.record, o.force,
-                                                       RecordingHeader{label, baud == AutoBaud ? 0 : model.OwnBaud(), model.Emulation()});
+                                                       RecordingHeader{label, baud == AutoBaud ? 0 : display.Speed().baud,
+                                                                       model.Emulation(), display.Speed().measured});
         Recorder* recorder = session->recorder.get();
         display.OnLine([recorder, &display](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
             recorder->Add(chunk, at);

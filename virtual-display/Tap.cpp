@@ -22,7 +22,8 @@ Tap::Tap(VirtualDisplay& display, Side till, Side toDisplay, int baud) : display
         ports[i] = std::move(sides[i].port);
     }
     dwell_.reserve(1024);
-    display_.Notice("tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) + " bit/s");
+    display_.Notice("tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) +
+                    " bit/s, as --baud says: not measured");
     relay_ = StartRelay(*this, std::move(ports));
 }
 
