@@ -120,10 +120,11 @@ private:
     void Lose(int side) {
         ports_[side].reset();
         tried_[side] = Clock::now();
-        // What waited for it is lost with it; what it sent before is still passed on.
+        // What waited for it is lost with it, and said now; what it sent
+        // before is still passed on. Its return says only what was lost
+        // while it was gone.
         Way& toIt = ways_[1 - side];
         const std::size_t lost = toIt.pending.size() - toIt.written;
-        toIt.lost += lost;
         toIt.pending.clear();
         toIt.written = 0;
         owner_.Gone(side, lost);

@@ -214,14 +214,13 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         if (model.OwnBaud() != baud) display.SetReceiverBaud(baud);
     }
     if (!o.record.empty()) {
-        session->recorder = std::make_unique<Recorder>(o.record, o.force,
-                                                       RecordingHeader{label, baud == AutoBaud ? 0 : display.Speed().baud,
-                                                                       model.Emulation(), display.Speed().measured});
+        session->recorder = std::make_unique<Recorder>(
+            o.record, o.force,
+            RecordingHeader{label, baud == AutoBaud ? 0 : display.Speed().baud, model.Emulation(), display.Speed().measured},
+            [&display](const std::string& problem) { display.SetSideNote(problem); });
         Recorder* recorder = session->recorder.get();
-        display.OnLine([recorder, &display](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
-            recorder->Add(chunk, at);
-            if (!recorder->Problem().empty()) display.SetSideNote(recorder->Problem());
-        });
+        display.OnLine(
+            [recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder->Add(chunk, at); });
     }
     if (o.External()) display.KeepRanking();
     if (port) session->reader = std::make_unique<PortReader>(display, std::move(port), o.port, device, baud);
