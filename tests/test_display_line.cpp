@@ -604,6 +604,39 @@ TEST(Tap, PassesAndRecordsAFloodBothWaysByteForByte) {
     std::filesystem::remove(path);
 }
 
+// A tap that ends while the display's side takes nothing: what it read from
+// the till is passed on within a bound, and what is left is said and
+// recorded as not passed, never as passed.
+TEST(Tap, BytesReadButNotPassedAtTheEndAreSaid) {
+    const std::string path = Temp("vantrel-tap-end.rec");
+    TapEnds ends;
+    {
+        Recorder recorder(path, false, {"till", 9600, "DSP800"});
+        ends.screen.OnLine([&recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
+        fcntl(ends.till.Master(), F_SETFL, fcntl(ends.till.Master(), F_GETFL) | O_NONBLOCK);
+        const Bytes block(1000, 'A');
+        for (auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;)
+            if (write(ends.till.Master(), block.data(), block.size()) < 0) std::this_thread::sleep_for(5ms);
+        ends.tap.reset();
+    }
+    std::size_t received = 0;
+    fcntl(ends.display.Master(), F_SETFL, fcntl(ends.display.Master(), F_GETFL) | O_NONBLOCK);
+    for (std::uint8_t buf[4096]; ;) {
+        const ssize_t n = read(ends.display.Master(), buf, sizeof buf);
+        if (n <= 0) break;
+        received += static_cast<std::size_t>(n);
+    }
+    std::ifstream file(path);
+    std::size_t recorded = 0, notPassed = 0;
+    for (std::string line; std::getline(file, line);) {
+        if (line.find(" T 9600 ") != std::string::npos) recorded += (line.size() - line.find(" T 9600 ") - 7) / 3;
+        if (const auto at = line.find("# the tap ended: "); at != std::string::npos) notPassed = std::stoul(line.substr(at + 17));
+    }
+    EXPECT_GT(notPassed, 0u) << "the display's side took nothing in the bound";
+    EXPECT_EQ(recorded, received + notPassed);
+    std::filesystem::remove(path);
+}
+
 // The display's cable pulled: said, and the till's side still read and shown.
 TEST(Tap, APulledSideIsSaidAndTheOtherFlowsOn) {
     TapEnds ends;

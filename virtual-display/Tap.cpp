@@ -57,6 +57,12 @@ void Tap::Back(int side, std::uint64_t lost) {
                     (lost ? ": " + std::to_string(lost) + " bytes for it were lost while it was gone" : ""));
 }
 
+void Tap::Ended(int side, std::uint64_t notPassed) {
+    // Said, and so recorded, after the bytes: they were read but never reached the other side.
+    display_.Notice("the tap ended: " + std::to_string(notPassed) + " bytes read for " + SideWords[side] + ", " + labels_[side] +
+                    ", were not passed on");
+}
+
 std::unique_ptr<Port> Tap::Reopen(int side) {
     std::unique_ptr<Port> port;
     OpenSerialPort(devices_[side], PortUse::Listen, baud_, port);
