@@ -637,6 +637,49 @@ TEST(Tap, BytesReadButNotPassedAtTheEndAreSaid) {
     std::filesystem::remove(path);
 }
 
+// The display's side pulled while bytes wait for it: those are said lost
+// once, when it goes; when it is back, only the bytes lost while it was gone.
+TEST(Tap, LostBytesAreCountedOnce) {
+    const std::string path = Temp("vantrel-tap-lost.rec"), link = Temp("vantrel-tap-display");
+    Pty till, second;
+    auto first = std::make_unique<Pty>();
+    std::filesystem::create_symlink(first->Path(), link);
+    VirtualDisplay screen{VirtualDisplay::ExternalLine{}};
+    {
+        Recorder recorder(path, false, {"till", 9600, "DSP800"});
+        screen.OnLine([&recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
+        std::string error;
+        auto a = OpenListening(till.Path(), 9600, error), b = OpenListening(link, 9600, error);
+        ASSERT_TRUE(a && b) << error;
+        Tap tap(screen, {"till", till.Path(), std::move(a)}, {"display", link, std::move(b)}, 9600);
+        fcntl(till.Master(), F_SETFL, fcntl(till.Master(), F_GETFL) | O_NONBLOCK);
+        const Bytes block(1000, 'A');
+        for (auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;)
+            if (write(till.Master(), block.data(), block.size()) < 0) std::this_thread::sleep_for(5ms);
+        first->CloseMaster();
+        PumpUntil(screen, [](const Chunks& c) { return HasNotice(c, "is gone"); });
+        first.reset();
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(second.Path(), link);
+        PumpUntil(screen, [](const Chunks& c) { return HasNotice(c, "is back"); });
+    }
+    std::ifstream file(path);
+    std::size_t saidGone = 0, saidBack = 0, readWhileGone = 0;
+    bool gone = false;
+    for (std::string line; std::getline(file, line);) {
+        if (const auto at = line.find("is gone (a pulled cable?): waiting for it; "); at != std::string::npos)
+            gone = true, saidGone = std::stoul(line.substr(at + 43));
+        else if (const auto back = line.find("is back: "); back != std::string::npos)
+            gone = false, saidBack = std::stoul(line.substr(back + 9));
+        else if (gone && line.find(" T 9600 ") != std::string::npos)
+            readWhileGone += (line.size() - line.find(" T 9600 ") - 7) / 3;
+    }
+    EXPECT_GT(saidGone, 0u) << "bytes waited for the display's side when it went";
+    EXPECT_EQ(saidBack, readWhileGone);
+    std::filesystem::remove(link);
+    std::filesystem::remove(path);
+}
+
 // The display's cable pulled: said, and the till's side still read and shown.
 TEST(Tap, APulledSideIsSaidAndTheOtherFlowsOn) {
     TapEnds ends;
