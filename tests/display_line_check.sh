@@ -41,6 +41,39 @@ grep -q ' T 9600 0C 1B 51 41' "$work/till.rec" || fail "bytes not recorded:" "$w
 # Its time starts with the first bytes (or speed), not with the display's start.
 grep -m1 -E '^[0-9.]+ [TS] ' "$work/till.rec" | grep -q '^0\.000 ' || fail "the first chunk is not at 0.000:" "$work/till.rec"
 
+# A socat pair, the till at 19200 on one end and the display on the other:
+# the display cannot see the till's end, so it says the speed is not known
+# and reads at its own, and the till's text is shown.
+if command -v socat >/dev/null; then
+    socat pty,raw,echo=0,link="$work/till" pty,raw,echo=0,link="$work/display" 2>"$work/socat" &
+    socat=$!
+    for _ in $(seq 100); do [ -e "$work/till" ] && [ -e "$work/display" ] && break; sleep 0.05; done
+    /usr/bin/python3 - "$program" "$work" <<'PY'
+import os, subprocess, sys, termios, time
+program, work = sys.argv[1], sys.argv[2]
+till = os.open(work + "/till", os.O_RDWR | os.O_NOCTTY)
+attrs = termios.tcgetattr(till)
+attrs[4] = attrs[5] = termios.B19200
+termios.tcsetattr(till, termios.TCSANOW, attrs)
+with open(work + "/sout", "w") as out, open(work + "/serr", "w") as err:
+    display = subprocess.Popen([program, "--headless", "--emulation", "CD5220", "--port", work + "/display", "--baud", "auto"],
+                               stdout=out, stderr=err)
+    time.sleep(0.5)
+    os.write(till, b"\x0c\x1bQASOCAT 19200\r")
+    time.sleep(0.5)
+    display.terminate()
+    sys.exit(display.wait())
+PY
+    kill "$socat"
+    wait "$socat" 2>/dev/null || true
+    grep -q 'which does not show its writer.s speed: the speed is not known on this line' "$work/sout" ||
+        fail "a socat pair's speed is named:" "$work/sout" "$work/serr"
+    grep -qx '|SOCAT 19200         |' "$work/sout" || fail "the till's text is not shown:" "$work/sout"
+    grep -q '|  the speed is not known on this line: read at 9600 bit/s' "$work/sout" || fail "no unknown speed in the status:" "$work/sout"
+else
+    echo "socat is not installed: a socat pair is not tried"
+fi
+
 # The recording at the desk, as fast as it goes, one JSON object a line; it ends by itself.
 "$program" --headless --json --replay "$work/till.rec" --replay-speed 0 >"$work/json" 2>"$work/err" || fail "replay failed:" "$work/err"
 grep -q '^{"event":"screen","ms":[0-9.]*,"lines":\["TOTAL 12.50         ","THANK YOU           "\]' "$work/json" || fail "no screen event:" "$work/json"
