@@ -409,7 +409,8 @@ TEST(Recording, DamagedRecordingsAreRefusedWhole) {
         {Recording("1.000 T 9600 41  42\n"), "line 7: no bytes"},
         {Recording("1.000 T fast 41\n"), "line 7: not a speed"},
         {Recording("1.000 T 9601 41\n"), "line 7: not a speed"},
-        {Recording("1.000 S 57600\n"), "line 7: a speed taken is one of the display's speeds"},
+        {Recording("1.000 S ?\n"), "line 7: a speed taken is a standard rate and no bytes"},
+        {Recording("1.000 S 9600 41\n"), "line 7: a speed taken is a standard rate and no bytes"},
         {Recording("1.000 T 9600 41\n" + std::string(RecordingLineLimit + 1, 'A') + "\n"), "line 8 is longer than any recording line"},
     };
     for (const auto& [text, expected] : cases) {

@@ -188,7 +188,7 @@ SpeedTrial::Verdict SpeedTrial::Take(const std::vector<ReadRun>& read, std::vect
 SpeedTrial::Verdict SpeedTrial::Quiet(std::vector<ReadRun>& out) {
     out.clear();
     if (held_.empty()) return Verdict::Wait;
-    if (errors_ * 4 > clean_.size() || !ReadsAsCommands(clean_)) return GiveUp(out);
+    if (!ReadsAsCommands(clean_)) return GiveUp(out);
     out = std::exchange(held_, {});
     return Verdict::Wait;
 }
@@ -216,7 +216,7 @@ void PortReader::Trial(const std::vector<ReadRun>& runs) {
         found_ = true;
         display_.SetSpeedMeasured(true);
         display_.Notice("--baud auto: " + std::to_string(baud_) + " bit/s, measured: the bytes come without framing errors and read as commands",
-                        false, OwnRate(baud_) ? baud_ : 0);
+                        false, baud_);
         Hand(out);
     } else if (verdict == SpeedTrial::Verdict::Next) {
         const bool errors = std::any_of(out.begin(), out.end(), [](const ReadRun& r) { return r.framingErrors; });

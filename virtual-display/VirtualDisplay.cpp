@@ -258,7 +258,6 @@ void VirtualDisplay::ElapseGap(Clock::duration gap) {
     }
 }
 
-
 std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chunks) {
     std::vector<Raw> taken;
     {
@@ -283,15 +282,16 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
         if (chunk.ownBaud > 0 && chunk.ownBaud != model_.OwnBaud()) {
             Setup setup = model_.StoredSetup();
             setup.ownBaud = chunk.ownBaud;
-            model_.Restore(setup);
+            // A speed none of the display's own: the port's, as its receiver's.
+            if (!model_.Restore(setup)) receiverBaud_ = chunk.ownBaud;
         }
         std::size_t garbage = 0;
         // Bytes with framing errors are garbage whatever the speeds; bytes at
         // the speed of a port that is the display's receiver are read as its own.
         const int receiver = receiverBaud_;
-        const int line = chunk.framingErrors                              ? FramingErrorsBaud
+        const int line = chunk.framingErrors                          ? FramingErrorsBaud
                          : receiver > 0 && chunk.lineBaud == receiver ? model_.OwnBaud()
-                                                                          : chunk.lineBaud;
+                                                                      : chunk.lineBaud;
         if (chunk.direction == Direction::TillToDisplay && !chunk.bytes.empty()) {
             seenSpeed_ = true;
             speed_ = {chunk.lineBaud, chunk.speedMeasured};

@@ -137,8 +137,9 @@ public:
     void SetReceiverBaud(int baud) { receiverBaud_ = baud; }
     // A notice of the line ("gone", "back", "speed chosen"): shown in the
     // monitor and kept in the status line until the next one. `end`: the last.
-    // A speed of the option list in `ownBaud` becomes the display's own (a
-    // speed that --baud auto found), as the chunks before it are read.
+    // A speed in `ownBaud` (one that --baud auto found) becomes the
+    // display's own as the chunks before it are read; one none of its own
+    // eight is its receiver's (SetReceiverBaud).
     void Notice(const std::string& text, bool end = false, int ownBaud = 0, std::optional<Clock::time_point> at = std::nullopt);
     // When the display began: a replay's chunks are timed from here.
     Clock::time_point Started() const { return started_; }
