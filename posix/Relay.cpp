@@ -62,8 +62,8 @@ private:
                 fds[1 + i].events = static_cast<short>((ways_[i].pending.empty() ? POLLIN : 0) |
                                                        (ways_[1 - i].pending.empty() ? 0 : POLLOUT));
             }
-            if (poll(fds, 3, missing ? RetryMs : -1) < 0 && errno != EINTR) return;
-            if (fds[0].revents) return;
+            if (poll(fds, 3, missing ? RetryMs : -1) < 0 && errno != EINTR) return Finish();
+            if (fds[0].revents) return Finish();
             for (int i = 0; i < 2; ++i) {
                 if (!ports_[i]) {
                     // Looked for twice a second, however busy the other side is.
@@ -76,6 +76,24 @@ private:
                 else if (got & (POLLHUP | POLLERR | POLLNVAL)) Lose(i);
             }
         }
+    }
+
+    // The end: what was read is written within EndBoundMs; the rest is told.
+    void Finish() {
+        const auto until = Clock::now() + std::chrono::milliseconds(EndBoundMs);
+        for (;;) {
+            pollfd fds[2] = {{-1, POLLOUT, 0}, {-1, POLLOUT, 0}};
+            bool waiting = false;
+            for (int to = 0; to < 2; ++to)
+                if (ports_[to] && !ways_[1 - to].pending.empty()) fds[to].fd = ports_[to]->Fd(), waiting = true;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (!waiting || left <= 0) break;
+            if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
+            for (int to = 0; to < 2; ++to)
+                if (fds[to].revents && !Flush(to)) Lose(to);
+        }
+        for (int to = 0; to < 2; ++to)
+            if (const Way& way = ways_[1 - to]; way.written < way.pending.size()) owner_.Ended(to, way.pending.size() - way.written);
     }
 
     void Read(int from) {
@@ -120,10 +138,11 @@ private:
     void Lose(int side) {
         ports_[side].reset();
         tried_[side] = Clock::now();
-        // What waited for it is lost with it; what it sent before is still passed on.
+        // What waited for it is lost with it, and said now; what it sent
+        // before is still passed on. Its return says only what was lost
+        // while it was gone.
         Way& toIt = ways_[1 - side];
         const std::size_t lost = toIt.pending.size() - toIt.written;
-        toIt.lost += lost;
         toIt.pending.clear();
         toIt.written = 0;
         owner_.Gone(side, lost);

@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <ctime>
 #include <stdexcept>
+#include <utility>
 
 namespace vantrel::display {
 
-Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& header) : path_(path) {
+Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& header,
+                   std::function<void(const std::string&)> stopped)
+    : path_(path), stopped_(std::move(stopped)) {
     const NewFile file = MakeToWrite(path, force);
     if (file.fd < 0)
         throw std::runtime_error("--record " + path + ": " +
@@ -22,26 +25,59 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
     char started[64];
     const std::tm utc = UtcTime(std::time(nullptr));
     std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S UTC", &utc);
-    Write(std::string(RecordingMagic) + std::to_string(RecordingVersion) + "\nprogram: vantrel-display " + VANTREL_VERSION +
-          "\nport: " + Escaped(header.port) + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +
-          "\nemulation: " + header.emulation + "\nstarted: " + started + "\n\n");
-    if (!problem_.empty()) {  // a full disk: no recording is left, not even an empty one
+    const std::string problem = WriteAll(
+        fd_, std::string(RecordingMagic) + std::to_string(RecordingVersion) + "\nprogram: vantrel-display " + VANTREL_VERSION +
+                 "\nport: " + Escaped(header.port) + "\nspeed: " + (header.baud > 0 ? std::to_string(header.baud) : "?") +
+                 "\nspeed-measured: " + (header.speedMeasured ? "yes" : "no") + "\nemulation: " + header.emulation +
+                 "\nstarted: " + started + "\n\n");
+    if (!problem.empty()) {  // a full disk: no recording is left, not even an empty one
         CloseFile(fd_);
         RemoveFile(path);
-        throw std::runtime_error("--record " + path + ": " + problem_);
+        throw std::runtime_error("--record " + path + ": " + problem);
     }
+    thread_ = std::thread([this] { Writer(); });
 }
 
 Recorder::~Recorder() {
-    if (fd_ >= 0) CloseFile(fd_);
+    {
+        std::lock_guard lock(mutex_);
+        end_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    CloseFile(fd_);
 }
 
-void Recorder::Write(const std::string& text) {
-    if (problem_.empty()) problem_ = WriteAll(fd_, text);
+std::string Recorder::Problem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
+void Recorder::Stop(const std::string& why) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!problem_.empty()) return;
+        problem_ = "recording stopped: " + path_ + ": " + why;
+        waiting_.clear();
+    }
+    std::fprintf(stderr, "vantrel-display: %s; the display goes on\n", Escaped(Problem()).c_str());
+    if (stopped_) stopped_(Problem());
+}
+
+void Recorder::Writer() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return end_ || !waiting_.empty(); });
+        if (waiting_.empty()) return;  // the end, everything written
+        const std::string text = std::exchange(waiting_, {});
+        lock.unlock();
+        if (const std::string problem = WriteAll(fd_, text); !problem.empty()) Stop(problem);
+        lock.lock();
+        if (!problem_.empty()) return;
+    }
 }
 
 void Recorder::Add(const LineChunk& chunk, Clock::time_point at) {
-    if (!problem_.empty()) return;
     // The recording's time starts with its first bytes (a speed taken before
     // them is at 0), and never goes back: the line's threads stamp their own.
     if (!started_ && (!chunk.bytes.empty() || !chunk.printer.empty())) {
@@ -60,11 +96,15 @@ void Recorder::Add(const LineChunk& chunk, Clock::time_point at) {
     for (std::size_t at = 0; at < chunk.printer.size(); at += RecordedChunkLimit)
         text += RecordingLine(ms_, 'P', chunk.lineBaud,
                               chunk.printer.subspan(at, std::min(RecordedChunkLimit, chunk.printer.size() - at)));
-    Write(text);
-    if (!problem_.empty()) {
-        problem_ = "recording stopped: " + path_ + ": " + problem_;
-        std::fprintf(stderr, "vantrel-display: %s; the display goes on\n", problem_.c_str());
+    bool full = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!problem_.empty()) return;
+        full = waiting_.size() + text.size() > BufferLimit;
+        if (!full) waiting_ += text;
     }
+    if (full) Stop("the disk fell " + std::to_string(BufferLimit / 1024 / 1024) + " MiB behind the line");
+    else wake_.notify_all();
 }
 
 }  // namespace vantrel::display

@@ -135,8 +135,8 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
         return Result::Error;
     }
     if (direction[0] == 'S') {
-        if (!rest.empty() || std::find(BaudRates.begin(), BaudRates.end(), baud) == BaudRates.end()) {
-            error = where + "a speed taken is one of the display's speeds and no bytes";
+        if (!rest.empty() || baud == UnknownBaud) {
+            error = where + "a speed taken is a standard rate and no bytes";
             return Result::Error;
         }
         chunk.bytes.clear();

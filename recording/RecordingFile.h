@@ -20,7 +20,10 @@
 // till to display, D display to till, P display to its printer, E till to
 // display with framing errors), the line's speed in bit/s ("?" when it is not
 // a standard rate), and the bytes in hex. A line "MS S SPEED" with no bytes
-// says that the display took SPEED as its own (the speed --baud auto found).
+// says that the display took SPEED as its own, or as its receiver's at a
+// speed none of its own (the speed --baud auto found, measured). The header's
+// "speed-measured: yes" says that the chunks' speeds were measured on the
+// line, "no" (or none) that they were given.
 // Lines starting with "#" are notes.
 //
 // The reader checks a whole file before anything is replayed: a file of

@@ -49,7 +49,7 @@ struct PortResult {
 // it had and is written as the panel writes.
 enum class PortUse : std::uint8_t { Write, Listen };
 
-// The speed a listening port keeps as it is (a pseudo-terminal's writer's).
+// The speed a listening port keeps as it is.
 inline constexpr int KeepSpeed = 0;
 
 // A run of bytes read: all of them clean, or all of them with errors.
@@ -97,10 +97,12 @@ public:
         (void)baud;
         return {PortError::Unsupported, "the speed is the server's"};
     }
-    // The speed the port runs at now (on a pseudo-terminal: its writer's);
+    // The speed the port runs at now (on a pseudo-terminal: as its settings
+    // say, which are this end's, not those of whoever writes at the other);
     // UnknownBaud when it is none of the standard rates.
     virtual int Baud() const { return UnknownBaud; }
-    // Whether the port is a pseudo-terminal, whose writer sets its speed.
+    // Whether the port is a pseudo-terminal, whose settings do not tell the
+    // speed of the bytes that come.
     virtual bool PseudoTerminal() const { return false; }
 };
 

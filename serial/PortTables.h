@@ -13,7 +13,8 @@ inline constexpr std::array<const char*, 9> PortNames{
 inline constexpr std::array<int, 8> BaudRates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
 
 // Every standard rate a line may run at (a till's, a pseudo-terminal writer's),
-// the list's and more: what a recording may say a chunk came at.
+// the list's and more: what a recording may say a chunk came at, and what
+// vantrel-display listens at.
 inline constexpr std::array<int, 30> LineRates{
     50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
     2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,

@@ -25,6 +25,9 @@ namespace vantrel {
 class Relay {
 public:
     static constexpr int RetryMs = 500;  // how long a gone side is looked for between tries
+    // How long the end waits for bytes already read from one side to be
+    // written to the other; what is left then is told as not passed.
+    static constexpr int EndBoundMs = 1000;
 
     // What a relay tells its owner and asks of it, on the relay's threads.
     class Owner {
@@ -40,9 +43,14 @@ public:
         virtual void Back(int side, std::uint64_t lost) = 0;
         // Opens side `side` again; none while it is still gone.
         virtual std::unique_ptr<Port> Reopen(int side) = 0;
+        // The relay ends with `notPassed` bytes read for side `side` not
+        // written to it (at most that many, where a cut write cannot tell).
+        virtual void Ended(int side, std::uint64_t notPassed) = 0;
     };
 
-    virtual ~Relay() = default;  // stops the relay and waits for its threads
+    // Stops the relay: waits up to EndBoundMs for the bytes read to be
+    // written, then for its threads.
+    virtual ~Relay() = default;
 };
 
 // Starts relaying between two open ports.

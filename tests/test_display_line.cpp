@@ -15,12 +15,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <poll.h>
 #include <random>
 #include <sys/resource.h>
@@ -154,57 +156,172 @@ TEST(PortLine, NamesThatCannotBeListenedOnAreRefused) {
     EXPECT_NE(error.find("network port"), std::string::npos);
 }
 
-// --baud auto on a pseudo-terminal takes the writer's speed, and follows it.
-TEST(PortLine, AutoTakesTheWritersSpeed) {
-    Pty till;
+// --baud auto on a pseudo-terminal that another program made (a socat pair's
+// end): its settings are not the writer's, so the speed is not known, and
+// every byte is read at the display's own speed, whatever the termios say,
+// also after the port was gone and back.
+TEST(PortLine, AutoOnAnotherProgramsPseudoTerminalSaysTheSpeedIsNotKnown) {
+    auto first = std::make_unique<Pty>();
+    Pty second;
+    const std::string link = Temp("vantrel-auto-link");
+    std::filesystem::create_symlink(first->Path(), link);
     VirtualDisplay display{VirtualDisplay::ExternalLine{}};
     std::string error;
-    auto port = OpenListening(till.Path(), AutoBaud, error);
+    SetSpeed(first->Master(), B38400);
+    auto port = OpenListening(link, AutoBaud, error);
     ASSERT_TRUE(port) << error;
-    SetSpeed(till.Master(), B4800);
-    PortReader reader(display, std::move(port), till.Path(), till.Path(), AutoBaud);
-    for (const auto& [speed, rate] : {std::pair{B4800, 4800}, {B19200, 19200}, {B2400, 2400}}) {
-        SetSpeed(till.Master(), speed);
-        const std::string text = "AT " + std::to_string(rate);
-        WriteAll(till.Master(), "\x0C" + text);
+    PortReader reader(display, std::move(port), link, link, AutoBaud);
+    const auto show = [&](const Pty& pty, speed_t speed, const std::string& text) {
+        WriteAll(pty.Master(), "\x0C" + text);
+        SetSpeed(pty.Master(), speed);  // after the bytes, before they are read
         const Chunks chunks = PumpUntil(display, [&](const Chunks&) { return display.Model().Line(0).starts_with(text); });
-        EXPECT_EQ(display.Model().Line(0), text + std::string(20 - text.size(), ' '));
-        EXPECT_EQ(display.Model().OwnBaud(), rate);
-        EXPECT_FALSE(display.Model().SpeedMismatch());
-        ASSERT_FALSE(chunks.empty());
-        EXPECT_EQ(chunks.back().lineBaud, rate);
-    }
-    // A speed the display has not: said, and the display keeps its own.
-    SetSpeed(till.Master(), B57600);
-    WriteAll(till.Master(), "\x0C" "FAST");
-    const Chunks fast = PumpUntil(display, [](const Chunks& c) { return HasNotice(c, "57600"); });
-    EXPECT_TRUE(HasNotice(fast, "the writer's speed is now 57600 bit/s, none of the display's speeds")) << StatusLine(display);
-    PumpUntil(display, [&](const Chunks&) { return display.Model().SpeedMismatch(); });
-    EXPECT_EQ(display.Model().OwnBaud(), 2400);
+        EXPECT_EQ(display.Model().Line(0), text + std::string(20 - text.size(), ' ')) << StatusLine(display);
+        for (const auto& chunk : chunks)
+            EXPECT_TRUE(chunk.bytes.empty() || !chunk.speedMeasured) << text;
+    };
+    show(*first, B19200, "AT 4800");
+    show(*first, B115200, "AT 19200");
+    EXPECT_EQ(display.Speed().baud, 9600);
+    EXPECT_FALSE(display.Speed().measured);
+    EXPECT_NE(StatusLine(display).find("the speed is not known on this line: read at 9600 bit/s"), std::string::npos)
+        << StatusLine(display);
+    first->CloseMaster();
+    PumpUntil(display, [](const Chunks& c) { return HasNotice(c, "is gone"); });
+    first.reset();
+    std::filesystem::remove(link);
+    SetSpeed(second.Master(), B2400);
+    std::filesystem::create_symlink(second.Path(), link);
+    PumpUntil(display, [](const Chunks& c) { return HasNotice(c, "is back"); });
+    show(second, B2400, "BACK");
+    EXPECT_FALSE(display.Model().SpeedMismatch());
+    std::filesystem::remove(link);
 }
 
-// --baud auto on a real port: a framing error or bytes that read as nothing
-// move on to the next speed, clean commands keep it.
+namespace {
+
+// A real port's stand-in: reads given in turn (an empty one: the line is
+// quiet), each at the speed set last; then Stopped.
+class FakePort final : public vantrel::Port {
+public:
+    explicit FakePort(std::vector<std::vector<vantrel::ReadRun>> reads) : reads_(std::move(reads)) {}
+    vantrel::PortResult Write(const std::uint8_t*, std::size_t, int) override { return {}; }
+    vantrel::PortResult Read(std::vector<vantrel::ReadRun>& runs, int timeoutMs) override {
+        std::unique_lock lock(mutex_);
+        if (next_ < reads_.size() && (timeoutMs >= 0 || !reads_[next_].empty())) {
+            runs = reads_[next_++];
+            return {};
+        }
+        stopped_.wait(lock, [this] { return stop_; });
+        return {vantrel::PortError::Stopped, ""};
+    }
+    void Interrupt() override {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        stopped_.notify_all();
+    }
+    vantrel::PortResult SetBaud(int baud) override {
+        std::lock_guard lock(mutex_);
+        speeds_.push_back(baud);
+        return {};
+    }
+    std::vector<int> speeds_;  // read after the reader ended
+
+private:
+    std::vector<std::vector<vantrel::ReadRun>> reads_;
+    std::size_t next_ = 0;
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
+};
+
+vantrel::ReadRun Clean(const std::string& bytes, bool errors = false) { return {Bytes(bytes.begin(), bytes.end()), errors}; }
+
+const std::string Sale = "\x1BQATOTAL      12.50\r\x1BQBTHANK YOU  \r";
+
+}  // namespace
+
+// --baud auto on a real port, read by read: noise with commands in one read
+// keeps a speed, framing errors alone or bytes that read as nothing move on,
+// 57600 and 115200 are tried too.
 TEST(PortLine, AutoOnARealPortTriesTheSpeedsInTurn) {
     SpeedTrial trial;
-    std::vector<std::uint8_t> bytes;
-    const std::string commands = "\x1BQATOTAL      12.50\r\x1BQBTHANK YOU  \r";
-    const Bytes clean(commands.begin(), commands.end());
+    std::vector<vantrel::ReadRun> out;
     EXPECT_EQ(trial.Speed(), 9600);
-    EXPECT_EQ(trial.Take(Hex("41 42"), false, bytes), SpeedTrial::Verdict::Wait);
-    EXPECT_EQ(trial.Take(Hex("E3"), true, bytes), SpeedTrial::Verdict::Next);
-    EXPECT_EQ(bytes, Hex("41 42 E3")) << "all that came at 9600, given up";
+    EXPECT_EQ(trial.Take({Clean("AB")}, out), SpeedTrial::Verdict::Wait);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(trial.Take({Clean("\xE3", true)}, out), SpeedTrial::Verdict::Next);
+    ASSERT_EQ(out.size(), 2u) << "all that came at 9600, given up";
     EXPECT_EQ(trial.Speed(), 19200);
-    EXPECT_EQ(trial.Take(Bytes(40, 0x07), false, bytes), SpeedTrial::Verdict::Next) << "bytes that read as no command set";
-    EXPECT_EQ(trial.Speed(), 38400);
-    EXPECT_EQ(trial.Take(Bytes(40, 0xF8), false, bytes), SpeedTrial::Verdict::Next) << "what a wrong speed makes of text";
-    EXPECT_EQ(trial.Speed(), 4800);
-    EXPECT_EQ(trial.Take(Bytes(clean.begin(), clean.begin() + 10), false, bytes), SpeedTrial::Verdict::Wait);
-    EXPECT_EQ(trial.Take(Bytes(clean.begin() + 10, clean.end()), false, bytes), SpeedTrial::Verdict::Found);
-    EXPECT_EQ(bytes, clean);
+    EXPECT_EQ(trial.Take({Clean(std::string(40, 0x07))}, out), SpeedTrial::Verdict::Next) << "bytes that read as no command set";
+    EXPECT_EQ(trial.Take({Clean(std::string(40, '\xF8'))}, out), SpeedTrial::Verdict::Next) << "what a wrong speed makes of text";
+    EXPECT_EQ(trial.Speed(), 57600);
+    EXPECT_EQ(trial.Take({Clean("\xFF\xFF\xE0\x00\x81", true), Clean(Sale)}, out), SpeedTrial::Verdict::Found)
+        << "noise and commands in one read";
+    EXPECT_EQ(out.size(), 2u);
     SpeedTrial around;
-    for (int i = 0; i < 8; ++i) around.Take(Hex("00"), true, bytes);
+    for (int i = 0; i < 10; ++i) around.Take({Clean("\x00", true)}, out);
     EXPECT_EQ(around.Speed(), 9600) << "after the last speed, the first again";
+    SpeedTrial quiet;
+    EXPECT_EQ(quiet.Take({Clean("\x0CHI")}, out), SpeedTrial::Verdict::Wait);
+    EXPECT_EQ(quiet.Quiet(out), SpeedTrial::Verdict::Wait);
+    EXPECT_EQ(out.size(), 1u) << "a quiet line hands the few bytes on";
+    EXPECT_EQ(quiet.Take({Clean(Sale)}, out), SpeedTrial::Verdict::Found) << "and they count toward the speed";
+    EXPECT_TRUE(out.size() == 1u && out[0].bytes.size() == Sale.size());
+}
+
+// The port reader around the trial: a few bytes on a quiet line are shown and
+// recorded, not held; the bytes of a speed given up are garbage; a speed
+// found is said as measured, and bytes after it are read at it.
+TEST(PortLine, AutoOnARealPortShowsWhatItHoldsAndMeasuresTheSpeed) {
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    display.Model().SetEmulation("CD5220");
+    std::vector<VirtualDisplay::Chunk> seen;
+    display.OnLine([&seen](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point) { seen.push_back(chunk); });
+    auto port = std::make_unique<FakePort>(std::vector<std::vector<vantrel::ReadRun>>{
+        {Clean("\x0CHI")}, {}, {Clean(std::string(40, 0x07))}, {Clean(Sale)}, {Clean("\x0C" "FOUND")}});
+    FakePort* fake = port.get();
+    Chunks chunks;
+    {
+        PortReader reader(display, std::move(port), "COM1", "/dev/ttyS0", AutoBaud);
+        chunks = PumpUntil(display, [&](const Chunks&) { return display.Model().Line(0).starts_with("FOUND"); });
+        EXPECT_EQ(display.Model().Line(0), "FOUND" + std::string(15, ' ')) << display.Model().Emulation();
+        EXPECT_EQ(fake->speeds_, (std::vector<int>{9600, 19200}));
+    }
+    EXPECT_TRUE(HasNotice(chunks, "--baud auto: 19200 bit/s, measured")) << StatusLine(display);
+    EXPECT_EQ(display.Model().OwnBaud(), 19200);
+    EXPECT_EQ(display.Speed().baud, 19200);
+    EXPECT_TRUE(display.Speed().measured);
+    const auto bytesAt = [&chunks](const std::string& bytes) -> const VirtualDisplay::Chunk* {
+        for (const auto& chunk : chunks)
+            if (chunk.bytes == Bytes(bytes.begin(), bytes.end())) return &chunk;
+        return nullptr;
+    };
+    const VirtualDisplay::Chunk* held = bytesAt("\x0CHI");
+    ASSERT_TRUE(held) << "shown when the line went quiet";
+    EXPECT_EQ(held->lineBaud, 9600);
+    EXPECT_FALSE(held->speedMeasured);
+    const VirtualDisplay::Chunk* givenUp = bytesAt(std::string(40, 0x07));
+    ASSERT_TRUE(givenUp);
+    EXPECT_EQ(givenUp->lineBaud, vantrel::UnknownBaud);
+    EXPECT_EQ(givenUp->readings.back().kind, ReadingKind::Garbage);
+    EXPECT_TRUE(bytesAt(Sale)->speedMeasured);
+    EXPECT_EQ(seen.size(), 7u) << "every chunk and notice recorded";
+}
+
+// --baud takes the standard rates of a line, beyond the display's own eight;
+// a port at such a speed is the display's receiver and reads its bytes.
+TEST(PortLine, FastLinesAreTakenAndRead) {
+    for (const auto& [text, baud] : {std::pair{"57600", 57600}, {"115200", 115200}, {"4000000", 4000000}, {"50", 50},
+                                     {"auto", AutoBaud}, {"115201", -1}, {"14400", -1}, {"", -1}})
+        EXPECT_EQ(ParseBaud(text), baud) << text;
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    display.SetReceiverBaud(115200);
+    EXPECT_EQ(display.Speed().baud, 115200);
+    EXPECT_FALSE(display.Speed().measured);
+    display.Deliver(Hex("0C 46 41 53 54"), 115200);
+    display.Pump(5ms);
+    EXPECT_EQ(display.Model().Line(0), "FAST" + std::string(16, ' '));
+    EXPECT_EQ(display.Model().OwnBaud(), 9600) << "the display's own speeds do not change";
 }
 
 // Each emulation's own commands, from its table, put it first in the ranking.
@@ -350,7 +467,8 @@ TEST(Recording, DamagedRecordingsAreRefusedWhole) {
         {Recording("1.000 T 9600 41  42\n"), "line 7: no bytes"},
         {Recording("1.000 T fast 41\n"), "line 7: not a speed"},
         {Recording("1.000 T 9601 41\n"), "line 7: not a speed"},
-        {Recording("1.000 S 57600\n"), "line 7: a speed taken is one of the display's speeds"},
+        {Recording("1.000 S ?\n"), "line 7: a speed taken is a standard rate and no bytes"},
+        {Recording("1.000 S 9600 41\n"), "line 7: a speed taken is a standard rate and no bytes"},
         {Recording("1.000 T 9600 41\n" + std::string(RecordingLineLimit + 1, 'A') + "\n"), "line 8 is longer than any recording line"},
     };
     for (const auto& [text, expected] : cases) {
@@ -504,26 +622,55 @@ TEST(Recording, AFullDiskStopsTheRecordingAndTheDisplayGoesOn) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
-    Recorder recorder(path, false, {"COM1", 9600, "DSP800"});
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    Recorder recorder(path, false, {"COM1", 9600, "DSP800"}, [&display](const std::string& why) { display.SetSideNote(why); });
     rlimit small = old;
     small.rlim_cur = 1024;
     setrlimit(RLIMIT_FSIZE, &small);
-    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
-    display.OnLine([&](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
-        recorder.Add(chunk, at);
-        if (!recorder.Problem().empty()) display.SetSideNote(recorder.Problem());
-    });
+    display.OnLine([&](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
     testing::internal::CaptureStderr();
     for (int i = 0; i < 20; ++i) {
         display.Deliver(Bytes(100, 'A' + i % 26), 9600);
         display.Pump(1ms);
     }
+    for (int i = 0; i < 500 && recorder.Problem().empty(); ++i) std::this_thread::sleep_for(10ms);  // the writer's thread
     setrlimit(RLIMIT_FSIZE, &old);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(recorder.Problem().find("recording stopped: " + path + ": File too large"), std::string::npos) << recorder.Problem();
     EXPECT_NE(StatusLine(display).find("recording stopped"), std::string::npos);
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_EQ(display.Model().Line(1), std::string(20, 'T')) << "the display read on";
+    std::filesystem::remove(path);
+}
+
+// A disk that stalls never holds the line: the recording waits within its
+// bound, then stops and says so, while every byte is still handed on.
+TEST(Recording, AStalledDiskNeverHoldsTheLine) {
+    const std::string path = Temp("vantrel-stalled.rec");
+    std::signal(SIGPIPE, SIG_IGN);
+    VirtualDisplay display{VirtualDisplay::ExternalLine{}};
+    std::string said;
+    int stall[2];
+    ASSERT_EQ(pipe(stall), 0);
+    {
+        Recorder recorder(path, false, {"COM1", 9600, "DSP800"}, [&said](const std::string& why) { said = why; });
+        // The recording's descriptor becomes a pipe that nobody reads: a disk that takes nothing.
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+            if (std::error_code e; std::filesystem::read_symlink(fd.path(), e) == path) {
+                ASSERT_GE(dup2(stall[1], std::stoi(fd.path().filename().string())), 0);
+            }
+        display.OnLine([&](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
+        testing::internal::CaptureStderr();
+        std::size_t handed = 0;
+        for (int i = 0; i < 64; ++i) handed += display.Deliver(Bytes(32 * 1024, 'A'), 9600, Direction::TillToDisplay, false, false);
+        EXPECT_GT(handed, 0);
+        EXPECT_EQ(recorder.Problem(), said);
+        EXPECT_NE(said.find("recording stopped: " + path + ": the disk fell 4 MiB behind the line"), std::string::npos) << said;
+        close(stall[0]);  // the disk gives up: the writer's thread ends
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+    close(stall[1]);
     std::filesystem::remove(path);
 }
 
@@ -588,6 +735,82 @@ TEST(Tap, PassesAndRecordsAFloodBothWaysByteForByte) {
         recorded[chunk.direction == 'D'].insert(recorded[chunk.direction == 'D'].end(), chunk.bytes.begin(), chunk.bytes.end());
     EXPECT_TRUE(recorded[0] == fromTill) << recorded[0].size() << " of " << fromTill.size();
     EXPECT_TRUE(recorded[1] == fromDisplay) << recorded[1].size() << " of " << fromDisplay.size();
+    std::filesystem::remove(path);
+}
+
+// A tap that ends while the display's side takes nothing: what it read from
+// the till is passed on within a bound, and what is left is said and
+// recorded as not passed, never as passed.
+TEST(Tap, BytesReadButNotPassedAtTheEndAreSaid) {
+    const std::string path = Temp("vantrel-tap-end.rec");
+    TapEnds ends;
+    {
+        Recorder recorder(path, false, {"till", 9600, "DSP800"});
+        ends.screen.OnLine([&recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
+        fcntl(ends.till.Master(), F_SETFL, fcntl(ends.till.Master(), F_GETFL) | O_NONBLOCK);
+        const Bytes block(1000, 'A');
+        for (auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;)
+            if (write(ends.till.Master(), block.data(), block.size()) < 0) std::this_thread::sleep_for(5ms);
+        ends.tap.reset();
+    }
+    std::size_t received = 0;
+    fcntl(ends.display.Master(), F_SETFL, fcntl(ends.display.Master(), F_GETFL) | O_NONBLOCK);
+    for (std::uint8_t buf[4096]; ;) {
+        const ssize_t n = read(ends.display.Master(), buf, sizeof buf);
+        if (n <= 0) break;
+        received += static_cast<std::size_t>(n);
+    }
+    std::ifstream file(path);
+    std::size_t recorded = 0, notPassed = 0;
+    for (std::string line; std::getline(file, line);) {
+        if (line.find(" T 9600 ") != std::string::npos) recorded += (line.size() - line.find(" T 9600 ") - 7) / 3;
+        if (const auto at = line.find("# the tap ended: "); at != std::string::npos) notPassed = std::stoul(line.substr(at + 17));
+    }
+    EXPECT_GT(notPassed, 0u) << "the display's side took nothing in the bound";
+    EXPECT_EQ(recorded, received + notPassed);
+    std::filesystem::remove(path);
+}
+
+// The display's side pulled while bytes wait for it: those are said lost
+// once, when it goes; when it is back, only the bytes lost while it was gone.
+TEST(Tap, LostBytesAreCountedOnce) {
+    const std::string path = Temp("vantrel-tap-lost.rec"), link = Temp("vantrel-tap-display");
+    Pty till, second;
+    auto first = std::make_unique<Pty>();
+    std::filesystem::create_symlink(first->Path(), link);
+    VirtualDisplay screen{VirtualDisplay::ExternalLine{}};
+    {
+        Recorder recorder(path, false, {"till", 9600, "DSP800"});
+        screen.OnLine([&recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder.Add(chunk, at); });
+        std::string error;
+        auto a = OpenListening(till.Path(), 9600, error), b = OpenListening(link, 9600, error);
+        ASSERT_TRUE(a && b) << error;
+        Tap tap(screen, {"till", till.Path(), std::move(a)}, {"display", link, std::move(b)}, 9600);
+        fcntl(till.Master(), F_SETFL, fcntl(till.Master(), F_GETFL) | O_NONBLOCK);
+        const Bytes block(1000, 'A');
+        for (auto until = std::chrono::steady_clock::now() + 300ms; std::chrono::steady_clock::now() < until;)
+            if (write(till.Master(), block.data(), block.size()) < 0) std::this_thread::sleep_for(5ms);
+        first->CloseMaster();
+        PumpUntil(screen, [](const Chunks& c) { return HasNotice(c, "is gone"); });
+        first.reset();
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(second.Path(), link);
+        PumpUntil(screen, [](const Chunks& c) { return HasNotice(c, "is back"); });
+    }
+    std::ifstream file(path);
+    std::size_t saidGone = 0, saidBack = 0, readWhileGone = 0;
+    bool gone = false;
+    for (std::string line; std::getline(file, line);) {
+        if (const auto at = line.find("is gone (a pulled cable?): waiting for it; "); at != std::string::npos)
+            gone = true, saidGone = std::stoul(line.substr(at + 43));
+        else if (const auto back = line.find("is back: "); back != std::string::npos)
+            gone = false, saidBack = std::stoul(line.substr(back + 9));
+        else if (gone && line.find(" T 9600 ") != std::string::npos)
+            readWhileGone += (line.size() - line.find(" T 9600 ") - 7) / 3;
+    }
+    EXPECT_GT(saidGone, 0u) << "bytes waited for the display's side when it went";
+    EXPECT_EQ(saidBack, readWhileGone);
+    std::filesystem::remove(link);
     std::filesystem::remove(path);
 }
 

@@ -58,13 +58,12 @@ const char* LineKindName(LineKind kind) {
     return "pty";
 }
 
-LineSpeed SpeedOf(const VirtualDisplay& display, LineKind kind) {
-    // The display's own pseudo-terminal shows it the speed its writer set.
-    if (kind == LineKind::PseudoTerminal) return {display.LineBaud(), true};
-    // Elsewhere the speed is the one the bytes came at (--baud, the speed
-    // trial's choice, the recording's), which nothing on the line confirmed.
-    const Ranking* ranking = display.Ranks();
-    return {ranking && ranking->Bytes() ? ranking->Speed() : display.Model().OwnBaud(), false};
+LineSpeed SpeedOf(const VirtualDisplay& display, LineKind) {
+    // Measured where the line tells it: the display's own pseudo-terminal (its
+    // writer's speed), a real port's speed trial (its framing errors), a
+    // recording of either; elsewhere the speed the bytes are read at.
+    const auto speed = display.Speed();
+    return {speed.baud, speed.measured};
 }
 
 std::vector<SetShare> LikelySets(const Ranking& ranking) {

@@ -26,10 +26,7 @@ const char* LineKindName(LineKind kind);
 
 // The speed the display reads the line at, and whether it was measured on the
 // line rather than given or taken from a setting. UnknownBaud: none known.
-struct LineSpeed {
-    int baud;
-    bool measured;
-};
+using LineSpeed = VirtualDisplay::LineSpeed;
 LineSpeed SpeedOf(const VirtualDisplay& display, LineKind kind);
 
 // The command sets of the ranking best first, with the share of the stream

@@ -88,7 +88,8 @@ int TakeLineOption(int argc, char** argv, int& i, LineOptions& o) {
         // A name refused by the rule that vantrel send follows is a wrong command line, as there.
         if (value == &o.port)
             if (const NamedPort named = ReadPortName(o.port, ThisPlatform); !named.refusal.empty()) return Bad(option, named.refusal);
-        if (value == &o.baud && ParseBaud(o.baud) < 0) return Bad(option, "one of 300 600 1200 2400 4800 9600 19200 38400 auto");
+        if (value == &o.baud && ParseBaud(o.baud) < 0)
+            return Bad(option, "a standard rate from 50 to 4000000 (300 ... 9600, 19200, 38400, 57600, 115200 ...), or auto");
         return 1;
     }
     if (!std::strcmp(option, "--tap")) {
@@ -184,20 +185,29 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         if (!keepEmulation && !model.SetEmulation(emulation.c_str()))
             std::fprintf(stderr, "vantrel-display: --replay %s: the recording's emulation %s is none the display knows; it reads in %s\n",
                          Escaped(o.replay).c_str(), Escaped(emulation).c_str(), model.Emulation());
-        if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) takeSpeed(recorded);
+        if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) {
+            takeSpeed(recorded);
+            if (model.OwnBaud() != recorded) display.SetReceiverBaud(recorded);  // a line faster than the display's own speeds
+        }
+        const auto measured = header.find("speed-measured");
+        display.SetSpeedMeasured(measured != header.end() && measured->second == "yes");
         label = o.replay;
     }
     session->label = label;
-    // A fixed speed on a port is the display's own: it reads what its UART takes.
-    if ((port || till) && baud != AutoBaud) takeSpeed(baud);
+    // A fixed speed on a port is the display's own: it reads what its UART
+    // takes, also at a speed none of its own eight.
+    if ((port || till) && baud != AutoBaud) {
+        takeSpeed(baud);
+        if (model.OwnBaud() != baud) display.SetReceiverBaud(baud);
+    }
     if (!o.record.empty()) {
-        session->recorder = std::make_unique<Recorder>(o.record, o.force,
-                                                       RecordingHeader{label, baud == AutoBaud ? 0 : model.OwnBaud(), model.Emulation()});
+        session->recorder = std::make_unique<Recorder>(
+            o.record, o.force,
+            RecordingHeader{label, baud == AutoBaud ? 0 : display.Speed().baud, model.Emulation(), display.Speed().measured},
+            [&display](const std::string& problem) { display.SetSideNote(problem); });
         Recorder* recorder = session->recorder.get();
-        display.OnLine([recorder, &display](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) {
-            recorder->Add(chunk, at);
-            if (!recorder->Problem().empty()) display.SetSideNote(recorder->Problem());
-        });
+        display.OnLine(
+            [recorder](const VirtualDisplay::Chunk& chunk, VirtualDisplay::Clock::time_point at) { recorder->Add(chunk, at); });
     }
     if (o.External()) display.KeepRanking(!keepEmulation);
     if (port) session->reader = std::make_unique<PortReader>(display, std::move(port), o.port, device, baud);
@@ -273,7 +283,7 @@ int RunLineHeadless(VirtualDisplay& display, const LineOptions& o, const volatil
             const auto now = std::chrono::steady_clock::now();
             model.Elapse(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
             last = now;
-            if (display.LineWentQuiet()) likely(false);
+            if (display.LineWentQuiet()) likely(false, std::max(since, now - display.Started()));
             screen(std::max(since, now - display.Started()));  // a change of the clock's own is of now
         }
         out = out && std::fflush(stdout) == 0 && !std::ferror(stdout);

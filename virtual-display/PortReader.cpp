@@ -17,16 +17,17 @@ namespace vantrel::display {
 
 namespace {
 
-// The order in which --baud auto tries the speeds of the list: the common ones first.
-constexpr std::array<int, 8> TrialOrder{9600, 19200, 38400, 4800, 2400, 1200, 600, 300};
-static_assert(TrialOrder.size() == BaudRates.size());
+// The order in which --baud auto tries the speeds: the common ones first.
+constexpr std::array<int, 10> TrialOrder{9600, 19200, 38400, 57600, 115200, 4800, 2400, 1200, 600, 300};
 static_assert(AutoBaud == KeepSpeed, "auto: a port's speed as it is, until one is chosen");
+
+bool OwnRate(int baud) { return std::find(BaudRates.begin(), BaudRates.end(), baud) != BaudRates.end(); }
 
 }  // namespace
 
 int ParseBaud(const std::string& text) {
     if (text == "auto") return AutoBaud;
-    for (int rate : BaudRates)
+    for (int rate : LineRates)
         if (text == std::to_string(rate)) return rate;
     return -1;
 }
@@ -75,16 +76,23 @@ bool ReadsAsCommands(std::span<const std::uint8_t> bytes) {
 PortReader::PortReader(VirtualDisplay& display, std::unique_ptr<Port> port, std::string name, std::string device, int baud)
     : display_(display), port_(std::move(port)), name_(std::move(name)), device_(std::move(device)),
       label_(PortLabel(name_, device_)), auto_(baud == AutoBaud), pty_(port_->PseudoTerminal()), baud_(baud) {
+    display_.SetSpeedMeasured(false);
     if (auto_ && pty_) {
-        baud_ = port_->Baud();
+        // Its settings are this end's, not the writer's: whatever the bytes
+        // come at, they are read at the display's own speed.
+        baud_ = display_.Model().OwnBaud();
+        display_.SetReceiverBaud(baud_);
         found_ = true;
-        WriterSpeed(label_ + " is a pseudo-terminal: the writer's speed is ");
+        display_.Notice("--baud auto: " + label_ + " is a pseudo-terminal that another program made, which does not show " +
+                        "its writer's speed: the speed is not known on this line; read at the display's own " +
+                        std::to_string(baud_) + " bit/s");
     } else if (auto_) {
         baud_ = trial_.Speed();
         port_->SetBaud(baud_);
+        if (!OwnRate(baud_)) display_.SetReceiverBaud(baud_);
         display_.Notice("--baud auto: listening on " + label_ + " at " + std::to_string(baud_) + " bit/s first");
     } else {
-        display_.Notice("listening on " + label_ + " at " + std::to_string(baud_) + " bit/s");
+        display_.Notice("listening on " + label_ + " at " + std::to_string(baud_) + " bit/s, as --baud says: not measured");
     }
     thread_ = std::thread([this] { Run(); });
 }
@@ -118,80 +126,116 @@ void PortReader::Run() {
             if (WaitForStop(RetryMs)) return;
             std::string error;
             bool missing = false;
-            std::unique_ptr<Port> port = OpenListening(device_, auto_ && pty_ ? AutoBaud : baud_, error, &missing);
+            std::unique_ptr<Port> port = OpenListening(device_, baud_, error, &missing);
             if (!port) {
                 if (!missing && error != said) display_.Notice(label_ + " is back but cannot be opened: " + error + "; trying again");
                 said = missing ? "" : error;
                 continue;
             }
             said.clear();
-            if (auto_ && pty_) baud_ = port->Baud();
             if (!Replace(std::move(port))) return;
             display_.Notice(label_ + " is back: listening again at " + std::to_string(baud_) + " bit/s");
         }
         std::vector<ReadRun> runs;
-        const PortResult read = port_->Read(runs, -1);
-        if (read.error == PortError::Stopped) return;
+        // Bytes a speed trial holds are decided on when the line goes quiet.
+        const bool holding = auto_ && !found_ && trial_.Holding();
+        const PortResult read = port_->Read(runs, holding ? QuietMs : -1);
+        if (read.error == PortError::Stopped) {
+            if (holding) Quiet(false);  // recorded, at the end
+            return;
+        }
         if (!read.Ok()) {
+            if (holding) Quiet(false);
             Replace(nullptr);
             display_.Notice(label_ + " is gone (a pulled adapter?): waiting for it to come back");
             continue;
         }
-        // On a pseudo-terminal the writer may change its speed at any time.
-        if (auto_ && pty_ && !runs.empty()) {
-            if (const int now = port_->Baud(); now != baud_) {
-                baud_ = now;
-                WriterSpeed("the writer's speed is now ");
-            }
+        if (runs.empty()) {
+            if (holding) Quiet(true);
+        } else if (auto_ && !found_) {
+            Trial(runs);
+        } else {
+            Hand(runs);
         }
-        for (const auto& run : runs) Take(run.bytes, run.framingErrors);
     }
 }
 
-void PortReader::WriterSpeed(const std::string& words) {
-    const bool own = std::find(BaudRates.begin(), BaudRates.end(), baud_) != BaudRates.end();
-    display_.Notice(words + (baud_ == UnknownBaud ? std::string("not a standard rate") : std::to_string(baud_) + " bit/s") +
-                        (own ? ", taken as the display's own" : ", none of the display's speeds: its bytes are shown as garbage"),
-                    false, own ? baud_ : 0);
-}
-
-void PortReader::Take(std::span<const std::uint8_t> bytes, bool errors) {
-    if (auto_ && !found_) Trial(bytes, errors);
-    else Hand(bytes, errors);
-}
-
-void PortReader::Hand(std::span<const std::uint8_t> bytes, bool errors) {
+void PortReader::Hand(const std::vector<ReadRun>& runs, bool givenUp) {
     // A real line is never held back for the screen: its UART would drop what
     // the display does not read. A pseudo-terminal's writer waits instead.
-    display_.Deliver(bytes, baud_, Direction::TillToDisplay, errors, pty_);
+    // Held bytes keep the time they came; the bytes of a speed given up came
+    // at no speed known, and are garbage.
+    const auto at = std::exchange(heldAt_, std::nullopt);
+    for (const auto& run : runs)
+        display_.Deliver(run.bytes, givenUp && !run.framingErrors ? UnknownBaud : baud_, Direction::TillToDisplay,
+                         run.framingErrors, pty_, at);
 }
 
 int SpeedTrial::Speed() const { return TrialOrder[static_cast<std::size_t>(index_)]; }
 
-SpeedTrial::Verdict SpeedTrial::Take(std::span<const std::uint8_t> run, bool errors, std::vector<std::uint8_t>& bytes) {
-    held_.insert(held_.end(), run.begin(), run.end());
-    if (!errors && held_.size() < TrialBytes) return Verdict::Wait;
-    const bool found = !errors && ReadsAsCommands(held_);
-    bytes = std::exchange(held_, {});
-    if (found) return Verdict::Found;
+SpeedTrial::Verdict SpeedTrial::Take(const std::vector<ReadRun>& read, std::vector<ReadRun>& out) {
+    out.clear();
+    for (const auto& run : read) {
+        held_.push_back(run);
+        if (run.framingErrors) errors_ += run.bytes.size();
+        else clean_.insert(clean_.end(), run.bytes.begin(), run.bytes.end());
+    }
+    if (errors_ * 4 > clean_.size()) return GiveUp(out);
+    if (clean_.size() < TrialBytes) return Verdict::Wait;
+    if (!ReadsAsCommands(clean_)) return GiveUp(out);
+    out = std::exchange(held_, {});
+    clean_.clear();
+    errors_ = 0;
+    return Verdict::Found;
+}
+
+SpeedTrial::Verdict SpeedTrial::Quiet(std::vector<ReadRun>& out) {
+    out.clear();
+    if (held_.empty()) return Verdict::Wait;
+    if (!ReadsAsCommands(clean_)) return GiveUp(out);
+    out = std::exchange(held_, {});
+    return Verdict::Wait;
+}
+
+SpeedTrial::Verdict SpeedTrial::GiveUp(std::vector<ReadRun>& out) {
+    out = std::exchange(held_, {});
+    clean_.clear();
+    errors_ = 0;
     index_ = (index_ + 1) % static_cast<int>(TrialOrder.size());
     return Verdict::Next;
 }
 
-void PortReader::Trial(std::span<const std::uint8_t> run, bool errors) {
-    std::vector<std::uint8_t> bytes;
-    const SpeedTrial::Verdict verdict = trial_.Take(run, errors, bytes);
+void PortReader::TryNext(const std::string& why) {
+    baud_ = trial_.Speed();
+    port_->SetBaud(baud_);
+    display_.SetReceiverBaud(OwnRate(baud_) ? 0 : baud_);
+    display_.Notice("--baud auto: " + why + ", trying " + std::to_string(baud_) + " bit/s");
+}
+
+void PortReader::Trial(const std::vector<ReadRun>& runs) {
+    if (!heldAt_) heldAt_ = VirtualDisplay::Clock::now();
+    std::vector<ReadRun> out;
+    const SpeedTrial::Verdict verdict = trial_.Take(runs, out);
     if (verdict == SpeedTrial::Verdict::Found) {
         found_ = true;
-        display_.Notice("--baud auto: " + std::to_string(baud_) + " bit/s, the bytes come without framing errors and read as commands",
+        display_.SetSpeedMeasured(true);
+        display_.Notice("--baud auto: " + std::to_string(baud_) + " bit/s, measured: the bytes come without framing errors and read as commands",
                         false, baud_);
-        Hand(bytes, false);
+        Hand(out);
     } else if (verdict == SpeedTrial::Verdict::Next) {
-        Hand(bytes, errors);  // read as they came: garbage at a speed other than the display's own
-        baud_ = trial_.Speed();
-        port_->SetBaud(baud_);
-        display_.Notice(std::string("--baud auto: ") + (errors ? "framing errors" : "the bytes read as no command set") +
-                        ", trying " + std::to_string(baud_) + " bit/s");
+        const bool errors = std::any_of(out.begin(), out.end(), [](const ReadRun& r) { return r.framingErrors; });
+        Hand(out, true);
+        TryNext(errors ? "framing errors" : "the bytes read as no command set");
+    }
+}
+
+void PortReader::Quiet(bool goOn) {
+    std::vector<ReadRun> out;
+    if (trial_.Quiet(out) == SpeedTrial::Verdict::Next) {
+        Hand(out, true);
+        if (goOn) TryNext("the line went quiet with bytes that read as no command set");
+    } else {
+        Hand(out);
     }
 }
 

@@ -22,7 +22,8 @@ Tap::Tap(VirtualDisplay& display, Side till, Side toDisplay, int baud) : display
         ports[i] = std::move(sides[i].port);
     }
     dwell_.reserve(1024);
-    display_.Notice("tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) + " bit/s");
+    display_.Notice("tapping " + labels_[0] + " (till) and " + labels_[1] + " (display) at " + std::to_string(baud_) +
+                    " bit/s, as --baud says: not measured");
     relay_ = StartRelay(*this, std::move(ports));
 }
 
@@ -54,6 +55,12 @@ void Tap::Gone(int side, std::uint64_t lost) {
 void Tap::Back(int side, std::uint64_t lost) {
     display_.Notice(std::string(SideWords[side]) + ", " + labels_[side] + ", is back" +
                     (lost ? ": " + std::to_string(lost) + " bytes for it were lost while it was gone" : ""));
+}
+
+void Tap::Ended(int side, std::uint64_t notPassed) {
+    // Said, and so recorded, after the bytes: they were read but never reached the other side.
+    display_.Notice("the tap ended: " + std::to_string(notPassed) + " bytes read for " + SideWords[side] + ", " + labels_[side] +
+                    ", were not passed on");
 }
 
 std::unique_ptr<Port> Tap::Reopen(int side) {

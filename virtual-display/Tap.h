@@ -45,6 +45,7 @@ private:
     void Gone(int side, std::uint64_t lost) override;
     void Back(int side, std::uint64_t lost) override;
     std::unique_ptr<Port> Reopen(int side) override;
+    void Ended(int side, std::uint64_t notPassed) override;
 
     VirtualDisplay& display_;
     std::array<std::string, 2> devices_;

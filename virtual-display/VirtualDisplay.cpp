@@ -24,6 +24,8 @@
 
 namespace vantrel::display {
 
+static std::string BaudWords(int baud) { return baud == UnknownBaud ? "an unknown speed" : std::to_string(baud) + " bit/s"; }
+
 VirtualDisplay::VirtualDisplay() {
     // Until a port user configures it, the line is raw at the display's own
     // speed, and every change of its settings is told when it happens.
@@ -72,6 +74,13 @@ void VirtualDisplay::AttachPrinter(const std::string& link) {
 
 int VirtualDisplay::LineBaud() const { return line_ ? line_->SlaveBaud() : UnknownBaud; }
 
+VirtualDisplay::LineSpeed VirtualDisplay::Speed() const {
+    if (seenSpeed_) return speed_;
+    if (line_) return {LineBaud(), true};
+    const int receiver = receiverBaud_;
+    return {receiver > 0 ? receiver : model_.OwnBaud(), false};
+}
+
 void VirtualDisplay::Reader() {
     int baud = LineBaud();
     for (;;) {
@@ -118,7 +127,9 @@ void VirtualDisplay::ReadPending(int& baud) {
 }
 
 void VirtualDisplay::Queue(const std::uint8_t* data, std::size_t n, int baud) {
+    // The writer's own speed, as it set it on the display's own line.
     Raw raw{{data, data + n}, baud, Clock::now()};
+    raw.speedMeasured = true;
     Observe(raw);
     QueueRaw(std::move(raw));
 }
@@ -147,6 +158,7 @@ bool VirtualDisplay::Deliver(std::span<const std::uint8_t> bytes, int lineBaud, 
                              bool wait, std::optional<Clock::time_point> at) {
     if (bytes.empty()) return true;
     Raw raw{{bytes.begin(), bytes.end()}, lineBaud, at.value_or(Clock::now()), direction, framingErrors};
+    raw.speedMeasured = measured_;
     if (wait) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return stop_ || queued_ < QueueLimit; });
@@ -177,6 +189,7 @@ VirtualDisplay::Chunk VirtualDisplay::ChunkOf(Raw raw, Clock::duration sincePrev
     chunk.notice = std::move(raw.notice);
     chunk.end = raw.end;
     chunk.ownBaud = raw.ownBaud;
+    chunk.speedMeasured = raw.speedMeasured;
     return chunk;
 }
 
@@ -200,7 +213,8 @@ void VirtualDisplay::EndDeliveries() {
 
 void VirtualDisplay::Notice(const std::string& text, bool end, int ownBaud, std::optional<Clock::time_point> at) {
     // One line, whatever the names in it hold (a port's, a recording's).
-    Raw raw{{}, UnknownBaud, at.value_or(Clock::now()), Direction::TillToDisplay, false, Escaped(text), end, ownBaud};
+    if (ownBaud > 0) measured_ = true;
+    Raw raw{{}, UnknownBaud, at.value_or(Clock::now()), Direction::TillToDisplay, false, Escaped(text), end, ownBaud, measured_};
     Observe(raw);
     QueueRaw(std::move(raw));
 }
@@ -240,6 +254,8 @@ std::string VirtualDisplay::LineStatus() const {
             " bytes with framing errors, shown as garbage: the till sends at another speed, or the line is noisy");
     if (const std::uint64_t notShown = notShown_) add(std::to_string(notShown) + " bytes passed on but not shown: the screen fell behind");
     if (ranking_ && ranking_->Bytes()) add("likely " + ranking_->Best());
+    if (const LineSpeed speed = Speed(); !speed.measured)
+        add("the speed is not known on this line: read at " + BaudWords(speed.baud));
     add(lineNote_);
     std::lock_guard lock(mutex_);
     add(sideNote_);
@@ -272,8 +288,6 @@ void VirtualDisplay::ElapseGap(Clock::duration gap) {
     }
 }
 
-static std::string BaudWords(int baud) { return baud == UnknownBaud ? "an unknown speed" : std::to_string(baud) + " bit/s"; }
-
 std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chunks) {
     std::vector<Raw> taken;
     {
@@ -298,12 +312,19 @@ std::vector<VirtualDisplay::Chunk> VirtualDisplay::ReadAvailable(std::size_t chu
         if (chunk.ownBaud > 0 && chunk.ownBaud != model_.OwnBaud()) {
             Setup setup = model_.StoredSetup();
             setup.ownBaud = chunk.ownBaud;
-            model_.Restore(setup);
+            // A speed none of the display's own: the port's, as its receiver's.
+            if (!model_.Restore(setup)) receiverBaud_ = chunk.ownBaud;
         }
         std::size_t garbage = 0;
-        // Bytes with framing errors are garbage whatever the speeds.
-        const int line = chunk.framingErrors ? FramingErrorsBaud : chunk.lineBaud;
+        // Bytes with framing errors are garbage whatever the speeds; bytes at
+        // the speed of a port that is the display's receiver are read as its own.
+        const int receiver = receiverBaud_;
+        const int line = chunk.framingErrors                          ? FramingErrorsBaud
+                         : receiver > 0 && chunk.lineBaud == receiver ? model_.OwnBaud()
+                                                                      : chunk.lineBaud;
         if (chunk.direction == Direction::TillToDisplay && !chunk.bytes.empty()) {
+            seenSpeed_ = true;
+            speed_ = {chunk.lineBaud, chunk.speedMeasured};
             if (chunk.framingErrors) framingErrorBytes_ += chunk.bytes.size();
             if (ranking_) {
                 if (lastChunk_ - lastTill_ >= Ranking::QuietGap) Quiet();

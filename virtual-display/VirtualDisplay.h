@@ -58,6 +58,10 @@ public:
         std::string notice = {};
         bool end = false;  // nothing comes after it (a replay's end)
         int ownBaud = 0;   // with a notice: the display took this speed as its own
+        // Whether lineBaud was measured on the line (the display's own
+        // pseudo-terminal's writer, a speed trial of a real port) rather than
+        // given (--baud, or the display's own where the line cannot tell).
+        bool speedMeasured = false;
         // What a recording keeps of it (Recorder::Add), valid while the chunk is.
         operator LineChunk() const { return {direction, bytes, lineBaud, framingErrors, notice, ownBaud, printer}; }
     };
@@ -98,6 +102,15 @@ public:
     // The speed the line runs at now, as the port's user set it; UnknownBaud
     // for a speed that is not a standard rate.
     int LineBaud() const;
+    // The speed the bytes from the till were last read at, and whether it was
+    // measured on the line, as ReadAvailable took them (before any: the
+    // display's own pseudo-terminal's, or on another line the display's own
+    // speed, not measured).
+    struct LineSpeed {
+        int baud = 0;
+        bool measured = false;
+    };
+    LineSpeed Speed() const;
     // Takes up to SliceLimit of the bytes read so far, at most `chunks` chunks,
     // and feeds them to the model; empty when none wait.
     std::vector<Chunk> ReadAvailable(std::size_t chunks = SIZE_MAX);
@@ -116,10 +129,19 @@ public:
     // Deliver takes nothing more from here on, and a caller waiting in it
     // returns: the end of a thread that delivers.
     void EndDeliveries();
+    // Whether the speed of the bytes handed to Deliver from here on was
+    // measured on the line; at first not. A notice that gives the display a
+    // speed of its own (a speed trial's find, a recording's) says it was.
+    void SetSpeedMeasured(bool measured) { measured_ = measured; }
+    // Bytes handed to Deliver at `baud`, a line speed outside the display's
+    // own eight, are read as if at the display's own speed: the port at that
+    // speed is the display's receiver (--baud 115200). 0: none.
+    void SetReceiverBaud(int baud) { receiverBaud_ = baud; }
     // A notice of the line ("gone", "back", "speed chosen"): shown in the
     // monitor and kept in the status line until the next one. `end`: the last.
-    // A speed of the option list in `ownBaud` becomes the display's own (a
-    // speed that --baud auto found), as the chunks before it are read.
+    // A speed in `ownBaud` (one that --baud auto found) becomes the
+    // display's own as the chunks before it are read; one none of its own
+    // eight is its receiver's (SetReceiverBaud).
     void Notice(const std::string& text, bool end = false, int ownBaud = 0, std::optional<Clock::time_point> at = std::nullopt);
     // When the display began: a replay's chunks are timed from here.
     Clock::time_point Started() const { return started_; }
@@ -152,7 +174,8 @@ public:
     using LineObserver = std::function<void(const Chunk&, Clock::time_point)>;
     void OnLine(LineObserver observer);
     // The line's own words for the status line: framing errors, bytes not
-    // shown, the latest notice. Empty for the pseudo-terminal.
+    // shown, a speed not measured, the latest notice. Empty for the
+    // pseudo-terminal.
     std::string LineStatus() const;
     // A note of a failure beside the line (a recording stopped), kept in the
     // status line; from any thread.
@@ -168,6 +191,7 @@ private:
         std::string notice = {};
         bool end = false;
         int ownBaud = 0;
+        bool speedMeasured = false;
     };
     void QueueRaw(Raw raw);
     static Chunk ChunkOf(Raw raw, Clock::duration sincePrevious);
@@ -221,6 +245,10 @@ private:
     std::atomic<std::uint64_t> notShown_{0};  // bytes Deliver could not queue
     std::string lineNote_;
     std::string sideNote_;  // under mutex_
+    std::atomic<bool> measured_{false};  // of the bytes delivered from here on
+    std::atomic<int> receiverBaud_{0};
+    LineSpeed speed_;  // of the last chunk from the till read, on the reading thread
+    bool seenSpeed_ = false;
 };
 
 // One chunk of the line monitor: "   +12.345 ms 0C 41 42  .AB" (a second or

@@ -174,8 +174,8 @@ constexpr const char* LineUsage =
     "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
     "  --port NAME       listen on a COM port: COM1 to COM9 (mapped as the panel\n"
     "                    maps them), any other COMn, or \\\\.\\COMn\n"
-    "  --baud N|auto     the port's speed (300 ... 38400; default the display's own);\n"
-    "                    auto finds the till's speed\n"
+    "  --baud N|auto     the port's speed (50 ... 115200 ... 4000000; default the\n"
+    "                    display's own); auto finds the till's speed\n"
     "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
     "                    on both ways, the till's read and shown\n"
 #else
@@ -186,8 +186,8 @@ constexpr const char* LineUsage =
     "       vantrel-display --replay FILE [--replay-speed X] [options]\n"
     "  --port NAME       listen on a serial port, not a pseudo-terminal: COM1 to\n"
     "                    COM9 (mapped as the panel maps them) or a device path\n"
-    "  --baud N|auto     the port's speed (300 ... 38400; default the display's\n"
-    "                    own); auto finds the till's speed\n"
+    "  --baud N|auto     the port's speed (50 ... 115200 ... 4000000; default the\n"
+    "                    display's own); auto finds the till's speed on a real port\n"
     "  --tap TILL DISPLAY  stand between a till and its display: every byte passed\n"
     "                    on both ways, the till's read and shown\n"
 #endif

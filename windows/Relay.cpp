@@ -27,8 +27,11 @@ public:
 
     ~ThreadRelay() override {
         {
-            std::lock_guard lock(mutex_);
+            // A way in the middle of a write is given EndBoundMs to end it.
+            std::unique_lock lock(mutex_);
             stopping_ = true;
+            stopped_.notify_all();
+            stopped_.wait_for(lock, std::chrono::milliseconds(EndBoundMs), [this] { return !writing_[0] && !writing_[1]; });
             for (const auto& port : ports_)
                 if (port) port->Interrupt();
         }
@@ -46,6 +49,10 @@ private:
     void Pass(int from) {
         const int to = 1 - from;
         for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (stopping_) return;  // nothing more is read at the end
+            }
             const std::shared_ptr<Port> in = PortOf(from);
             if (!in) {
                 {
@@ -62,13 +69,20 @@ private:
             if (!read.Ok() || runs.empty()) continue;
             const auto readAt = Clock::now();
             const std::shared_ptr<Port> out = PortOf(to);
-            std::size_t n = 0;
+            std::size_t n = 0, notWritten = 0;
             PortResult written;
+            Writing(from, true);
             for (const ReadRun& run : runs) {
                 n += run.bytes.size();
                 if (written.Ok()) written = out ? out->Write(run.bytes.data(), run.bytes.size(), -1) : PortResult{PortError::Gone, {}};
+                if (!written.Ok()) notWritten += run.bytes.size();
             }
-            if (written.error == PortError::Stopped) return;
+            Writing(from, false);
+            if (written.error == PortError::Stopped) {
+                // The end cut the write: as many as were not surely written are told.
+                owner_.Ended(to, notWritten);
+                return;
+            }
             if (written.Ok()) {
                 owner_.Dwelt(Clock::now() - readAt);
             } else {
@@ -79,6 +93,12 @@ private:
             // Then shown, never waiting for the screen.
             owner_.Read(from, runs);
         }
+    }
+
+    void Writing(int way, bool writing) {
+        std::lock_guard lock(mutex_);
+        writing_[way] = writing;
+        stopped_.notify_all();
     }
 
     // Side `side` is gone, found by a read or write on `port`; told once.
@@ -105,11 +125,12 @@ private:
     }
 
     Owner& owner_;
-    std::mutex mutex_;  // ports_, lost_, stopping_
+    std::mutex mutex_;  // ports_, lost_, stopping_, writing_
     std::condition_variable stopped_;
     bool stopping_ = false;
     std::array<std::shared_ptr<Port>, 2> ports_;
     std::array<std::uint64_t, 2> lost_{};  // lost_[i]: bytes from side i for the other while it was gone
+    std::array<bool, 2> writing_{};        // writing_[i]: the way from side i writes what it read
     std::array<std::thread, 2> threads_;
 };
 
