@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recording/RecordingFile.h"
 
+#include "common/ControlCharacters.h"
 #include "common/Files.h"
 #include "serial/PortTables.h"
 
@@ -161,6 +162,17 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
     return Result::Chunk;
 }
 
+namespace {
+
+// A line's fingerprint (FNV-1a, 64 bits): enough to tell a line that was rewritten.
+std::uint64_t LineHash(std::string_view line) {
+    std::uint64_t hash = 0xCBF29CE484222325u;
+    for (const char c : line) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+    return hash;
+}
+
+}  // namespace
+
 RecordingReader::~RecordingReader() {
     if (file_) std::fclose(file_);
 }
@@ -184,8 +196,9 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
     note.clear();
     std::string problem;
     file_ = OpenToRead(path, problem);
+    const std::string name = Quoted(path);
     if (!file_) {
-        error = path + ": " + problem;
+        error = name + ": " + problem;
         return false;
     }
     // First the whole file is checked; nothing is replayed from a damaged one.
@@ -193,27 +206,28 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
     RecordedChunk chunk;
     bool cut = false, tooLong = false;
     while (ReadLine(line, cut, tooLong)) {
+        lineHashes_.push_back(LineHash(line));
         const auto result = parser_.Line(line, chunk, why);
         if (result == RecordingParser::Result::Error) {
-            error = path + ": " + why + "; nothing is replayed";
+            error = name + ": " + why + "; nothing is replayed";
             return false;
         }
         if (result == RecordingParser::Result::Chunk) ++chunks_;
     }
     if (tooLong) {
-        error = path + ": line " + std::to_string(parser_.Lines() + 1) + " is longer than any recording line; nothing is replayed";
+        error = name + ": line " + std::to_string(parser_.Lines() + 1) + " is longer than any recording line; nothing is replayed";
         return false;
     }
     if (std::ferror(file_)) {
-        error = path + ": cannot be read; nothing is replayed";
+        error = name + ": cannot be read; nothing is replayed";
         return false;
     }
     if (!parser_.HeaderDone()) {
-        error = path + ": " + (parser_.Lines() == 0 && !cut ? std::string("empty") : "cut short in its header") +
+        error = name + ": " + (parser_.Lines() == 0 && !cut ? std::string("empty") : "cut short in its header") +
                 "; nothing is replayed";
         return false;
     }
-    if (cut) note = path + ": the last line is cut short (the recording ended abruptly); it is left out";
+    if (cut) note = name + ": the last line is cut short (the recording ended abruptly); it is left out";
     header_ = parser_.Header();
     std::rewind(file_);
     parser_ = {};
@@ -223,9 +237,13 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
 bool RecordingReader::Next(RecordedChunk& chunk) {
     std::string line, error;
     bool cut = false, tooLong = false;
-    while (given_ < chunks_ && ReadLine(line, cut, tooLong)) {
+    while (given_ < chunks_ && !changed_) {
+        // A line missing, or other than the one checked: the file changed since.
+        if (!ReadLine(line, cut, tooLong) || linesRead_ >= lineHashes_.size() || LineHash(line) != lineHashes_[linesRead_++]) {
+            changed_ = true;
+            break;
+        }
         const auto result = parser_.Line(line, chunk, error);
-        if (result == RecordingParser::Result::Error) return false;  // changed since it was checked
         if (result == RecordingParser::Result::Chunk) {
             ++given_;
             return true;

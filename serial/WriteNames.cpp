@@ -65,13 +65,13 @@ std::string HexBytes(const std::string& bytes) {
 }
 
 void PrintWriteFailure(const char* port, WriteResult why, std::uint32_t bytes) {
-    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(port).c_str(), DescribeWriteResult(why, bytes).c_str());
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Shortened(port).c_str(), DescribeWriteResult(why, bytes).c_str());
 }
 
 void PrintWriteFailure(const char* port, const LoggedWrite& row, const std::string& write) {
     std::string why = DescribeWriteResult(row.result, row.notTaken) + "; the write that failed: " + write;
     if (const std::string earlier = EarlierDiscardWords(row, 0); !earlier.empty()) why += "; " + earlier;
-    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(port).c_str(), why.c_str());
+    std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Shortened(port).c_str(), why.c_str());
 }
 
 }  // namespace vantrel
