@@ -344,14 +344,8 @@ int RunSend(int argc, char** argv) {
         case 'P': {
             auto recording = std::make_shared<display::RecordingReader>();
             std::string problem, note;
-            if (!RegularFile(optarg)) {
-                std::fprintf(stderr, "vantrel send: --replay %s: not a regular file\n", Quoted(optarg).c_str());
-                return 2;
-            }
-            if (!recording->Open(optarg, problem, note)) {
-                std::fprintf(stderr, "vantrel send: --replay %s\n", problem.c_str());
-                return 2;
-            }
+            if (!RegularFile(optarg)) return UsageError("--replay " + Quoted(optarg) + ": not a regular file");
+            if (!recording->Open(optarg, problem, note)) return UsageError("--replay " + problem);
             if (!note.empty()) std::fprintf(stderr, "vantrel send: --replay %s\n", note.c_str());
             const std::string name = Quoted(optarg);
             actions.push_back({{}, [recording, name, &cutShort](const Settle& settle) {
