@@ -667,7 +667,8 @@ private:
     }
     // Whether the server's side has acknowledged every byte written: none
     // waits in the socket, unsent or unacknowledged (its output queue counts
-    // both). Waits briefly for it, as long as a round trip on a local network takes.
+    // both). Waits briefly for it: a round trip, and the 40 ms a server's
+    // system may delay an acknowledgement (after it answered telnet's options).
     bool Acknowledged() const {
         const auto until = Clock::now() + std::chrono::milliseconds(AcknowledgementWaitMs);
         for (int queued = 0;;) {
@@ -677,7 +678,7 @@ private:
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
-    static constexpr int AcknowledgementWaitMs = 20;
+    static constexpr int AcknowledgementWaitMs = 50;
 
     // The bytes written that the server's side has not acknowledged yet (0 when that can't be told).
     int Unacknowledged() const {

@@ -229,6 +229,10 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         static const char words[] = "\x1B[31mPort already in use\r\n\a\u202E evil";
         (void)!write(connection, words, sizeof words - 1);
     };
+    // A lone IAC among its words, followed by a byte that is no telnet command.
+    const Serve sendsLoneIac = [](int connection) { static const char words[] = "Port \xFF" "Ain use\u061C\r\n";
+        (void)!write(connection, words, sizeof words - 1);
+    };
     // Holds its line from the open on (FLOWCONTROL-SUSPEND), and frees it
     // 300 ms later when `resumes`.
     std::string seen;
@@ -318,6 +322,8 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
          "the network connection dropped; the write that failed: replay, write 2", false, "rfc2217", "", "", "B", false},
         {"hangs up after the first write", 0, afterA(""), replay, 1,
          "the network connection dropped; the write that failed: replay, write 2", false, "rfc2217", "", "", "B", false},
+        {"sends a lone IAC over telnet", 0, sendsLoneIac, "--bytes 41", 3, "the server says: 'Port \\xFFAin use\\u061C'\n",
+         false, "rfc2217"},
         {"sends control characters over telnet", 0, sendsControls, "--bytes 41", 3,
          "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n", false,
          "rfc2217"},
@@ -487,7 +493,9 @@ TEST(NetworkSend, AddressFormsFollowOneRule) {
         {"rfc2217://127.0.0.1: 4001", true, false}, {"rfc2217://127.0.0.1:65536", true, false},
         {"rfc2217://[127.0.0.1]:4001", true, false}, {"socket://[till-3]:4001", true, false},
         {"socket://::1:4001", true, false},          {"rfc2217://fe80::1", true, false},
-        {"rfc2217:/127.0.0.1:4001", false, false},
+        {"rfc2217:/127.0.0.1:4001", false, false},   {"rfc2217://[abc:def]:1", true, false},
+        {"rfc2217://[:]:1", true, false},            {"socket://[::ffff:192.0.2.7]:1", true, true},
+        {"socket://[fe80::1:2]:4001", true, true},  {"socket://[1::2::3]:1", true, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsNetworkPort(c.url), c.network) << c.url;
