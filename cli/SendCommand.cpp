@@ -164,8 +164,8 @@ std::string WriteName(const LoggedWrite& w, std::size_t index, const char* name)
 
 // Each write goes through the display's reader. With `explain`, each is
 // printed: its cause, bytes and how the display reads them; a failed one says
-// why, and the display reads nothing of it; one that only a server is known to
-// have taken says so. The speed the display expects when a write went at
+// why, and the display reads nothing of it; one that went to a network server
+// says whether the server had acknowledged it or it was only handed to the network. The speed the display expects when a write went at
 // another one after a speed frame of this run (the display's speed is no
 // longer `startBaud`), or 0: without a speed frame the run knows nothing of
 // the display's speed.
