@@ -189,6 +189,7 @@ QString Format(const CLineLogDlg::Row& row, int column) {
             return w.close           ? Tr(Text::LogClosed)
                    : row.discarded     ? Tr(Text::LogDiscarded).arg(ms)
                    : w.takenByServer   ? Tr(Text::LogTakenByServer).arg(ms)
+                   : w.handedToNetwork ? Tr(Text::LogHandedToNetwork).arg(ms)
                                        : Tr(Text::LogOk).arg(ms);
         QString reason = Tr(WriteResultText(w.result));
         if (w.result == WriteResult::NotTaken) reason = reason.arg(w.notTaken);

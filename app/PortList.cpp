@@ -7,7 +7,6 @@
 #include "serial/PortTables.h"
 
 #include <QAbstractItemView>
-#include <QAccessibleWidget>
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QStyledItemDelegate>
@@ -33,31 +32,6 @@ protected:
         if (!detail.isEmpty()) option->text += Gap + detail;
     }
 };
-
-// Qt's own interface for a drop-down list names it by its current item on
-// Linux; this one names it by its accessible name and gives the item as its
-// value, on every platform. Its action drops the list down.
-class DropDownListAccessible : public QAccessibleWidget {
-public:
-    explicit DropDownListAccessible(DropDownList* list) : QAccessibleWidget(list, QAccessible::ComboBox) {}
-
-    QString text(QAccessible::Text t) const override {
-        return t == QAccessible::Value ? List()->currentText() : QAccessibleWidget::text(t);
-    }
-    QStringList actionNames() const override { return QStringList{showMenuAction()} + QAccessibleWidget::actionNames(); }
-    void doAction(const QString& action) override {
-        if (action == showMenuAction() || action == pressAction()) List()->showPopup();
-        else QAccessibleWidget::doAction(action);
-    }
-
-private:
-    QComboBox* List() const { return static_cast<QComboBox*>(widget()); }
-};
-
-QAccessibleInterface* DropDownListFactory(const QString&, QObject* object) {
-    auto* list = qobject_cast<DropDownList*>(object);
-    return list ? new DropDownListAccessible(list) : nullptr;
-}
 
 }  // namespace
 
@@ -99,8 +73,6 @@ QString OpenFailureReason(OpenFailure failure, const std::string& device, const 
 }
 
 DropDownList::DropDownList(QWidget* parent) : QComboBox(parent) {
-    static const bool factoryInstalled = (QAccessible::installFactory(DropDownListFactory), true);
-    (void)factoryInstalled;
     setEditable(false);
     setFocusPolicy(Qt::StrongFocus);
 }

@@ -23,8 +23,9 @@ QString OpenFailureReason(OpenFailure failure, const std::string& device, const 
 // mouse wheel only while it has the keyboard focus, and the wheel never gives
 // it the focus: a wheel notch over an unfocused list scrolls its window, not
 // its choice (a new choice closes the port).
-// For assistive technology it is named by what it chooses (its accessible
-// name, "Port"), and its value is the choice ("COM1").
+// Assistive technology gets Qt's own interface of a drop-down list: on Linux
+// it is named by its choice ("COM1") as AT-SPI's lists are, labelled by its
+// caption (the label's buddy), and its items are its children.
 class DropDownList : public QComboBox {
     Q_OBJECT
 public:

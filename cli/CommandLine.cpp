@@ -2,6 +2,8 @@
 #include "cli/CommandLine.h"
 
 #include "cli/SendCommand.h"
+#include "common/ControlCharacters.h"
+#include "common/UsageError.h"
 #include "serial/NetPort.h"
 #include "serial/Platform.h"
 #include "serial/PortDiscovery.h"
@@ -183,13 +185,11 @@ std::optional<int> RunCommandLine(int argc, char** argv) {
         else if (std::find(std::begin(ToolkitOptionsWithValue), std::end(ToolkitOptionsWithValue), arg) !=
                      std::end(ToolkitOptionsWithValue) && i + 1 < argc) ++i;
         else if (std::find(std::begin(ToolkitOptions), std::end(ToolkitOptions), arg) == std::end(ToolkitOptions)) {
-            std::fprintf(stderr, "vantrel: unrecognized option '%s'\n%s", Escaped(argv[i]).c_str(), Usage().c_str());
-            return 2;
+            return UsageError("vantrel", "unrecognized option " + Quoted(arg));
         }
     }
     if (probe && action != Action::ListPorts && action != Action::Help) {
-        std::fprintf(stderr, "vantrel: '--probe' works only with '--list-ports'\n%s", Usage().c_str());
-        return 2;
+        return UsageError("vantrel", "'--probe' works only with '--list-ports'");
     }
     if (action == Action::Panel) return std::nullopt;  // the panel's signals stay its own
     OutputFailsInsteadOfKilling();

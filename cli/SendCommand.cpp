@@ -5,6 +5,7 @@
 #include "cli/CommandLine.h"
 #include "commands/CommandFrames.h"
 #include "common/ControlCharacters.h"
+#include "common/UsageError.h"
 #include "content/CharTest.h"
 #include "content/LineMessage.h"
 #include "display/DisplayModel.h"
@@ -19,6 +20,7 @@
 #include <cctype>
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -119,28 +121,17 @@ std::string Usage() {
                        UsageExit[ThisPlatform == Platform::Windows];
 }
 
+// Called after each write of an action that makes many (a replay): the run
+// takes account of the writes so far; false once one of them failed.
+using Settle = std::function<bool()>;
+
 struct Action {
     WriteSource source;
-    std::function<void()> run;
+    std::function<void(const Settle&)> run;
     const char* name = "bytes";  // the cause of writes with no panel control (--bytes, --replay)
 };
 
-// What the user gave, quoted in a message: its control characters escaped,
-// so that the message stays one line and the terminal obeys none of it. A
-// long text is quoted by its beginning, cut where a character ends, and its size.
-std::string Quoted(std::string_view text) {
-    constexpr std::size_t Longest = 60;
-    if (text.size() <= Longest) return "'" + Escaped(text) + "'";
-    std::size_t cut = Longest - 10;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    return "'" + Escaped(text.substr(0, cut)) + "'... (" + std::to_string(text.size()) + " bytes)";
-}
-
-// A usage error: one line, then the usage, status 2.
-int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "vantrel send: %s\n%s", problem.c_str(), Usage().c_str());
-    return 2;
-}
+int UsageError(const std::string& problem) { return vantrel::UsageError("vantrel send", problem); }
 
 // A number as the usage writes it: digits of `base` only, with no sign, blank
 // or leading zero (so "09600", "+1", " 80" and "0x80" are none).
@@ -207,8 +198,8 @@ std::string WriteName(const LoggedWrite& w, std::size_t index, const char* name)
 
 // Each write goes through the display's reader. With `explain`, each is
 // printed: its cause, bytes and how the display reads them; a failed one says
-// why, and the display reads nothing of it; one that only a server is known to
-// have taken says so. The speed the display expects when a write went at
+// why, and the display reads nothing of it; one that went to a network server
+// says whether the server had acknowledged it or it was only handed to the network. The speed the display expects when a write went at
 // another one after a speed frame of this run (the display's speed is no
 // longer `startBaud`), or 0: without a speed frame the run knows nothing of
 // the display's speed.
@@ -222,7 +213,7 @@ int Follow(const std::vector<LoggedWrite>& writes, display::DisplayModel& reader
             continue;
         }
         if (reader.SpeedMismatch() && reader.OwnBaud() != startBaud && !garbled) garbled = reader.OwnBaud();
-        if (explain && w.takenByServer) std::printf("    %s\n", DescribeWriteResult(w.result, 0, true).c_str());
+        if (explain && (w.takenByServer || w.handedToNetwork)) std::printf("    %s\n", DescribeNetworkWrite(w.takenByServer).c_str());
         reader.Feed(reinterpret_cast<const std::uint8_t*>(w.bytes.data()), w.bytes.size(), baud);
         const std::vector<display::Reading> readings = reader.TakeReadings();
         if (!explain) continue;
@@ -273,17 +264,20 @@ static bool RegularFile(const char* path) {
 
 // The till's bytes of a recording, with their timing unless `timed` is
 // false (a dry run, which waits for nothing); the first write that fails ends
-// it (the line log says which).
-void ReplayTill(display::RecordingReader& recording, bool timed) {
+// it (the line log says which). How many writes went.
+std::size_t ReplayTill(display::RecordingReader& recording, bool timed, const Settle& settle) {
     const auto start = std::chrono::steady_clock::now();
     display::RecordedChunk chunk;
+    std::size_t writes = 0;
     while (recording.Next(chunk)) {
         if (chunk.direction != 'T') continue;
         if (timed)
             std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                   std::chrono::duration<double, std::milli>(chunk.ms)));
-        if (!WriteBytes(chunk.bytes.data(), chunk.bytes.size())) return;
+        ++writes;
+        if (!WriteBytes(chunk.bytes.data(), chunk.bytes.size()) || !settle()) break;
     }
+    return writes;
 }
 
 int RunSend(int argc, char** argv) {
@@ -304,7 +298,12 @@ int RunSend(int argc, char** argv) {
     std::vector<Action> actions;
     std::vector<const OptionFrame*> options;  // the --set boxes, one a group
     bool optionsPlaced = false;
-    const auto button = [&](int controlId, void (*send)()) { actions.push_back({{controlId}, send}); };
+    const auto button = [&](int controlId, void (*send)()) { actions.push_back({{controlId}, [send](const Settle&) { send(); }}); };
+    // Besides a failed write, what ended an action early; the rest is not sent.
+    std::string cutShort;
+    // --port, --baud and --emulation name one thing: given twice, which is meant is not known.
+    bool portGiven = false, baudGiven = false, emulationGiven = false;
+    const auto once = [](bool& given) { return !std::exchange(given, true); };
     std::vector<const char*> lines;
     opterr = 0;
     optind = 0;  // getopt starts afresh
@@ -315,11 +314,13 @@ int RunSend(int argc, char** argv) {
         switch (c) {
         case 1: lines.push_back(optarg); break;
         case 'p':
+            if (!once(portGiven)) return UsageError("--port: given more than once");
             if (const NamedPort named = ReadPortName(optarg, ThisPlatform); !named.refusal.empty())
                 return UsageError(named.refusal);
             port = optarg;
             break;
         case 'b': {
+            if (!once(baudGiven)) return UsageError("--baud: given more than once");
             const auto rate = std::find(BaudRates.begin(), BaudRates.end(), ParseNumber(optarg, 10, n) ? n : 0);
             if (rate == BaudRates.end()) return UsageError("no such speed: " + Quoted(optarg));
             baud = *rate;
@@ -328,7 +329,7 @@ int RunSend(int argc, char** argv) {
         case 's': {
             if (!ParseNumber(optarg, 10, n) || n < 1 || n > 3) return UsageError("no such sample: " + Quoted(optarg));
             const SampleText& sample = SampleTexts[static_cast<std::size_t>(n - 1)];
-            actions.push_back({{SendId}, [&sample] { WriteTwoLines(Utf16(sample.line1), Utf16(sample.line2), CodePageFromLocale()); }});
+            actions.push_back({{SendId}, [&sample](const Settle&) { WriteTwoLines(Utf16(sample.line1), Utf16(sample.line2), CodePageFromLocale()); }});
             break;
         }
         case 'c': button(CleanId, SendCleanFrame); break;
@@ -340,7 +341,7 @@ int RunSend(int argc, char** argv) {
             if (!ParseNumber(optarg, 16, n) || n < 0x80 || n > 0xF0 || n % 16)
                 return UsageError("no such page: " + Quoted(optarg) + " (80, 90, ... F0)");
             const int page = (n - 0x80) / 16;
-            actions.push_back({{CharTestId, nullptr, page}, [page] {
+            actions.push_back({{CharTestId, nullptr, page}, [page](const Settle&) {
                                    CharTestPage = static_cast<unsigned char>(page);
                                    SendCharTestPage();
                                }});
@@ -350,15 +351,20 @@ int RunSend(int argc, char** argv) {
             const OptionFrame* frame = nullptr;
             for (const OptionFrame& f : OptionFrameTable)
                 if (SameLabel(Trimmed(f.label), Trimmed(optarg))) frame = &f;
-            if (!frame)
-                return UsageError("no option box is labelled " + Quoted(optarg) + " (the labels are listed below)");
+            if (!frame) {
+                // The labels themselves, without the line that heads them in the usage.
+                std::string labels = Labels();
+                labels = labels.substr(labels.find('\n') + 1);
+                labels.erase(labels.find_last_not_of('\n') + 1);
+                return UsageError("no option box is labelled " + Quoted(optarg) + "; the labels, in any case:\n" + labels);
+            }
             for (const OptionFrame* f : options)
                 if (f->group == frame->group)
                     return UsageError(std::string("'") + f->label + "' and " + Quoted(optarg) + " are of one group");
             options.push_back(frame);
             if (!optionsPlaced) {  // all of them go here, in the panel's order
                 optionsPlaced = true;
-                actions.push_back({{SendCommandId}, [&options] {
+                actions.push_back({{SendCommandId}, [&options](const Settle&) {
                                        for (const OptionFrame& f : OptionFrameTable)
                                            if (std::find(options.begin(), options.end(), &f) != options.end()) {
                                                const WriteSourceScope source({SendCommandId, f.label});
@@ -371,7 +377,7 @@ int RunSend(int argc, char** argv) {
         case 'x': {
             std::vector<std::uint8_t> bytes;
             if (const std::string problem = ParseHex(optarg, bytes); !problem.empty()) return UsageError(problem);
-            actions.push_back({{}, [bytes] {
+            actions.push_back({{}, [bytes](const Settle&) {
                                    std::copy(bytes.begin(), bytes.end(), TxBuffer.begin());
                                    WriteFrame(bytes.size());
                                }});
@@ -380,22 +386,24 @@ int RunSend(int argc, char** argv) {
         case 'P': {
             auto recording = std::make_shared<display::RecordingReader>();
             std::string problem, note;
-            if (!RegularFile(optarg)) {
-                std::fprintf(stderr, "vantrel send: --replay %s: not a regular file\n", Escaped(optarg).c_str());
-                return 2;
-            }
-            if (!recording->Open(optarg, problem, note)) {
-                std::fprintf(stderr, "vantrel send: --replay %s\n", problem.c_str());
-                return 2;
-            }
+            if (!RegularFile(optarg)) return UsageError("--replay " + Quoted(optarg) + ": not a regular file");
+            if (!recording->Open(optarg, problem, note)) return UsageError("--replay " + problem);
             if (!note.empty()) std::fprintf(stderr, "vantrel send: --replay %s\n", note.c_str());
-            actions.push_back({{}, [recording, &dryRun] { ReplayTill(*recording, !dryRun); }, "replay"});
+            const std::string name = Quoted(optarg);
+            actions.push_back({{}, [recording, name, &cutShort, &dryRun](const Settle& settle) {
+                                   const std::size_t writes = ReplayTill(*recording, !dryRun, settle);
+                                   if (recording->Changed())
+                                       cutShort = "--replay " + name + " changed while it was replayed: " +
+                                                  (writes ? "what it held after write " + std::to_string(writes) : "what it held") +
+                                                  " was not sent";
+                               }, "replay"});
             break;
         }
         case 'e': explain = true; break;
         case 'n': dryRun = explain = true; break;
         case 'E': {
             display::DisplayModel probe;
+            if (!once(emulationGiven)) return UsageError("--emulation: given more than once");
             if (!probe.SetEmulation(optarg)) return UsageError("no such emulation: " + Quoted(optarg));
             emulation = optarg;
             break;
@@ -414,7 +422,7 @@ int RunSend(int argc, char** argv) {
     if (lines.size() > 2) return UsageError("too many lines: " + Quoted(lines[2]));
     if (!lines.empty()) {
         const std::u16string line1 = Utf16(lines[0]), line2 = lines.size() > 1 ? Utf16(lines[1]) : u"";
-        actions.push_back({{SendId}, [line1, line2] { WriteTwoLines(line1, line2, CodePageFromLocale()); }});
+        actions.push_back({{SendId}, [line1, line2](const Settle&) { WriteTwoLines(line1, line2, CodePageFromLocale()); }});
     }
     if (actions.empty()) return UsageError("nothing to send");
 
@@ -445,38 +453,49 @@ int RunSend(int argc, char** argv) {
     }
     int status = 0;
     bool warned = false;
-    std::vector<TakenWrite> taken;  // the writes only a server is known to have taken
-    // Each action's writes are read back from the line log: what failed, and what to explain.
+    std::vector<TakenWrite> taken;  // the writes that went to a server (it tells no more of them)
+    // Each action's writes are read back from the line log as they go (after
+    // each write of a replay), into the run's own account: what failed, and
+    // what to explain. The log keeps the last rows only; the account keeps all.
     for (const Action& action : actions) {
         const WriteSourceScope source(action.source);
-        const std::uint64_t from = NewestLineLogRecord();
-        action.run();
-        std::uint64_t lost = 0;
-        std::vector<LoggedWrite> writes = ReadLineLog(from, lost);
-        std::erase_if(writes, [](const LoggedWrite& w) { return w.open; });
-        // A speed frame, then bytes at the line's old speed: the display shows garbage.
-        if (const int expects = Follow(writes, reader, baud, startBaud, explain, action.name); expects && !warned && !dryRun) {
-            warned = true;
-            std::fprintf(stderr,
-                         "vantrel send: warning: after its speed frame the display expects %d bit/s, and the writes "
-                         "after it went at %d bit/s: it shows garbage (send them in a run of their own with --baud %d)\n",
-                         expects, baud, expects);
-        }
         const std::size_t number = static_cast<std::size_t>(&action - actions.data()) + 1;
-        for (std::size_t i = 0; i < writes.size(); ++i) {
-            // A write by its cause and place in the run: "bytes (action 7)".
-            const std::string name = WriteName(writes[i], i, action.name) + " (action " + std::to_string(number) + ")";
-            if (writes[i].result == WriteResult::Ok && writes[i].takenByServer) {
-                taken.push_back({name, writes[i].bytes.size()});
-            } else if (writes[i].result != WriteResult::Ok) {
-                const std::size_t after = actions.size() - number;
-                SayWriteFailure(device.c_str(), writes[i],
-                                  name + (after == 0   ? ""
-                                          : after == 1 ? "; the action after it was not sent"
-                                                       : "; the " + std::to_string(after) + " actions after it were not sent"));
-                status = 1;
-                break;
+        const std::size_t after = actions.size() - number;
+        const std::string notSent = after == 0   ? ""
+                                    : after == 1 ? "; the action after it was not sent"
+                                                 : "; the " + std::to_string(after) + " actions after it were not sent";
+        std::uint64_t from = NewestLineLogRecord();
+        std::size_t index = 0;  // the action's writes accounted for
+        const Settle settle = [&] {
+            std::uint64_t lost = 0;
+            std::vector<LoggedWrite> writes = ReadLineLog(from, lost);
+            if (!writes.empty()) from = writes.back().sequence;
+            std::erase_if(writes, [](const LoggedWrite& w) { return w.open; });
+            // A speed frame, then bytes at the line's old speed: the display shows garbage.
+            if (const int expects = Follow(writes, reader, baud, startBaud, explain, action.name); expects && !warned && !dryRun) {
+                warned = true;
+                std::fprintf(stderr,
+                             "vantrel send: warning: after its speed frame the display expects %d bit/s, and the writes "
+                             "after it went at %d bit/s: it shows garbage (send them in a run of their own with --baud %d)\n",
+                             expects, baud, expects);
             }
+            for (const LoggedWrite& w : writes) {
+                // A write by its cause and place in the run: "bytes (action 7)".
+                const std::string name = WriteName(w, index++, action.name) + " (action " + std::to_string(number) + ")";
+                if (w.result == WriteResult::Ok && (w.takenByServer || w.handedToNetwork)) {
+                    taken.push_back({name, w.bytes.size()});
+                } else if (w.result != WriteResult::Ok) {
+                    SayWriteFailure(device.c_str(), w, name + notSent);
+                    status = 1;
+                    break;
+                }
+            }
+            return status == 0;
+        };
+        action.run(settle);
+        if (settle() && !cutShort.empty()) {
+            std::fprintf(stderr, "vantrel send: %s (action %zu)%s\n", cutShort.c_str(), number, notSent.c_str());
+            status = 1;
         }
         if (status) break;
     }
@@ -486,7 +505,7 @@ int RunSend(int argc, char** argv) {
     if (const WriteResult end = ClosePort(&notTaken); end != WriteResult::Ok && status == 0) {
         const std::string why = "at the end: " + DescribeWriteResult(end, notTaken) + EndPlace(taken, end, notTaken);
         if (explain) std::printf("end\n    FAILED: %s\n", why.c_str());
-        std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Escaped(device).c_str(), why.c_str());
+        std::fprintf(stderr, "vantrel: write to %s failed: %s\n", Shortened(device).c_str(), why.c_str());
         status = 1;
     }
     return status;  // a failed standard output is the caller's to report, once

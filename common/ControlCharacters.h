@@ -36,11 +36,12 @@ constexpr Utf8Step NextUtf8(std::string_view text, std::size_t at) {
     return {c, length, true};
 }
 
-// The marks and embeddings that turn the direction of the text after them
-// (U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069): shown raw, a quoted
-// name could turn the rest of a terminal's line around.
+// The marks and embeddings that turn the direction of the text after them,
+// every character of Unicode's Bidi_Control property (U+061C, U+200E, U+200F,
+// U+202A to U+202E, U+2066 to U+2069): shown raw, a quoted name could turn
+// the rest of a terminal's line around.
 constexpr bool IsBidiControl(char32_t c) {
-    return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
 // Whether UTF-8 text holds a control character: one that decodes to one, or a
@@ -82,6 +83,30 @@ inline std::string Escaped(std::string_view text) {
         }
     }
     return out;
+}
+
+// A name or an argument (a path, a port, an option) as a message shows it:
+// escaped as above, and a long one (a path of 100 KB) by its beginning, cut
+// where a character ends, and its length: "/tmp/AAAA... (102400 bytes)".
+// Quoted puts it in quotes: "'/tmp/AAAA'... (102400 bytes)".
+struct ShownName {
+    std::string head;  // escaped
+    std::string rest;  // "... (N bytes)" for a long one
+};
+inline ShownName ShowName(std::string_view text) {
+    constexpr std::size_t Longest = 60, Kept = 50;
+    if (text.size() <= Longest) return {Escaped(text), {}};
+    std::size_t cut = Kept;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return {Escaped(text.substr(0, cut)), "... (" + std::to_string(text.size()) + " bytes)"};
+}
+inline std::string Shortened(std::string_view text) {
+    const ShownName shown = ShowName(text);
+    return shown.head + shown.rest;
+}
+inline std::string Quoted(std::string_view text) {
+    const ShownName shown = ShowName(text);
+    return "'" + shown.head + "'" + shown.rest;
 }
 
 }  // namespace vantrel

@@ -165,6 +165,17 @@ RecordingParser::Result RecordingParser::Line(std::string_view line, RecordedChu
     return Result::Chunk;
 }
 
+namespace {
+
+// A line's fingerprint (FNV-1a, 64 bits): enough to tell a line that was rewritten.
+std::uint64_t LineHash(std::string_view line) {
+    std::uint64_t hash = 0xCBF29CE484222325u;
+    for (const char c : line) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3u;
+    return hash;
+}
+
+}  // namespace
+
 RecordingReader::~RecordingReader() {
     if (file_) std::fclose(file_);
 }
@@ -186,10 +197,10 @@ bool RecordingReader::ReadLine(std::string& line, bool& cut, bool& tooLong) {
 
 bool RecordingReader::Open(const std::string& path, std::string& error, std::string& note) {
     note.clear();
-    // The name as given, said in one line that the terminal obeys nothing of.
-    const std::string name = Escaped(path);
     std::string problem;
     file_ = OpenToRead(path, problem);
+    // The name as given, said in one line that the terminal obeys nothing of.
+    const std::string name = Quoted(path);
     if (!file_) {
         error = name + ": " + problem;
         return false;
@@ -199,6 +210,7 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
     RecordedChunk chunk;
     bool cut = false, tooLong = false;
     while (ReadLine(line, cut, tooLong)) {
+        lineHashes_.push_back(LineHash(line));
         const auto result = parser_.Line(line, chunk, why);
         if (result == RecordingParser::Result::Error) {
             error = name + ": " + Escaped(why) + "; nothing is replayed";  // a version line's own words too
@@ -207,8 +219,7 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
         if (result == RecordingParser::Result::Chunk) ++chunks_;
     }
     if (tooLong) {
-        error = name + ": line " + std::to_string(parser_.Lines() + 1) +
-                " is longer than any recording line; nothing is replayed";
+        error = name + ": line " + std::to_string(parser_.Lines() + 1) + " is longer than any recording line; nothing is replayed";
         return false;
     }
     if (std::ferror(file_)) {
@@ -230,9 +241,13 @@ bool RecordingReader::Open(const std::string& path, std::string& error, std::str
 bool RecordingReader::Next(RecordedChunk& chunk) {
     std::string line, error;
     bool cut = false, tooLong = false;
-    while (given_ < chunks_ && ReadLine(line, cut, tooLong)) {
+    while (given_ < chunks_ && !changed_) {
+        // A line missing, or other than the one checked: the file changed since.
+        if (!ReadLine(line, cut, tooLong) || linesRead_ >= lineHashes_.size() || LineHash(line) != lineHashes_[linesRead_++]) {
+            changed_ = true;
+            break;
+        }
         const auto result = parser_.Line(line, chunk, error);
-        if (result == RecordingParser::Result::Error) return false;  // changed since it was checked
         if (result == RecordingParser::Result::Chunk) {
             ++given_;
             return true;

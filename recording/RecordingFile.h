@@ -85,8 +85,12 @@ public:
     bool Open(const std::string& path, std::string& error, std::string& note);
     const std::map<std::string, std::string>& Header() const { return header_; }
     std::size_t Chunks() const { return chunks_; }
-    // The next chunk, false at the end.
+    // The next chunk, false at the end. A line that is not as it was when
+    // the file was checked (the file was rewritten since) is not given: the
+    // reading ends there, and Changed() says so.
     bool Next(RecordedChunk& chunk);
+    // Whether the reading ended early because the file changed after its check.
+    bool Changed() const { return changed_; }
 
 private:
     // The next whole line; false at the end or for a line cut short or too long.
@@ -95,6 +99,9 @@ private:
     std::map<std::string, std::string> header_;
     std::size_t chunks_ = 0, given_ = 0;
     RecordingParser parser_;
+    std::vector<std::uint64_t> lineHashes_;  // each line as checked, to tell it again
+    std::size_t linesRead_ = 0;
+    bool changed_ = false;
 };
 
 // A recorded line in the format above, for the tests and the fuzz target.

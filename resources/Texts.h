@@ -24,7 +24,7 @@ enum class Text {
     WriteGoneReason, WriteStalledReason, WriteDroppedReason, WriteNotOpenReason, WriteNotTakenReason,
     // The line log window.
     LineLog, LogTime, LogControl, LogBytes, LogText, LogReading, LogResult, LogSave, LogCopy, LogClear,
-    LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogTakenByServer, LogFailed, LogOpened, LogPattern,
+    LogEmulation, LogExpected, LogScreenUnknown, LogDropped, LogOk, LogTakenByServer, LogHandedToNetwork, LogFailed, LogOpened, LogPattern,
     LogPrinter,
     LogClosed, LogDiscarded, EarlierRowsDiscarded, EarlierRunsDiscarded, EarlierRunsOnlyDiscarded,
     LogSaveFailed,
@@ -114,6 +114,7 @@ inline constexpr std::array<Bilingual, static_cast<std::size_t>(Text::Count)> Te
     {Text::LogDropped, "%1 older rows dropped", "已丢弃 %1 条较早的记录"},
     {Text::LogOk, "ok (%1 ms)", "成功（%1 毫秒）"},
     {Text::LogTakenByServer, "taken by the server (%1 ms)", "服务器已接收（%1 毫秒）"},
+    {Text::LogHandedToNetwork, "handed to the network (%1 ms)", "已交给网络（%1 毫秒）"},
     {Text::LogFailed, "failed: %1", "失败：%1"},
     {Text::LogOpened, "port opened at %1 bit/s", "串口已打开，%1 bit/s"},
     {Text::LogPattern, "%1 pattern %2", "%1 图案 %2"},

@@ -88,11 +88,13 @@ std::optional<Url> ParseUrl(const std::string& url) {
     if (colon == std::string::npos || colon == 0) return std::nullopt;
     u.host = rest.substr(0, colon);
     u.port = rest.substr(colon + 1);
-    // Brackets hold an IPv6 address ("[::1]"), and nothing else; an IPv6
-    // address is only taken in them, or its last group would be the port.
+    // Brackets hold an IPv6 address ("[::1]"), and nothing else ("[abc:def]",
+    // "[:]" are none); an IPv6 address is only taken in them, or its last
+    // group would be the port.
     if (u.host.size() > 2 && u.host.front() == '[' && u.host.back() == ']') {
         u.host = u.host.substr(1, u.host.size() - 2);
-        if (u.host.find(':') == std::string::npos) return std::nullopt;
+        in6_addr v6{};
+        if (inet_pton(AF_INET6, u.host.c_str(), &v6) != 1) return std::nullopt;
     } else if (u.host.find(':') != std::string::npos) {
         return std::nullopt;
     }
@@ -348,15 +350,19 @@ public:
     WriteResult WriteWithin(const std::uint8_t* data, std::size_t n, int boundMs) {
         const auto start = Clock::now();
         const auto deadline = start + std::chrono::milliseconds(boundMs);
-        if (closed_) return WriteResult::ConnectionDropped;
         takenAtATime_ = std::max(takenAtATime_, n);
+        acknowledged_ = false;
+        // What the server said since the last write is heard before this one
+        // goes (a replay's writes come apart, with the server's notices
+        // between them): a hang-up fails it, a revoked binary mode too, and a
+        // held line (FLOWCONTROL-SUSPEND) holds it below.
+        HearTheServer();
+        if (closed_ || HungUp()) return WriteResult::ConnectionDropped;
         if (telnet_ && binary_ == Binary::No) {
             // The server revoked binary mode: it would change the bytes, so none go.
             Dissolve();
             return WriteResult::ConnectionDropped;
         }
-        gensio_time now{0, 0};
-        Lib().gensio_os_funcs_service(Os(), &now);  // a hang-up that came while idle
         std::size_t done = 0;
         while (!closed_) {
             if (suspended_) {
@@ -384,6 +390,7 @@ public:
                 // The far line's schedule: these bytes follow those still on it.
                 lineFreeAt_ = std::max(lineFreeAt_, start) +
                               std::chrono::microseconds(static_cast<long>(n) * 10000000L / std::max(baud_, 1));
+                acknowledged_ = Acknowledged();
                 return WriteResult::Ok;
             }
         }
@@ -393,6 +400,7 @@ public:
     // TCP tells only that the server's machine took the bytes; neither ser2net
     // nor the protocol says when its line has sent them.
     bool KnownTakenByServerOnly() const override { return true; }
+    bool LastWriteAcknowledged() const override { return acknowledged_; }
 
     void Reapply() override {
         sergensio* sio = telnet_ && !closed_ ? Lib().gensio_to_sergensio(io_) : nullptr;
@@ -643,6 +651,35 @@ private:
         socket_ = -1;
     }
 
+    // Runs the library's events that are due, without waiting: what the
+    // server sent is read, its notices (Watch) and a hang-up taken.
+    void HearTheServer() {
+        for (int round = 0; round < 8 && !closed_; ++round) {
+            gensio_time now{0, 0};
+            if (Lib().gensio_os_funcs_service(Os(), &now) != 0) break;  // nothing more was due
+        }
+    }
+    // Whether the server has ended its side of the connection (it hung up):
+    // it takes nothing more, whatever the socket still accepts.
+    bool HungUp() const {
+        const int state = State();
+        return state == TCP_CLOSE_WAIT || state == TCP_CLOSE || state == TCP_LAST_ACK;
+    }
+    // Whether the server's side has acknowledged every byte written: none
+    // waits in the socket, unsent or unacknowledged (its output queue counts
+    // both). Waits briefly for it: a round trip, and the 40 ms a server's
+    // system may delay an acknowledgement (after it answered telnet's options).
+    bool Acknowledged() const {
+        const auto until = Clock::now() + std::chrono::milliseconds(AcknowledgementWaitMs);
+        for (int queued = 0;;) {
+            if (socket_ < 0 || ioctl(socket_, SIOCOUTQ, &queued) != 0) return false;  // not known: handed to the network only
+            if (queued == 0) return true;
+            if (Clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+    static constexpr int AcknowledgementWaitMs = 50;
+
     // The bytes written that the server's side has not acknowledged yet (0 when that can't be told).
     int Unacknowledged() const {
         int queued = 0;
@@ -779,6 +816,8 @@ private:
                 for (i += 2; i + 1 < said_.size(); ++i)
                     if (static_cast<unsigned char>(said_[i]) == Iac && static_cast<unsigned char>(said_[i + 1]) == Se) break;
                 ++i;
+            } else if (command < Se) {
+                words += static_cast<char>(Iac);  // no telnet command: a lone IAC, and the byte after it is data
             } else i += command >= Will ? 2 : 1;  // WILL, WONT, DO, DONT name an option
         }
         return words;
@@ -843,6 +882,7 @@ private:
     enum class Binary { Unknown, Yes, No } binary_ = Binary::Unknown;  // the server's answer to binary mode  // the speed was confirmed in Cisco's 1-byte form
     std::string recent_;       // the last bytes heard that may begin a notice of the server (Watch)
     bool writable_ = false;
+    bool acknowledged_ = false;  // the server's side acknowledged every byte of the last write
     bool closeDone_ = false;
     std::optional<int> openResult_;
     std::optional<int> setResult_;

@@ -82,6 +82,10 @@ public:
     // Whether a write that went out is known only to have been taken by a
     // server, and not whether the far line took it (a network port).
     virtual bool KnownTakenByServerOnly() const { return false; }
+    // Of such a port: whether the server's side had acknowledged every byte
+    // of the last write that went out when the write ended; before that the
+    // bytes were only handed to the network.
+    virtual bool LastWriteAcknowledged() const { return true; }
 
     // Waits up to `timeoutMs` (< 0: as long as it takes) for bytes and reads
     // what has come, as runs of clean bytes and of bytes with errors. Ok with

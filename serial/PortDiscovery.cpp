@@ -49,7 +49,7 @@ PortNameMap FileMap() {
     const SmallFile file = ReadSmallFile(path, MappingFileLimit);
     if (!file.exists) return {};  // no file: nothing to say
     if (!file.problem.empty()) {
-        ComplainOnce("vantrel: " + Escaped(path) + ": " + file.problem + "; the mapping file is ignored");
+        ComplainOnce("vantrel: " + Shortened(path) + ": " + file.problem + "; the mapping file is ignored");
         return {};
     }
     return ParseMappingFile(file.text, path, ComplainOnce, ThisPlatform);
@@ -77,14 +77,14 @@ bool IsNetworkPort(const std::string& device) { return SchemeOf(device) != NetSc
 
 std::string PortsFoundWords() {
     std::string words;
-    for (const PortRecord& r : OrderDiscovered(DiscoverPorts())) words += (words.empty() ? "" : ", ") + Escaped(r.device);
+    for (const PortRecord& r : OrderDiscovered(DiscoverPorts())) words += (words.empty() ? "" : ", ") + Shortened(r.device);
     return words.empty() ? "no serial port was found on this computer" : "serial ports on this computer: " + words;
 }
 
 std::string ReachHint(const PortAssignments& ports, const std::string& device, int language) {
     const int free = FreePortNumber(ports);
-    const std::string values[] = {Escaped(device), free ? "COM" + std::to_string(free) : "COMn",
-                                  Escaped(MappingFilePath())};
+    const std::string values[] = {Shortened(device), free ? "COM" + std::to_string(free) : "COMn",
+                                  Shortened(MappingFilePath())};
     std::string out;
     for (const char* c = TextIn(Text::ReachHint, language); *c; ++c) {
         if (c[0] == '%' && c[1] >= '1' && c[1] <= '3') out += values[*++c - '1'];

@@ -47,8 +47,6 @@ long ComNumber(std::string_view name) {
     return std::stol(std::string(digits));
 }
 
-std::string Quote(std::string_view text) { return "'" + Escaped(text) + "'"; }
-
 // A COM name spelled in a way no rule takes ("COM1::", "COM 1", "COM01",
 // " COM3", "COM0", "COM1:x", "COM1:COM2"): why, with the spelling that is
 // meant; else nothing. Windows opens its own COMn for anything after a colon
@@ -62,12 +60,12 @@ std::string OddComName(std::string_view name) {
     for (const char c : rest)
         if (c != ' ' && c != '.') digits += c;
     if (digits.empty())
-        return Quote(name) + " is not a port name: COM needs its number, as in COM1 (COM and its number, in any case, "
+        return Quoted(name) + " is not a port name: COM needs its number, as in COM1 (COM and its number, in any case, "
                              "with at most one colon after it)";
     if (!AllDigits(digits) || digits.size() > 4) return {};
     const long n = std::stol(digits);
-    if (n == 0) return Quote(name) + ": there is no COM0, the ports count from COM1";
-    return Quote(name) + " is not a port name: write COM" + std::to_string(n) +
+    if (n == 0) return Quoted(name) + ": there is no COM0, the ports count from COM1";
+    return Quoted(name) + " is not a port name: write COM" + std::to_string(n) +
            " (COM and its number, in any case, with at most one colon after it)";
 }
 
@@ -106,8 +104,8 @@ NamedPort ReadPortName(std::string_view name, Platform platform) {
     const bool windows = platform == Platform::Windows;
     if (name.empty()) return {0, {}, "no port named ''"};
     if (HasControlCharacter(name))
-        return {0, {}, Quote(name) + " is not a port name: it holds a control character"};
-    const std::string dropped = Quote(name) + ": Windows drops blanks and dots at the end of a name, so it would open "
+        return {0, {}, Quoted(name) + " is not a port name: it holds a control character"};
+    const std::string dropped = Quoted(name) + ": Windows drops blanks and dots at the end of a name, so it would open "
                                               "another one than this";
     // Windows' device namespace (\\.\, \\?\, //./ alike) takes the name as it
     // stands, but an alias is one there too; a COM port there has one spelling,
@@ -115,23 +113,23 @@ NamedPort ReadPortName(std::string_view name, Platform platform) {
     const auto slash = [](char c) { return c == '\\' || c == '/'; };
     if (windows && name.size() >= 4 && slash(name[0]) && slash(name[1]) && (name[2] == '.' || name[2] == '?') && slash(name[3])) {
         if (const std::string alias = DeviceAlias(name.substr(4), false); !alias.empty())
-            return {0, {}, Quote(name) + " is the Windows device alias " + alias + ", not a serial port"};
+            return {0, {}, Quoted(name) + " is the Windows device alias " + alias + ", not a serial port"};
         if (name.ends_with(' ') || name.ends_with('.')) return {0, {}, dropped};
         if (name.find(':', 4) != std::string_view::npos)
-            return {0, {}, Quote(name) + " is not a device name: Windows would open the part before the colon"};
+            return {0, {}, Quoted(name) + " is not a device name: Windows would open the part before the colon"};
         if (const long n = ComNumber(name.substr(4))) return {0, "\\\\.\\COM" + std::to_string(n), {}};
         return {0, std::string(name), {}};
     }
     if (const long n = ComNumber(name)) {
         if (n <= PortCount) return {static_cast<int>(n), {}, {}};
         if (windows) return {0, "COM" + std::to_string(n), {}};
-        return {0, {}, Quote(name) + " is not one of the panel's ports (COM1 to COM9): map one of them to the device "
+        return {0, {}, Quoted(name) + " is not one of the panel's ports (COM1 to COM9): map one of them to the device "
                                      "in the mapping file, or give the device's path"};
     }
     if (std::string odd = OddComName(name); !odd.empty()) return {0, {}, std::move(odd)};
     if (windows) {
         if (const std::string alias = DeviceAlias(name, true); !alias.empty())
-            return {0, {}, Quote(name) + " is the Windows device alias " + alias +
+            return {0, {}, Quoted(name) + " is the Windows device alias " + alias +
                                ", not a port name: give COM1 to COM9, or COMn for Windows' own port n"};
         const std::string_view last = name.substr(std::min(name.find_last_of("\\/") + 1, name.size()));
         if ((name.ends_with(' ') || name.ends_with('.')) && last.find_first_not_of('.') != std::string_view::npos)
@@ -142,7 +140,7 @@ NamedPort ReadPortName(std::string_view name, Platform platform) {
 
 NamedPort ReadMappedDevice(std::string_view value, Platform platform) {
     if (platform != Platform::Windows && (ComNumber(value) || !OddComName(value).empty()))
-        return {0, {}, Quote(value) + " is a port name, not a device: a mapping names the device's path, such as "
+        return {0, {}, Quoted(value) + " is a port name, not a device: a mapping names the device's path, such as "
                                       "/dev/ttyUSB0"};
     NamedPort port = ReadPortName(value, platform);
     if (port.panel) port = {0, "COM" + std::to_string(port.panel), {}};  // Windows' own port, not the panel's name again
@@ -165,7 +163,7 @@ namespace {
 std::string KeyFault(std::string_view key) {
     if (const long n = ComNumber(key)) return "only COM1 to COM9 are mapped, not COM" + std::to_string(n);
     if (std::string odd = OddComName(key); !odd.empty()) return odd;
-    return Quote(key) + " is not a port name: expected COMn=DEVICE, n from 1 to 9";
+    return Quoted(key) + " is not a port name: expected COMn=DEVICE, n from 1 to 9";
 }
 
 }  // namespace
@@ -187,7 +185,7 @@ PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
                                ? "not UTF-8 text (it holds NUL bytes, as UTF-16 and UTF-32 do)"
                                                                        : nullptr;
     if (encoding) {
-        complain("vantrel: " + Escaped(fileName) + ": " + encoding + "; save it as UTF-8 (file ignored)");
+        complain("vantrel: " + Shortened(fileName) + ": " + encoding + "; save it as UTF-8 (file ignored)");
         return map;
     }
     int lineNumber = 0;
@@ -201,7 +199,7 @@ PortNameMap ParseMappingFile(std::string_view text, const std::string& fileName,
         const std::string_view key = Trim(line.substr(0, eq));
         const int n = eq == std::string_view::npos ? 0 : PortNumber(key);
         const std::string_view device = eq == std::string_view::npos ? std::string_view{} : Trim(line.substr(eq + 1));
-        const std::string where = "vantrel: " + Escaped(fileName) + ":" + std::to_string(lineNumber) + ": ";
+        const std::string where = "vantrel: " + Shortened(fileName) + ":" + std::to_string(lineNumber) + ": ";
         const std::string name = "COM" + std::to_string(n);
         if (HasControlCharacter(line)) {
             complain(where + "a control character in the line; line ignored");

@@ -56,6 +56,7 @@ struct Slot {
     bool open;
     bool close;
     bool takenByServer;
+    bool handedToNetwork;
     int baud;
     std::uint32_t notTaken;
     std::uint32_t earlierRows;
@@ -78,6 +79,7 @@ struct Event {
     bool open = false;
     bool close = false;
     bool takenByServer = false;
+    bool handedToNetwork = false;
     std::uint32_t notTaken = 0;
     std::size_t earlierDiscarded = 0;  // bytes before this write that its discard may have taken
     OpenFailure openFailure = OpenFailure::None;
@@ -108,7 +110,7 @@ void Record(const std::uint8_t* data, std::size_t n, const Event& event, int bau
             std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count(),
             static_cast<std::int32_t>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
             CurrentSource.controlId, CurrentSource.option, CurrentSource.number, event.result, event.open, event.close,
-            event.takenByServer, baud, event.notTaken, earlierRows, beyondRows > 0, event.openFailure, StoreHead, static_cast<std::uint32_t>(kept)};
+            event.takenByServer, event.handedToNetwork, baud, event.notTaken, earlierRows, beyondRows > 0, event.openFailure, StoreHead, static_cast<std::uint32_t>(kept)};
     for (std::size_t i = 0; i < kept;) {
         const std::size_t at = (StoreHead + i) % LineLogBytes, run = std::min(kept - i, LineLogBytes - at);
         std::memcpy(Store.data() + at, data + i, run);
@@ -215,7 +217,7 @@ void OpenWith(const std::string& device, int baudValue, const PortOpener& opener
         if (LastFailure != OpenFailure::Other && !LastDetail.empty()) why += ": " + LastDetail;
         // A port given by its device or URL alone (vantrel send --port) has no COM name.
         // The device as the user gave it, and a server's own words: one line whatever they hold.
-        const std::string shown = Escaped(device);
+        const std::string shown = Shortened(device);
         std::string reason = Escaped(why);
         // A missing device: which ones are there, as the panel's message says.
         if (LastFailure == OpenFailure::NoDevice && !IsNetworkPort(device)) reason += "; " + PortsFoundWords();
@@ -289,7 +291,9 @@ bool WriteBytes(const std::uint8_t* data, std::size_t n, const std::atomic<bool>
     const auto when = SystemClock::now();
     const auto start = Clock::now();
     LastResult = OpenedPort ? WriteResultOf(OpenedPort->Write(data, n, WriteBoundMs(n, OpenBaud)).error) : WriteResult::NotOpen;
-    Event write{.result = LastResult, .takenByServer = LastResult == WriteResult::Ok && OpenedPort->KnownTakenByServerOnly()};
+    const bool toServer = LastResult == WriteResult::Ok && OpenedPort->KnownTakenByServerOnly();
+    const bool acknowledged = toServer && OpenedPort->LastWriteAcknowledged();
+    Event write{.result = LastResult, .takenByServer = acknowledged, .handedToNetwork = toServer && !acknowledged};
     if (LastResult == WriteResult::Stalled) write.earlierDiscarded = OpenedPort->EarlierDiscarded();
     Record(data, n, write, OpenBaud, when, Clock::now() - start);
     return LastResult == WriteResult::Ok;
@@ -311,6 +315,10 @@ std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes, bool ta
     case WriteResult::NotTaken: return "the server did not take at least the last " + std::to_string(bytes) + " bytes";
     }
     return "failed";
+}
+
+std::string DescribeNetworkWrite(bool acknowledged) {
+    return acknowledged ? DescribeWriteResult(WriteResult::Ok, 0, true) : "handed to the network (the server had not acknowledged it yet)";
 }
 
 WriteSourceScope::WriteSourceScope(WriteSource source) : previous_(std::exchange(CurrentSource, source)) {}
@@ -335,6 +343,7 @@ std::vector<LoggedWrite> ReadLineLog(std::uint64_t after, std::uint64_t& lost) {
         w.open = s.open;
         w.close = s.close;
         w.takenByServer = s.takenByServer;
+        w.handedToNetwork = s.handedToNetwork;
         w.baud = s.baud;
         w.notTaken = s.notTaken;
         w.earlierRows = s.earlierRows;

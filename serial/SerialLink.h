@@ -46,6 +46,9 @@ enum class WriteResult : std::uint8_t {
 // `bytes` is how many a NotTaken end left behind, at least. A write that went
 // out is "written", or "taken by the server" where that is all that is known.
 std::string DescribeWriteResult(WriteResult result, std::uint32_t bytes = 0, bool takenByServer = false);
+// A write that went out to a network server: "taken by the server" once the
+// server's side acknowledged it, before that "handed to the network".
+std::string DescribeNetworkWrite(bool acknowledged);
 
 // What a port's failure is to the link: how an open failed, how a write ended.
 OpenFailure OpenFailureOf(PortError error);
@@ -163,6 +166,7 @@ struct LoggedWrite {
     bool close = false;  // not a write: the port's end, and `result` how it went
     int baud = 0;
     bool takenByServer = false;     // a write that went out: only a server is known to have taken it
+    bool handedToNetwork = false;   // a write that went out to a server, which had not acknowledged it yet
     std::uint32_t notTaken = 0;     // a close: the bytes the server did not take, at least
     std::uint32_t earlierRows = 0;  // a failed write: the rows before it whose bytes its discard may have taken
     bool earlierRuns = false;       // a failed write: its discard may have taken bytes queued before the open

@@ -65,13 +65,13 @@ std::string HexBytes(const std::string& bytes) {
 }
 
 void SayWriteFailure(const char* port, WriteResult why, std::uint32_t bytes) {
-    Say("vantrel: write to " + Escaped(port) + " failed: " + DescribeWriteResult(why, bytes));
+    Say("vantrel: write to " + Shortened(port) + " failed: " + DescribeWriteResult(why, bytes));
 }
 
 void SayWriteFailure(const char* port, const LoggedWrite& row, const std::string& write) {
     std::string why = DescribeWriteResult(row.result, row.notTaken) + "; the write that failed: " + write;
     if (const std::string earlier = EarlierDiscardWords(row, 0); !earlier.empty()) why += "; " + earlier;
-    Say("vantrel: write to " + Escaped(port) + " failed: " + why);
+    Say("vantrel: write to " + Shortened(port) + " failed: " + why);
 }
 
 }  // namespace vantrel

@@ -198,13 +198,15 @@ if chown 65534:65534 "$work/owned" 2>/dev/null && chmod 640 "$work/owned"; then
   [ "$(stat -c '%a %u %g' "$work/owned")" = "640 65534 65534" ] || fail "--state owned: $(stat -c '%a %u %g' "$work/owned")"
 fi
 
-# Paths that cannot all be had, or no path: the start is refused with one line.
+# Paths that cannot all be had, or no path: the start is refused with one
+# line, then where to look.
 ln -sfn "$work/nowhere" "$work/taken"
 while read -r options; do
   # shellcheck disable=SC2086
   eval timeout 5 "$program" --headless $options >/dev/null 2>"$work/err"
   status=$?
-  [ "$status" -eq 2 ] && [ "$(wc -l <"$work/err")" -eq 1 ] || fail "$options: exit $status, $(cat "$work/err")"
+  [ "$status" -eq 2 ] && [ "$(wc -l <"$work/err")" -eq 2 ] && grep -q "^Try 'vantrel-display --help'" "$work/err" ||
+    fail "$options: exit $status, $(cat "$work/err")"
   [ -L "$work/taken" ] && [ "$(readlink "$work/taken")" = "$work/nowhere" ] || fail "$options: a path was changed"
 done <<END
 --link "$work/taken" --printer "$work/taken"
@@ -275,7 +277,39 @@ done <<'END'
 --headless --link
 --headless operand
 --headless --emulation NOPE
+--headless --emulation CD5220 --emulation CD5220
+--headless --json --port COM1 --port COM2
+--headless --port COM1 --baud 9600 --baud 9600
+--json --replay x.rec
 END
+
+# The same for the command line's other programs; an argument of 100 KB is
+# quoted by its beginning and its length, on a line of its own.
+long=$(printf 'A%.0s' $(seq 100000))
+while IFS='|' read -r name arguments; do
+  # shellcheck disable=SC2086
+  "${2:-}" $arguments >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 2 ] && [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" -eq 2 ] &&
+    [ "$(head -n 1 "$work/err" | wc -c)" -lt 200 ] &&
+    [ "$(tail -n 1 "$work/err")" = "Try '$name --help' for more information." ] ||
+    fail "$name $arguments: exit $status, $(head -c 300 "$work/err")"
+done <<END
+vantrel|--bogus
+vantrel|--probe
+vantrel|--$long
+vantrel send|send --bogus
+vantrel send|send --port COM1 --port COM2 X
+vantrel send|send --replay /tmp/$long X
+END
+"$program" "--$long" >/dev/null 2>"$work/err"
+[ "$(head -n 1 "$work/err" | wc -c)" -lt 200 ] || fail "--$long: $(head -c 300 "$work/err")"
+
+# The help into a pipe its reader has closed: a write error, never a death by SIGPIPE.
+"$program" --help 2>"$work/err" | (exec 0<&-; sleep 0.3)
+status=${PIPESTATUS[0]}
+[ "$status" -eq 1 ] && [ "$(cat "$work/err")" = "vantrel-display: write error: Broken pipe" ] ||
+  fail "--help into a closed pipe: exit $status, $(cat "$work/err")"
 
 [ "$failures" -eq 0 ] && echo "display faults handled" && exit 0
 exit 1

@@ -203,9 +203,9 @@ odd="$work/a$(printf '\033')[2J.rec"
 printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' 'emulation: NOPE' '' '0.000 T 9600 41' >"$odd"
 printf '1.000 T 96' >>"$odd"
 "$program" --headless --replay "$odd" --replay-speed 0 >/dev/null 2>"$work/err" || fail "replay failed:" "$work/err"
-[ "$(grep -c 'a\\x1B\[2J.rec' "$work/err")" = 2 ] && grep -q 'emulation NOPE is none' "$work/err" || fail "names not escaped:" "$work/err"
+[ "$(grep -c 'a\\x1B\[2J.rec' "$work/err")" = 2 ] && grep -q "emulation 'NOPE' is none" "$work/err" || fail "names not escaped:" "$work/err"
 if "$program" --headless --state "$odd" --record "$odd" 2>"$work/err"; then fail "--state and --record shared a file"; fi
-grep -q 'name the same path .*a\\x1B\[2J.rec$' "$work/err" || fail "the path is not escaped:" "$work/err"
+grep -q "name the same path '.*a\\\\x1B\\[2J.rec'$" "$work/err" || fail "the path is not escaped:" "$work/err"
 printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' "emulation: CD5220$(printf '\302\205')" '' >"$odd"
 if "$program" --headless --replay "$odd" 2>"$work/err"; then fail "replayed a header with a C1 control"; fi
 grep -q 'line 5: a control character in the header' "$work/err" || fail "no reason for a C1 control:" "$work/err"

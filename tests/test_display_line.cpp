@@ -837,7 +837,7 @@ TEST(Tap, TheSamePortTwiceIsRefused) {
         StartLine(options, display, false);
         ADD_FAILURE() << "a tap onto one port started";
     } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("are the same port " + one.Path() + "; a tap needs two"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("are the same port '" + one.Path() + "'; a tap needs two"), std::string::npos) << e.what();
     }
     std::filesystem::remove(link);
 }

@@ -168,16 +168,19 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
     // Agrees every telnet option asked for and confirms each COM-PORT setting
     // with what `answer` makes of its code and value (ahead of the confirmation
     // it may add notices of its own). Keeps everything it read in `seen`;
-    // refuses binary mode unless `binary`.
+    // refuses binary mode unless `binary`. `first` runs once the first byte
+    // 'A' has come: what the server does between two writes.
     using Answer = std::function<void(std::uint8_t code, std::vector<std::uint8_t>& value, std::vector<std::uint8_t>& notices)>;
-    const auto agrees = [](Answer answer, std::string* seen = nullptr, bool binary = true) {
-        return Serve([answer, seen, binary](int connection) {
+    const auto agrees = [](Answer answer, std::string* seen = nullptr, bool binary = true, Serve first = nullptr) {
+        return Serve([answer, seen, binary, first](int connection) {
             static const std::uint8_t se[] = {0xFF, 0xF0};
             std::vector<std::uint8_t> in, out;
             std::uint8_t buffer[512];
+            bool firstDone = false;
             for (ssize_t r; (r = read(connection, buffer, sizeof buffer)) > 0;) {
                 in.insert(in.end(), buffer, buffer + r);
                 if (seen) seen->append(buffer, buffer + r);
+                if (first && !firstDone && std::find(buffer, buffer + r, 'A') != buffer + r) firstDone = true, first(connection);
                 std::size_t i = 0;  // the first byte not yet answered
                 while (i + 2 < in.size()) {
                     const std::uint8_t verb = in[i + 1];
@@ -226,6 +229,10 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         static const char words[] = "\x1B[31mPort already in use\r\n\a\u202E evil";
         (void)!write(connection, words, sizeof words - 1);
     };
+    // A lone IAC among its words, followed by a byte that is no telnet command.
+    const Serve sendsLoneIac = [](int connection) { static const char words[] = "Port \xFF" "Ain use\u061C\r\n";
+        (void)!write(connection, words, sizeof words - 1);
+    };
     // Holds its line from the open on (FLOWCONTROL-SUSPEND), and frees it
     // 300 ms later when `resumes`.
     std::string seen;
@@ -247,6 +254,18 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         char buffer[1024];
         while (read(connection, buffer, sizeof buffer) > 0) std::this_thread::sleep_for(500ms);
     };
+    // After the first write of a replay: a notice, or a hang-up.
+    const auto afterA = [&](std::string_view says) {
+        return agrees([](std::uint8_t, auto&, auto&) {}, &seen, true, [says](int connection) {
+            if (says.empty()) shutdown(connection, SHUT_RDWR);
+            else (void)!write(connection, says.data(), says.size());
+        });
+    };
+    // Three writes of a replay, 300 ms apart: "A", "B", "C".
+    const std::string recording = testing::TempDir() + "vantrel-net-replay.rec";
+    std::ofstream(recording) << "vantrel-display recording 1\nprogram: vantrel-display 1\nport: COM1\nspeed: 9600\n"
+                                "emulation: CD5220\n\n0.000 T 9600 41\n300.000 T 9600 42\n600.000 T 9600 43\n";
+    const std::string replay = "--explain --replay " + recording;
     std::string hex, kilobytes, eight;  // 20 and 8 writes of 1024 bytes
     for (int i = 0; i < 1024; ++i) hex += "41 ";
     for (int i = 0; i < 20; ++i) (i < 8 ? eight : kilobytes) += "--bytes '" + hex + "' ";
@@ -271,8 +290,10 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         {"suspends its line, then resumes", 0, resumes, "--clear HELLO", 0, "", false, "rfc2217", "", "", "HELLO"},
         {"reads everything", 0, [&](int c) { readAtMost(c, 20480); }, "--explain " + kilobytes, 0, "", false, "socket",
          "bytes: 41 41", "\n    taken by the server\n"},
-        {"never reads", 4096, [](int) {}, kilobytes, 1,
-         "failed: at the end: the server did not take at least the last "},
+        // Bytes that the server's side never acknowledged were only handed to the network.
+        {"never reads", 4096, [](int) {}, "--explain " + kilobytes, 1,
+         "failed: at the end: the server did not take at least the last ", false, "socket",
+         "\n    handed to the network (the server had not acknowledged it yet)\n"},
         {"stalls, then reads everything", 4096, [](int) {}, kilobytes, 1,
          "failed: at the end: the server did not take at least the last ", true},
         {"resets with data unread", 0, resetAfter(60), "--explain --sample 1 --sample 2 --sample 3 --sample 1", 1,
@@ -293,6 +314,16 @@ TEST(NetworkSend, StatusAndReasonFollowWhatTheServerTook) {
         {"answers garbage", 0, garbage, "--bytes 41", 3, "the server does not speak RFC 2217", false, "rfc2217"},
         {"sends control characters", 0, sendsControls, "--bytes 41", 3,
          "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n"},
+        // What the server says between two writes of a replay is acted on before the next one.
+        {"suspends its line after the first write", 0, afterA(std::string_view("\xFF\xFA\x2C\x6C\xFF\xF0", 6)), replay, 1,
+         "or the cable is wrong; the write that failed: replay, write 2 (action 1)\n", false, "rfc2217", "", "", "B",
+         false},
+        {"revokes binary mode after the first write", 0, afterA(std::string_view("\xFF\xFE\x00", 3)), replay, 1,
+         "the network connection dropped; the write that failed: replay, write 2", false, "rfc2217", "", "", "B", false},
+        {"hangs up after the first write", 0, afterA(""), replay, 1,
+         "the network connection dropped; the write that failed: replay, write 2", false, "rfc2217", "", "", "B", false},
+        {"sends a lone IAC over telnet", 0, sendsLoneIac, "--bytes 41", 3, "the server says: 'Port \\xFFAin use\\u061C'\n",
+         false, "rfc2217"},
         {"sends control characters over telnet", 0, sendsControls, "--bytes 41", 3,
          "busy: another program holds it: the server says: '\\x1B[31mPort already in use\\r\\n\\x07\\u202E evil'\n", false,
          "rfc2217"},
@@ -462,7 +493,9 @@ TEST(NetworkSend, AddressFormsFollowOneRule) {
         {"rfc2217://127.0.0.1: 4001", true, false}, {"rfc2217://127.0.0.1:65536", true, false},
         {"rfc2217://[127.0.0.1]:4001", true, false}, {"socket://[till-3]:4001", true, false},
         {"socket://::1:4001", true, false},          {"rfc2217://fe80::1", true, false},
-        {"rfc2217:/127.0.0.1:4001", false, false},
+        {"rfc2217:/127.0.0.1:4001", false, false},   {"rfc2217://[abc:def]:1", true, false},
+        {"rfc2217://[:]:1", true, false},            {"socket://[::ffff:192.0.2.7]:1", true, true},
+        {"socket://[fe80::1:2]:4001", true, true},  {"socket://[1::2::3]:1", true, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsNetworkPort(c.url), c.network) << c.url;

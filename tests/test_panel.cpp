@@ -7,8 +7,10 @@
 #include "resources/ControlTable.h"
 
 #include <QAccessible>
+#include <tuple>
 #include <QApplication>
 #include <QGroupBox>
+#include <QLabel>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -81,14 +83,22 @@ TEST_F(PanelTest, EveryControlOfTheTemplateExistsWithItsKindLabelAndTabOrder) {
 // UI Automation are fed from.
 TEST_F(PanelTest, AssistiveTechnologyHearsWhatEachControlIsInBothLanguages) {
     const auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
-    const QStringList english{"Display line 1", "Display line 2", "Port", "Baudrate"};
-    const QStringList chinese{"显示第一行", "显示第二行", "串口", "波特率"};
-    const auto value = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Value); };
-    EXPECT_EQ(value(Item(1001)), "COM1");
-    EXPECT_EQ(value(Item(1002)), "9600");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(Item(1002))->role(), QAccessible::ComboBox);
+    const QStringList english{"Display line 1", "Display line 2"};
+    const QStringList chinese{"显示第一行", "显示第二行"};
+    // The lists are Qt's own drop-down lists: their value the current item,
+    // their items children of their list, their caption their label.
+    for (const auto& [id, item, count] : {std::tuple{1001, "COM1", 9}, std::tuple{1002, "9600", 8}}) {
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Item(id));
+        EXPECT_EQ(list->role(), QAccessible::ComboBox);
+        EXPECT_EQ(list->text(QAccessible::Value), item);
+        ASSERT_EQ(list->childCount(), 1) << id;
+        EXPECT_EQ(list->child(0)->childCount(), count) << id;
+        const auto labels = list->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1) << id;
+        EXPECT_EQ(qobject_cast<QLabel*>(labels[0].first->object())->buddy(), Item(id));
+    }
     for (const QStringList& expected : {english, chinese}) {
-        const QStringList names{name(Item(1000)), name(Item(1004)), name(Item(1001)), name(Item(1002))};
+        const QStringList names{name(Item(1000)), name(Item(1004))};
         EXPECT_EQ(names.join('|').toStdString(), expected.join('|').toStdString());
         Click(1115);
     }

@@ -169,11 +169,22 @@ TEST(PortMap, ControlCharactersAreFoundAndShownEscaped) {
         {"/tmp/\xC0\x9B", true, "/tmp/\\xC0\\x9B"},         // an overlong ESC
         {"/tmp/caf\xE9 \xE9t\xE9", false, "/tmp/caf\\xE9 \\xE9t\\xE9"},  // Latin-1: no control, but no UTF-8 either
         {"/tmp/\u202Eevil\u2066x\u200F", false, "/tmp/\\u202Eevil\\u2066x\\u200F"},  // turns a line around: shown escaped
+        // Every character of the Bidi_Control property, the Arabic letter mark among them.
+        {"\u061C\u200E\u200F\u202A\u202B\u202C\u202D\u202E\u2066\u2067\u2068\u2069", false,
+         "\\u061C\\u200E\\u200F\\u202A\\u202B\\u202C\\u202D\\u202E\\u2066\\u2067\\u2068\\u2069"},
+        {"\u061B\u061D\u200D\u2065\u206A", false, "\u061B\u061D\u200D\u2065\u206A"},  // their neighbours are no controls
+        {"\xC2\x80\xC2\x9F\x1F\x7F", true, "\\u0080\\u009F\\x1F\\x7F"},                // the ends of C0 and C1
     };
     for (const auto& c : cases) {
         EXPECT_EQ(HasControlCharacter(c.text), c.control) << c.shown;
         EXPECT_EQ(Escaped(c.text), c.shown);
     }
+    // A long name is quoted by its beginning, cut where a character ends, and its length.
+    const std::string longName = std::string(49, 'A') + "\u00DC" + std::string(100, 'B');
+    EXPECT_EQ(Quoted(longName), "'" + std::string(49, 'A') + "'... (151 bytes)");
+    EXPECT_EQ(Shortened(longName), std::string(49, 'A') + "... (151 bytes)");
+    EXPECT_EQ(Quoted(std::string(60, 'A') + "\n"), "'" + std::string(50, 'A') + "'... (61 bytes)");
+    EXPECT_EQ(Quoted("a\nb"), "'a\\nb'");
 }
 
 // What a name means: "COM3" the panel's COM3, "=DEVICE" a device as it

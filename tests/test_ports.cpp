@@ -58,7 +58,8 @@ TEST(CommandLine, AnswersWithNoDisplayServer) {
     for (const char* wrong : {"--frobnicate", "--probe", "--version --probe"}) {
         const Result unknown = Vantrel(wrong);
         EXPECT_EQ(unknown.status, 2) << wrong;
-        EXPECT_NE(unknown.out.find("Usage: vantrel"), std::string::npos) << unknown.out;
+        EXPECT_EQ(unknown.out.find("Usage: vantrel"), std::string::npos) << unknown.out;
+        EXPECT_EQ(unknown.out.substr(unknown.out.find('\n') + 1), "Try 'vantrel --help' for more information.\n") << unknown.out;
     }
 }
 

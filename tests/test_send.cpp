@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <fstream>
 #include <functional>
@@ -102,6 +103,7 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     std::string tooMany;  // one byte past the transmit buffer
     for (int i = 0; i < 1025; ++i) tooMany += "7 ";
     const std::string huge(120000, '4');  // quoted by its beginning and its size
+    const std::string longPath = "/tmp/" + std::string(100000, 'A');
     const struct {
         std::string args;
         int status;
@@ -110,8 +112,7 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     } cases[] = {
         {port + "--bogus", 2, "unrecognized option '--bogus'"},
         {port + "--set NOPE", 2,
-         "no option box is labelled 'NOPE' (the labels are listed below)\n"
-         "Usage: vantrel send [OPTION]... [--] [LINE1 [LINE2]]"},
+         "no option box is labelled 'NOPE'; the labels, in any case:\n  command styles:    "},
         {port + "--set cd5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
         {port + "--set CD5220 --set AEDEX", 2, "'CD5220' and 'AEDEX' are of one group"},
         {port + "--bytes 1G", 2, "not a hex byte: '1G'"},
@@ -149,6 +150,15 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         {port + "--sample +1", 2, "no such sample: '+1'"},
         {port + "--sample ' 1'", 2, "no such sample: ' 1'"},
         {port + "--bytes " + huge, 2, "not a hex byte: '" + huge.substr(0, 50) + "'... (120000 bytes) (a byte is"},
+        // Every name a message quotes is escaped, and a long one shortened with its length.
+        {port + "--replay " + shell("/tmp/no\\033[2J\\nsuch\\342\\200\\256.rec") + " X", 2,
+         "--replay '/tmp/no\\x1B[2J\\nsuch\\u202E.rec': "},
+        {port + "--replay " + longPath + " X", 2, "--replay '" + longPath.substr(0, 50) + "'... (100005 bytes): "},
+        {"--port /dev/" + longPath + " X", 3, "cannot open /dev//tmp/" + std::string(40, 'A') + "... (100010 bytes): "},
+        // --port, --baud and --emulation name one thing each.
+        {port + "--port " + pty.Path() + " X", 2, "--port: given more than once"},
+        {port + "--baud 9600 --baud 19200 X", 2, "--baud: given more than once"},
+        {port + "--emulation CD5220 --emulation CD5220 X", 2, "--emulation: given more than once"},
         // Standard output that fails is one failed write, reported once.
         {port + "--explain --bytes '41 42' >&-", 1, "vantrel: write error: Bad file descriptor"},
         {port + "--explain --bytes '41 42' >/dev/full", 1, "vantrel: write error: No space left on device"},
@@ -179,7 +189,7 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
         if (c.never) {
             EXPECT_EQ(run.err.find(c.never), std::string::npos) << c.args << ": " << run.err;
         }
-        EXPECT_EQ(run.err.find("Usage: vantrel send") != std::string::npos, c.status == 2) << c.args;
+        EXPECT_EQ(run.err.find("Usage: vantrel send"), std::string::npos) << c.args;
         if (c.status == 1 || c.status == 3) {
             // One line; a missing device's names the serial ports that are there.
             const bool missing = std::string_view(c.says).find(": no such device") != std::string_view::npos;
@@ -188,7 +198,9 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
                           run.err.find(": no such device; no serial port was found") != std::string::npos,
                       missing) << run.err;
         } else if (c.status == 2) {
-            EXPECT_EQ(run.err.find('\n'), run.err.find("\nUsage: vantrel send")) << "one line, then the usage: " << run.err;
+            EXPECT_EQ(run.err.find('\n') + 1, run.err.find("Try 'vantrel send --help' for more information.\n"))
+                << "one line, then where to look: " << run.err;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
             EXPECT_LT(run.err.find('\n'), 300u) << "a bounded line";
         }
     }
@@ -204,7 +216,7 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     const Outcome piped = Send("--dry-run --replay " + fifo);
     std::remove(fifo.c_str());
     EXPECT_EQ(piped.status, 2);
-    EXPECT_EQ(piped.err, "vantrel send: --replay " + fifo + ": not a regular file\n");
+    EXPECT_EQ(piped.err, "vantrel send: --replay '" + fifo + "': not a regular file\nTry 'vantrel send --help' for more information.\n");
     // A dry run of a recording waits for none of its gaps, even one of months.
     const std::string gaps = testing::TempDir() + "vantrel-replay-gaps.rec";
     std::ofstream(gaps) << "vantrel-display recording 1\nprogram: test\nport: COM1\nspeed: 9600\nemulation: CD5220\n\n"
@@ -218,6 +230,68 @@ TEST(Send, UsageErrorsAndFailuresHaveTheirStatus) {
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_EQ(dry.out, "Send Command: AEDEX: 02 05 43 34 03\n    STX ENQ \"C4\" ETX  set-up: emulation AEDEX\n"
                        "bytes: 21 23 31 48 49 0D\n    \"!#1HI\" CR  upper line\n");
+}
+
+// A replay is accounted for write by write, past what the line log keeps
+// (10,000 rows), and a recording rewritten while it plays stops it, said so.
+TEST(Send, AReplayIsAccountedForWholeAndStopsWhereItsRecordingChanged) {
+    const std::string rec = testing::TempDir() + "vantrel-long.rec";
+    const auto write = [&rec](const std::vector<std::string>& chunks, double stepMs) {
+        std::ofstream out(rec);
+        out << "vantrel-display recording 1\nprogram: vantrel-display 1\nport: COM1\nspeed: 9600\nemulation: CD5220\n\n";
+        for (std::size_t i = 0; i < chunks.size(); ++i) out << i * stepMs << " T 9600 " << chunks[i] << "\n";
+    };
+    const auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+        return n;
+    };
+    // 10,000 writes, then a speed frame and a write at the old speed: explained
+    // whole, and warned of. Then the line is held after 11,000 writes of 16
+    // bytes: the failed write is named by its own number.
+    {
+        const std::string sixteen = "41 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41";
+        std::vector<std::string> chunks(10000, sixteen);
+        chunks.insert(chunks.end(), {"02 05 43 37 03", "02 05 42 37 03", "42"});
+        chunks.resize(20000, sixteen);
+        write(chunks, 0);
+        Pty pty;
+        termios t{};
+        tcgetattr(pty.Slave(), &t);
+        t.c_iflag |= IXON;
+        tcsetattr(pty.Slave(), TCSANOW, &t);
+        std::thread far([&pty] {
+            char buffer[4096];
+            std::size_t got = 0;
+            for (pollfd p{pty.Master(), POLLIN, 0}; got < 11000 * 16 && poll(&p, 1, 5000) > 0;)
+                if (const ssize_t r = read(pty.Master(), buffer, sizeof buffer); r > 0) got += static_cast<std::size_t>(r);
+            (void)!::write(pty.Master(), "\x13", 1);  // XOFF: the far end holds the line
+        });
+        const Outcome run = Send("--port " + pty.Path() + " --explain --replay " + rec);
+        far.join();
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find("warning: after its speed frame the display expects 19200 bit/s"), std::string::npos) << run.err;
+        const std::size_t failed = std::strtoul(run.err.c_str() + run.err.find("replay, write ") + 14, nullptr, 10);
+        EXPECT_GT(failed, 11000u) << run.err;
+        EXPECT_LT(failed, 20000u) << run.err;
+        EXPECT_EQ(count(run.out, "\nreplay: "), failed - 1) << "each write up to the failed one, explained";
+        EXPECT_EQ(count(run.out, "FAILED, not written"), 1u);
+    }
+    // Rewritten (cut short) while it plays: the run fails, and says what was not sent.
+    {
+        write(std::vector<std::string>(300, "41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50"), 4);
+        Pty pty;
+        LineRecorder line(pty.Master());
+        const std::string err = testing::TempDir() + "vantrel-changed-err";
+        const ShellRun run = RunShell("(sleep 0.5; echo 'vantrel-display recording 1' >" + rec + ") & timeout 20 " VANTREL_BIN
+                                      " send --port " + pty.Path() + " --replay " + rec + " --clear 2>" + err + "; s=$?; wait; exit $s");
+        std::ifstream in(err);
+        const Outcome said{run.status, {}, std::string(std::istreambuf_iterator<char>(in), {})};
+        EXPECT_EQ(said.status, 1) << said.err;
+        EXPECT_NE(said.err.find("changed while it was replayed: what it held after write "), std::string::npos) << said.err;
+        EXPECT_NE(said.err.find(" was not sent (action 1); the action after it was not sent\n"), std::string::npos) << said.err;
+        EXPECT_LT(line.All().size(), 300u * 16) << "the rest of the checked recording was not sent";
+    }
 }
 
 // Standard output closed by its reader partway: every action still goes on

@@ -2,6 +2,7 @@
 #include "virtual-display/LineMain.h"
 
 #include "common/ControlCharacters.h"
+#include "common/UsageError.h"
 #include "recording/Recorder.h"
 #include "serial/Platform.h"
 #include "serial/PortMap.h"
@@ -24,7 +25,7 @@ namespace vantrel::display {
 namespace {
 
 int Bad(const char* option, const std::string& why) {
-    std::fprintf(stderr, "vantrel-display: %s: %s\n", option, why.c_str());
+    UsageError("vantrel-display", std::string(option) + ": " + why);
     return -1;
 }
 
@@ -133,7 +134,7 @@ bool CheckLineOptions(const LineOptions& o, bool headless, bool pseudoTerminal) 
                           : o.json && !headless                          ? "--json goes with --headless"
                           : !o.record.empty() && SameFile(o.record, o.replay) ? "--record and --replay name the same file"
                                                                          : nullptr;
-    if (problem) std::fprintf(stderr, "vantrel-display: %s\n", problem);
+    if (problem) UsageError("vantrel-display", problem);
     return !problem;
 }
 
@@ -161,18 +162,18 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
     std::unique_ptr<RecordingReader> recording;
     if (!o.port.empty()) {
         if ((device = ListenDevice(o.port, error)).empty() || !(port = OpenListening(device, baud, error)))
-            throw std::runtime_error("--port " + o.port + ": " + error);
+            throw std::runtime_error("--port " + Quoted(o.port) + ": " + error);
         label = PortLabel(o.port, device);
     } else if (!o.till.empty()) {
         if ((tillDevice = ListenDevice(o.till, error)).empty() ||
             (displayDevice = ListenDevice(o.toDisplay, error)).empty())
             throw std::runtime_error("--tap: " + error);
         if (SameSerialPort(tillDevice, displayDevice))
-            throw std::runtime_error("--tap: " + o.till + " and " + o.toDisplay + " are the same port " + tillDevice +
+            throw std::runtime_error("--tap: " + Quoted(o.till) + " and " + Quoted(o.toDisplay) + " are the same port " + Quoted(tillDevice) +
                                      "; a tap needs two");
-        if (!(till = OpenListening(tillDevice, baud, error))) throw std::runtime_error("--tap " + o.till + " (the till): " + error);
+        if (!(till = OpenListening(tillDevice, baud, error))) throw std::runtime_error("--tap " + Quoted(o.till) + " (the till): " + error);
         if (!(toDisplay = OpenListening(displayDevice, baud, error)))
-            throw std::runtime_error("--tap " + o.toDisplay + " (the display): " + error);
+            throw std::runtime_error("--tap " + Quoted(o.toDisplay) + " (the display): " + error);
         label = PortLabel(o.till, tillDevice) + " tapped to " + PortLabel(o.toDisplay, displayDevice);
     } else if (!o.replay.empty()) {
         recording = std::make_unique<RecordingReader>();
@@ -184,7 +185,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
         const std::string& emulation = header.at("emulation");
         if (!keepEmulation && !model.SetEmulation(emulation.c_str()))
             std::fprintf(stderr, "vantrel-display: --replay %s: the recording's emulation %s is none the display knows; it reads in %s\n",
-                         Escaped(o.replay).c_str(), Escaped(emulation).c_str(), model.Emulation());
+                         Quoted(o.replay).c_str(), Quoted(emulation).c_str(), model.Emulation());
         if (const int recorded = std::atoi(header.at("speed").c_str()); recorded > 0) {
             takeSpeed(recorded);
             if (model.OwnBaud() != recorded) display.SetReceiverBaud(recorded);  // a line faster than the display's own speeds

@@ -43,7 +43,11 @@ void Replayer::Run() {
         if (!display_.Deliver(chunk.bytes, chunk.baud, direction, chunk.direction == 'E', true, time(chunk.ms))) return;
         ++given;
     }
-    display_.Notice("the replay of " + name_ + " is done: " + std::to_string(given) + " chunks", true, 0, time(last));
+    // A recording rewritten since it was checked is replayed no further than it still was as checked.
+    display_.Notice(reader_->Changed() ? "the recording " + name_ + " changed while it was replayed: the replay stops after " +
+                                             std::to_string(given) + " chunks"
+                                       : "the replay of " + name_ + " is done: " + std::to_string(given) + " chunks",
+                    true, 0, time(last));
 }
 
 }  // namespace vantrel::display

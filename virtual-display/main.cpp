@@ -13,6 +13,7 @@
 #include "common/WindowStart.h"
 #include "serial/SerialLink.h"
 #include "common/ControlCharacters.h"
+#include "common/UsageError.h"
 #include "virtual-display/DisplayWindow.h"
 #include "virtual-display/LineMain.h"
 #include "virtual-display/VirtualDisplay.h"
@@ -22,7 +23,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <initializer_list>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -202,11 +205,20 @@ constexpr const char* LineUsage =
     "                    printer and the bytes to the till; see json.md in the\n"
     "                    documentation\n";
 
-// A wrong command line: one line that says what is wrong, then where to look.
-int UsageError(const std::string& what) {
-    std::fprintf(stderr, "vantrel-display: %s\nTry 'vantrel-display --help' for more information.\n",
-                 vantrel::Escaped(what).c_str());
-    return 2;
+int UsageError(const std::string& what) { return vantrel::UsageError("vantrel-display", what); }
+
+// The help or the version on standard output. One that cannot be written (a
+// pipe its reader closed, a full disk) fails as GNU tools' does: one line and
+// status 1, never a death by SIGPIPE.
+int Print(std::initializer_list<const char*> texts) {
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    for (const char* text : texts) std::fputs(text, stdout);
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    std::fprintf(stderr, "vantrel-display: write error: %s\n", std::strerror(errno ? errno : EIO));
+    return 1;
 }
 
 }  // namespace
@@ -231,22 +243,13 @@ static int Run(int argc, char** argv) {
         if (value && i + 1 == argc) {
             return UsageError(std::string("option '") + argv[i] + "' requires an argument");
         } else if (value) {
+            if (!value->empty()) return UsageError(std::string(argv[i]) + ": given more than once");
             *value = argv[++i];
-            if (value->empty()) {
-                std::fprintf(stderr, "vantrel-display: %s: an empty path or name\n", argv[i - 1]);
-                return 2;
-            }
+            if (value->empty()) return UsageError(std::string(argv[i - 1]) + ": an empty path or name");
         } else if (!std::strcmp(argv[i], "--headless")) headless = true;
-        else if (!std::strcmp(argv[i], "--help") || (Windows && !std::strcmp(argv[i], "/?"))) {
-            std::fputs(Usage, stdout);
-            std::fputs(LineUsage, stdout);
-            return 0;
-        } else if (!std::strcmp(argv[i], "--version")) {
-            std::printf("vantrel-display %s\n", VANTREL_VERSION);
-            return 0;
-        } else {
-            return UsageError(argv[i][0] == '-' ? std::string("unrecognized option '") + argv[i] + "'"
-                                                : std::string("extra operand '") + argv[i] + "'");
+        else if (!std::strcmp(argv[i], "--help") || (Windows && !std::strcmp(argv[i], "/?"))) return Print({Usage, LineUsage});
+        else if (!std::strcmp(argv[i], "--version")) return Print({"vantrel-display " VANTREL_VERSION "\n"}); else {
+            return UsageError((argv[i][0] == '-' ? "unrecognized option " : "extra operand ") + vantrel::Quoted(argv[i]));
         }
     }
 #ifdef _WIN32
@@ -260,9 +263,8 @@ static int Run(int argc, char** argv) {
     for (std::size_t a = 0; a < std::size(paths); ++a)
         for (std::size_t b = a + 1; b < std::size(paths); ++b)
             if (!paths[a].second->empty() && SamePath(*paths[a].second, *paths[b].second)) {
-                std::fprintf(stderr, "vantrel-display: %s and %s name the same path %s\n", paths[a].first, paths[b].first,
-                             vantrel::Escaped(*paths[b].second).c_str());
-                return 2;
+                return UsageError(std::string(paths[a].first) + " and " + paths[b].first + " name the same path " +
+                                  vantrel::Quoted(*paths[b].second));
             }
     try {
         // Both modes end on SIGINT, SIGTERM and SIGHUP through a flag, so the
@@ -286,7 +288,7 @@ static int Run(int argc, char** argv) {
         std::optional<std::string> saveTo;  // none: no file, or a refused one that is never written
         if (!state.empty()) saveTo = vantrel::display::LoadSetup(state, model);
         if (!emulation.empty() && !model.SetEmulation(emulation.c_str())) {
-            return UsageError("unknown emulation " + emulation);
+            return UsageError("unknown emulation " + vantrel::Quoted(emulation));
         }
         if (saveTo) {
             // Saved off this thread, a few times a second at most: a host that

@@ -85,7 +85,7 @@ set +e
 "$wine_run" "$display" --headless --port COM8 >"$work/out" 2>"$work/err"
 status=$?
 set -e
-[ "$status" = 1 ] && grep -q -- '--port COM8: ' "$work/err" || fail "a missing COM8: status $status" "$work/err"
+[ "$status" = 1 ] && grep -q -- "--port 'COM8': " "$work/err" || fail "a missing COM8: status $status" "$work/err"
 set +e
 "$wine_run" "$display" --headless --port 'C:\windows' >"$work/out" 2>"$work/err"
 status=$?
