@@ -147,8 +147,21 @@ std::string JsonEvents::Screen(Duration at) {
 }
 
 std::string JsonEvents::Likely(Duration at) {
-    return Head("likely", at) + ",\"speed\":" + SpeedJson(SpeedOf(display_, kind_)) +
-           ",\"likely\":" + LikelyJson(display_, false) + "}";
+    std::string line = Head("likely", at) + ",\"speed\":" + SpeedJson(SpeedOf(display_, kind_)) +
+                       ",\"likely\":" + LikelyJson(display_, false);
+    if (const Ranking* ranking = display_.Ranks(); ranking && ranking->Bytes()) {
+        // Whether the first is alone, and what would part those that read the till alike.
+        const Ranking::Answer answer = ranking->Result();
+        line += ",\"alike\":" + std::to_string(answer.alike) + ",\"only-text-and-line-controls\":" +
+                (answer.onlyTextAndLineControls ? "true" : "false") + ",\"tell-apart\":[";
+        for (std::size_t i = 0; i < answer.tellApart.size(); ++i) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02X", answer.tellApart[i]);
+            line += std::string(i ? "," : "") + "\"" + hex + "\"";
+        }
+        line += std::string("],\"clear\":") + (answer.clear ? "true" : "false") + ",\"text\":" + JsonString(ranking->Likely());
+    }
+    return line + "}";
 }
 
 std::string JsonEvents::End(Duration at, const char* reason) {
