@@ -352,11 +352,10 @@ int RunSend(int argc, char** argv) {
             for (const OptionFrame& f : OptionFrameTable)
                 if (SameLabel(Trimmed(f.label), Trimmed(optarg))) frame = &f;
             if (!frame) {
-                // The labels themselves, without the line that heads them in the usage.
-                std::string labels = Labels();
-                labels = labels.substr(labels.find('\n') + 1);
-                labels.erase(labels.find_last_not_of('\n') + 1);
-                return UsageError("no option box is labelled " + Quoted(optarg) + "; the labels, in any case:\n" + labels);
+                // One line, as every usage error: the labels follow it, in any case.
+                std::string labels;
+                for (const OptionFrame& f : OptionFrameTable) labels += " " + Trimmed(f.label);
+                return UsageError("no option box is labelled " + Quoted(optarg) + "; the labels, in any case:" + labels);
             }
             for (const OptionFrame* f : options)
                 if (f->group == frame->group)

@@ -18,7 +18,7 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
     : path_(path), stopped_(std::move(stopped)) {
     const NewFile file = MakeToWrite(path, force);
     if (file.fd < 0)
-        throw std::runtime_error("--record " + path + ": " +
+        throw std::runtime_error("--record " + Quoted(path) + ": " +
                                  (file.exists ? std::string("the file exists; it is never overwritten without --force")
                                               : file.problem));
     fd_ = file.fd;
@@ -33,7 +33,7 @@ Recorder::Recorder(const std::string& path, bool force, const RecordingHeader& h
     if (!problem.empty()) {  // a full disk: no recording is left, not even an empty one
         CloseFile(fd_);
         RemoveFile(path);
-        throw std::runtime_error("--record " + path + ": " + problem);
+        throw std::runtime_error("--record " + Quoted(path) + ": " + problem);
     }
     thread_ = std::thread([this] { Writer(); });
 }

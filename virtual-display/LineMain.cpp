@@ -215,7 +215,7 @@ std::unique_ptr<LineSession> StartLine(const LineOptions& o, VirtualDisplay& dis
     if (till)
         session->tap = std::make_unique<Tap>(display, Tap::Side{o.till, tillDevice, std::move(till)},
                                              Tap::Side{o.toDisplay, displayDevice, std::move(toDisplay)}, baud);
-    if (recording) session->replayer = std::make_unique<Replayer>(display, std::move(recording), o.replay, o.replaySpeed);
+    if (recording) session->replayer = std::make_unique<Replayer>(display, std::move(recording), Quoted(o.replay), o.replaySpeed);
     return session;
 }
 

@@ -174,7 +174,7 @@ for device in COM5 COM5.rec COM1.txt AUX NUL CON; do
         "$wine_run" "$display" --headless --replay "Z:$work/made-on-windows.rec" --record "$device" $force >"$work/out" 2>"$work/err"
         status=$?
         set -e
-        [ "$status" = 1 ] && grep -q "^vantrel-display: --record $device: not a regular file" "$work/err" ||
+        [ "$status" = 1 ] && grep -q "^vantrel-display: --record '$device': not a regular file" "$work/err" ||
             fail "--record $device $force: status $status" "$work/err"
     done
 done
