@@ -182,7 +182,7 @@ set +e
 "$wine_run" "$exe" send --port COM13 --replay CON >"$work/out" 2>"$work/err"
 status=$?
 set -e
-[ "$status" = 2 ] || [ "$status" = 3 ] && grep -q 'CON: not a regular file' "$work/err" || fail "send --replay CON: status $status" "$work/err"
+[ "$status" = 2 ] || [ "$status" = 3 ] && grep -q "'CON': not a regular file" "$work/err" || fail "send --replay CON: status $status" "$work/err"
 # A replay that lasts ten minutes, recorded: the recording stays open as long.
 printf '%s\n' 'vantrel-display recording 1' 'program: test' 'port: COM1' 'speed: 9600' 'emulation: CD5220' '' \
     '0.000 T 9600 41' '600000.000 T 9600 42' >"$work/long.rec"
@@ -194,7 +194,7 @@ set +e
 "$wine_run" "$display" --headless --replay "Z:$work/made-on-windows.rec" --record "Z:$work/held.rec" --force >"$work/out" 2>"$work/err"
 status=$?
 set -e
-[ "$status" = 1 ] && grep -q 'held.rec: busy: another program is writing it' "$work/err" || fail "a second --record --force: status $status" "$work/err"
+[ "$status" = 1 ] && grep -q "held.rec': busy: another program is writing it" "$work/err" || fail "a second --record --force: status $status" "$work/err"
 head -n 1 "$work/held.rec" | grep -qx 'vantrel-display recording 1' || fail "the held recording lost its header" "$work/held.rec"
 kill "$holder"
 { printf '\357\273\277'; sed 's/$/\r/' "$work/made-on-windows.rec"; } >"$work/notepad.rec"
@@ -223,7 +223,7 @@ pid=$!
 pids+=("$pid")
 wait_for '"--baud auto: listening on .*COM15' "$work/com5.out" || fail "the display did not start on COM15" "$work/com5.out" "$work/com5.err"
 touch "$work/go"
-wait_for '^\{"event":"likely","ms":[0-9.]*,"speed":\{"baud":9600,"measured":false\},"likely":\[\{"set":"CD5220","share":100\}' \
+wait_for '^\{"event":"likely","ms":[0-9.]*,"speed":\{"baud":9600,"measured":true\},"likely":\[\{"set":"CD5220","share":100\}' \
     "$work/com5.out" || fail "no likely event for CD5220 at 9600" "$work/com5.out"
 head -n 1 "$work/com5.out" | grep -q '^{"event":"start","ms":0.000,"version":1,.*"line":{"kind":"port","path":"\\\\\\\\.\\\\COM15"}' ||
     fail "the first line is not the start event" "$work/com5.out"
